@@ -19,21 +19,26 @@
 
 namespace {
 
-// Field order is fixed: the size is the last field and ends exactly where the
-// data begins (resize reads it from just in front of the data). Never copy
-// the struct whole: on 64-bit hosts its tail padding overlaps the data.
+// Field order is fixed: tag, prev, next, data, then the 32-bit size, which
+// ends exactly where the data begins (resize reads it from just in front of
+// the data). On 32-bit targets the header is the plain 20 bytes; where that
+// cannot keep both the pointers and the data aligned (64-bit hosts), padding
+// goes between the data pointer and the size.
 struct Header {
     char *tag;
     Header *prev;
     Header *next;
     void *data;
-    uint32_t size;
 };
 
-constexpr size_t kHeaderBytes = offsetof(Header, size) + sizeof(uint32_t);  // 20 on 32-bit targets
 constexpr size_t kAlign = alignof(std::max_align_t);
-// Slack in front of the header so the data is aligned for any type.
-constexpr size_t kLead = (kAlign - kHeaderBytes % kAlign) % kAlign;
+constexpr size_t kPlainBytes = sizeof(Header) + sizeof(uint32_t);
+constexpr size_t kSlack = (kAlign - kPlainBytes % kAlign) % kAlign;
+// Slack in front of the header when the pointers stay aligned there, else inside.
+constexpr size_t kLead = kSlack % alignof(Header) == 0 ? kSlack : 0;
+constexpr size_t kHeaderBytes = kPlainBytes + (kSlack - kLead);
+static_assert(sizeof(void *) != 4 || kHeaderBytes == 20);
+static_assert((kLead + kHeaderBytes) % kAlign == 0);
 constexpr uint32_t kMaxSize = 0x7FFFFFFFu - kHeaderBytes;
 constexpr uint32_t kEntryLimit = 0x7FFFFFEFu;  // limit of the module's own entry points
 constexpr size_t kTagMax = 256;
@@ -48,6 +53,8 @@ Header *header_of(const void *data)
 }
 
 void *block_of(Header *h) { return reinterpret_cast<char *>(h) - kLead; }
+
+uint32_t &size_of(Header *h) { return *reinterpret_cast<uint32_t *>(static_cast<char *>(h->data) - sizeof(uint32_t)); }
 
 // Tag text of at most 255 characters, formatted under the global lock before
 // the list is locked, so the two uses never nest within one allocation.
@@ -90,9 +97,9 @@ void *orv_mem_alloc_tag(uint32_t size, const char *tag)
             return nullptr;
         }
     }
-    h->size = size;
     h->prev = h->next = nullptr;
     h->data = block + kLead + kHeaderBytes;
+    size_of(h) = size;
 
     orv::MutexGuard guard(g_lock.load(std::memory_order_acquire));
     if (g_last) {
@@ -232,7 +239,7 @@ void orv_mem_shutdown(void)
             if (sink) {
                 char line[1024];
                 snprintf(line, sizeof line, "memory manage: 0x%" PRIXPTR " , %d bytes, context = %s, ",
-                             reinterpret_cast<uintptr_t>(h->data), static_cast<int>(h->size), h->tag);
+                             reinterpret_cast<uintptr_t>(h->data), static_cast<int>(size_of(h)), h->tag);
                 sink(line);
             }
             free(h->tag);
