@@ -52,16 +52,32 @@ Header *header_of(const void *data)
     return reinterpret_cast<Header *>(static_cast<char *>(const_cast<void *>(data)) - kHeaderBytes);
 }
 
-void *block_of(Header *h) { return reinterpret_cast<char *>(h) - kLead; }
+// The tag copy shares the block: [tag, padded][lead][header][data]. One
+// system allocation per block instead of two keeps the pair cheap.
+void *block_of(Header *h) { return h->tag ? static_cast<void *>(h->tag) : reinterpret_cast<char *>(h) - kLead; }
 
 uint32_t &size_of(Header *h) { return *reinterpret_cast<uint32_t *>(static_cast<char *>(h->data) - sizeof(uint32_t)); }
 
-// Tag text of at most 255 characters, formatted under the global lock before
-// the list is locked, so the two uses never nest within one allocation.
+// "<file><sep><line>", at most 255 characters. Formatted by hand: it is
+// reentrant, so it needs neither the platform's formatting nor the global lock.
 void format_tag(char (&tag)[kTagMax], const char *sep, const char *file, int line)
 {
-    orv::GlobalLockGuard guard;
-    snprintf(tag, sizeof tag, "%s%s%d", file ? file : "", sep, line);
+    size_t n = 0;
+    for (const char *parts[] = {file ? file : "", sep}; const char *part : parts)
+        for (; *part && n < kTagMax - 1; ++part)
+            tag[n++] = *part;
+    char digits[12];
+    size_t d = 0;
+    unsigned magnitude = line < 0 ? 0u - static_cast<unsigned>(line) : static_cast<unsigned>(line);
+    do {
+        digits[d++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (line < 0)
+        digits[d++] = '-';
+    while (d && n < kTagMax - 1)
+        tag[n++] = digits[--d];
+    tag[n] = '\0';
 }
 
 void *tagged(uint32_t size, const char *file, int line, bool clear)
@@ -85,20 +101,21 @@ void *orv_mem_alloc_tag(uint32_t size, const char *tag)
 {
     if (size > kMaxSize)
         return nullptr;
-    char *block = static_cast<char *>(malloc(kLead + kHeaderBytes + size));
+    const size_t tag_length = tag ? strlen(tag) : 0;
+    const size_t tag_room = tag ? (tag_length + kAlign) / kAlign * kAlign : 0;
+    if (tag_length > SIZE_MAX / 2)
+        return nullptr;
+    char *block = static_cast<char *>(malloc(tag_room + kLead + kHeaderBytes + size));
     if (!block)
         return nullptr;
-    auto *h = reinterpret_cast<Header *>(block + kLead);
+    auto *h = reinterpret_cast<Header *>(block + tag_room + kLead);
     h->tag = nullptr;
     if (tag) {
-        h->tag = strdup(tag);
-        if (!h->tag) {
-            free(block);
-            return nullptr;
-        }
+        memcpy(block, tag, tag_length + 1);
+        h->tag = block;
     }
     h->prev = h->next = nullptr;
-    h->data = block + kLead + kHeaderBytes;
+    h->data = block + tag_room + kLead + kHeaderBytes;
     size_of(h) = size;
 
     orv::MutexGuard guard(g_lock.load(std::memory_order_acquire));
@@ -138,7 +155,6 @@ void orv_mem_free(void *data)
         else
             g_last = h->prev;
     }
-    free(h->tag);
     free(block_of(h));
 }
 
@@ -242,7 +258,6 @@ void orv_mem_shutdown(void)
                              reinterpret_cast<uintptr_t>(h->data), static_cast<int>(size_of(h)), h->tag);
                 sink(line);
             }
-            free(h->tag);
         }
         free(block_of(h));
         h = next;
