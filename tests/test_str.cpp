@@ -7,8 +7,13 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
+#include <atomic>
+#include <chrono>
 
+#include "orv/orv_log.h"
 #include "orv/orv_mem.h"
+#include "orv/orv_mutex.h"
 #include "orv/orv_str.h"
 
 namespace {
@@ -196,4 +201,23 @@ TEST(Str, ExtendedRecord) {
     // A 64-bit mantissa rounds to the nearest double.
     OrvExtFloat odd{{0x3F, 0xFF}, {0x80, 0, 0, 0, 0, 0, 0x04, 0x01}};
     EXPECT_EQ(orv_ext_to_double(odd), 1.0 + std::ldexp(1.0, -52));
+}
+
+TEST(Str, LockedFormattingWaitsForGlobalLock) {
+    ASSERT_EQ(orv_log_init(orv_log_null_sink, 0), ORV_OK);
+    char buffer[16];
+    std::atomic<int> written{-2};
+    orv_global_lock();
+    EXPECT_EQ(orv_sprintf(buffer, sizeof buffer, "%d", 42), 2);  // recursive: the holder may format
+    std::thread other([&] {
+        char mine[16];
+        written = orv_snprintf(mine, sizeof mine, "%s", "late");
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(written.load(), -2);
+    orv_global_unlock();
+    other.join();
+    EXPECT_EQ(written.load(), 4);
+    orv_mem_shutdown();
+    EXPECT_EQ(orv_sprintf(buffer, sizeof buffer, "%s", "after"), 5);  // unlocked once the lock is gone
 }
