@@ -4,12 +4,10 @@
 // reentrant; everything else here takes no lock.
 #include "orv/orv_str.h"
 
-#include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"

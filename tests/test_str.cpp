@@ -65,12 +65,6 @@ TEST(Str, FormattingIsBounded) {
     EXPECT_STREQ(orv_int64_to_text(-1, number), "-1");
     EXPECT_STREQ(orv_uint64_to_text(static_cast<uint64_t>(int64_t{-1}), number), "18446744073709551615");
     EXPECT_STREQ(orv_int64_to_text(INT64_MIN, number), "-9223372036854775808");
-    EXPECT_EQ(orv_atoll("-9223372036854775807"), -9223372036854775807LL);
-    EXPECT_EQ(orv_atoll(nullptr), 0);
-    int a = 0, b = 0;
-    EXPECT_EQ(orv_sscanf("3 4", "%d %d", &a, &b), 2);
-    EXPECT_EQ(a + b, 7);
-    EXPECT_EQ(orv_fprintf(nullptr, "x"), -1);
 }
 
 TEST(Str, SizedCopiesNeverOverrun) {
@@ -101,22 +95,14 @@ TEST(Str, SizedCopiesNeverOverrun) {
     EXPECT_EQ(std::string(buffer, 8), "abcXXXXX");
     orv_strncpy(buffer, 8, "ab", 5);  // strncpy pads with zeros up to count
     EXPECT_EQ(std::string(buffer, 8), std::string("ab\0\0\0XXX", 8));
-    strcpy(buffer, "ab");
-    orv_strncat(buffer, "cdef", 2);
-    EXPECT_STREQ(buffer, "abcd");
 
     char text[] = "Mixed 9\xC9\xE9z";
     EXPECT_STREQ(orv_strupr(text), "MIXED 9\xC9\xE9Z");
     EXPECT_STREQ(orv_strlwr(text), "mixed 9\xC9\xE9z");
-    EXPECT_STREQ(orv_strcasestr("Hello World", "WORLD"), "World");
-    EXPECT_EQ(orv_strcasestr("Hello", "xyz"), nullptr);
 
     char *dup = orv_memdup_z("ab\0cd", 5);
     ASSERT_NE(dup, nullptr);
     EXPECT_EQ(memcmp(dup, "ab\0cd", 6), 0);
-    free(dup);
-    dup = orv_os_strdup("text");
-    EXPECT_STREQ(dup, "text");
     free(dup);
 }
 
