@@ -250,6 +250,9 @@ ResultCode read_entry(Reader &r, XiniNode *parent, int depth, XiniNode **out)
 
     const uint32_t name_length = clean_field(e, 0, eq, true);
     const uint32_t value_length = clean_field(e, eq + 1, value_end, true);
+    // The setters' limits: whatever is read can be written and read again.
+    if (name_length > XINI_NAME_MAX || value_length > XINI_VALUE_MAX)
+        return XINI_ERR_ADD;
     XiniNode *key = xini_make_node(parent, e, name_length, e + eq + 1, value_length);
     if (!key)
         return XINI_ERR_NO_MEMORY;
