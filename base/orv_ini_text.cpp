@@ -119,6 +119,10 @@ struct Reader {
     {
         if (budget <= 0)
             return -1;
+        if (bio.position < bio.end) {
+            --budget;
+            return *bio.position++;
+        }
         int c = orv_bio_getc(&bio);
         if (c >= 0)
             --budget;
