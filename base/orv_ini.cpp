@@ -176,8 +176,10 @@ ResultCode create_key(XiniTree *tree, XiniNode *parent, const char *name, const 
     if (!name)
         return ORV_ERR_INVALID_PARAM;
     size_t n = std::strlen(name), v = value ? std::strlen(value) : 0;
-    if (n > XINI_NAME_MAX || v > XINI_VALUE_MAX)
-        return create_key_n(tree, parent, name, XINI_NAME_MAX + 1, value, 0, out);
+    if (n > XINI_NAME_MAX || v > XINI_VALUE_MAX) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: xini key text too long (name %zu, value %zu)", n, v);
+        return ORV_ERR_INVALID_PARAM;
+    }
     return create_key_n(tree, parent, name, static_cast<uint32_t>(n), value, static_cast<uint32_t>(v), out);
 }
 

@@ -50,6 +50,8 @@ ORV_API int orv_bio_eof(BufferedStream *bio);
 /* Next byte (0 to 255), filling the buffer when empty; -1 when no byte is left. */
 ORV_API int orv_bio_getc(BufferedStream *bio);
 
+/* Bit reading starts with orv_bio_init_bits, which loads the cache; the
+ * Golomb reader decodes codes of up to 39 bits (values below 2^20). */
 ORV_API void orv_bio_init_bits(BufferedStream *bio);
 ORV_API uint32_t orv_bio_get_bits(BufferedStream *bio, int32_t n);
 ORV_API uint32_t orv_bio_get_ue_golomb_interleaved(BufferedStream *bio);

@@ -110,7 +110,11 @@ struct XiniTree {
 };
 
 /* Opens a tree from the file at path (flags choose how the file is opened)
- * or, with a null path, from stream. reserved is not used. */
+ * or, with a null path, from stream; with neither, an empty tree that lives
+ * in memory only. A text without an entry gives the root "root" = "root".
+ * -1 for malformed text or text nested deeper than XINI_MAX_DEPTH;
+ * ORV_ERR_FILE_NOT_FOUND when the file cannot be opened or no open flag is
+ * given. reserved is not used. */
 ORV_API ResultCode orv_ini_open(const char *path, xio *stream, uint32_t flags, void *reserved, XiniTree **out);
 /* Saves unless read-only (to the path, else to the stream at its position),
  * then destroys the tree. Accepts null. */
