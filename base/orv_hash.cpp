@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <bit>
+
 #include "orv/orv_clock.h"
 #include "orv/orv_gid.h"
 #include "orv/orv_log.h"
@@ -73,6 +75,7 @@ struct OrvHash {
     OrvHashEntry *cursor_head;
     OrvHashEntry *cursor_chain;
     int32_t count;
+    uint32_t size_class; // row of kSizeClasses, to pick the fold
 };
 
 namespace {
@@ -82,7 +85,23 @@ void log_bad(const char *what)
     orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: orv_hash %s", what);
 }
 
-uint32_t bucket_of(const OrvHash *t, OrvHashKey key) { return static_cast<uint32_t>(key % t->modulus); }
+// Remainders by a compile-time modulus become multiplications; the switch is
+// predicted perfectly since a table keeps its size class.
+uint32_t bucket_of(const OrvHash *t, OrvHashKey key)
+{
+    switch (t->size_class) {
+    case 0: return static_cast<uint32_t>(key % kSizeClasses[0].modulus);
+    case 1: return static_cast<uint32_t>(key % kSizeClasses[1].modulus);
+    case 2: return static_cast<uint32_t>(key % kSizeClasses[2].modulus);
+    case 3: return static_cast<uint32_t>(key % kSizeClasses[3].modulus);
+    case 4: return static_cast<uint32_t>(key % kSizeClasses[4].modulus);
+    case 5: return static_cast<uint32_t>(key % kSizeClasses[5].modulus);
+    case 6: return static_cast<uint32_t>(key % kSizeClasses[6].modulus);
+    case 7: return static_cast<uint32_t>(key % kSizeClasses[7].modulus);
+    case 8: return static_cast<uint32_t>(key % kSizeClasses[8].modulus);
+    default: return static_cast<uint32_t>(key % kSizeClasses[9].modulus);
+    }
+}
 
 uint32_t read_le32(const uint8_t *p)
 {
@@ -90,11 +109,58 @@ uint32_t read_le32(const uint8_t *p)
            (static_cast<uint32_t>(p[3]) << 24);
 }
 
+// The 16-bit numbers are stored and reread as whole 16-bit units: rereading
+// them as 32-bit words right after would defeat store forwarding.
 void write_le16(uint8_t *p, uint32_t v)
 {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
+    if constexpr (std::endian::native == std::endian::little) {
+        const auto n = static_cast<uint16_t>(v);
+        memcpy(p, &n, 2);
+    } else {
+        p[0] = static_cast<uint8_t>(v);
+        p[1] = static_cast<uint8_t>(v >> 8);
+    }
 }
+
+uint32_t read_le16(const uint8_t *p)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        uint16_t n;
+        memcpy(&n, p, 2);
+        return n;
+    } else {
+        return p[0] | (static_cast<uint32_t>(p[1]) << 8);
+    }
+}
+
+// One fold of the folding hash with the modulus known at compile time, so the
+// remainders become multiplications (no divide instruction on many ARMv7
+// cores). The first pass reads the text itself, zero-padding its last word.
+template <size_t Row> uint32_t fold(const char *text, uint32_t length, uint8_t *buf)
+{
+    constexpr uint32_t M = kSizeClasses[Row].modulus;
+    const auto *src = reinterpret_cast<const uint8_t *>(text);
+    uint32_t k = (length + 3) / 4;
+    const uint32_t whole = length / 4;
+    for (uint32_t i = 0; i < whole; ++i)
+        write_le16(buf + 2 * i, read_le32(src + 4 * i) % M);
+    if (whole < k) {
+        uint8_t last[4] = {0, 0, 0, 0};
+        memcpy(last, src + 4 * whole, length - 4 * whole);
+        write_le16(buf + 2 * whole, read_le32(last) % M);
+    }
+    while (k > 1) {
+        write_le16(buf + 2 * k, 0);
+        k = (k + 1) / 2;
+        for (uint32_t i = 0; i < k; ++i)
+            write_le16(buf + 2 * i, (read_le16(buf + 4 * i) | (read_le16(buf + 4 * i + 2) << 16)) % M);
+    }
+    return read_le16(buf);
+}
+
+using FoldFn = uint32_t (*)(const char *, uint32_t, uint8_t *);
+constexpr FoldFn kFolds[10] = {fold<0>, fold<1>, fold<2>, fold<3>, fold<4>,
+                               fold<5>, fold<6>, fold<7>, fold<8>, fold<9>};
 
 // The folding hash: the zero-padded text read as little-endian words, each
 // replaced by its remainder as a 16-bit number, pairs of those refolded until
@@ -117,19 +183,7 @@ uint32_t bucket_of_text(OrvHash *t, const char *text)
         }
         t->scratch_capacity = padded + kScratchSlack;
     }
-    uint8_t *buf = t->scratch;
-    memcpy(buf, text, length);
-    memset(buf + length, 0, padded - length);
-    uint32_t k = padded / 4;
-    for (;;) {
-        for (uint32_t i = 0; i < k; ++i)
-            write_le16(buf + 2 * i, read_le32(buf + 4 * i) % t->modulus);
-        if (k == 1)
-            break;
-        write_le16(buf + 2 * k, 0);
-        k = (k + 1) / 2;
-    }
-    return buf[0] | (static_cast<uint32_t>(buf[1]) << 8);
+    return kFolds[t->size_class](text, static_cast<uint32_t>(length), t->scratch);
 }
 
 OrvHashEntry *find_num(const OrvHash *t, OrvHashKey key)
@@ -336,6 +390,7 @@ OrvHash *orv_hash_create(uint32_t capacity)
     t->parameter = row->parameter;
     t->shift = row->shift;
     t->slots = row->slots;
+    t->size_class = static_cast<uint32_t>(row - kSizeClasses);
     t->buckets = static_cast<OrvHashEntry **>(ORV_CALLOC(sizeof(OrvHashEntry *) * row->slots));
     t->scratch_capacity = kScratchSlack;
     t->scratch = static_cast<uint8_t *>(ORV_ALLOC(kScratchSlack));
