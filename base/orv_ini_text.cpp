@@ -406,8 +406,9 @@ ResultCode orv_ini_open(const char *path, xio *stream, uint32_t flags, void *res
 
     if (rc != ORV_OK) {
         if (rc != ORV_ERR_FILE_NOT_FOUND) {
-            orv_log(3, rc, "VRE: VR: xini text refused (%s)",
-                    rc == XINI_ERR_DEPTH ? "nested too deep" : rc == XINI_ERR_NO_MEMORY ? "out of memory" : "malformed");
+            const bool memory = rc == XINI_ERR_NO_MEMORY || rc == ORV_FAIL;
+            orv_log(3, memory ? ORV_ERR_MEM_ALLOC : ORV_ERR_INVALID_FILE, "VRE: VR: xini text refused (%s, %d)",
+                    rc == XINI_ERR_DEPTH ? "nested too deep" : memory ? "out of memory" : "malformed", rc);
             rc = XINI_ERR_ADD;
         }
         destroy_tree(tree);
