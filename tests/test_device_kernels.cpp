@@ -11,35 +11,11 @@
 
 #include "device_render.h"
 #include "orv_device_blit.h"
+#include "yuv_model.h"
 
 namespace {
 
-// (2·a·w + 32768) >> 16, saturated: the rounding doubling multiply-high.
-int16_t mulq(int16_t a, int16_t w) {
-    int32_t p = (2 * int32_t(a) * int32_t(w) + 32768) >> 16;
-    return int16_t(std::clamp<int32_t>(p, INT16_MIN, INT16_MAX));
-}
-
-uint8_t narrow(int16_t x) { return uint8_t(std::clamp<int32_t>((int32_t(x) + 8) >> 4, 0, 255)); }
-
-uint8_t add_sat(uint8_t a, uint8_t b) { return uint8_t(std::min(255, a + b)); }
-
-struct Rgb {
-    uint8_t r, g, b;
-};
-
-Rgb model_pixel(uint8_t Y, uint8_t U, uint8_t V, const YuvCoefficients &k) {
-    int16_t cb = int16_t(uint16_t((U << 7) - k.chroma_offset));
-    int16_t cr = int16_t(uint16_t((V << 7) - k.chroma_offset));
-    int16_t l = mulq(int16_t(uint16_t((Y << 7) - k.luma_offset)), k.luma_gain);
-    int16_t b_u = mulq(cb, k.cb_blue), g_u = mulq(cb, k.cb_green);
-    int16_t g_v = mulq(cr, k.cr_green), r_v = mulq(cr, k.cr_red);
-    // Plain 16-bit sums: they wrap exactly like the vector lanes.
-    int16_t r = int16_t(uint16_t(l + r_v));
-    int16_t g = int16_t(uint16_t(uint16_t(l - g_u) - g_v));
-    int16_t b = int16_t(uint16_t(l + b_u));
-    return {add_sat(narrow(r), k.red_bias), add_sat(narrow(g), k.green_bias), add_sat(narrow(b), k.blue_bias)};
-}
+using namespace yuv_model;
 
 enum class Kind { rgb32, bgr24, rgb565, filter565 };
 
@@ -58,7 +34,7 @@ DeviceRowKernel kernel_of(Kind kind) {
 }
 
 void put565(uint8_t *dst, uint8_t r, uint8_t g, uint8_t b) {
-    uint16_t p = uint16_t((r >> 3) << 11 | (g >> 2) << 5 | (b >> 3));
+    uint16_t p = pack565(r, g, b);
     dst[0] = uint8_t(p), dst[1] = uint8_t(p >> 8);
 }
 
@@ -67,7 +43,7 @@ void model_row(Kind kind, uint8_t *dst, const uint8_t *y, const uint8_t *u, cons
                const YuvCoefficients &k, int count) {
     int n = count / 16 * 16;
     for (int x = 0; x < n; ++x) {
-        Rgb c = model_pixel(y[x], u[x / 2], v[x / 2], k);
+        Rgb c = lane_pixel(y[x], u[x / 2], v[x / 2], k);
         uint8_t *p = dst + x * bytes_per_pixel(kind);
         switch (kind) {
             case Kind::rgb32: p[0] = c.r, p[1] = c.g, p[2] = c.b, p[3] = 0xFF; break;
