@@ -177,9 +177,10 @@ ResultCode blit_blit(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst, in
         // A frame wider than the buffer was sized for must not run past it.
         if (ResultCode rc = ensure_dither(blit, width, "blit"); ORV_FAILED(rc)) return rc;
     }
-    const DeviceRowKernel kernel = rgb565 ? device_filter_yuv_rgb565_neon : device_yuv_rgb32_neon;
-    const int width16 = width & ~15;
     const YuvCoefficients *coefficients = &orv_yuv_coefficients;
+    const DeviceRowKernels kernels = orv_device_pick_kernels(coefficients);
+    const DeviceRowKernel kernel = rgb565 ? kernels.filter565 : kernels.rgb32;
+    const int width16 = width & ~15;
     uint8_t *carry = blit->dither_buffer;
     const uint8_t *y = frame->y, *u = frame->u, *v = frame->v;
     for (int row = 0; row < height; ++row) {

@@ -39,6 +39,20 @@ void device_yuv_bgr24_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, con
 typedef void (*DeviceRowKernel)(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
                                 uint8_t *errors, const YuvCoefficients *coefficients, int count);
 
+/* The two kernels the blitter calls, as one set per instruction tier. The
+ * x86 tiers give the reference kernels' bytes exactly. */
+typedef struct DeviceRowKernels {
+    DeviceRowKernel rgb32;
+    DeviceRowKernel filter565;
+} DeviceRowKernels;
+
+enum { ORV_KERNELS_REFERENCE = 0, ORV_KERNELS_SSE41 = 1, ORV_KERNELS_AVX2 = 2 };
+
+/* The set of a tier; both null when this CPU or build lacks it. */
+DeviceRowKernels orv_device_row_kernels(int tier);
+/* The fastest set that gives the reference bytes for these coefficients. */
+DeviceRowKernels orv_device_pick_kernels(const YuvCoefficients *coefficients);
+
 ORV_EXTERN_C_END
 
 #endif

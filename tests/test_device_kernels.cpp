@@ -86,12 +86,14 @@ long first_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> 
 
 // Runs the kernel and the model on copies, with guard bytes after the output,
 // and compares output and error carry byte for byte.
-void check_kernel(Kind kind, const Row &row, const YuvCoefficients &k, int count, const char *what) {
+void check_kernel(Kind kind, const Row &row, const YuvCoefficients &k, int count, const char *what,
+                  DeviceRowKernel kernel = nullptr) {
     constexpr int kGuard = 64;
     const int bpp = bytes_per_pixel(kind);
     std::vector<uint8_t> got(size_t(count) * bpp + kGuard, 0xA5), want = got;
     std::vector<uint8_t> got_err = row.errors, want_err = row.errors;
-    kernel_of(kind)(got.data(), row.y.data(), row.u.data(), row.v.data(), got_err.data(), &k, count);
+    (kernel ? kernel : kernel_of(kind))(got.data(), row.y.data(), row.u.data(), row.v.data(), got_err.data(), &k,
+                                        count);
     model_row(kind, want.data(), row.y.data(), row.u.data(), row.v.data(), want_err.data(), k, count);
     long at = first_difference(got, want);
     ASSERT_EQ(at, -1) << what << " kind " << int(kind) << " count " << count << ": byte " << at << " (pixel "
@@ -113,24 +115,30 @@ TEST(DeviceKernels, MatchScalarModelOnRandomRows) {
     }
 }
 
-TEST(DeviceKernels, FollowAnyCoefficientBlock) {
+YuvCoefficients random_block(std::mt19937 &rng, int round) {
     // Random weights, offsets and biases drive the lanes into saturation and
-    // 16-bit wrap-around; the kernels must still match the model exactly.
-    std::mt19937 rng(7);
+    // 16-bit wrap-around.
     std::uniform_int_distribution<int> word(0, 0xFFFF), byte(0, 255);
+    YuvCoefficients k{};
+    std::memset(&k, 0xEE, sizeof k);  // bytes no kernel should read
+    k.luma_offset = uint16_t(word(rng));
+    k.chroma_offset = uint16_t(word(rng));
+    k.luma_gain = int16_t(word(rng));
+    k.cr_green = int16_t(word(rng));
+    k.cb_green = int16_t(word(rng));
+    k.cr_red = int16_t(word(rng));
+    k.cb_blue = int16_t(word(rng));
+    k.red_bias = uint8_t(byte(rng) & (round % 2 ? 0xFF : 0x1F));
+    k.green_bias = uint8_t(byte(rng) & (round % 2 ? 0xFF : 0x1F));
+    k.blue_bias = uint8_t(byte(rng) & (round % 2 ? 0xFF : 0x1F));
+    if (round % 7 == 3) k.cr_red = INT16_MIN;  // the one product that saturates
+    return k;
+}
+
+TEST(DeviceKernels, FollowAnyCoefficientBlock) {
+    std::mt19937 rng(7);
     for (int round = 0; round < 200; ++round) {
-        YuvCoefficients k{};
-        std::memset(&k, 0xEE, sizeof k);  // bytes no kernel should read
-        k.luma_offset = uint16_t(word(rng));
-        k.chroma_offset = uint16_t(word(rng));
-        k.luma_gain = int16_t(word(rng));
-        k.cr_green = int16_t(word(rng));
-        k.cb_green = int16_t(word(rng));
-        k.cr_red = int16_t(word(rng));
-        k.cb_blue = int16_t(word(rng));
-        k.red_bias = uint8_t(byte(rng) & (round % 2 ? 0xFF : 0x1F));
-        k.green_bias = uint8_t(byte(rng) & (round % 2 ? 0xFF : 0x1F));
-        k.blue_bias = uint8_t(byte(rng) & (round % 2 ? 0xFF : 0x1F));
+        YuvCoefficients k = random_block(rng, round);
         int count = 16 * (1 + round % 5) + round % 16;
         Row row = random_row(rng, count);
         for (Kind kind : kAllKinds) {
@@ -138,6 +146,29 @@ TEST(DeviceKernels, FollowAnyCoefficientBlock) {
             if (HasFatalFailure()) return;
         }
     }
+}
+
+// The x86 kernels the blitter may pick instead: same bytes as the model.
+TEST(DeviceKernels, EveryTierMatchesTheModel) {
+    std::mt19937 rng(99);
+    for (int tier : {ORV_KERNELS_REFERENCE, ORV_KERNELS_SSE41, ORV_KERNELS_AVX2}) {
+        DeviceRowKernels set = orv_device_row_kernels(tier);
+        if (!set.rgb32) continue;
+        for (int round = 0; round < 120; ++round) {
+            YuvCoefficients k = round < 40 ? orv_yuv_coefficients : random_block(rng, round);
+            if (tier != ORV_KERNELS_REFERENCE && k.cr_red == INT16_MIN) {
+                // Never picked for such a block.
+                EXPECT_EQ(orv_device_pick_kernels(&k).rgb32, device_yuv_rgb32_neon);
+                continue;
+            }
+            int count = 16 * (1 + round % 9) + round % 16;
+            Row row = random_row(rng, count);
+            check_kernel(Kind::rgb32, row, k, count, "tier", set.rgb32);
+            check_kernel(Kind::filter565, row, k, count, "tier", set.filter565);
+            if (HasFatalFailure()) return;
+        }
+    }
+    EXPECT_NE(orv_device_pick_kernels(&orv_yuv_coefficients).rgb32, nullptr);
 }
 
 TEST(DeviceKernels, ShortCountsWriteNothing) {
