@@ -124,31 +124,45 @@ ORV_SSE void sse_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u,
 
 struct AvxConstants {
     __m256i luma_offset, chroma_offset, luma_gain, cr_green, cb_green, cr_red, cb_blue;
-    __m256i red_bias, green_bias, blue_bias, eight;
+    __m256i red_bias, green_bias, blue_bias, narrow, low_bytes, interleave;
+    bool has_bias;
 };
 
 ORV_AVX2 inline AvxConstants avx_constants(const YuvCoefficients *c) {
-    return {_mm256_set1_epi16(short(c->luma_offset)), _mm256_set1_epi16(short(c->chroma_offset)),
-            _mm256_set1_epi16(c->luma_gain),          _mm256_set1_epi16(c->cr_green),
-            _mm256_set1_epi16(c->cb_green),           _mm256_set1_epi16(c->cr_red),
-            _mm256_set1_epi16(c->cb_blue),            _mm256_set1_epi8(char(c->red_bias)),
-            _mm256_set1_epi8(char(c->green_bias)),    _mm256_set1_epi8(char(c->blue_bias)),
-            _mm256_set1_epi16(8)};
+    // Per lane: bytes 0-7 (even pixels) and 8-15 (odd pixels) back in order.
+    const __m256i interleave = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1, 9, 2,
+                                                10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
+    return {_mm256_set1_epi16(short(c->luma_offset)),
+            _mm256_set1_epi16(short(c->chroma_offset)),
+            _mm256_set1_epi16(c->luma_gain),
+            _mm256_set1_epi16(c->cr_green),
+            _mm256_set1_epi16(c->cb_green),
+            _mm256_set1_epi16(c->cr_red),
+            _mm256_set1_epi16(c->cb_blue),
+            _mm256_set1_epi8(char(c->red_bias)),
+            _mm256_set1_epi8(char(c->green_bias)),
+            _mm256_set1_epi8(char(c->blue_bias)),
+            _mm256_set1_epi16(2048),
+            _mm256_set1_epi16(0x00FF),
+            interleave,
+            (c->red_bias | c->green_bias | c->blue_bias) != 0};
 }
 
 struct AvxRgb {
     __m256i r, g, b;  // pixels 0-15 in the low lane, 16-31 in the high lane
 };
 
-ORV_AVX2 inline __m256i avx_narrow(__m256i lo, __m256i hi, __m256i eight) {
-    return _mm256_packus_epi16(_mm256_srai_epi16(_mm256_adds_epi16(lo, eight), 4),
-                               _mm256_srai_epi16(_mm256_adds_epi16(hi, eight), 4));
+// (x + 8) >> 4 without overflow is mulhrs by 2048; packus saturates, and
+// the shuffle puts even and odd pixels back in order.
+ORV_AVX2 inline __m256i avx_narrow(__m256i even, __m256i odd, const AvxConstants &k) {
+    return _mm256_shuffle_epi8(
+        _mm256_packus_epi16(_mm256_mulhrs_epi16(even, k.narrow), _mm256_mulhrs_epi16(odd, k.narrow)),
+        k.interleave);
 }
 
-// 32 pixels: each 128-bit lane does what one SSE step does, so the in-lane
-// unpacks and packs keep pixel order within each lane.
+// 32 pixels, split like the NEON kernels into even and odd pixels: 16-bit
+// lane i of each 128-bit half holds pixel pair i, which is chroma sample i.
 ORV_AVX2 inline AvxRgb avx_convert32(const uint8_t *y, const uint8_t *u, const uint8_t *v, const AvxConstants &k) {
-    const __m256i zero = _mm256_setzero_si256();
     __m256i cb = _mm256_sub_epi16(
         _mm256_slli_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i *)u)), 7), k.chroma_offset);
     __m256i cr = _mm256_sub_epi16(
@@ -158,20 +172,18 @@ ORV_AVX2 inline AvxRgb avx_convert32(const uint8_t *y, const uint8_t *u, const u
     __m256i r_v = _mm256_mulhrs_epi16(cr, k.cr_red);
 
     __m256i luma = _mm256_loadu_si256((const __m256i *)y);
-    __m256i l0 = _mm256_mulhrs_epi16(
-        _mm256_sub_epi16(_mm256_slli_epi16(_mm256_unpacklo_epi8(luma, zero), 7), k.luma_offset), k.luma_gain);
-    __m256i l1 = _mm256_mulhrs_epi16(
-        _mm256_sub_epi16(_mm256_slli_epi16(_mm256_unpackhi_epi8(luma, zero), 7), k.luma_offset), k.luma_gain);
+    __m256i even = _mm256_and_si256(luma, k.low_bytes), odd = _mm256_srli_epi16(luma, 8);
+    even = _mm256_mulhrs_epi16(_mm256_sub_epi16(_mm256_slli_epi16(even, 7), k.luma_offset), k.luma_gain);
+    odd = _mm256_mulhrs_epi16(_mm256_sub_epi16(_mm256_slli_epi16(odd, 7), k.luma_offset), k.luma_gain);
     AvxRgb out;
-    out.r = avx_narrow(_mm256_add_epi16(l0, _mm256_unpacklo_epi16(r_v, r_v)),
-                       _mm256_add_epi16(l1, _mm256_unpackhi_epi16(r_v, r_v)), k.eight);
-    out.g = avx_narrow(_mm256_sub_epi16(l0, _mm256_unpacklo_epi16(g_uv, g_uv)),
-                       _mm256_sub_epi16(l1, _mm256_unpackhi_epi16(g_uv, g_uv)), k.eight);
-    out.b = avx_narrow(_mm256_add_epi16(l0, _mm256_unpacklo_epi16(b_u, b_u)),
-                       _mm256_add_epi16(l1, _mm256_unpackhi_epi16(b_u, b_u)), k.eight);
-    out.r = _mm256_adds_epu8(out.r, k.red_bias);
-    out.g = _mm256_adds_epu8(out.g, k.green_bias);
-    out.b = _mm256_adds_epu8(out.b, k.blue_bias);
+    out.r = avx_narrow(_mm256_add_epi16(even, r_v), _mm256_add_epi16(odd, r_v), k);
+    out.g = avx_narrow(_mm256_sub_epi16(even, g_uv), _mm256_sub_epi16(odd, g_uv), k);
+    out.b = avx_narrow(_mm256_add_epi16(even, b_u), _mm256_add_epi16(odd, b_u), k);
+    if (k.has_bias) {
+        out.r = _mm256_adds_epu8(out.r, k.red_bias);
+        out.g = _mm256_adds_epu8(out.g, k.green_bias);
+        out.b = _mm256_adds_epu8(out.b, k.blue_bias);
+    }
     return out;
 }
 
