@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "orv/orv_clock.h"
+#include "orv/orv_mutex.h"
+#include "orv_clock_internal.hpp"
+
+namespace {
+
+std::atomic<int64_t> g_fake_us{0};
+int64_t fake_wall() { return g_fake_us.load(); }
+
+constexpr int64_t kMin = 60'000'000;        // one minute in microseconds
+constexpr uint64_t kDayMs = 86'400'000;
+
+struct FakeClock : ::testing::Test {
+    void SetUp() override
+    {
+        g_fake_us = 1'700'000'000'000'000;  // an arbitrary instant
+        old_ = orv::clock_set_wall_source(fake_wall);
+        orv_clock_init();
+    }
+    void TearDown() override
+    {
+        orv::clock_set_wall_source(old_);
+        orv_clock_reset();
+    }
+    orv::WallClockSource old_{};
+};
+
+}  // namespace
+
+TEST_F(FakeClock, CountsFromInitAndAddsADayPerFall)
+{
+    EXPECT_EQ(orv::clock_state().base_ms, 1'700'000'000'000u);
+    EXPECT_EQ(orv_clock_ms(), 0u);
+    g_fake_us += 20 * kMin;
+    EXPECT_EQ(orv_clock_ms(), 20u * 60'000);
+
+    // Set back below the init instant: one day is added once for this fall.
+    g_fake_us -= 30 * kMin;
+    const uint64_t fallen = orv_clock_ms();
+    EXPECT_EQ(fallen, kDayMs - 10u * 60'000);
+    EXPECT_EQ(orv_clock_ms(), fallen);
+    g_fake_us += 5 * kMin;
+    EXPECT_EQ(orv_clock_ms(), fallen + 5u * 60'000);
+
+    // Back above the init instant: no further day.
+    g_fake_us += 10 * kMin;
+    EXPECT_EQ(orv_clock_ms(), kDayMs + 5u * 60'000);
+    EXPECT_EQ(orv::clock_state().wrap_count, 1u);
+
+    // A second fall adds a second day.
+    g_fake_us -= 10 * kMin;
+    EXPECT_EQ(orv_clock_ms(), 2 * kDayMs - 5u * 60'000);
+    EXPECT_EQ(orv::clock_state().wrap_count, 2u);
+    EXPECT_EQ(orv_clock_us(), (2 * kDayMs - 5u * 60'000) * 1000);
+}
+
+TEST_F(FakeClock, SetBackAboveTheBaseGoesBackwards)
+{
+    g_fake_us += 30 * kMin;
+    const uint64_t before = orv_clock_ms();
+    g_fake_us -= 10 * kMin;
+    EXPECT_EQ(orv_clock_ms(), before - 10u * 60'000);
+    EXPECT_EQ(orv::clock_state().wrap_count, 0u);
+}
+
+TEST_F(FakeClock, ConcurrentReadersCountOneFall)
+{
+    g_fake_us -= kMin;
+    std::thread threads[4];
+    for (auto &t : threads)
+        t = std::thread([] {
+            for (int i = 0; i < 1000; ++i)
+                orv_clock_ms();
+        });
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(orv::clock_state().wrap_count, 1u);
+}
+
+namespace {
+int64_t g_step_calls = 0;
+// Each reading is 3 ms later than the one before; the third jumps back 1 s.
+int64_t stepping_wall()
+{
+    ++g_step_calls;
+    g_fake_us += g_step_calls == 3 ? -1'000'000 : 3'000;
+    return g_fake_us.load();
+}
+}  // namespace
+
+TEST_F(FakeClock, SleepEndsWhenTheClockStepsBack)
+{
+    g_fake_us += 10 * kMin;
+    g_step_calls = 0;
+    orv::clock_set_wall_source(stepping_wall);
+    // start, +3 ms (sleep again), then 1 s back: the sleep stops and reports it.
+    EXPECT_EQ(orv_sleep_ms(50), static_cast<uint32_t>(-997));
+}
+
+TEST(Clock, RealSleeps)
+{
+    orv_clock_init();
+    EXPECT_LT(orv_clock_ms(), 1000u);
+    EXPECT_EQ(orv_sleep_ms(0), 0u);
+    const uint64_t t0 = orv_clock_ms();
+    EXPECT_GE(orv_sleep_ms(5), 5u);
+    EXPECT_GE(orv_clock_ms() - t0, 5u);
+    EXPECT_EQ(orv_sleep_us(100), 0);
+    orv_clock_reset();
+}
+
+TEST(Mutex, RecursiveAndTryLock)
+{
+    OrvMutex *m = orv_mutex_create(0, 0, 0);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(orv_mutex_lock(m, -1), ORV_OK);
+    EXPECT_EQ(orv_mutex_lock(m, 0), ORV_OK);  // recursion
+    std::atomic<ResultCode> other{ORV_OK};
+    std::thread([&] { other = orv_mutex_lock(m, 0); }).join();
+    EXPECT_EQ(other.load(), ORV_WAIT_TIMEOUT);
+    EXPECT_EQ(orv_mutex_unlock(m), ORV_OK);
+    EXPECT_EQ(orv_mutex_unlock(m), ORV_OK);
+    std::thread([&] {
+        other = orv_mutex_lock(m, 5);
+        orv_mutex_unlock(m);
+    }).join();
+    EXPECT_EQ(other.load(), ORV_OK);
+    // Unlocking a mutex the caller does not hold still answers ORV_OK.
+    EXPECT_EQ(orv_mutex_unlock(m), ORV_OK);
+    orv_mutex_destroy(m);
+}

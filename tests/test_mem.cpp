@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "orv/orv_log.h"
+#include "orv/orv_mem.h"
+
+namespace {
+
+std::vector<std::string> g_lines;
+int capture(const char *text)
+{
+    g_lines.emplace_back(text);
+    return 0;
+}
+
+// Each test starts with a fresh list and ends with the leak report.
+struct Tracked : ::testing::Test {
+    void SetUp() override
+    {
+        g_lines.clear();
+        ASSERT_EQ(orv_log_init(capture, 0), ORV_OK);
+    }
+    void TearDown() override { orv_mem_shutdown(); }
+};
+
+}  // namespace
+
+TEST_F(Tracked, HeaderLayoutAndLimits)
+{
+    EXPECT_EQ(orv_mem_header_size, 4 * sizeof(void *) + 4);
+    EXPECT_EQ(orv_mem_max_size, 0x7FFFFFFFu - orv_mem_header_size);
+    if (sizeof(void *) == 4) {
+        EXPECT_EQ(orv_mem_max_size, 0x7FFFFFEBu);
+    }
+    EXPECT_EQ(orv_mem_alloc_tag(orv_mem_max_size + 1, "x"), nullptr);
+    EXPECT_EQ(orv_mem_alloc_tag(0xFFFFFFFFu, "x"), nullptr);
+    EXPECT_EQ(orv_malloc(0x7FFFFFF0u), nullptr);
+    EXPECT_EQ(orv_mem_live_count(), 0u);
+
+    // Size 0 still gives a unique, freeable pointer; data is aligned for any type.
+    void *a = orv_mem_alloc_tag(0, nullptr);
+    void *b = orv_mem_alloc_tag(0, nullptr);
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(a, b);
+    for (uint32_t size : {1u, 3u, 17u, 100u}) {
+        void *p = orv_calloc(size);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % alignof(std::max_align_t), 0u);
+        EXPECT_EQ(orv_mem_size(p), size);
+        orv_free(p);
+    }
+    orv_mem_free(a);
+    orv_mem_free(b);
+    EXPECT_EQ(orv_mem_live_count(), 0u);
+}
+
+TEST_F(Tracked, ListStaysLinkedWhateverIsFreed)
+{
+    void *p[3];
+    for (auto &q : p)
+        q = orv_malloc(8);
+    EXPECT_EQ(orv_mem_live_count(), 3u);
+    orv_mem_free(p[2]);  // the last: the second becomes last
+    void *d = orv_malloc(8);
+    orv_mem_free(p[0]);  // the first: the second becomes first
+    EXPECT_EQ(orv_mem_live_count(), 2u);
+    orv_mem_free(p[1]);
+    orv_mem_free(d);
+    EXPECT_EQ(orv_mem_live_count(), 0u);
+    void *only = orv_malloc(4);
+    orv_mem_free(only);
+    EXPECT_EQ(orv_mem_live_count(), 0u);
+
+    orv_free(nullptr);
+    void *none = nullptr;
+    orv_free_ptr(&none);
+    orv_free_ptr(nullptr);
+    void *held = orv_malloc(4);
+    orv_free_ptr(&held);
+    EXPECT_EQ(held, nullptr);
+    EXPECT_EQ(orv_mem_live_count(), 0u);
+}
+
+TEST_F(Tracked, ResizeCopyAndDuplicate)
+{
+    auto *p = static_cast<char *>(orv_mem_realloc_tag(nullptr, 8, "t"));
+    ASSERT_NE(p, nullptr);
+    memcpy(p, "abcdefgh", 8);
+    auto *q = static_cast<char *>(orv_mem_realloc_tag(p, 4, "t"));
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(orv_mem_size(q), 4u);
+    EXPECT_EQ(memcmp(q, "abcd", 4), 0);
+    auto *r = static_cast<char *>(orv_mem_realloc_at(q, 16, "./r", 3));
+    EXPECT_EQ(memcmp(r, "abcd", 4), 0);
+    orv_free(r);
+
+    EXPECT_EQ(orv_mem_copy("abc", 0), nullptr);
+    EXPECT_EQ(orv_mem_copy("abc", -1), nullptr);
+    EXPECT_EQ(orv_mem_copy(nullptr, 3), nullptr);
+    auto *c = static_cast<char *>(orv_mem_copy("abc", 3));
+    EXPECT_EQ(orv_mem_size(c), 3u);
+    orv_free(c);
+
+    char *s = orv_strdup("hello");
+    EXPECT_STREQ(s, "hello");
+    EXPECT_EQ(orv_mem_size(s), 6u);
+    char *n = orv_mem_strndup_at("hello", 2, "./x", 1);
+    EXPECT_STREQ(n, "he");
+    char *t = orv_mem_strdup_tag("tag", "t");
+    EXPECT_STREQ(t, "tag");
+    orv_free(s);
+    orv_free(n);
+    orv_free(t);
+
+    // orv_realloc gives a cleared block and copies only what the old one holds.
+    auto *small = static_cast<char *>(orv_malloc(4));
+    memset(small, 0x5A, 4);
+    auto *big = static_cast<char *>(orv_realloc(small, 100, 64));
+    ASSERT_NE(big, nullptr);
+    EXPECT_EQ(big[3], 0x5A);
+    EXPECT_EQ(big[4], 0);
+    EXPECT_EQ(big[63], 0);
+    orv_free(big);
+    EXPECT_EQ(orv_mem_live_count(), 0u);
+}
+
+TEST_F(Tracked, GrowRule)
+{
+    uint32_t cap = 100;
+    void *p = orv_calloc(100);
+    EXPECT_EQ(orv_mem_grow(p, &cap, 99), p);
+    EXPECT_EQ(cap, 100u);
+    static_cast<char *>(p)[0] = 7;
+    p = orv_mem_grow(p, &cap, 100);
+    EXPECT_EQ(cap, 128u);
+    EXPECT_EQ(static_cast<char *>(p)[0], 7);
+    p = orv_mem_grow(p, &cap, 1000);
+    EXPECT_EQ(cap, 1280u);
+    EXPECT_EQ(orv_mem_size(p), 1280u);
+    orv_free(p);
+    // Overflowing growth falls back to the needed size (which is then too large).
+    uint32_t big = 16;
+    void *q = orv_calloc(16);
+    EXPECT_EQ(orv_mem_grow(q, &big, 0xF0000000u), nullptr);
+    EXPECT_EQ(big, 16u);  // a failed grow keeps the old capacity and block
+    orv_free(q);
+}
+
+TEST_F(Tracked, LeakReportNamesEachTaggedBlockOnce)
+{
+    void *p = orv_mem_calloc_at(12, "./x", 12);
+    void *r = orv_mem_realloc_at(nullptr, 5, "./y", 7);
+    orv_mem_alloc_tag(3, nullptr);  // untagged: freed without a report
+    ASSERT_TRUE(p && r);
+    orv_mem_shutdown();
+    ASSERT_EQ(g_lines.size(), 2u);
+    char expected[256];
+    snprintf(expected, sizeof expected, "memory manage: 0x%lX , 12 bytes, context = ./x::12, ",
+             static_cast<unsigned long>(reinterpret_cast<uintptr_t>(p)));
+    EXPECT_EQ(g_lines[0], expected);
+    EXPECT_NE(g_lines[1].find("context = ./y-7, "), std::string::npos);
+    EXPECT_EQ(orv_mem_live_count(), 0u);
+}
+
+TEST_F(Tracked, LongTagsAreCut)
+{
+    std::string path(400, 'p');
+    void *p = orv_mem_alloc_at(1, path.c_str(), 5);
+    ASSERT_NE(p, nullptr);
+    orv_mem_shutdown();
+    ASSERT_EQ(g_lines.size(), 1u);
+    const std::string &line = g_lines[0];
+    const size_t at = line.find("context = ") + 10;
+    EXPECT_EQ(line.size() - at - 2, 255u);
+}
+
+TEST_F(Tracked, ManyThreadsAllocateAndFree)
+{
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([] {
+            for (int i = 0; i < 2000; ++i) {
+                void *a = orv_malloc(static_cast<uint32_t>(i % 64));
+                void *b = orv_calloc(32);
+                orv_free(a);
+                orv_free(b);
+            }
+        });
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(orv_mem_live_count(), 0u);
+}
+
+TEST(PageAlloc, RoundsToPages)
+{
+    size_t size = 10;
+    void *p = orv_page_alloc(&size, 0);
+    ASSERT_NE(p, nullptr);
+    EXPECT_GE(size, 4096u);
+    EXPECT_EQ(size % 4096, 0u);
+    static_cast<char *>(p)[size - 1] = 1;
+    EXPECT_EQ(orv_page_free(p, size), 0);
+}
