@@ -19,24 +19,30 @@
 
 namespace {
 
-// Field order is fixed: the size is the last field and ends exactly where the
-// data begins (resize reads it from just in front of the data). Never copy
-// the struct whole: on 64-bit hosts its tail padding overlaps the data.
+// Field order is fixed: tag, prev, next, data, then the 32-bit size, which
+// ends exactly where the data begins (resize reads it from just in front of
+// the data). On 32-bit targets the header is the plain 20 bytes; where that
+// cannot keep both the pointers and the data aligned (64-bit hosts), padding
+// goes between the data pointer and the size.
 struct Header {
     char *tag;
     Header *prev;
     Header *next;
     void *data;
-    uint32_t size;
 };
 
-constexpr size_t kHeaderBytes = offsetof(Header, size) + sizeof(uint32_t);  // 20 on 32-bit targets
 constexpr size_t kAlign = alignof(std::max_align_t);
-// Slack in front of the header so the data is aligned for any type.
-constexpr size_t kLead = (kAlign - kHeaderBytes % kAlign) % kAlign;
+constexpr size_t kPlainBytes = sizeof(Header) + sizeof(uint32_t);
+constexpr size_t kSlack = (kAlign - kPlainBytes % kAlign) % kAlign;
+// Slack in front of the header when the pointers stay aligned there, else inside.
+constexpr size_t kLead = kSlack % alignof(Header) == 0 ? kSlack : 0;
+constexpr size_t kHeaderBytes = kPlainBytes + (kSlack - kLead);
+static_assert(sizeof(void *) != 4 || kHeaderBytes == 20);
+static_assert((kLead + kHeaderBytes) % kAlign == 0);
 constexpr uint32_t kMaxSize = 0x7FFFFFFFu - kHeaderBytes;
 constexpr uint32_t kEntryLimit = 0x7FFFFFEFu;  // limit of the module's own entry points
 constexpr size_t kTagMax = 256;
+constexpr size_t kTagLimit = 0x10000000;  // a caller tag longer than this is refused
 
 Header *g_first = nullptr;
 Header *g_last = nullptr;
@@ -47,21 +53,72 @@ Header *header_of(const void *data)
     return reinterpret_cast<Header *>(static_cast<char *>(const_cast<void *>(data)) - kHeaderBytes);
 }
 
-void *block_of(Header *h) { return reinterpret_cast<char *>(h) - kLead; }
+// The tag copy shares the block: [tag, padded][lead][header][data]. One
+// system allocation per block instead of two keeps the pair cheap.
+void *block_of(Header *h) { return h->tag ? static_cast<void *>(h->tag) : reinterpret_cast<char *>(h) - kLead; }
 
-// Tag text of at most 255 characters, formatted under the global lock before
-// the list is locked, so the two uses never nest within one allocation.
-void format_tag(char (&tag)[kTagMax], const char *sep, const char *file, int line)
+uint32_t &size_of(Header *h) { return *reinterpret_cast<uint32_t *>(static_cast<char *>(h->data) - sizeof(uint32_t)); }
+
+// "<file><sep><line>", at most 255 characters; returns the length. Formatted
+// by hand: it is reentrant, so it needs neither the platform's formatting nor
+// the global lock, and it is the larger part of an allocation's cost.
+size_t format_tag(char (&tag)[kTagMax], const char *sep, const char *file, int line)
 {
-    orv::GlobalLockGuard guard;
-    snprintf(tag, sizeof tag, "%s%s%d", file ? file : "", sep, line);
+    size_t n = 0;
+    for (const char *part : {file ? file : "", sep}) {
+        const size_t len = strnlen(part, kTagMax - 1 - n);
+        memcpy(tag + n, part, len);
+        n += len;
+    }
+    char digits[12];
+    size_t d = 0;
+    unsigned magnitude = line < 0 ? 0u - static_cast<unsigned>(line) : static_cast<unsigned>(line);
+    do {
+        digits[d++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (line < 0)
+        digits[d++] = '-';
+    while (d && n < kTagMax - 1)
+        tag[n++] = digits[--d];
+    tag[n] = '\0';
+    return n;
+}
+
+void *alloc_block(uint32_t size, const char *tag, size_t tag_length)
+{
+    if (size > kMaxSize || tag_length >= kTagLimit)
+        return nullptr;
+    const size_t tag_room = tag ? (tag_length + kAlign) / kAlign * kAlign : 0;
+    char *block = static_cast<char *>(malloc(tag_room + kLead + kHeaderBytes + size));
+    if (!block)
+        return nullptr;
+    auto *h = reinterpret_cast<Header *>(block + tag_room + kLead);
+    h->tag = nullptr;
+    if (tag) {
+        memcpy(block, tag, tag_length + 1);
+        h->tag = block;
+    }
+    h->prev = h->next = nullptr;
+    h->data = block + tag_room + kLead + kHeaderBytes;
+    size_of(h) = size;
+
+    orv::MutexGuard guard(g_lock.load(std::memory_order_acquire));
+    if (g_last) {
+        g_last->next = h;
+        h->prev = g_last;
+        g_last = h;
+    } else {
+        g_first = g_last = h;
+    }
+    return h->data;
 }
 
 void *tagged(uint32_t size, const char *file, int line, bool clear)
 {
     char tag[kTagMax];
-    format_tag(tag, "::", file, line);
-    void *p = orv_mem_alloc_tag(size, tag);
+    const size_t length = format_tag(tag, "::", file, line);
+    void *p = alloc_block(size, tag, length);
     if (p && clear)
         memset(p, 0, size);
     return p;
@@ -76,33 +133,7 @@ const uint32_t orv_mem_header_size = kHeaderBytes;
 
 void *orv_mem_alloc_tag(uint32_t size, const char *tag)
 {
-    if (size > kMaxSize)
-        return nullptr;
-    char *block = static_cast<char *>(malloc(kLead + kHeaderBytes + size));
-    if (!block)
-        return nullptr;
-    auto *h = reinterpret_cast<Header *>(block + kLead);
-    h->tag = nullptr;
-    if (tag) {
-        h->tag = strdup(tag);
-        if (!h->tag) {
-            free(block);
-            return nullptr;
-        }
-    }
-    h->size = size;
-    h->prev = h->next = nullptr;
-    h->data = block + kLead + kHeaderBytes;
-
-    orv::MutexGuard guard(g_lock.load(std::memory_order_acquire));
-    if (g_last) {
-        g_last->next = h;
-        h->prev = g_last;
-        g_last = h;
-    } else {
-        g_first = g_last = h;
-    }
-    return h->data;
+    return alloc_block(size, tag, tag ? strlen(tag) : 0);
 }
 
 void *orv_mem_alloc_at(uint32_t size, const char *file, int line)
@@ -131,7 +162,6 @@ void orv_mem_free(void *data)
         else
             g_last = h->prev;
     }
-    free(h->tag);
     free(block_of(h));
 }
 
@@ -232,10 +262,9 @@ void orv_mem_shutdown(void)
             if (sink) {
                 char line[1024];
                 snprintf(line, sizeof line, "memory manage: 0x%" PRIXPTR " , %d bytes, context = %s, ",
-                             reinterpret_cast<uintptr_t>(h->data), static_cast<int>(h->size), h->tag);
+                             reinterpret_cast<uintptr_t>(h->data), static_cast<int>(size_of(h)), h->tag);
                 sink(line);
             }
-            free(h->tag);
         }
         free(block_of(h));
         h = next;

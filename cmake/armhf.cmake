@@ -11,4 +11,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm;-L;/usr/arm-linux-gnueabihf)
+# The multiarch armhf runtime (libc6:armhf) serves as the target root; the
+# cross toolchain's copy under /usr/arm-linux-gnueabihf mixes badly with it.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm)
