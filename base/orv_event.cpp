@@ -4,7 +4,11 @@
 #include "orv/orv_event.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <sys/time.h>
+
+#include <atomic>
+#include <new>
 
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
@@ -15,6 +19,9 @@ struct OrvEvent {
     pthread_mutexattr_t mutex_attr; // used only while the mutex is made
     int32_t state;                  // 1 set, 0 not set
     int32_t manual;                 // non-zero: stays set until reset
+    // Sets between their unlock and the end of their wake-up call; destroy
+    // waits for them, so a woken waiter may destroy the event at once.
+    std::atomic<int32_t> waking;
 };
 
 namespace {
@@ -92,6 +99,7 @@ ORV_API OrvEvent *orv_event_create(int32_t, int32_t manual, int32_t state, int32
         return nullptr;
     }
 
+    new (&event->waking) std::atomic<int32_t>(0);
     event->manual = manual;
     event->state = state ? 1 : 0;
     return event;
@@ -101,12 +109,15 @@ ORV_API ResultCode orv_event_set(OrvEvent *event) {
     if (!event) return null_event("set");
     EventLock lock(event);
     if (!lock.locked()) return ORV_FAIL;
-    if (event->state == 0) {
-        event->state = 1;
-        int rc = event->manual ? pthread_cond_broadcast(&event->cond) : pthread_cond_signal(&event->cond);
-        if (rc != 0) return ORV_FAIL;
-    }
-    return lock.unlock() ? ORV_OK : ORV_FAIL;
+    if (event->state != 0) return lock.unlock() ? ORV_OK : ORV_FAIL;
+    event->state = 1;
+    // Waking after the unlock spares the woken thread from blocking on the
+    // mutex we still hold; a waiter that finds the state taken waits again.
+    event->waking.fetch_add(1, std::memory_order_relaxed);
+    bool unlocked = lock.unlock();
+    int rc = event->manual ? pthread_cond_broadcast(&event->cond) : pthread_cond_signal(&event->cond);
+    event->waking.fetch_sub(1, std::memory_order_release);
+    return unlocked && rc == 0 ? ORV_OK : ORV_FAIL;
 }
 
 ORV_API ResultCode orv_event_reset(OrvEvent *event) {
@@ -146,6 +157,7 @@ ORV_API ResultCode orv_event_wait(OrvEvent *event, uint32_t ms) {
 
 ORV_API void orv_event_destroy(OrvEvent *event) {
     if (!event) return;
+    while (event->waking.load(std::memory_order_acquire) != 0) sched_yield();
     pthread_cond_destroy(&event->cond);
     pthread_mutex_destroy(&event->mutex);
     orv_mem_free(event);

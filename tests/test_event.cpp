@@ -155,6 +155,21 @@ TEST_F(Events, ManualResetReleasesAllUntilReset) {
     orv_event_destroy(event);
 }
 
+// A one-shot event: the waiter destroys it as soon as it wakes, while the
+// setter may still be inside its set.
+TEST_F(Events, WaiterMayDestroyRightAfterWaking) {
+    for (int round = 0; round < 300; ++round) {
+        OrvEvent *event = orv_event_create(0, round & 1, 0, 0);
+        ASSERT_NE(event, nullptr);
+        std::thread waiter([event] {
+            EXPECT_EQ(orv_event_wait(event, 0), ORV_OK);
+            orv_event_destroy(event);
+        });
+        EXPECT_EQ(orv_event_set(event), ORV_OK);
+        waiter.join();
+    }
+}
+
 TEST_F(Events, NullEventIsRefused) {
     EXPECT_TRUE(ORV_FAILED(orv_event_wait(nullptr, 1)));
     EXPECT_TRUE(ORV_FAILED(orv_event_set(nullptr)));
