@@ -12,16 +12,11 @@
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
 #include "orv/orv_mutex.h"
+#include "orv_sync.hpp"
 
 namespace {
 
-class GlobalLockGuard {
-public:
-    GlobalLockGuard() { orv_global_lock(); }
-    ~GlobalLockGuard() { orv_global_unlock(); }
-    GlobalLockGuard(const GlobalLockGuard &) = delete;
-    GlobalLockGuard &operator=(const GlobalLockGuard &) = delete;
-};
+using orv::GlobalLockGuard;
 
 // vsnprintf into size bytes; the result is the length actually stored, so a
 // caller that advances a cursor by it never steps past the buffer.
