@@ -193,7 +193,7 @@ ResultCode file_get(xio *io, uint32_t code, XioParam *param) {
     param->position = position;
     // Past the size at open (after writes) nothing is left to read of it.
     param->remain = position >= 0 && position < f->file_size ? f->file_size - position : 0;
-    param->reserved = 0;
+    memset(&param->reserved, 0, sizeof(uint32_t)); // its first word only
     return ORV_OK;
 }
 

@@ -117,7 +117,10 @@ ORV_API ResultCode orv_thread_create(void *arg, OrvThreadProc proc, OrvThread *t
         return ORV_ERR_INVALID_PARAM;
     }
     thread->slots = orv_hash_create(kThreadSlotCapacity);
-    if (!thread->slots) return ORV_FAIL;
+    if (!thread->slots) {
+        orv_log(3, ORV_FAIL, "VRE: VR: thread slot table create fail");
+        return ORV_FAIL;
+    }
     thread->event = orv_event_create(0, 0, 0, 0);
     // A failed creation leaves nothing behind for the caller to leak.
     auto undo = [thread] {
@@ -128,7 +131,10 @@ ORV_API ResultCode orv_thread_create(void *arg, OrvThreadProc proc, OrvThread *t
         thread->handle = 0;
         return ORV_FAIL;
     };
-    if (!thread->event) return undo();
+    if (!thread->event) {
+        orv_log(3, ORV_FAIL, "VRE: VR: thread event create fail");
+        return undo();
+    }
     thread->proc = proc;
     thread->arg = arg;
     thread->set_slot = thread_set_slot;

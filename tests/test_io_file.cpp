@@ -111,7 +111,7 @@ TEST_F(FileIo, ReadWriteSeekAndStatistics) {
     EXPECT_EQ(p.length, 11);
     EXPECT_EQ(p.position, 4);
     EXPECT_EQ(p.remain, 7);
-    EXPECT_EQ(p.reserved, 0u);
+    EXPECT_EQ(p.reserved & 0xFFFFFFFFu, 0u);
     EXPECT_EQ(p.value, untouched.value);
     EXPECT_EQ(p.count, untouched.count);
 
