@@ -15,6 +15,7 @@
 
 #include "orv/orv_clock.h"
 #include "orv/orv_mem.h"
+#include "orv/orv_thread.h"
 
 // ---- Runtime start-up, shut-down and state ---------------------------------
 
@@ -68,14 +69,18 @@ ResultCode orv_base_init(LogSink sink, uint32_t i_flag, const char *sz_lib_path,
     orv_clock_init();  // also clears the clock's wrap state
     const long processors = sysconf(_SC_NPROCESSORS_CONF);
     g_state.processor_count.store(processors < 1 ? 1 : int32_t(processors));
-    // ORV_BASE_THREADS: the thread module arrives later; until then the bit is
-    // ignored and never shows in the flags.
+    if (i_flag & ORV_BASE_THREADS) {
+        if (ResultCode rc = orv_thread_module_init(); rc != ORV_OK) return rc;
+        g_state.flags.fetch_or(ORV_BASE_THREADS);
+    }
     if (!fill_path(g_state.lib_path, sz_lib_path, i_flag, ORV_BASE_LIB_FROM_CWD, "library")) return ORV_FAIL;
     if (!fill_path(g_state.work_path, sz_work_path, i_flag, ORV_BASE_WORK_FROM_CWD, "work")) return ORV_FAIL;
     return ORV_OK;
 }
 
 void orv_base_uninit(void) {
+    // The thread registry lives in tracked blocks: remove it before they go.
+    if (g_state.flags.load() & ORV_BASE_THREADS) orv_thread_module_uninit();
     orv_mem_shutdown();
     g_state.flags.store(0);
     orv_clock_reset();

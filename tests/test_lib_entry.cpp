@@ -2,6 +2,8 @@
 // arguments or the current directory, state across restarts, clock and leaks.
 #include <gtest/gtest.h>
 
+#include "orv/orv_thread.h"
+
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -89,11 +91,14 @@ TEST_F(LibEntryTest, PathsFromArgumentsOrTheCurrentDirectory) {
     const std::string here = std::filesystem::current_path().string();
 
     ASSERT_EQ(orv_base_init(orv_log_null_sink, 0x1010 | 0x3 | 0x4 | 0x20000, nullptr, nullptr), ORV_OK);
-    EXPECT_EQ(get_runtime_flags(), 0x1013u) << "low bits kept, thread bit and unknown bits dropped";
+    EXPECT_EQ(get_runtime_flags(), 0x1017u) << "low bits and the thread bit kept, unknown bits dropped";
     EXPECT_EQ(get_lib_path(), here);
     EXPECT_EQ(get_work_path(), here);
     orv_base_uninit();
     EXPECT_EQ(get_runtime_flags(), 0u);
+
+    // Thread module removed at shut-down; the registry was in tracked blocks.
+    EXPECT_EQ(orv_global_slot_set(1, 2), ORV_ERR_OBJ_UNINIT);
 
     // Given paths win over the current-directory bits and do not set them.
     ASSERT_EQ(orv_base_init(orv_log_null_sink, 0x1010, "/lib/given", "/work/given"), ORV_OK);

@@ -11,7 +11,7 @@ ORV_EXTERN_C_BEGIN
 
 /* Bits of orv_base_init's i_flag and of the runtime flags. */
 #define ORV_BASE_FLAG_MASK_LOW 0x3u      /* kept as given; no meaning here */
-#define ORV_BASE_THREADS 0x4u            /* thread module (not built yet: ignored) */
+#define ORV_BASE_THREADS 0x4u            /* start the thread module (key, registry) */
 #define ORV_BASE_WORK_FROM_CWD 0x10u     /* work path from the current directory */
 #define ORV_BASE_LIB_FROM_CWD 0x1000u    /* library path from the current directory */
 #define ORV_BASE_PATH_MAX 1024
