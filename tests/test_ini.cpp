@@ -51,24 +51,12 @@ TEST(XiniTree, CreateKeysNamesAndValues)
     EXPECT_EQ(tr.key(root, "e", "")->value, nullptr);
     EXPECT_EQ(tr.key(root, "r", "<=;>")->value, nullptr);
 
-    // Duplicate names are allowed; lookups give the first.
-    XiniNode *dup = nullptr;
-    EXPECT_EQ(tr.vt().create_key(tr.t, root, "k", nullptr, &dup), ORV_OK);
-    EXPECT_EQ(dup, k);
-
-    int32_t count = 0;
-    EXPECT_EQ(tr.vt().get_subkey_count(tr.t, root, &count), ORV_OK);
-    EXPECT_EQ(count, 4);
+    // Index bounds.
     XiniNode *out = nullptr;
     EXPECT_EQ(tr.vt().get_subkey(tr.t, root, -1, &out), XINI_ERR_NOT_FOUND);
-    EXPECT_EQ(tr.vt().get_subkey(tr.t, root, count, &out), XINI_ERR_NOT_FOUND);
+    EXPECT_EQ(tr.vt().get_subkey(tr.t, root, root->subkey_count, &out), XINI_ERR_NOT_FOUND);
     EXPECT_EQ(tr.vt().get_subkey(tr.t, root, 1, &out), ORV_OK);
     EXPECT_EQ(out, k);
-    EXPECT_EQ(tr.vt().get_parent(tr.t, k, &out), ORV_OK);
-    EXPECT_EQ(out, root);
-    const char *name = nullptr;
-    EXPECT_EQ(tr.vt().get_name(tr.t, k, &name), ORV_OK);
-    EXPECT_STREQ(name, "k");
 }
 
 TEST(XiniTree, ReadOnlyCreatesNothing)
@@ -147,30 +135,6 @@ TEST(XiniTree, PathsAndDeletion)
     ASSERT_NE(tr.t->root, nullptr);
     EXPECT_EQ(tr.t->root->subkey_count, 0);
     EXPECT_STREQ(tr.t->root->name, "root");
-}
-
-TEST(XiniTree, Scalars)
-{
-    Tree tr;
-    XiniNode *k = tr.key(nullptr, "n");
-    int32_t i = 7;
-    int64_t l = 7;
-    EXPECT_EQ(tr.vt().get_int(tr.t, k, &i), XINI_ERR_NO_VALUE);
-    EXPECT_EQ(tr.vt().get_int64(tr.t, k, &l), XINI_ERR_NO_VALUE);
-    EXPECT_EQ(tr.vt().set_int(tr.t, k, -2147483647 - 1), ORV_OK);
-    EXPECT_EQ(tr.value(k), "-2147483648");
-    EXPECT_EQ(k->value_length, 11u);
-    EXPECT_EQ(tr.vt().get_int(tr.t, k, &i), ORV_OK);
-    EXPECT_EQ(i, -2147483647 - 1);
-    EXPECT_EQ(tr.vt().set_int64(tr.t, k, 9000000000123LL), ORV_OK);
-    EXPECT_EQ(tr.vt().get_int64(tr.t, k, &l), ORV_OK);
-    EXPECT_EQ(l, 9000000000123LL);
-    EXPECT_EQ(tr.vt().set_string(tr.t, k, "a;b>c"), ORV_OK);
-    const char *s = nullptr;
-    EXPECT_EQ(tr.vt().get_string(tr.t, k, &s), ORV_OK);
-    EXPECT_STREQ(s, "abc");
-    EXPECT_EQ(tr.vt().set_string(tr.t, k, ""), ORV_OK);
-    EXPECT_EQ(tr.vt().get_string(tr.t, k, &s), XINI_ERR_NO_VALUE);
 }
 
 TEST(XiniTree, IntegerArrays)
@@ -322,12 +286,13 @@ TEST(XiniTree, TypedValues)
     Tree tr;
     XiniNode *parent = tr.key(nullptr, "p");
     XiniNode *out = nullptr;
-    int32_t i = 42;
-    int64_t l = -5;
+    int32_t i = -2147483647 - 1;
+    int64_t l = -9000000000123LL;
     const int32_t arr[] = {4, 5};
     const uint8_t bytes[] = {1, 2, 3};
-    EXPECT_EQ(tr.vt().set_value(tr.t, parent, "s", XINI_TYPE_STRING, 0, "text", &out), ORV_OK);
-    EXPECT_EQ(tr.value(out), "text");
+    EXPECT_EQ(tr.vt().get_value(tr.t, parent, "i", XINI_TYPE_INT, nullptr, &i, &out), XINI_ERR_NO_VALUE);
+    EXPECT_EQ(tr.vt().set_value(tr.t, parent, "s", XINI_TYPE_STRING, 0, "a;b>c", &out), ORV_OK);
+    EXPECT_EQ(tr.value(out), "abc");
     EXPECT_EQ(tr.vt().set_value(tr.t, parent, "i", XINI_TYPE_INT, 0, &i, &out), ORV_OK);
     EXPECT_EQ(tr.vt().set_value(tr.t, parent, "l", XINI_TYPE_INT64, 0, &l, &out), ORV_OK);
     EXPECT_EQ(tr.vt().set_value(tr.t, parent, "a", XINI_TYPE_INT_ARRAY, 2, arr, &out), ORV_OK);
@@ -341,10 +306,10 @@ TEST(XiniTree, TypedValues)
     EXPECT_EQ(s, out->value); // the key's own text
     int32_t gi = 0;
     EXPECT_EQ(tr.vt().get_value(tr.t, parent, "i", XINI_TYPE_INT, nullptr, &gi, &out), ORV_OK);
-    EXPECT_EQ(gi, 42);
+    EXPECT_EQ(gi, i);
     int64_t gl = 0;
     EXPECT_EQ(tr.vt().get_value(tr.t, parent, "l", XINI_TYPE_INT64, nullptr, &gl, &out), ORV_OK);
-    EXPECT_EQ(gl, -5);
+    EXPECT_EQ(gl, l);
     int32_t count = 2, ga[2] = {};
     EXPECT_EQ(tr.vt().get_value(tr.t, parent, "a", XINI_TYPE_INT_ARRAY, &count, ga, &out), ORV_OK);
     EXPECT_EQ(ga[1], 5);
