@@ -1,10 +1,12 @@
 // Feeds arbitrary text to the XINI reader over a memory stream. Every tree
 // that opens is written (with and without comment lines), read back and
 // compared, and every key's binary and array getters run into buffers of
-// exactly the size they may fill, so an overrun trips AddressSanitizer.
+// exactly the size they may fill, so an overrun trips AddressSanitizer; the
+// input also serves as a key path.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "orv/orv_ini.h"
@@ -69,6 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             out->vt.release(out);
         }
         exercise_getters(tree, tree->root);
+        // The same bytes as a key path.
+        const std::string path(reinterpret_cast<const char *>(data), size);
+        XiniNode *found = nullptr;
+        tree->vt.find_path(tree, path.c_str(), &found);
         orv_ini_close(tree);
     }
     in->vt.release(in);
