@@ -84,11 +84,21 @@ inline Rgb16 convert16(const uint8_t *y, const uint8_t *u, const uint8_t *v, con
     return out;
 }
 
+// x << 8 widened: one VSHLL on NEON. SIMDe allows widening shifts of 1-7
+// only (clang enforces it), so hosts widen first and shift after.
+inline uint16x8_t widen_shl8(uint8x8_t x) {
+#if defined(__ARM_NEON) || defined(__ARM_NEON__)
+    return vshll_n_u8(x, 8);
+#else
+    return vshlq_n_u16(vmovl_u8(x), 8);
+#endif
+}
+
 // (r >> 3) << 11 | (g >> 2) << 5 | b >> 3 for 8 pixels.
 inline uint16x8_t pack565(uint8x8_t r, uint8x8_t g, uint8x8_t b) {
-    uint16x8_t p = vshll_n_u8(r, 8);
-    p = vsriq_n_u16(p, vshll_n_u8(g, 8), 5);
-    return vsriq_n_u16(p, vshll_n_u8(b, 8), 11);
+    uint16x8_t p = widen_shl8(r);
+    p = vsriq_n_u16(p, widen_shl8(g), 5);
+    return vsriq_n_u16(p, widen_shl8(b), 11);
 }
 
 inline void store565(uint8_t *dst, const Rgb16 &c) {
