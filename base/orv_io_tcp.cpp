@@ -196,7 +196,8 @@ ResultCode tcp_open(xio *io, const char *target, uint32_t mode)
     if (t->accepted)
         return ORV_FAIL;
 
-    t->mode = mode;
+    // The external bit belongs to adoption; taken from open it would leak the socket.
+    t->mode = mode & ~XIO_TCP_EXTERNAL_FD;
     t->listening = (mode & XIO_TCP_LISTEN) ? 1 : 0;
     t->nonblock = (mode & XIO_TCP_NONBLOCK) ? 1 : 0;
     t->fd = socket(AF_INET, SOCK_STREAM, 0);
