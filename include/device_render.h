@@ -99,7 +99,9 @@ ORV_API void device_filter_yuv_rgb565_neon(uint8_t *dst, const uint8_t *y, const
 
 /* Copy the vector register file to and from 256 bytes: D0-D31 on ARMv7, the
  * sixteen XMM registers on x86-64, D0-D31 (low halves of V0-V31) on AArch64.
- * Elsewhere vstore writes zeros and vload does nothing. */
+ * Elsewhere vstore writes zeros and vload does nothing. vload also replaces
+ * registers the calling convention keeps across calls (D8-D15 on ARM): load
+ * only a block that a vstore in the same context filled. */
 ORV_API void device_vstore(void *block);
 ORV_API void device_vload(const void *block);
 
