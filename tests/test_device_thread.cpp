@@ -2,6 +2,7 @@
 // of the host's callbacks, the phases, stopping, failures and teardown.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -119,7 +120,10 @@ TEST_F(DeviceThread, SizeChangeRetriesTheSameFrame) {
     module->stop(module);
     // The event comes with the host's context (the recorder is reached
     // through it) and the new frame size; the frame is given back once.
-    EXPECT_EQ(kinds_of(host.calls(), false),
+    // (The thread may ask for more frames before it sees the stop.)
+    std::vector<Call> kinds = kinds_of(host.calls(), false);
+    kinds.resize(std::min<size_t>(kinds.size(), 6));
+    EXPECT_EQ(kinds,
               (std::vector<Call>{Call::GetFrame, Call::Release, Call::Started, Call::GetFrame,
                                  Call::Event, Call::Release}))
         << host.trace();
