@@ -7,6 +7,8 @@
 #include "orv/orv_api.h"
 #include "orv/orv_error.h"
 
+#include <jni.h>
+
 ORV_EXTERN_C_BEGIN
 
 /* One planar YUV 4:2:0 frame; Cb and Cr have half the width and height
@@ -39,6 +41,29 @@ typedef struct HostCallbacks {
 ORV_API ResultCode DeviceRenderLibInit(int mode);
 /* Reports and frees tracked memory still alive. Always 0. */
 ORV_API ResultCode DeviceRenderLibUninit(void);
+
+/* The render module of one video output, as CreateDeviceRendModule hands it
+ * out: a table of operations, each taking the table's address first. Call
+ * set_host, then set_surface (again later, or with nulls to detach), start;
+ * then stop and destroy. The callbacks run on the module's render thread and
+ * must not call stop or destroy of the same module. */
+typedef struct RenderModule RenderModule;
+struct RenderModule {
+    /* Both non-null, before start; ORV_FAIL otherwise. */
+    ResultCode (*set_host)(RenderModule *self, void *context, const HostCallbacks *callbacks);
+    /* Starts the render thread; returns once it runs. */
+    ResultCode (*start)(RenderModule *self);
+    /* A Java Surface and its VM to draw on; null for either detaches. */
+    ResultCode (*set_surface)(RenderModule *self, JavaVM *vm, jobject surface);
+    /* Stops and joins the render thread; 0. */
+    ResultCode (*stop)(RenderModule *self);
+    /* Releases the module, its window and everything it built; 0. */
+    ResultCode (*destroy)(RenderModule *self);
+};
+
+/* Flag 0 builds a module that draws on an Android window; anything else, or
+ * a failure, gives null. */
+ORV_API RenderModule *CreateDeviceRendModule(int flag);
 
 /* 32-byte constant block that drives the kernels' 16-bit arithmetic. Each
  * weight w acts as w / 4096; the offsets are pre-multiplied by 128. */

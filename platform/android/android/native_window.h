@@ -1,0 +1,58 @@
+/* The NDK native window API, for builds off Android. The declarations match the
+ * NDK's; the software window behind them is in orv_standin_window.cpp. */
+#ifndef ANDROID_NATIVE_WINDOW_H
+#define ANDROID_NATIVE_WINDOW_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum ANativeWindow_LegacyFormat {
+    WINDOW_FORMAT_RGBA_8888 = 1,
+    WINDOW_FORMAT_RGBX_8888 = 2,
+    WINDOW_FORMAT_RGB_565 = 4,
+};
+
+#ifndef ANDROID_RECT_H
+#define ANDROID_RECT_H
+typedef struct ARect {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+} ARect;
+#endif
+
+struct ANativeWindow;
+typedef struct ANativeWindow ANativeWindow;
+
+typedef struct ANativeWindow_Buffer {
+    int32_t width;
+    int32_t height;
+    /* Pixels from one row to the next; at least width. */
+    int32_t stride;
+    int32_t format;
+    void *bits;
+    uint32_t reserved[6];
+} ANativeWindow_Buffer;
+
+void ANativeWindow_acquire(ANativeWindow *window);
+void ANativeWindow_release(ANativeWindow *window);
+int32_t ANativeWindow_getWidth(ANativeWindow *window);
+int32_t ANativeWindow_getHeight(ANativeWindow *window);
+int32_t ANativeWindow_getFormat(ANativeWindow *window);
+/* Takes effect at the next lock. 0 x 0 restores the window's own size,
+ * format 0 its own format. */
+int32_t ANativeWindow_setBuffersGeometry(ANativeWindow *window, int32_t width, int32_t height,
+                                         int32_t format);
+int32_t ANativeWindow_lock(ANativeWindow *window, ANativeWindow_Buffer *out_buffer,
+                           ARect *in_out_dirty_bounds);
+int32_t ANativeWindow_unlockAndPost(ANativeWindow *window);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,255 @@
+/* The AndroidOverlay: owns the native window of one render module and the
+ * blitter that draws into it. Turns the host's Java Surface into a window
+ * (attaching the calling thread to the VM when it is not), keeps the window's
+ * buffer geometry equal to the frame size, and presents each frame into a
+ * locked window buffer. Its recursive mutex is held for the whole of every
+ * surface and presentation operation; set_notify and destroy take no lock, so
+ * they run before the render thread starts and after it stopped. */
+#include <android/native_window_jni.h>
+
+#include <cstddef>
+#include <cstdlib>
+
+#include "orv/orv_log.h"
+#include "orv/orv_mem.h"
+#include "orv_device_render.h"
+
+namespace {
+
+constexpr int kAllocLine = 77;
+constexpr unsigned kLogFlags = LOG_TO_ANDROID | LOG_TO_DUMP;
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+// The record is word-for-word what the target's layout fixes.
+static_assert(offsetof(AndroidOverlayRecord, notify_target) == 6 * 4);
+static_assert(offsetof(AndroidOverlayRecord, mutex) == 7 * 4);
+static_assert(offsetof(AndroidOverlayRecord, locked) == 10 * 4);
+static_assert(offsetof(AndroidOverlayRecord, buffer_ready) == 10 * 4 + sizeof(ANativeWindow_Buffer));
+static_assert(offsetof(AndroidOverlayRecord, geometry_pending) ==
+              13 * 4 + sizeof(ANativeWindow_Buffer));
+#endif
+
+AndroidOverlayRecord *record_of(AndroidOverlay *self) {
+    return static_cast<AndroidOverlayRecord *>(orv_record_of(self));
+}
+
+class MutexHold {
+public:
+    explicit MutexHold(OrvMutex *mutex) : mutex_(mutex) { orv_mutex_lock(mutex_, -1); }
+    ~MutexHold() { orv_mutex_unlock(mutex_); }
+    MutexHold(const MutexHold &) = delete;
+    MutexHold &operator=(const MutexHold &) = delete;
+
+private:
+    OrvMutex *mutex_;
+};
+
+// Pixels the blitter draws per window format, and bytes per pixel of a row.
+struct FormatInfo {
+    int bits_per_pixel;
+    int bytes_per_pixel;
+};
+
+constexpr FormatInfo format_info(int32_t format) {
+    switch (format) {
+    case WINDOW_FORMAT_RGBA_8888:
+    case WINDOW_FORMAT_RGBX_8888:
+        return {32, 4};
+    case WINDOW_FORMAT_RGB_565:
+        return {16, 2};
+    default:
+        return {0, 0};
+    }
+}
+
+int32_t magnitude(int32_t v) { return v < 0 ? -v : v; }
+
+// A frame the blitter can walk without reading outside rows of the stated
+// size; anything else would also make the window geometry unreachable.
+bool frame_drawable(const YuvFrame *f) {
+    if (f->width <= 0 || f->height <= 0 || f->width > ORV_DEVICE_MAX_SIDE ||
+        f->height > ORV_DEVICE_MAX_SIDE)
+        return false;
+    const int32_t chroma = (f->width + 1) / 2;
+    return magnitude(f->y_stride) >= f->width && magnitude(f->u_stride) >= chroma &&
+           magnitude(f->v_stride) >= chroma;
+}
+
+// Shared by check_surface and present while no window is attached: tell the
+// host once per detach, answer "not yet".
+ResultCode no_surface_answer(AndroidOverlayRecord *rec) {
+    if (rec->has_surface) return ORV_OK;
+    if (rec->notify_target != nullptr && !rec->no_surface_notified) {
+        rec->no_surface_notified = 1;
+        rec->notify_target->notify(rec->notify_target, 0, 0, 0);
+    }
+    return ORV_WOUNLD_BLOCK;
+}
+
+ResultCode post_buffer(AndroidOverlayRecord *rec) {
+    if (rec->window == nullptr) return ORV_OK;
+    const int32_t err = ANativeWindow_unlockAndPost(rec->window);
+    if (err != 0) {
+        orv_log(kLogFlags, err, "VRE: deviceoverlay: unlock fail err:%d", err);
+        return ORV_FAIL;
+    }
+    return ORV_OK;
+}
+
+ResultCode overlay_set_notify(AndroidOverlay *self, NotifyLink *target, const void *) {
+    AndroidOverlayRecord *rec = record_of(self);
+    if (rec == nullptr) return ORV_FAIL;
+    rec->notify_target = target;
+    return ORV_OK;
+}
+
+ResultCode overlay_check_surface(AndroidOverlay *self) {
+    AndroidOverlayRecord *rec = record_of(self);
+    if (rec == nullptr) return ORV_FAIL;
+    MutexHold hold(rec->mutex);
+    return no_surface_answer(rec);
+}
+
+ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame) {
+    AndroidOverlayRecord *rec = record_of(self);
+    if (rec == nullptr || frame == nullptr) return ORV_FAIL;
+    MutexHold hold(rec->mutex);
+    if (!rec->has_surface) return no_surface_answer(rec);
+    if (frame->y == nullptr || frame->u == nullptr || frame->v == nullptr) return ORV_FAIL;
+    if (!frame_drawable(frame)) {
+        orv_log(kLogFlags, ORV_ERR_INVALID_PARAM,
+                "VRE: deviceoverlay: bad frame %dx%d strides %d/%d/%d", frame->width,
+                frame->height, frame->y_stride, frame->u_stride, frame->v_stride);
+        return ORV_ERR_INVALID_PARAM;
+    }
+    // Sized once here; the blitter grows its error carry for wider frames.
+    if (!rec->buffer_ready) {
+        rec->buffer_ready = 1;
+        const ResultCode r = rec->blitter->update_buffer(rec->blitter, frame);
+        if (ORV_FAILED(r)) return r;
+    }
+    if (rec->geometry_pending) {
+        rec->geometry_pending = 0;
+        ANativeWindow_setBuffersGeometry(rec->window, frame->width, frame->height,
+                                         ANativeWindow_getFormat(rec->window));
+    }
+    if (ANativeWindow_lock(rec->window, &rec->locked, nullptr) != 0) {
+        orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: surface lock fail");
+        return ORV_FAIL;
+    }
+    ANativeWindow_Buffer &buf = rec->locked;
+    if (buf.width != frame->width || buf.height != frame->height) {
+        // Not an error: show nothing this time, ask for the frame's size.
+        if (ORV_FAILED(post_buffer(rec))) return ORV_FAIL;
+        if (rec->notify_target != nullptr)
+            rec->notify_target->notify(rec->notify_target, frame->width, frame->height, 0);
+        ANativeWindow_setBuffersGeometry(rec->window, frame->width, frame->height, buf.format);
+        return ORV_WOUNLD_BLOCK;
+    }
+    const FormatInfo info = format_info(buf.format);
+    const ResultCode r = rec->blitter->blit(rec->blitter, frame, static_cast<uint8_t *>(buf.bits),
+                                            buf.stride * info.bytes_per_pixel,
+                                            info.bits_per_pixel);
+    if (ORV_FAILED(r)) {
+        post_buffer(rec);
+        orv_log(kLogFlags, r, "VRE: deviceoverlay: blit fail");
+        return r;
+    }
+    if (ORV_FAILED(post_buffer(rec))) return ORV_FAIL;
+    return r;
+}
+
+ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface) {
+    AndroidOverlayRecord *rec = record_of(self);
+    if (rec == nullptr) return ORV_FAIL;
+    MutexHold hold(rec->mutex);
+    if (vm == nullptr || surface == nullptr) {
+        if (rec->window != nullptr) {
+            ANativeWindow_release(rec->window);
+            rec->window = nullptr;
+        }
+        rec->no_surface_notified = 0;
+        rec->has_surface = 0;
+        return ORV_OK;
+    }
+    if (rec->window != nullptr) return ORV_OK;
+
+    JNIEnv *env = nullptr;
+    bool attached_here = false;
+    ResultCode result = ORV_OK;
+    if (vm->GetEnv(reinterpret_cast<void **>(&env), JNI_VERSION_1_4) != JNI_OK || env == nullptr) {
+        env = nullptr;
+        if (vm->AttachCurrentThread(&env, nullptr) < 0 || env == nullptr) {
+            orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: attach thread fail");
+            vm->DetachCurrentThread();
+            result = ORV_FAIL;
+        } else {
+            attached_here = true;
+        }
+    }
+    if (result == ORV_OK) {
+        rec->window = ANativeWindow_fromSurface(env, surface);
+        if (rec->window != nullptr) {
+            rec->geometry_pending = 1;
+        } else {
+            orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: fromSurface fail");
+            result = ORV_FAIL;
+        }
+        if (attached_here) vm->DetachCurrentThread();
+    }
+    if (result == ORV_OK) {
+        rec->has_surface = 1;
+    } else {
+        orv_log(kLogFlags, result, "VRE: deviceoverlay: create surface fail");
+    }
+    return result;
+}
+
+// Accepts a partly built object, so creation undoes itself with it.
+ResultCode destroy_record(AndroidOverlayRecord *rec) {
+    if (rec == nullptr) return ORV_OK;
+    if (rec->blitter != nullptr) {
+        rec->blitter->destroy(rec->blitter);
+        rec->blitter = nullptr;
+    }
+    if (rec->window != nullptr) {
+        ANativeWindow_release(rec->window);
+        rec->window = nullptr;
+    }
+    if (rec->mutex != nullptr) {
+        orv_mutex_destroy(rec->mutex);
+        rec->mutex = nullptr;
+    }
+    orv_mem_free(rec);
+    return ORV_OK;
+}
+
+ResultCode overlay_destroy(AndroidOverlay *self) { return destroy_record(record_of(self)); }
+
+}  // namespace
+
+AndroidOverlay *orv_device_android_overlay_create(void) {
+    auto *rec = static_cast<AndroidOverlayRecord *>(
+        orv_device_alloc(sizeof(AndroidOverlayRecord), ORV_TAG_FILE, kAllocLine));
+    if (rec == nullptr) {
+        orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: malloc yuvlist fail");
+        return nullptr;
+    }
+    rec->self = rec;
+    rec->mutex = orv_mutex_create(0, 0, 0);
+    if (rec->mutex == nullptr) {
+        destroy_record(rec);
+        return nullptr;
+    }
+    rec->blitter = orv_device_blit_create();
+    if (rec->blitter == nullptr) {
+        destroy_record(rec);
+        return nullptr;
+    }
+    rec->ops.set_notify = overlay_set_notify;
+    rec->ops.check_surface = overlay_check_surface;
+    rec->ops.present = overlay_present;
+    rec->ops.set_surface = overlay_set_surface;
+    rec->ops.destroy = overlay_destroy;
+    return &rec->ops;
+}

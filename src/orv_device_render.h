@@ -1,0 +1,92 @@
+/* The component objects of the render path below the RenderModule: the
+ * NotifyLink through which the overlay reaches the host, the DeviceRender
+ * forwarding layer and the AndroidOverlay. Private to the render module and
+ * its tests.
+ *
+ * Every object is one zero-filled tracked block laid out as an interface
+ * record: word 0 holds the object's own address, the operation slots follow
+ * (destroy last), and the pointer handed out is the address of the first
+ * slot. Each operation takes that pointer first and finds its object in the
+ * word before it. The records below fix the field order; sizes are those of
+ * the 32-bit target, pointers widen on 64-bit hosts. */
+#ifndef ORV_DEVICE_RENDER_H
+#define ORV_DEVICE_RENDER_H
+
+#include <android/native_window.h>
+#include <jni.h>
+
+#include "device_render.h"
+#include "orv/orv_mutex.h"
+#include "orv_device_blit.h"
+
+ORV_EXTERN_C_BEGIN
+
+/* The object behind an interface pointer: the self word just before it. */
+static inline void *orv_record_of(const void *interface_pointer) {
+    return interface_pointer ? *((void *const *)interface_pointer - 1) : NULL;
+}
+
+typedef struct NotifyLink NotifyLink;
+struct NotifyLink {
+    ResultCode (*notify)(NotifyLink *self, int a, int b, int c);
+};
+
+typedef struct AndroidOverlay AndroidOverlay;
+struct AndroidOverlay {
+    /* Keeps target; extra is accepted and not used. No lock. */
+    ResultCode (*set_notify)(AndroidOverlay *self, NotifyLink *target, const void *extra);
+    /* 0 with a surface, else 3 (and the host hears once per detach). */
+    ResultCode (*check_surface)(AndroidOverlay *self);
+    /* 0, 3 (present the same frame again later) or a failure. */
+    ResultCode (*present)(AndroidOverlay *self, const YuvFrame *frame);
+    /* Attaches with both arguments, detaches otherwise. */
+    ResultCode (*set_surface)(AndroidOverlay *self, JavaVM *vm, jobject surface);
+    ResultCode (*destroy)(AndroidOverlay *self);
+};
+
+typedef struct AndroidOverlayRecord {
+    void *self;
+    AndroidOverlay ops;
+    NotifyLink *notify_target;
+    OrvMutex *mutex;
+    int32_t has_surface;
+    ANativeWindow *window;
+    ANativeWindow_Buffer locked;
+    int32_t buffer_ready;
+    int32_t no_surface_notified;
+    DeviceBlitOps *blitter;
+    int32_t geometry_pending;
+} AndroidOverlayRecord;
+
+AndroidOverlay *orv_device_android_overlay_create(void);
+
+typedef struct DeviceRender DeviceRender;
+struct DeviceRender {
+    ResultCode (*set_notify)(DeviceRender *self, NotifyLink *target, const HostCallbacks *extra);
+    ResultCode (*check_surface)(DeviceRender *self);
+    ResultCode (*present)(DeviceRender *self, const YuvFrame *frame);
+    ResultCode (*set_surface)(DeviceRender *self, JavaVM *vm, jobject surface);
+    ResultCode (*destroy)(DeviceRender *self);
+};
+
+typedef struct DeviceRenderRecord {
+    void *self;
+    DeviceRender ops;
+    AndroidOverlay *overlay;
+} DeviceRenderRecord;
+
+/* Flag 0: over an AndroidOverlay; any other flag fails (null). */
+DeviceRender *orv_device_render_create(int flag);
+
+/* Largest frame side the render path accepts; larger ones are refused. */
+#define ORV_DEVICE_MAX_SIDE 16384
+
+/* Test control: the n-th allocation of a render-path object from now on fails
+ * (1 = the next one); 0 turns it off. */
+void orv_device_fail_alloc(int n);
+/* Tracked, zero-filled allocation of a render-path object. */
+void *orv_device_alloc(uint32_t size, const char *file, int line);
+
+ORV_EXTERN_C_END
+
+#endif

@@ -1,0 +1,300 @@
+/* The RenderModule that a host gets from CreateDeviceRendModule: owns the
+ * DeviceRender chain and the render thread, keeps the host's callbacks and
+ * context, and reaches the host's on_event for the overlay through its
+ * NotifyLink. The render thread pulls frames from the host, presents them and
+ * reports start and failure. The stop, running and started flags are words
+ * written by one thread and polled by the other, accessed atomically; nothing
+ * else here is locked (set_host comes before start, destroy after stop). */
+#include <pthread.h>
+
+#include <atomic>
+#include <cstddef>
+
+#include "orv/orv_clock.h"
+#include "orv/orv_log.h"
+#include "orv/orv_mem.h"
+#include "orv_device_render.h"
+
+namespace {
+
+constexpr int kAllocLine = 125;
+constexpr unsigned kLogFlags = LOG_TO_ANDROID | LOG_TO_DUMP;
+// Polling intervals of the render thread, in milliseconds.
+constexpr uint32_t kIdleSleepMs = 4;
+constexpr uint32_t kFirstRetrySleepMs = 5;
+constexpr uint32_t kRetrySleepMs = 4;
+constexpr uint32_t kStartPollMs = 1;
+
+struct NotifyLinkRecord {
+    void *self;  // the enclosing RenderModuleRecord
+    NotifyLink ops;
+};
+
+struct RenderModuleRecord {
+    void *self;
+    RenderModule ops;
+    pthread_t thread;
+    int32_t stop_requested;
+    int32_t running;
+    int32_t started;
+    NotifyLinkRecord link;
+    DeviceRender *render;
+    const HostCallbacks *callbacks;
+    void *context;
+    // 1 from a successful start until stop joined that thread: joins happen
+    // once, and a second thread never runs beside the first.
+    int32_t thread_live;
+};
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(offsetof(RenderModuleRecord, thread) == 6 * 4);
+static_assert(offsetof(RenderModuleRecord, stop_requested) == 7 * 4);
+static_assert(offsetof(RenderModuleRecord, link) == 10 * 4);
+static_assert(offsetof(RenderModuleRecord, render) == 12 * 4);
+static_assert(offsetof(RenderModuleRecord, context) == 14 * 4);
+#endif
+
+std::atomic<int> g_fail_alloc_countdown{0};
+
+std::atomic_ref<int32_t> flag(int32_t &word) { return std::atomic_ref<int32_t>(word); }
+
+RenderModuleRecord *record_of(RenderModule *self) {
+    return static_cast<RenderModuleRecord *>(orv_record_of(self));
+}
+
+// Room the host may fill beyond the eight fields it shares with us.
+union FrameRoom {
+    YuvFrame frame;
+    unsigned char bytes[sizeof(YuvFrame) + 16 > 48 ? sizeof(YuvFrame) + 16 : 48];
+};
+
+class RenderThread {
+public:
+    explicit RenderThread(RenderModuleRecord *m)
+        : m_(m), cb_(m->callbacks), ctx_(m->context), render_(m->render) {}
+
+    void run();
+
+private:
+    bool stopping() const { return flag(m_->stop_requested).load() != 0; }
+    ResultCode get_frame() {
+        release_ = 0;
+        if (cb_->get_frame == nullptr) return ORV_FAIL;
+        return cb_->get_frame(ctx_, &room_.frame, &release_);
+    }
+    void release_frame(ResultCode result) {
+        if (release_ != 0 && cb_->release_frame != nullptr) cb_->release_frame(ctx_, 1, result);
+    }
+    void report_error(ResultCode code) {
+        if (cb_->on_error != nullptr) cb_->on_error(ctx_, code, 0);
+    }
+    bool first_phase();
+    void second_phase();
+
+    RenderModuleRecord *m_;
+    const HostCallbacks *cb_;
+    void *ctx_;
+    DeviceRender *render_;
+    FrameRoom room_{};
+    int release_ = 0;
+};
+
+// Until one frame was presented. False when the thread is to end.
+bool RenderThread::first_phase() {
+    ResultCode result = ORV_OK;
+    for (;;) {
+        if (stopping()) return true;
+        if (render_ == nullptr || render_->check_surface == nullptr) {
+            result = ORV_FAIL;
+            break;
+        }
+        result = render_->check_surface(render_);
+        if (result == ORV_WOUNLD_BLOCK) {
+            orv_sleep_ms(kIdleSleepMs);
+            continue;
+        }
+        if (ORV_FAILED(result)) break;
+        result = get_frame();
+        if (result == ORV_WOUNLD_BLOCK) {
+            orv_sleep_ms(kIdleSleepMs);
+            continue;
+        }
+        if (ORV_FAILED(result)) break;
+        if (stopping()) continue;
+        for (;;) {
+            result = render_->present(render_, &room_.frame);
+            if (result != ORV_WOUNLD_BLOCK) break;
+            orv_sleep_ms(kFirstRetrySleepMs);
+            if (stopping()) break;
+        }
+        if (result == ORV_WOUNLD_BLOCK) continue;
+        if (ORV_FAILED(result)) {
+            release_frame(result);
+            break;
+        }
+        release_frame(ORV_OK);
+        return true;
+    }
+    report_error(result);
+    return false;
+}
+
+void RenderThread::second_phase() {
+    for (;;) {
+        if (stopping()) return;
+        ResultCode result = render_->check_surface(render_);
+        if (result == ORV_WOUNLD_BLOCK) {
+            orv_sleep_ms(kIdleSleepMs);
+            continue;
+        }
+        if (ORV_FAILED(result)) {
+            report_error(result);
+            return;
+        }
+        result = get_frame();
+        if (result == ORV_WOUNLD_BLOCK) {
+            orv_sleep_ms(kIdleSleepMs);
+            continue;
+        }
+        if (ORV_FAILED(result)) {
+            report_error(result);
+            return;
+        }
+        if (stopping()) return;
+        for (;;) {
+            result = render_->present(render_, &room_.frame);
+            if (result != ORV_WOUNLD_BLOCK) break;
+            orv_sleep_ms(kRetrySleepMs);
+            if (stopping()) return;
+        }
+        if (ORV_FAILED(result)) {
+            release_frame(result);
+            report_error(result);
+            return;
+        }
+        release_frame(result);
+    }
+}
+
+void RenderThread::run() {
+    flag(m_->running).store(1);
+    if (cb_ == nullptr) return;
+    if (render_ == nullptr || ctx_ == nullptr) {
+        report_error(ORV_FAIL);
+        return;
+    }
+    if (!first_phase()) return;
+    if (cb_->on_started != nullptr) cb_->on_started(ctx_);
+    second_phase();
+}
+
+void *render_thread_main(void *arg) {
+    RenderThread(static_cast<RenderModuleRecord *>(arg)).run();
+    return nullptr;
+}
+
+ResultCode notify_forward(NotifyLink *link, int a, int b, int c) {
+    auto *m = static_cast<RenderModuleRecord *>(orv_record_of(link));
+    if (m == nullptr || m->callbacks == nullptr || m->callbacks->on_event == nullptr)
+        return ORV_FAIL;
+    return m->callbacks->on_event(m->context, a, b, c);
+}
+
+ResultCode module_set_host(RenderModule *self, void *context, const HostCallbacks *callbacks) {
+    RenderModuleRecord *m = record_of(self);
+    if (m == nullptr || m->render == nullptr || context == nullptr || callbacks == nullptr)
+        return ORV_FAIL;
+    m->callbacks = callbacks;
+    m->context = context;
+    return m->render->set_notify(m->render, &m->link.ops, callbacks);
+}
+
+ResultCode module_start(RenderModule *self) {
+    RenderModuleRecord *m = record_of(self);
+    if (m == nullptr) return ORV_FAIL;
+    if (m->thread_live) {
+        orv_log(kLogFlags, ORV_ERR_THREAD_RUNING, "VRE: device thread: start while running");
+        return ORV_ERR_THREAD_RUNING;
+    }
+    if (pthread_create(&m->thread, nullptr, render_thread_main, m) != 0) {
+        orv_log(kLogFlags, ORV_FAIL, "VRE: device thread: pthread_create create fail");
+        return ORV_FAIL;
+    }
+    m->thread_live = 1;
+    flag(m->started).store(1);
+    while (flag(m->running).load() == 0) orv_sleep_ms(kStartPollMs);
+    return ORV_OK;
+}
+
+ResultCode module_set_surface(RenderModule *self, JavaVM *vm, jobject surface) {
+    RenderModuleRecord *m = record_of(self);
+    if (m == nullptr || m->render == nullptr) return ORV_FAIL;
+    return m->render->set_surface(m->render, vm, surface);
+}
+
+ResultCode module_stop(RenderModule *self) {
+    RenderModuleRecord *m = record_of(self);
+    if (m == nullptr) return ORV_OK;
+    flag(m->stop_requested).store(1);
+    if (flag(m->started).load() != 0 && m->thread_live) {
+        pthread_join(m->thread, nullptr);
+        m->thread_live = 0;
+    }
+    return ORV_OK;
+}
+
+ResultCode destroy_record(RenderModuleRecord *m) {
+    if (m == nullptr) return ORV_OK;
+    if (m->thread_live) {
+        // Freeing the module under a running thread would pull its state away.
+        orv_log(kLogFlags, ORV_ERR_THREAD_RUNING,
+                "VRE: device thread: destroy while running, stopping first");
+        module_stop(&m->ops);
+    }
+    if (m->render != nullptr) {
+        m->render->destroy(m->render);
+        m->render = nullptr;
+    }
+    orv_mem_free(m);
+    return ORV_OK;
+}
+
+ResultCode module_destroy(RenderModule *self) { return destroy_record(record_of(self)); }
+
+}  // namespace
+
+void orv_device_fail_alloc(int n) { g_fail_alloc_countdown.store(n < 0 ? 0 : n); }
+
+void *orv_device_alloc(uint32_t size, const char *file, int line) {
+    int n = g_fail_alloc_countdown.load();
+    while (n > 0) {
+        if (g_fail_alloc_countdown.compare_exchange_weak(n, n - 1)) {
+            if (n == 1) return nullptr;
+            break;
+        }
+    }
+    return orv_mem_calloc_at(size, file, line);
+}
+
+extern "C" ORV_API RenderModule *CreateDeviceRendModule(int flag) {
+    auto *m = static_cast<RenderModuleRecord *>(
+        orv_device_alloc(sizeof(RenderModuleRecord), ORV_TAG_FILE, kAllocLine));
+    if (m == nullptr) {
+        orv_log(kLogFlags, ORV_FAIL, "VRE: device thread: malloc yuvlist fail");
+        return nullptr;
+    }
+    m->self = m;
+    m->render = orv_device_render_create(flag);
+    if (m->render == nullptr) {
+        destroy_record(m);
+        return nullptr;
+    }
+    m->ops.set_host = module_set_host;
+    m->ops.start = module_start;
+    m->ops.set_surface = module_set_surface;
+    m->ops.stop = module_stop;
+    m->ops.destroy = module_destroy;
+    m->link.self = m;
+    m->link.ops.notify = notify_forward;
+    return &m->ops;
+}

@@ -1,0 +1,163 @@
+// The platform stand-ins must behave like a device where the render path relies
+// on it, or the render tests prove nothing.
+#include <gtest/gtest.h>
+
+#include <android/native_window_jni.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "orv_standin.h"
+
+namespace {
+
+OrvStandinWindowStats stats_of(ANativeWindow *w) {
+    OrvStandinWindowStats s{};
+    orv_standin_window_stats(w, &s);
+    return s;
+}
+
+TEST(AndroidStandin, GeometryAppliesAtNextLockAndRowsArePadded) {
+    ANativeWindow *w = orv_standin_window_create(640, 360, WINDOW_FORMAT_RGB_565);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(orv_standin_window_create(0, 10, 1), nullptr);
+    EXPECT_EQ(orv_standin_window_create(10, 10, 7), nullptr);
+
+    ANativeWindow_Buffer b{};
+    ASSERT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+    EXPECT_EQ(b.width, 640);
+    EXPECT_EQ(b.height, 360);
+    EXPECT_EQ(b.format, WINDOW_FORMAT_RGB_565);
+    EXPECT_GE(b.stride, 640 + 16);
+    EXPECT_EQ(ANativeWindow_setBuffersGeometry(w, 1280, 720, WINDOW_FORMAT_RGBX_8888), 0);
+    EXPECT_EQ(ANativeWindow_getFormat(w), WINDOW_FORMAT_RGBX_8888);
+    // The buffer already locked keeps the old geometry.
+    static_cast<uint8_t *>(b.bits)[0] = 0x1F;
+    static_cast<uint8_t *>(b.bits)[1] = 0;
+    ASSERT_EQ(ANativeWindow_unlockAndPost(w), 0);
+    OrvStandinBuffer posted{};
+    ASSERT_EQ(orv_standin_window_last_posted(w, &posted), 0);
+    EXPECT_EQ(posted.width, 640);
+    EXPECT_EQ(posted.sequence, 1u);
+    EXPECT_EQ(orv_standin_buffer_argb(&posted, 0, 0), 0xFF0000FFu);
+
+    ASSERT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+    EXPECT_EQ(b.width, 1280);
+    EXPECT_EQ(b.height, 720);
+    EXPECT_EQ(b.format, WINDOW_FORMAT_RGBX_8888);
+    // The posted buffer is not handed out again while it is on screen.
+    EXPECT_NE(b.bits, static_cast<const void *>(posted.bits));
+    ASSERT_EQ(ANativeWindow_unlockAndPost(w), 0);
+
+    // 0 x 0 goes back to the window's own size; format 0 to its own format.
+    EXPECT_EQ(ANativeWindow_setBuffersGeometry(w, 0, 0, 0), 0);
+    EXPECT_EQ(ANativeWindow_setBuffersGeometry(w, 0, 5, 0), -EINVAL);
+    EXPECT_EQ(ANativeWindow_setBuffersGeometry(w, 5, 5, 9), -EINVAL);
+    orv_standin_window_set_stride(w, 1088);
+    ASSERT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+    EXPECT_EQ(b.width, 640);
+    EXPECT_EQ(b.format, WINDOW_FORMAT_RGB_565);
+    EXPECT_EQ(b.stride, 1088);
+    // A write into the row padding is caught at the post.
+    static_cast<uint8_t *>(b.bits)[640 * 2] = 0;
+    ASSERT_EQ(ANativeWindow_unlockAndPost(w), 0);
+    OrvStandinWindowStats s = stats_of(w);
+    EXPECT_EQ(s.overruns, 1u);
+    EXPECT_EQ(s.posted, 3u);
+    EXPECT_EQ(s.geometry_calls, 4u);
+    EXPECT_EQ(s.geometry_format, 9);
+    ANativeWindow_release(w);
+}
+
+TEST(AndroidStandin, InjectedFailuresAndMisuse) {
+    ANativeWindow *w = orv_standin_window_create(32, 16, WINDOW_FORMAT_RGBA_8888);
+    ANativeWindow_Buffer b{};
+    EXPECT_EQ(ANativeWindow_unlockAndPost(w), -EINVAL);
+    orv_standin_window_fail_lock(w, 1, -ENODEV);
+    EXPECT_EQ(ANativeWindow_lock(w, &b, nullptr), -ENODEV);
+    ASSERT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+    EXPECT_EQ(ANativeWindow_lock(w, &b, nullptr), -EINVAL);
+    orv_standin_window_fail_post(w, 1, -EPIPE);
+    EXPECT_EQ(ANativeWindow_unlockAndPost(w), -EPIPE);
+    // A failed post still unlocked the buffer, and nothing reached the screen.
+    OrvStandinBuffer posted{};
+    EXPECT_EQ(orv_standin_window_last_posted(w, &posted), -1);
+    ASSERT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+    EXPECT_EQ(ANativeWindow_unlockAndPost(w), 0);
+    OrvStandinWindowStats s = stats_of(w);
+    EXPECT_EQ(s.lock_calls, 4u);
+    EXPECT_EQ(s.lock_failures, 2u);
+    EXPECT_EQ(s.post_calls, 3u);
+    EXPECT_EQ(s.post_failures, 2u);
+    EXPECT_EQ(s.misuse, 2u);
+    EXPECT_EQ(s.posted, 1u);
+    ANativeWindow_release(w);
+}
+
+TEST(AndroidStandin, SurfacesVmAndReferences) {
+    OrvStandinGlobalStats g0{};
+    orv_standin_global_stats(&g0);
+    JavaVM *vm = orv_standin_vm_create();
+    ANativeWindow *w = orv_standin_window_create(64, 64, WINDOW_FORMAT_RGBA_8888);
+    jobject surface = orv_standin_surface_create(w);
+    ASSERT_NE(surface, nullptr);
+    EXPECT_EQ(stats_of(w).refcount, 2);
+
+    JNIEnv *env = nullptr;
+    EXPECT_EQ(vm->GetEnv(reinterpret_cast<void **>(&env), JNI_VERSION_1_4), JNI_EDETACHED);
+    EXPECT_EQ(env, nullptr);
+    // Without an attached thread's env there is no window.
+    EXPECT_EQ(ANativeWindow_fromSurface(env, surface), nullptr);
+    ASSERT_EQ(vm->AttachCurrentThread(&env, nullptr), JNI_OK);
+    ASSERT_NE(env, nullptr);
+    JNIEnv *again = nullptr;
+    EXPECT_EQ(vm->AttachCurrentThread(&again, nullptr), JNI_OK);
+    EXPECT_EQ(again, env);
+    ANativeWindow *got = ANativeWindow_fromSurface(env, surface);
+    EXPECT_EQ(got, w);
+    EXPECT_EQ(stats_of(w).refcount, 3);
+    ANativeWindow_release(got);
+
+    orv_standin_surface_set_valid(surface, 0);
+    EXPECT_EQ(ANativeWindow_fromSurface(env, surface), nullptr);
+    // Another thread's env is not this thread's.
+    std::thread([&] { EXPECT_EQ(ANativeWindow_fromSurface(env, surface), nullptr); }).join();
+
+    EXPECT_EQ(vm->DetachCurrentThread(), JNI_OK);
+    EXPECT_EQ(vm->DetachCurrentThread(), JNI_ERR);
+    orv_standin_vm_fail_attach(vm, 1, 1);
+    env = reinterpret_cast<JNIEnv *>(&g0);
+    EXPECT_EQ(vm->AttachCurrentThread(&env, nullptr), JNI_OK);
+    EXPECT_EQ(env, nullptr);
+    orv_standin_vm_fail_attach(vm, 1, 0);
+    EXPECT_EQ(vm->AttachCurrentThread(&env, nullptr), JNI_ERR);
+    EXPECT_EQ(orv_standin_vm_thread_attached(vm), 0);
+
+    OrvStandinVmStats v{};
+    orv_standin_vm_stats(vm, &v);
+    EXPECT_EQ(v.get_env_calls, 1u);
+    EXPECT_EQ(v.attach_calls, 4u);
+    EXPECT_EQ(v.attached, 1u);
+    EXPECT_EQ(v.detach_calls, 2u);
+    EXPECT_EQ(v.detached, 1u);
+    EXPECT_EQ(v.detach_unattached, 1u);
+    EXPECT_EQ(v.threads_attached, 0);
+
+    orv_standin_surface_destroy(surface);
+    EXPECT_EQ(stats_of(w).refcount, 1);
+    ANativeWindow_release(w);
+    OrvStandinGlobalStats g{};
+    orv_standin_global_stats(&g);
+    EXPECT_EQ(g.live_windows, g0.live_windows);
+    EXPECT_EQ(g.live_surfaces, g0.live_surfaces);
+    EXPECT_EQ(g.from_surface_calls - g0.from_surface_calls, 4u);
+    EXPECT_EQ(g.from_surface_failures - g0.from_surface_failures, 3u);
+    // A release after the last one is counted, not obeyed.
+    ANativeWindow_release(w);
+    orv_standin_global_stats(&g);
+    EXPECT_EQ(g.dead_window_calls - g0.dead_window_calls, 1u);
+    orv_standin_vm_destroy(vm);
+}
+
+}  // namespace
