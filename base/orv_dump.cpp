@@ -1,12 +1,15 @@
 /* Dump log: error lines of orv_log kept in a memory stream until a host reads
  * them out. Owns: each object's mutex and stream; not the attached pointer's
- * target (its creator does). Each object's mutex guards every stream call.
+ * target (its creator does). Each object's mutex guards every stream call;
+ * the attachment lock guards the attached pointer and is held while a line
+ * goes into the attached log, so destroying it waits for writers in flight.
  * Stream failures go to the verbose log only: orv_log would come back here. */
 #include "orv/orv_dump.h"
 
 #include <string.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "orv/orv_io_stream.h"
 #include "orv/orv_log.h"
@@ -20,7 +23,17 @@ struct orv_dump_log {
 
 namespace {
 
+// Written only under g_attach_lock; read without it just to skip the lock
+// when nothing is attached.
 std::atomic<orv_dump_log *> g_attached{nullptr};
+// Recursive: a stream call that logged with the dump flag would come back.
+std::recursive_mutex g_attach_lock;
+
+void set_attached(orv_dump_log *log)
+{
+    std::lock_guard<std::recursive_mutex> hold(g_attach_lock);
+    g_attached.store(log, std::memory_order_release);
+}
 
 class Locked {
 public:
@@ -35,8 +48,11 @@ private:
 
 ResultCode append(const char *text, uint32_t length)
 {
-    orv_dump_log *log = g_attached.load(std::memory_order_acquire);
-    if (!log || !text || length > INT32_MAX)
+    if (!text || length > INT32_MAX || !g_attached.load(std::memory_order_acquire))
+        return ORV_ERR_INVALID_PARAM;
+    std::lock_guard<std::recursive_mutex> hold(g_attach_lock);
+    orv_dump_log *log = g_attached.load(std::memory_order_relaxed);
+    if (!log)
         return ORV_ERR_INVALID_PARAM;
     Locked lock(log->mutex);
     if (!log->stream)
@@ -72,9 +88,13 @@ void orv_dump_log_destroy(orv_dump_log *log)
 {
     if (!log)
         return;
-    // orv_log must not write into a freed object.
-    orv_dump_log *expected = log;
-    g_attached.compare_exchange_strong(expected, nullptr);
+    // orv_log must not write into a freed object: detach, and wait for a
+    // line still going in.
+    {
+        std::lock_guard<std::recursive_mutex> hold(g_attach_lock);
+        if (g_attached.load(std::memory_order_relaxed) == log)
+            g_attached.store(nullptr, std::memory_order_release);
+    }
     if (log->stream)
         log->stream->vt.release(log->stream);
     if (log->mutex)
@@ -88,7 +108,7 @@ ResultCode orv_dump_log_attach(orv_dump_log *log)
         orv_log_android_info("VRV: VR: orv_dump_log_attach: null dump log");
         return ORV_ERR_INVALID_PARAM;
     }
-    g_attached.store(log, std::memory_order_release);
+    set_attached(log);
     return ORV_OK;
 }
 
@@ -110,7 +130,7 @@ ResultCode orv_dump_log_attach_from(OrvComponentSlots *component, void *a, void 
     // Anything but a whole pointer is not a dump log.
     if (rc != 0 || size != sizeof found)
         return ORV_OK;
-    g_attached.store(found, std::memory_order_release);
+    set_attached(found);
     return found ? ORV_OK : ORV_ERR_NOT_IMP;
 }
 

@@ -2,7 +2,10 @@
 
 #include <string.h>
 
+#include <atomic>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "orv/orv_dump.h"
@@ -18,6 +21,8 @@ int fake_android(int, const char *, const char *text)
     g_android.emplace_back(text);
     return 1;
 }
+// For the threaded tests: g_android is not for several writers.
+int quiet_android(int, const char *, const char *) { return 1; }
 
 struct Dump : ::testing::Test {
     void SetUp() override
@@ -193,6 +198,63 @@ TEST_F(Dump, AttachFromComponent)
     EXPECT_EQ(orv_dump_log_write("x"), ORV_ERR_INVALID_PARAM);
     EXPECT_EQ(orv_dump_log_attach_from(nullptr, nullptr, nullptr), ORV_ERR_INVALID_PARAM);
     orv_dump_log_destroy(other);
+}
+
+TEST_F(Dump, SeveralThreadsLogWholeLines)
+{
+    orv::log_set_android_writer(quiet_android);
+    ASSERT_EQ(orv_dump_log_attach(log_), ORV_OK);
+    constexpr int kThreads = 4, kLines = 400;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < kLines; ++i)
+                orv_log(3, ORV_FAIL, "VRE: VR: t%d n%d|", t, i);
+        });
+    for (auto &t : threads)
+        t.join();
+
+    // Every line once, and each line whole: the text splits at "(tid=" into
+    // pieces that each end with their own message.
+    const std::string text = read_all();
+    std::set<std::string> seen;
+    size_t lines = 0;
+    for (size_t at = text.find("(tid="); at != std::string::npos; ++lines) {
+        const size_t next = text.find("(tid=", at + 1);
+        const std::string line = text.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        const size_t message = line.find("INF=VRE: VR: t");
+        ASSERT_NE(message, std::string::npos) << line;
+        ASSERT_EQ(line.back(), '|') << line;
+        EXPECT_TRUE(seen.insert(line.substr(message)).second) << line;
+        at = next;
+    }
+    EXPECT_EQ(lines, size_t(kThreads * kLines));
+    EXPECT_EQ(seen.size(), size_t(kThreads * kLines));
+}
+
+TEST_F(Dump, DestroyWhileOtherThreadsLog)
+{
+    // Lines written while the attached log is destroyed and replaced must
+    // land in a live log or nowhere.
+    orv::log_set_android_writer(quiet_android);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 3; ++t)
+        writers.emplace_back([&stop] {
+            while (!stop.load())
+                orv_log(LOG_TO_DUMP, ORV_FAIL, "VRE: VR: racing %s", "line");
+        });
+    for (int round = 0; round < 300; ++round) {
+        orv_dump_log *log = orv_dump_log_create();
+        ASSERT_NE(log, nullptr);
+        ASSERT_EQ(orv_dump_log_attach(log), ORV_OK);
+        std::this_thread::yield();
+        orv_dump_log_destroy(log);
+    }
+    stop = true;
+    for (auto &t : writers)
+        t.join();
+    EXPECT_EQ(orv_dump_log_write("after"), ORV_ERR_INVALID_PARAM);
 }
 
 } // namespace
