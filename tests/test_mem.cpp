@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -194,6 +195,63 @@ TEST_F(Tracked, ManyThreadsAllocateAndFree)
     for (auto &t : threads)
         t.join();
     EXPECT_EQ(orv_mem_live_count(), 0u);
+}
+
+TEST_F(Tracked, ThreadsKeepTheirBlocksApart)
+{
+    // Allocate, grow, copy and free from several threads while another walks
+    // the list; the survivors keep their bytes and the report names each once.
+    constexpr int kThreads = 4, kRounds = 1500, kKeepEvery = 100;
+    static const char *const kFiles[kThreads] = {"./t0.cpp", "./t1.cpp", "./t2.cpp", "./t3.cpp"};
+    std::vector<std::vector<unsigned char *>> kept(kThreads);
+    std::atomic<bool> done{false};
+    std::thread walker([&done] {
+        while (!done.load())
+            (void)orv_mem_live_count();
+    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t, &kept] {
+            for (int i = 0; i < kRounds; ++i) {
+                const uint32_t size = 1 + static_cast<uint32_t>(i % 200);
+                auto *p = static_cast<unsigned char *>(orv_mem_alloc_at(size, kFiles[t], i));
+                ASSERT_NE(p, nullptr);
+                memset(p, 0x10 + t, size);
+                p = static_cast<unsigned char *>(orv_mem_realloc_at(p, 2 * size, kFiles[t], i));
+                ASSERT_NE(p, nullptr);
+                memset(p + size, 0x10 + t, size);
+                char *copy = orv_mem_strdup_at("copy", kFiles[t], -i);
+                ASSERT_NE(copy, nullptr);
+                orv_mem_free(copy);
+                for (uint32_t k = 0; k < 2 * size; ++k)
+                    ASSERT_EQ(p[k], 0x10 + t) << "thread " << t << " round " << i;
+                if (i % kKeepEvery == 0)
+                    kept[t].push_back(p);
+                else
+                    orv_mem_free(p);
+            }
+        });
+    for (auto &t : threads)
+        t.join();
+    done = true;
+    walker.join();
+
+    size_t survivors = 0;
+    for (int t = 0; t < kThreads; ++t) {
+        survivors += kept[t].size();
+        for (unsigned char *p : kept[t])
+            for (uint32_t k = 0; k < orv_mem_size(p); ++k)
+                ASSERT_EQ(p[k], 0x10 + t);
+    }
+    EXPECT_EQ(orv_mem_live_count(), survivors);
+    orv_mem_shutdown();
+    ASSERT_EQ(g_lines.size(), survivors);
+    for (int t = 0; t < kThreads; ++t) {
+        size_t named = 0;
+        for (const std::string &line : g_lines)
+            named += line.find(std::string("context = ") + kFiles[t]) != std::string::npos;
+        EXPECT_EQ(named, kept[t].size()) << kFiles[t];
+    }
 }
 
 TEST(PageAlloc, RoundsToPages)
