@@ -7,6 +7,17 @@
 #include "orv/orv_mutex.h"
 #include "orv_clock_internal.hpp"
 
+#if defined(__SANITIZE_THREAD__)
+#define ORV_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ORV_UNDER_TSAN 1
+#endif
+#endif
+#ifndef ORV_UNDER_TSAN
+#define ORV_UNDER_TSAN 0
+#endif
+
 namespace {
 
 std::atomic<int64_t> g_fake_us{0};
@@ -130,7 +141,10 @@ TEST(Mutex, RecursiveAndTryLock)
         orv_mutex_unlock(m);
     }).join();
     EXPECT_EQ(other.load(), ORV_OK);
-    // Unlocking a mutex the caller does not hold still answers ORV_OK.
+    // Unlocking a mutex the caller does not hold still answers ORV_OK (the
+    // platform refuses it; ThreadSanitizer reports the attempt itself).
+#if !ORV_UNDER_TSAN
     EXPECT_EQ(orv_mutex_unlock(m), ORV_OK);
+#endif
     orv_mutex_destroy(m);
 }
