@@ -1,0 +1,320 @@
+// Soak of the render path: render modules in sequence, then two at once, each
+// driven through one start-stop cycle by a host that answers get_frame at
+// random, with frames of several sizes, surfaces attached and detached from
+// another thread, window lock and post failures injected and stop at a random
+// point. Every callback is checked against the render thread's rules as it
+// arrives; at the end no window, surface or tracked block may be left.
+// ORV_SOAK_SECONDS sets the length (default 2), ORV_SOAK_SEED the seed.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host_frame.h"
+#include "render_env.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr ResultCode kHostFailure = static_cast<ResultCode>(0x80000A5Au);
+
+struct Totals {
+    std::atomic<uint64_t> cycles{0}, frames_handed{0}, posted{0}, releases{0}, size_events{0}, errors{0},
+        started{0}, surface_changes{0}, failures_injected{0};
+};
+
+// A host whose every callback checks the render thread's rules.
+class SoakHost {
+public:
+    SoakHost(uint32_t seed, const std::vector<HostFrame> &frames, int fail_permille)
+        : rng_(seed), frames_(frames), fail_permille_(fail_permille)
+    {
+        table_.on_event = [](void *c, int a, int b, int) { return self(c)->on_event(a, b); };
+        table_.on_started = [](void *c) { return self(c)->on_started(); };
+        table_.on_error = [](void *c, ResultCode code, int) { return self(c)->on_error(code); };
+        table_.get_frame = [](void *c, YuvFrame *f, int *r) { return self(c)->get_frame(f, r); };
+        table_.release_frame = [](void *c, int one, ResultCode code) { return self(c)->release(one, code); };
+    }
+
+    const HostCallbacks *callbacks() const { return &table_; }
+    void stop_returned() { stopped_ = true; }
+
+    // Read by the driving thread once stop has joined the render thread.
+    int started = 0, errors = 0, releases = 0, handed = 0, size_events = 0;
+    ResultCode error_code = ORV_OK;
+    bool outstanding = false;
+    std::vector<std::string> faults;
+
+private:
+    static SoakHost *self(void *context) { return static_cast<SoakHost *>(context); }
+
+    void fault(const std::string &what)
+    {
+        std::lock_guard<std::mutex> hold(faults_lock_);
+        faults.push_back(what);
+    }
+
+    void enter(const char *what)
+    {
+        if (stopped_)
+            fault(std::string(what) + " after stop returned");
+        if (errors)
+            fault(std::string(what) + " after on_error");
+        if (render_thread_ == std::thread::id())
+            render_thread_ = std::this_thread::get_id();
+        else if (render_thread_ != std::this_thread::get_id())
+            fault(std::string(what) + " on a second thread");
+    }
+
+    ResultCode on_event(int a, int b)
+    {
+        enter("on_event");
+        size_events += a != 0 || b != 0;
+        return ORV_OK;
+    }
+    ResultCode on_started()
+    {
+        enter("on_started");
+        if (++started > 1)
+            fault("on_started twice");
+        return ORV_OK;
+    }
+    ResultCode on_error(ResultCode code)
+    {
+        enter("on_error");
+        if (outstanding)
+            fault("on_error before the frame's release_frame");
+        if (code >= 0)
+            fault("on_error with a non-negative code");
+        if (last_release_ < 0 && just_released_ && code != last_release_)
+            fault("on_error code differs from the failed release's");
+        ++errors;
+        error_code = code;
+        return ORV_OK;
+    }
+    ResultCode get_frame(YuvFrame *frame, int *release)
+    {
+        enter("get_frame");
+        just_released_ = false;
+        if (outstanding)
+            fault("get_frame while a frame is out");
+        const uint32_t pick = rng_() % 1000;
+        if (pick < uint32_t(fail_permille_))
+            return kHostFailure;
+        if (pick % 3 == 0)
+            return ORV_WOUNLD_BLOCK;
+        *frame = frames_[rng_() % frames_.size()].view();
+        if (rng_() % 2) {
+            *release = 1;
+            outstanding = true;
+        }
+        ++handed;
+        return ORV_OK;
+    }
+    ResultCode release(int one, ResultCode code)
+    {
+        enter("release_frame");
+        if (!outstanding)
+            fault("release_frame of a frame not asked back");
+        if (one != 1)
+            fault("release_frame without its 1");
+        outstanding = false;
+        just_released_ = true;
+        last_release_ = code;
+        ++releases;
+        return ORV_OK;
+    }
+
+    HostCallbacks table_{};
+    std::mt19937 rng_;
+    const std::vector<HostFrame> &frames_;
+    const int fail_permille_;
+    std::atomic<bool> stopped_{false};
+    std::thread::id render_thread_;
+    ResultCode last_release_ = ORV_OK;
+    bool just_released_ = false;
+    std::mutex faults_lock_;
+};
+
+struct Display {
+    ANativeWindow *window = nullptr;
+    jobject surface = nullptr;
+};
+
+constexpr std::array<int32_t, 3> kFormats = {WINDOW_FORMAT_RGBA_8888, WINDOW_FORMAT_RGBX_8888, WINDOW_FORMAT_RGB_565};
+
+int32_t pick_size(std::mt19937 &rng, int32_t base) { return base + int32_t(rng() % 40) - 8; }
+
+// One module through one start-stop cycle; returns what went wrong.
+std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
+{
+    std::mt19937 rng(seed);
+    std::vector<std::string> faults;
+    auto fail = [&](const std::string &what) { faults.push_back(what + " (cycle seed " + std::to_string(seed) + ")"); };
+
+    JavaVM *vm = orv_standin_vm_create();
+    Display displays[2];
+    for (Display &d : displays) {
+        d.window = orv_standin_window_create(pick_size(rng, 40), pick_size(rng, 24), kFormats[rng() % 3]);
+        d.surface = orv_standin_surface_create(d.window);
+    }
+    std::vector<HostFrame> frames;
+    for (int i = 0; i < 3; ++i) {
+        HostFrame f = HostFrame::make(pick_size(rng, 40), pick_size(rng, 24), int32_t(rng() % 4) * 2);
+        f.fill(uint8_t(rng()), uint8_t(rng()), uint8_t(rng()));
+        frames.push_back(std::move(f));
+    }
+    const int fail_permille = rng() % 4 == 0 ? int(rng() % 20) : 0;
+    SoakHost host(rng(), frames, fail_permille);
+
+    RenderModule *module = CreateDeviceRendModule(0);
+    if (!module) {
+        fail("CreateDeviceRendModule gave null");
+        return faults;
+    }
+    if (module->set_host(module, &host, host.callbacks()) != ORV_OK)
+        fail("set_host refused");
+    if (rng() % 4 != 0 && module->set_surface(module, vm, displays[0].surface) != ORV_OK)
+        fail("set_surface refused");
+
+    // Surfaces come and go, and windows fail, from a thread of their own.
+    std::atomic<bool> done{false};
+    const bool inject = rng() % 5 == 0;
+    const uint32_t surface_seed = rng();
+    std::thread surfaces([&, surface_seed] {
+        std::mt19937 r(surface_seed);
+        bool injected = false;
+        while (!done) {
+            std::this_thread::sleep_for(std::chrono::microseconds(r() % 6000));
+            const uint32_t action = r() % 10;
+            if (action < 3) {
+                module->set_surface(module, nullptr, nullptr);
+            } else if (action < 7) {
+                module->set_surface(module, nullptr, nullptr);
+                module->set_surface(module, vm, displays[r() % 2].surface);
+            } else if (inject && !injected) {
+                ANativeWindow *w = displays[r() % 2].window;
+                if (action == 7)
+                    orv_standin_window_fail_lock(w, 1 + int32_t(r() % 3), -22);
+                else
+                    orv_standin_window_fail_post(w, 1, -19);
+                injected = true;
+                ++totals.failures_injected;
+            }
+            ++totals.surface_changes;
+        }
+    });
+
+    if (module->start(module) != ORV_OK)
+        fail("start refused");
+    const uint32_t run_ms = rng() % 8 == 0 ? 0 : rng() % 60;
+    std::this_thread::sleep_for(std::chrono::milliseconds(run_ms));
+    module->stop(module);
+    host.stop_returned();
+    done = true;
+    surfaces.join();
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000)); // a late callback would land here
+    module->destroy(module);
+
+    for (const std::string &f : host.faults)
+        fail(f);
+    if (host.started + host.errors == 0)
+        fail("the render thread ended without on_started or on_error");
+    if (host.errors == 1 && host.error_code == kHostFailure && fail_permille == 0)
+        fail("on_error with the host's failure code it never returned");
+
+    for (Display &d : displays) {
+        OrvStandinWindowStats s{};
+        orv_standin_window_stats(d.window, &s);
+        if (s.misuse || s.overruns)
+            fail("window misuse " + std::to_string(s.misuse) + ", overruns " + std::to_string(s.overruns));
+        if (s.locked)
+            fail("window left locked");
+        totals.posted += s.posted;
+        orv_standin_surface_destroy(d.surface);
+        ANativeWindow_release(d.window);
+    }
+    OrvStandinVmStats vs{};
+    orv_standin_vm_stats(vm, &vs);
+    if (vs.threads_attached || vs.detach_unattached)
+        fail("threads left attached to the VM or detached twice");
+    orv_standin_vm_destroy(vm);
+
+    ++totals.cycles;
+    totals.frames_handed += uint64_t(host.handed);
+    totals.releases += uint64_t(host.releases);
+    totals.size_events += uint64_t(host.size_events);
+    totals.errors += uint64_t(host.errors);
+    totals.started += uint64_t(host.started);
+    return faults;
+}
+
+double soak_seconds()
+{
+    const char *s = std::getenv("ORV_SOAK_SECONDS");
+    return s && std::atof(s) > 0 ? std::atof(s) : 2.0;
+}
+
+TEST(Soak, ModulesInSequenceThenTwoAtOnce)
+{
+    const char *seed_text = std::getenv("ORV_SOAK_SEED");
+    const uint32_t seed = seed_text ? uint32_t(std::strtoul(seed_text, nullptr, 0)) : std::random_device{}();
+    const double seconds = soak_seconds();
+    std::printf("soak: seed %u, %.1f s\n", seed, seconds);
+
+    orv_test::RuntimeScope runtime;
+    Totals totals;
+    std::mutex faults_lock;
+    std::vector<std::string> faults;
+    auto driver = [&](uint32_t driver_seed, Clock::time_point until) {
+        std::mt19937 rng(driver_seed);
+        while (Clock::now() < until) {
+            std::vector<std::string> f = run_cycle(rng(), totals);
+            if (!f.empty()) {
+                std::lock_guard<std::mutex> hold(faults_lock);
+                faults.insert(faults.end(), f.begin(), f.end());
+                return;
+            }
+        }
+    };
+    const auto half = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds / 2));
+    driver(seed, Clock::now() + half);
+    const uint64_t sequential = totals.cycles;
+    if (faults.empty()) {
+        const auto until = Clock::now() + half;
+        std::thread a(driver, seed + 1, until), b(driver, seed + 2, until);
+        a.join();
+        b.join();
+    }
+    for (const std::string &f : faults)
+        ADD_FAILURE() << f;
+
+    OrvStandinGlobalStats g{};
+    orv_standin_global_stats(&g);
+    EXPECT_EQ(g.live_windows, 0);
+    EXPECT_EQ(g.live_surfaces, 0);
+    EXPECT_EQ(g.dead_window_calls, 0u);
+    const std::vector<std::string> leaks = runtime.finish();
+    EXPECT_TRUE(leaks.empty()) << leaks.size() << " blocks left, first: " << (leaks.empty() ? "" : leaks[0]);
+
+    EXPECT_GT(totals.cycles.load(), sequential);
+    std::printf("soak: %llu cycles (%llu in sequence, then two at once), %llu frames handed, %llu posted, "
+                "%llu released, %llu size events, %llu on_started, %llu on_error, %llu surface changes, "
+                "%llu window failures injected\n",
+                (unsigned long long)totals.cycles, (unsigned long long)sequential,
+                (unsigned long long)totals.frames_handed, (unsigned long long)totals.posted,
+                (unsigned long long)totals.releases, (unsigned long long)totals.size_events,
+                (unsigned long long)totals.started, (unsigned long long)totals.errors,
+                (unsigned long long)totals.surface_changes, (unsigned long long)totals.failures_injected);
+}
+
+} // namespace
