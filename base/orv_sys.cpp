@@ -212,10 +212,20 @@ ResultCode orv_mkdir_path(const char *path)
             if (w > 0 && !examine())
                 return ORV_FAIL;
             if (c == '\0')
-                return ORV_OK;
+                break;
         }
         buffer[w++] = c;
     }
+    // The walk ignores errors other than a missing parent (a prefix that is a
+    // file, no permission); success means the directory is there.
+    struct stat st;
+    const bool made = stat(path, &st) == 0;
+    if (!made || !S_ISDIR(st.st_mode)) {
+        const int err = made ? ENOTDIR : errno;
+        orv_log(3, ORV_FAIL, "VRE: VR: mkdir_path %s failed, err:%d", path, err);
+        return ORV_FAIL;
+    }
+    return ORV_OK;
 }
 
 ResultCode orv_remove_tree(const char *path)

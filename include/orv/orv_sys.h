@@ -60,8 +60,9 @@ ORV_API int orv_mkdir(const char *path);
  * another error than EEXIST; ORV_FAIL when a prefix has 1024 bytes or more. */
 ORV_API ResultCode orv_mkdir_all(const char *path);
 /* Like orv_mkdir_all, but a ":/" pair ends a prefix that keeps the pair.
- * ORV_OK; ORV_FAIL when a mkdir reports a missing parent, or (nothing made)
- * when the path has 1024 bytes or more. */
+ * Other errors on the way are ignored. ORV_OK when the path is a directory
+ * at the end; ORV_FAIL when a mkdir reports a missing parent, when the path
+ * is no directory at the end, or (nothing made) when it has 1024 bytes or more. */
 ORV_API ResultCode orv_mkdir_path(const char *path);
 /* Removes a file, or a directory with all it holds. "." and ".." are left
  * alone (ORV_OK). ORV_FAIL for a path over 1000 characters, and for a child
