@@ -19,7 +19,6 @@
 #include "orv_sync.hpp"
 
 extern "C" ResultCode orv_dump_log_write_attached(const char *line, uint32_t length) __attribute__((weak));
-extern "C" void orv_text_init_tables(void) __attribute__((weak));
 
 namespace {
 
@@ -170,8 +169,7 @@ ResultCode orv_log_init(LogSink sink, unsigned)
     g_sink.store(sink);
     if (!orv::mem_start())
         return ORV_FAIL;
-    if (orv_text_init_tables)
-        orv_text_init_tables();
+    orv_text_init_tables();
     return ORV_OK;
 }
 

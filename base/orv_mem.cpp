@@ -42,6 +42,7 @@ static_assert((kLead + kHeaderBytes) % kAlign == 0);
 constexpr uint32_t kMaxSize = 0x7FFFFFFFu - kHeaderBytes;
 constexpr uint32_t kEntryLimit = 0x7FFFFFEFu;  // limit of the module's own entry points
 constexpr size_t kTagMax = 256;
+constexpr size_t kTagLimit = 0x10000000;  // a caller tag longer than this is refused
 
 Header *g_first = nullptr;
 Header *g_last = nullptr;
@@ -58,14 +59,17 @@ void *block_of(Header *h) { return h->tag ? static_cast<void *>(h->tag) : reinte
 
 uint32_t &size_of(Header *h) { return *reinterpret_cast<uint32_t *>(static_cast<char *>(h->data) - sizeof(uint32_t)); }
 
-// "<file><sep><line>", at most 255 characters. Formatted by hand: it is
-// reentrant, so it needs neither the platform's formatting nor the global lock.
-void format_tag(char (&tag)[kTagMax], const char *sep, const char *file, int line)
+// "<file><sep><line>", at most 255 characters; returns the length. Formatted
+// by hand: it is reentrant, so it needs neither the platform's formatting nor
+// the global lock, and it is the larger part of an allocation's cost.
+size_t format_tag(char (&tag)[kTagMax], const char *sep, const char *file, int line)
 {
     size_t n = 0;
-    for (const char *parts[] = {file ? file : "", sep}; const char *part : parts)
-        for (; *part && n < kTagMax - 1; ++part)
-            tag[n++] = *part;
+    for (const char *part : {file ? file : "", sep}) {
+        const size_t len = strnlen(part, kTagMax - 1 - n);
+        memcpy(tag + n, part, len);
+        n += len;
+    }
     char digits[12];
     size_t d = 0;
     unsigned magnitude = line < 0 ? 0u - static_cast<unsigned>(line) : static_cast<unsigned>(line);
@@ -78,33 +82,14 @@ void format_tag(char (&tag)[kTagMax], const char *sep, const char *file, int lin
     while (d && n < kTagMax - 1)
         tag[n++] = digits[--d];
     tag[n] = '\0';
+    return n;
 }
 
-void *tagged(uint32_t size, const char *file, int line, bool clear)
+void *alloc_block(uint32_t size, const char *tag, size_t tag_length)
 {
-    char tag[kTagMax];
-    format_tag(tag, "::", file, line);
-    void *p = orv_mem_alloc_tag(size, tag);
-    if (p && clear)
-        memset(p, 0, size);
-    return p;
-}
-
-}  // namespace
-
-extern "C" {
-
-const uint32_t orv_mem_max_size = kMaxSize;
-const uint32_t orv_mem_header_size = kHeaderBytes;
-
-void *orv_mem_alloc_tag(uint32_t size, const char *tag)
-{
-    if (size > kMaxSize)
+    if (size > kMaxSize || tag_length >= kTagLimit)
         return nullptr;
-    const size_t tag_length = tag ? strlen(tag) : 0;
     const size_t tag_room = tag ? (tag_length + kAlign) / kAlign * kAlign : 0;
-    if (tag_length > SIZE_MAX / 2)
-        return nullptr;
     char *block = static_cast<char *>(malloc(tag_room + kLead + kHeaderBytes + size));
     if (!block)
         return nullptr;
@@ -127,6 +112,28 @@ void *orv_mem_alloc_tag(uint32_t size, const char *tag)
         g_first = g_last = h;
     }
     return h->data;
+}
+
+void *tagged(uint32_t size, const char *file, int line, bool clear)
+{
+    char tag[kTagMax];
+    const size_t length = format_tag(tag, "::", file, line);
+    void *p = alloc_block(size, tag, length);
+    if (p && clear)
+        memset(p, 0, size);
+    return p;
+}
+
+}  // namespace
+
+extern "C" {
+
+const uint32_t orv_mem_max_size = kMaxSize;
+const uint32_t orv_mem_header_size = kHeaderBytes;
+
+void *orv_mem_alloc_tag(uint32_t size, const char *tag)
+{
+    return alloc_block(size, tag, tag ? strlen(tag) : 0);
 }
 
 void *orv_mem_alloc_at(uint32_t size, const char *file, int line)
