@@ -6,6 +6,10 @@
 // login and time-formatting calls; everything else runs unlocked. Every path
 // buffer is bounded: a path that does not fit is refused, never cut, so no
 // operation touches a file other than the one named.
+// 64-bit directory entries, sizes and block counts on 32-bit builds too: a
+// 32-bit readdir fails with EOVERFLOW on a file system with 64-bit inodes.
+#define _FILE_OFFSET_BITS 64
+
 #include "orv/orv_sys.h"
 
 #include <atomic>
