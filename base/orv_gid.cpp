@@ -1,0 +1,129 @@
+/* GIDs: generation through libuuid, the 32-digit text form, and the named
+ * constants (generated into orv_gid_table.inc) with lookups both ways.
+ * Owns: the constant data. No lock: everything here is read-only or local. */
+#include "orv/orv_gid.h"
+
+#include <string.h>
+#include <uuid/uuid.h>
+
+#include "orv/orv_log.h"
+#include "orv/orv_mem.h"
+
+#define ORV_GID_ROW(name, ...) extern "C" ORV_API const GID name = {{__VA_ARGS__}};
+#define ORV_GID_ALIAS(name, target)
+#include "orv/orv_gid_table.inc"
+#undef ORV_GID_ROW
+#undef ORV_GID_ALIAS
+
+namespace {
+
+struct NamedGid {
+    const char *name;
+    const GID *gid;
+};
+
+// Every name in table order, aliases last; the first name of a value is its name.
+const NamedGid kNames[] = {
+#define ORV_GID_ROW(name, ...) {#name, &name},
+#define ORV_GID_ALIAS(name, target) {#name, &target},
+#include "orv/orv_gid_table.inc"
+#undef ORV_GID_ROW
+#undef ORV_GID_ALIAS
+};
+
+constexpr char kDigits[] = "0123456789abcdef";
+
+int digit_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+GID orv_gid_generate(GID *gid)
+{
+    GID fresh;
+    uuid_generate(fresh.bytes);
+    if (gid)
+        *gid = fresh;
+    return fresh;
+}
+
+char *orv_gid_to_text(GID gid)
+{
+    auto *text = static_cast<char *>(ORV_CALLOC(ORV_GID_TEXT_BLOCK));
+    if (!text) {
+        orv_log(3, ORV_ERR_MEM_ALLOC, "VRE: VR: orv_gid_to_text: no memory");
+        return nullptr;
+    }
+    for (int i = 0; i < 16; ++i) {
+        text[2 * i] = kDigits[gid.bytes[i] >> 4];
+        text[2 * i + 1] = kDigits[gid.bytes[i] & 15];
+    }
+    return text;
+}
+
+GID orv_gid_from_text(GID *gid, const char *text)
+{
+    // Reads at most 32 characters and stops at the terminator, so neither a
+    // short nor a long text can move the write past 16 bytes.
+    GID value{};
+    if (text) {
+        int n = 0;
+        while (n < ORV_GID_TEXT_DIGITS && text[n])
+            ++n;
+        for (int i = 0; i < n; ++i) {
+            const int d = digit_value(text[i]);
+            value.bytes[i / 2] = static_cast<uint8_t>(value.bytes[i / 2] | (i % 2 ? d : d << 4));
+        }
+    } else {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: orv_gid_from_text: null text");
+    }
+    if (gid)
+        *gid = value;
+    return value;
+}
+
+void orv_gid_free_text(char **text)
+{
+    if (text && *text) {
+        orv_mem_free(*text);
+        *text = nullptr;
+    }
+}
+
+int orv_gid_equal(GID a, GID b) { return memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0; }
+
+const char *orv_gid_name(GID gid)
+{
+    for (const NamedGid &row : kNames)
+        if (orv_gid_equal(*row.gid, gid))
+            return row.name;
+    return nullptr;
+}
+
+int orv_gid_by_name(const char *name, GID *gid)
+{
+    if (!name)
+        return 0;
+    for (const NamedGid &row : kNames) {
+        if (strcmp(row.name, name) == 0) {
+            if (gid)
+                *gid = *row.gid;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+uint32_t orv_gid_name_count(void) { return static_cast<uint32_t>(sizeof kNames / sizeof kNames[0]); }
+
+} // extern "C"
