@@ -13,12 +13,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "orv/orv_dump.h"
 #include "orv/orv_text.h"
 #include "orv_log_internal.hpp"
 #include "orv_mem_internal.hpp"
 #include "orv_sync.hpp"
 
-extern "C" ResultCode orv_dump_log_write_attached(const char *line, uint32_t length) __attribute__((weak));
 
 namespace {
 
@@ -114,8 +114,7 @@ int orv_log(unsigned flags, ResultCode code, const char *format, ...)
 
     int result = 0;
     if (flags & LOG_TO_DUMP) {
-        result = orv_dump_log_write_attached ? orv_dump_log_write_attached(line, static_cast<uint32_t>(used))
-                                             : ORV_ERR_INVALID_PARAM;
+        result = orv_dump_log_write_attached(line, static_cast<uint32_t>(used));
     }
     if (flags & LOG_TO_ANDROID)
         result = android_write(line);

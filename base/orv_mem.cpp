@@ -114,6 +114,17 @@ void *alloc_block(uint32_t size, const char *tag, size_t tag_length)
     return h->data;
 }
 
+// Copies n bytes into a block of n + 1 and terminates it; null stays null.
+char *terminated_copy(void *block, const void *src, uint32_t n)
+{
+    auto *p = static_cast<char *>(block);
+    if (p) {
+        memcpy(p, src, n);
+        p[n] = '\0';
+    }
+    return p;
+}
+
 void *tagged(uint32_t size, const char *file, int line, bool clear)
 {
     char tag[kTagMax];
@@ -203,12 +214,7 @@ char *orv_mem_strndup_at(const char *src, uint32_t n, const char *file, int line
 {
     if (!src || n >= kMaxSize)
         return nullptr;
-    auto *p = static_cast<char *>(orv_mem_alloc_at(n + 1, file, line));
-    if (p) {
-        memcpy(p, src, n);
-        p[n] = '\0';
-    }
-    return p;
+    return terminated_copy(orv_mem_alloc_at(n + 1, file, line), src, n);
 }
 
 char *orv_mem_strdup_at(const char *text, const char *file, int line)
@@ -236,12 +242,7 @@ void *orv_mem_memdup_tag(const void *src, uint32_t n, const char *tag)
 {
     if (!src || n >= kEntryLimit)
         return nullptr;
-    auto *p = static_cast<char *>(orv_mem_alloc_tag(n + 1, tag));
-    if (p) {
-        memcpy(p, src, n);
-        p[n] = '\0';
-    }
-    return p;
+    return terminated_copy(orv_mem_alloc_tag(n + 1, tag), src, n);
 }
 
 char *orv_mem_strdup_tag(const char *text, const char *tag)
@@ -305,12 +306,7 @@ void *orv_memdup(const void *src, uint32_t n)
 {
     if (!src || n >= kEntryLimit)
         return nullptr;
-    auto *p = static_cast<char *>(orv_mem_alloc_at(n + 1, ORV_TAG_FILE, __LINE__));
-    if (p) {
-        memcpy(p, src, n);
-        p[n] = '\0';
-    }
-    return p;
+    return terminated_copy(orv_mem_alloc_at(n + 1, ORV_TAG_FILE, __LINE__), src, n);
 }
 
 char *orv_strdup(const char *text)

@@ -1,0 +1,703 @@
+// TCP stream: the xio slots over one IPv4 socket (client, listener, or an
+// accepted or adopted connection). Each stream owns its socket (unless
+// adopted), its connection description and its address texts; the
+// notification sink is borrowed. No lock: one thread uses a stream at a time.
+// Readiness waits use ppoll, so descriptors of any number work.
+#include "orv/orv_io_tcp.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include "orv/orv_clock.h"
+#include "orv/orv_log.h"
+#include "orv/orv_mem.h"
+
+namespace {
+
+struct ErrnoName {
+    int code;
+    const char *name;
+};
+
+// Searched from the first row; the second EPIPE row never wins.
+constexpr ErrnoName kErrnoNames[16] = {
+    {2, "ENOENT"},   {4, "EINTR"},       {32, "EPIPE"},  {107, "ENOTCONN"},
+    {11, "EAGAIN"},  {32, "EPIPE"},      {98, "EADDRINUSE"}, {24, "EMFILE"},
+    {115, "EINPROGRESS"}, {99, "EADDRNOTAVAIL"},
+};
+
+constexpr XioTcpWait kDefaultWait{0, 25};
+constexpr XioTcpWait kNoWait{0, 0};
+constexpr int kListenBacklog = 128;
+constexpr int kHostText = 32;
+constexpr uint32_t kCopyChunk = 128;
+// copy_to gives up when the source yields nothing for this long.
+constexpr uint64_t kCopyStallMs = 10000;
+
+const char *lookup_name(int err)
+{
+    for (const ErrnoName &row : kErrnoNames)
+        if (row.name && row.code == err)
+            return row.name;
+    return nullptr;
+}
+
+// strerror_r comes in two shapes; either gives a text that is ours alone.
+[[maybe_unused]] const char *pick_text(int result, const char *buf) { return result == 0 ? buf : "unknown error"; }
+[[maybe_unused]] const char *pick_text(const char *result, const char *) { return result ? result : "unknown error"; }
+
+struct ErrText {
+    explicit ErrText(int err) { text = pick_text(strerror_r(err, buf, sizeof buf), buf); }
+    char buf[128] = {};
+    const char *text;
+};
+
+xio_tcp *as_tcp(xio *io) { return reinterpret_cast<xio_tcp *>(io); }
+
+bool would_block(int err) { return err == EAGAIN || err == EWOULDBLOCK || err == EINPROGRESS; }
+
+enum class Ready { yes, no, failed };
+
+// One wait on fd for events, bounded by limit (sec < 0: no limit). On
+// `failed`, errno holds the reason. Errors and hang-ups count as ready so the
+// following call reports them, as a select read/write set would.
+Ready wait_fd(int fd, short events, const XioTcpWait &limit)
+{
+    pollfd p{fd, events, 0};
+    timespec ts{};
+    timespec *tsp = nullptr;
+    if (limit.sec >= 0) {
+        const int32_t usec = limit.usec > 0 ? limit.usec : 0;
+        ts.tv_sec = limit.sec + usec / 1000000;
+        ts.tv_nsec = static_cast<long>(usec % 1000000) * 1000;
+        tsp = &ts;
+    }
+    const int r = ppoll(&p, 1, tsp, nullptr);
+    if (r < 0)
+        return Ready::failed;
+    if (r == 0)
+        return Ready::no;
+    if (p.revents & POLLNVAL) {
+        errno = EBADF;
+        return Ready::failed;
+    }
+    return (p.revents & (events | POLLERR | POLLHUP)) ? Ready::yes : Ready::no;
+}
+
+void close_socket(xio_tcp *t)
+{
+    if (t->fd != -1 && !(t->mode & XIO_TCP_EXTERNAL_FD))
+        ::close(t->fd);
+    t->fd = -1;
+}
+
+void dotted(const sockaddr_in &addr, char (&out)[128])
+{
+    if (!inet_ntop(AF_INET, &addr.sin_addr, out, sizeof out))
+        out[0] = '\0';
+}
+
+void refresh_local(xio_tcp *t)
+{
+    socklen_t len = sizeof t->local_addr;
+    getsockname(t->fd, reinterpret_cast<sockaddr *>(&t->local_addr), &len);
+}
+
+void refresh_peer(xio_tcp *t)
+{
+    socklen_t len = sizeof t->peer_addr;
+    getpeername(t->fd, reinterpret_cast<sockaddr *>(&t->peer_addr), &len);
+}
+
+// Host texts here are dotted IPv4 addresses; no name is resolved. An empty
+// host (":554") means any local address.
+in_addr_t host_address(const char *host) { return host[0] ? inet_addr(host) : htonl(INADDR_ANY); }
+
+sockaddr_in make_addr(const char *host, int32_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = host_address(host);
+    return a;
+}
+
+void copy_text(char (&dest)[128], const char *src)
+{
+    snprintf(dest, sizeof dest, "%s", src);
+}
+
+// Failing in open: optional report, the socket closed, the open error line.
+ResultCode open_failed(xio_tcp *t, bool report, int err)
+{
+    if (report)
+        orv_io_tcp_report_error(&t->io, err);
+    close_socket(t);
+    orv_trace("VRI: vrtcp: orv xio vt xx open err");
+    return ORV_FAIL;
+}
+
+ResultCode poll_connect(xio_tcp *t)
+{
+    if (!t->nonblock || t->listening)
+        return ORV_FAIL;
+    Ready ready;
+    int err = 0;
+    do {
+        ready = wait_fd(t->fd, POLLOUT, kNoWait);
+        err = errno;
+    } while (ready == Ready::failed && err == EINTR);
+    if (ready == Ready::failed) {
+        if (would_block(err))
+            return ORV_WOUNLD_BLOCK;
+        orv_trace("VRI: vrtcp: open get err:%d, %s", err, ErrText(err).text);
+        return open_failed(t, true, err);
+    }
+    if (ready == Ready::no)
+        return ORV_WOUNLD_BLOCK;
+    int pending = -1;
+    socklen_t len = sizeof pending;
+    const int q = getsockopt(t->fd, SOL_SOCKET, SO_ERROR, &pending, &len);
+    if (q == 0 && pending == 0)
+        return ORV_OK;
+    if (pending == EINPROGRESS || pending == EAGAIN) {
+        orv_trace("VRI: vrtcp: open select error wouldblock");
+        return ORV_WOUNLD_BLOCK;
+    }
+    const int shown = q == 0 ? pending : errno;
+    orv_trace("VRI: vrtcp: open tcp error connect error:%d! fd:%d errno:%d %s", 1, t->fd, shown,
+              ErrText(shown).text);
+    return ORV_FAIL;
+}
+
+ResultCode set_option(int fd, int level, int name)
+{
+    const int one = 1;
+    return setsockopt(fd, level, name, &one, sizeof one) == 0 ? ORV_OK : ORV_FAIL;
+}
+
+ResultCode tcp_open(xio *io, const char *target, uint32_t mode)
+{
+    xio_tcp *t = as_tcp(io);
+    if (!t)
+        return ORV_ERR_INVALID_PARAM;
+    if (t->broken)
+        return ORV_WOUNLD_BLOCK;
+    if (t->fd != -1)
+        return poll_connect(t);
+    if (t->accepted)
+        return ORV_FAIL;
+
+    // The external bit belongs to adoption; taken from open it would leak the socket.
+    t->mode = mode & ~XIO_TCP_EXTERNAL_FD;
+    t->listening = (mode & XIO_TCP_LISTEN) ? 1 : 0;
+    t->nonblock = (mode & XIO_TCP_NONBLOCK) ? 1 : 0;
+    t->fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (t->fd == -1)
+        return open_failed(t, true, errno);
+
+    if (((mode & XIO_TCP_KEEPALIVE) && set_option(t->fd, SOL_SOCKET, SO_KEEPALIVE) != ORV_OK) ||
+        ((mode & XIO_TCP_REUSEADDR) && set_option(t->fd, SOL_SOCKET, SO_REUSEADDR) != ORV_OK) ||
+        ((mode & XIO_TCP_NODELAY) && set_option(t->fd, IPPROTO_TCP, TCP_NODELAY) != ORV_OK))
+        return open_failed(t, true, errno);
+
+    if (t->nonblock) {
+        t->wait = kNoWait;
+        const int flags = fcntl(t->fd, F_GETFL);
+        if (flags == -1 || fcntl(t->fd, F_SETFL, flags | O_NONBLOCK) == -1) {
+            const int err = errno;
+            orv_log(3, -1, "VRE: vrtcp: open ioctl set non block");
+            return open_failed(t, true, err);
+        }
+    }
+
+    // A reopen after close replaces the old description.
+    orv_tcp_desc_release(t->desc);
+    t->desc = orv_tcp_desc_create(target, 0);
+    if (!t->desc)
+        return open_failed(t, false, 0);
+
+    char host[kHostText] = {};
+    int32_t port = 0;
+    if (t->listening) {
+        if (orv_tcp_desc_get_channel(t->desc, host, sizeof host, &port) == ORV_OK) {
+            t->local_addr = make_addr(host, port);
+            copy_text(t->local_ip, host);
+            const int r = bind(t->fd, reinterpret_cast<sockaddr *>(&t->local_addr), sizeof t->local_addr);
+            if (r != 0) {
+                const int err = errno;
+                orv_log(3, ORV_ERR_TCP_FATAL, "VRE: vrtcp: open bind ip failed err:%d", r);
+                return open_failed(t, true, err);
+            }
+        }
+        if (listen(t->fd, kListenBacklog) != 0)
+            return open_failed(t, true, errno);
+        return ORV_OK;
+    }
+
+    const ResultCode parsed = orv_tcp_desc_get_remote(t->desc, host, sizeof host, &port);
+    const int parse_err = errno;
+    orv_trace("VRI: vrtcp: open remote ip:%s, fd:%d", host, t->fd);
+    if (parsed != ORV_OK)
+        return open_failed(t, true, parse_err);
+    t->peer_addr = make_addr(host, port);
+    copy_text(t->peer_ip, host);
+    for (;;) {
+        if (connect(t->fd, reinterpret_cast<sockaddr *>(&t->peer_addr), sizeof t->peer_addr) == 0)
+            return ORV_OK;
+        const int err = errno;
+        if (!t->nonblock)
+            return open_failed(t, true, err);
+        if (err == EINTR)
+            continue;
+        if (would_block(err))
+            return ORV_WOUNLD_BLOCK;
+        orv_trace("VRI: vrtcp: open get err:%d, %s", err, ErrText(err).text);
+        return open_failed(t, true, err);
+    }
+}
+
+ResultCode tcp_release(xio *io)
+{
+    xio_tcp *t = as_tcp(io);
+    if (!t)
+        return ORV_OK;
+    close_socket(t);
+    orv_tcp_desc_release(t->desc);
+    orv_mem_free(t);
+    return ORV_OK;
+}
+
+// The outcome of a failed read wait, shared by listeners and data streams.
+ResultCode read_wait_failed(xio_tcp *t, int err)
+{
+    if (err == EINTR || (t->nonblock && would_block(err)))
+        return ORV_AGAIN;
+    orv_log(3, err, "VRE: vrtcp: tcp read select err:%d", err);
+    orv_trace("VRI: vrtcp: orv xio vt xxx read failed");
+    orv_io_tcp_report_error(&t->io, err);
+    return ORV_FAIL;
+}
+
+ResultCode no_socket(const char *what)
+{
+    orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: vrtcp: %s without a socket", what);
+    return ORV_ERR_INVALID_PARAM;
+}
+
+ResultCode accept_one(xio_tcp *t, void *dest)
+{
+    if (!dest)
+        return ORV_ERR_INVALID_PARAM;
+    const int fd = accept(t->fd, nullptr, nullptr);
+    if (fd == -1) {
+        const int err = errno;
+        orv_trace("VRI: vrtcp: orv xio vt xxx read failed");
+        orv_io_tcp_report_error(&t->io, err);
+        return ORV_FAIL;
+    }
+    xio_tcp *c = as_tcp(orv_io_tcp_create());
+    if (!c) {
+        ::close(fd);
+        return ORV_FAIL;
+    }
+    // Accepted sockets do not inherit O_NONBLOCK; the stream's flag says they should.
+    if (t->nonblock) {
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags != -1)
+            fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    }
+    c->accepted = 1;
+    c->nonblock = t->nonblock;
+    c->fd = fd;
+    c->listening = 0;
+    c->wait = t->wait;
+    *static_cast<xio **>(dest) = &c->io;
+    return ORV_OK;
+}
+
+ResultCode tcp_read(xio *io, void *dest, uint32_t length, int32_t *done)
+{
+    xio_tcp *t = as_tcp(io);
+    if (!t)
+        return ORV_ERR_INVALID_PARAM;
+    if (t->broken)
+        return ORV_WOUNLD_BLOCK;
+    if (t->fd == -1)
+        return no_socket("read");
+    if (!t->listening && static_cast<int32_t>(length) < 0)
+        return ORV_ERR_INVALID_PARAM;
+
+    const Ready ready = wait_fd(t->fd, POLLIN, t->wait);
+    if (ready == Ready::failed)
+        return read_wait_failed(t, errno);
+    if (ready == Ready::no)
+        return ORV_WOUNLD_BLOCK;
+    if (t->listening)
+        return accept_one(t, dest);
+    if (!dest && length)
+        return ORV_ERR_INVALID_PARAM;
+
+    ssize_t n;
+    do {
+        n = recv(t->fd, dest, length, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        if (done)
+            *done = static_cast<int32_t>(n);
+        return ORV_OK;
+    }
+    const int err = errno;
+    if (n == 0) {
+        orv_trace("VRI: vrtcp: read recv eof, fd:%d, buffer:%x, cnt:%d, errno:%d, %s", t->fd,
+                  static_cast<unsigned>(reinterpret_cast<uintptr_t>(dest)), static_cast<int>(length), err,
+                  ErrText(err).text);
+        t->broken = 1;
+        return ORV_EOF;
+    }
+    if (t->nonblock && would_block(err))
+        return ORV_WOUNLD_BLOCK;
+    orv_log(3, err, "VRE: vrtcp: tcp read recv err:%d", err);
+    orv_trace("VRI: vrtcp: orv xio vt xxx read failed");
+    orv_io_tcp_report_error(&t->io, err);
+    return ORV_FAIL;
+}
+
+ResultCode write_failed(xio_tcp *t, int err)
+{
+    if (t->nonblock && would_block(err))
+        return ORV_WOUNLD_BLOCK;
+    orv_trace("VRI: vrtcp: orv xio vt xxx write err");
+    orv_io_tcp_report_error(&t->io, err);
+    return -1;
+}
+
+ResultCode tcp_write(xio *io, const void *src, int32_t length, int32_t *done)
+{
+    xio_tcp *t = as_tcp(io);
+    if (!t)
+        return ORV_ERR_INVALID_PARAM;
+    if (t->broken)
+        return ORV_WOUNLD_BLOCK;
+    if (t->fd == -1)
+        return no_socket("write");
+    if (length < 0 || (!src && length))
+        return ORV_ERR_INVALID_PARAM;
+    // send() of nothing answers 0, which would read as the peer's end.
+    if (length == 0) {
+        if (done)
+            *done = 0;
+        return ORV_OK;
+    }
+
+    const Ready ready = wait_fd(t->fd, POLLOUT, t->wait);
+    if (ready == Ready::failed) {
+        const int err = errno;
+        return err == EINTR ? ORV_AGAIN : write_failed(t, err);
+    }
+    if (ready == Ready::no)
+        return ORV_WOUNLD_BLOCK;
+
+    // A gathered send of one element; MSG_NOSIGNAL keeps a closed peer from
+    // killing the process with SIGPIPE, so it is reported as EPIPE instead.
+    iovec v{const_cast<void *>(src), static_cast<size_t>(length)};
+    msghdr msg{};
+    msg.msg_iov = &v;
+    msg.msg_iovlen = 1;
+    ssize_t n;
+    do {
+        n = sendmsg(t->fd, &msg, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        if (done)
+            *done = static_cast<int32_t>(n);
+        return ORV_OK;
+    }
+    if (n == 0) {
+        t->broken = 1;
+        return ORV_EOF;
+    }
+    return write_failed(t, errno);
+}
+
+int64_t tcp_not_imp64(xio *) { return static_cast<int64_t>(ORV_ERR_NOT_IMP); }
+int64_t tcp_seek(xio *, int64_t, int32_t) { return static_cast<int64_t>(ORV_ERR_NOT_IMP); }
+ResultCode tcp_reset(xio *) { return ORV_ERR_NOT_IMP; }
+ResultCode tcp_flush(xio *) { return ORV_OK; }
+
+ResultCode tcp_close(xio *io)
+{
+    if (xio_tcp *t = as_tcp(io))
+        close_socket(t);
+    return ORV_OK;
+}
+
+ResultCode tcp_set(xio *io, uint32_t code, void *param)
+{
+    xio_tcp *t = as_tcp(io);
+    if (!t || !param)
+        return ORV_ERR_INVALID_PARAM;
+    switch (code) {
+    case XIO_TCP_SET_WAIT: {
+        const auto *wait = *static_cast<XioTcpWait *const *>(param);
+        if (!wait)
+            return ORV_ERR_INVALID_PARAM;
+        t->wait = *wait;
+        return ORV_OK;
+    }
+    case XIO_TCP_SET_NOTIFY:
+        t->notify = *static_cast<XioTcpNotify *const *>(param);
+        return ORV_OK;
+    case XIO_TCP_MODE: {
+        const int32_t fd = *static_cast<const int32_t *>(param);
+        if (t->fd != -1 || fd == -1)
+            return ORV_ERR_INVALID_PARAM;
+        t->fd = fd;
+        t->mode |= XIO_TCP_EXTERNAL_FD;
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags != -1 && (flags & O_NONBLOCK))
+            t->mode |= XIO_TCP_NONBLOCK;
+        return ORV_OK;
+    }
+    default:
+        return ORV_ERR_INVALID_PARAM;
+    }
+}
+
+ResultCode address_text(xio_tcp *t, bool local, XioParam *p)
+{
+    auto *buffer = reinterpret_cast<char *>(p->buffer);
+    if (!buffer || p->buffer2 == 0)
+        return ORV_ERR_INVALID_PARAM;
+    sockaddr_in &addr = local ? t->local_addr : t->peer_addr;
+    socklen_t len = sizeof addr;
+    const int r = local ? getsockname(t->fd, reinterpret_cast<sockaddr *>(&addr), &len)
+                        : getpeername(t->fd, reinterpret_cast<sockaddr *>(&addr), &len);
+    if (r != 0) {
+        const int err = errno;
+        orv_trace("VRI: vrtcp: orv xio vt xxx get err");
+        orv_io_tcp_report_error(&t->io, err);
+        return ORV_FAIL;
+    }
+    char ip[128];
+    dotted(addr, ip);
+    snprintf(buffer, p->buffer2, "%s:%d", ip, ntohs(addr.sin_port));
+    return ORV_OK;
+}
+
+ResultCode tcp_get(xio *io, uint32_t code, XioParam *p)
+{
+    xio_tcp *t = as_tcp(io);
+    if (!t || !p)
+        return ORV_ERR_INVALID_PARAM;
+    switch (code) {
+    case XIO_TCP_GET_LOCAL:
+        return address_text(t, true, p);
+    case XIO_TCP_GET_PEER:
+        return address_text(t, false, p);
+    case XIO_TCP_GET_SOCKET:
+        p->value = t->fd;
+        return ORV_OK;
+    case XIO_TCP_MODE:
+        p->flag = t->mode;
+        return ORV_OK;
+    case XIO_TCP_GET_DESC:
+        p->buffer = reinterpret_cast<uintptr_t>(t->desc);
+        if constexpr (sizeof(void *) == sizeof(int32_t))
+            p->value = static_cast<int32_t>(reinterpret_cast<uintptr_t>(t->desc));
+        return ORV_OK;
+    default:
+        return ORV_ERR_INVALID_PARAM;
+    }
+}
+
+constexpr XioVtbl kTcpVtbl = {
+    tcp_open, tcp_release, tcp_read, tcp_write, tcp_seek,  tcp_not_imp64,
+    tcp_not_imp64, tcp_set, tcp_get,  tcp_reset, tcp_close, tcp_flush,
+};
+
+}  // namespace
+
+extern "C" {
+
+xio *orv_io_tcp_create(void)
+{
+    auto *t = static_cast<xio_tcp *>(ORV_CALLOC(sizeof(xio_tcp)));
+    if (!t)
+        return nullptr;
+    t->io.vt = kTcpVtbl;
+    t->fd = -1;
+    t->wait = kDefaultWait;
+    return &t->io;
+}
+
+const char *orv_io_tcp_errno_name(int err)
+{
+    const char *name = lookup_name(err);
+    return name ? name : "unknown error";
+}
+
+void orv_io_tcp_report_error(xio *stream, int err)
+{
+    xio_tcp *t = as_tcp(stream);
+    if (!t)
+        return;
+    t->broken = 1;
+    const char *name = lookup_name(err);
+    if (t->notify && t->notify->call) {
+        t->notify->call(t->notify, XIO_TCP_NOTIFY_ERRNO, err, 0);
+        t->notify->call(t->notify, XIO_TCP_NOTIFY_ERRNAME,
+                        reinterpret_cast<intptr_t>(name ? name : "unknown error"), 0);
+    } else if (const LogSink sink = orv_log_sink(); sink && name) {
+        sink(name);
+    }
+    orv_trace("VRI: vrtcp: tcp remote ip:%s, err:%d, %s", t->peer_ip, err, ErrText(err).text);
+}
+
+ResultCode orv_io_tcp_write_vector(xio *stream, const XioTcpVec *elements, int32_t count, int32_t *total)
+{
+    if (!stream || (count > 0 && !elements))
+        return ORV_ERR_INVALID_PARAM;
+    int32_t sum = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t done = 0;
+        ResultCode r;
+        do {
+            r = stream->vt.write(stream, elements[i].data, elements[i].length, &done);
+        } while (r == ORV_AGAIN);
+        if (r == ORV_WOUNLD_BLOCK || r == ORV_IDLE) {
+            if (sum == 0)
+                return ORV_NEVER_REACH;
+            break;
+        }
+        if (r != ORV_OK)
+            return r;
+        sum += done;
+    }
+    if (total)
+        *total = sum;
+    return ORV_OK;
+}
+
+ResultCode orv_io_tcp_copy_to(xio *stream, xio *dest, int64_t count)
+{
+    if (!stream || !dest || count < 0)
+        return ORV_ERR_INVALID_PARAM;
+    xio_tcp *t = as_tcp(stream);
+    uint8_t chunk[kCopyChunk];
+    uint64_t stalled_since = 0;
+    const bool short_wait = t->wait.sec == 0 && t->wait.usec < 1000;
+
+    auto fail = [&] {
+        orv_trace("VRI: vrtcp: orv io tcp read stream err");
+        orv_io_tcp_report_error(stream, errno);
+        return ORV_FAIL;
+    };
+    // Nothing moved: keep trying until the stall budget runs out.
+    auto stalled = [&] {
+        const uint64_t now = orv_clock_ms();
+        if (!stalled_since)
+            stalled_since = now ? now : 1;
+        else if (now - stalled_since > kCopyStallMs)
+            return true;
+        if (short_wait)
+            orv_sleep_ms(1);
+        return false;
+    };
+
+    while (count != 0) {
+        const uint32_t want = count < kCopyChunk ? static_cast<uint32_t>(count) : kCopyChunk;
+        int32_t got = 0;
+        const ResultCode r = stream->vt.read(stream, chunk, want, &got);
+        if (ORV_FAILED(r) || r == ORV_EOF || (r != ORV_OK && t->broken))
+            return fail();
+        if (r != ORV_OK || got <= 0) {
+            if (stalled())
+                return fail();
+            continue;
+        }
+        stalled_since = 0;
+        int32_t off = 0;
+        while (off < got) {
+            int32_t put = 0;
+            const ResultCode w = dest->vt.write(dest, chunk + off, got - off, &put);
+            if (ORV_FAILED(w) || w == ORV_EOF)
+                return fail();
+            if (w != ORV_OK || put <= 0) {
+                if (stalled())
+                    return fail();
+                continue;
+            }
+            stalled_since = 0;
+            off += put;
+        }
+        count -= got;
+    }
+    return ORV_OK;
+}
+
+uint16_t orv_io_tcp_local_port(xio *stream)
+{
+    xio_tcp *t = as_tcp(stream);
+    if (!t)
+        return 0;
+    refresh_local(t);
+    return ntohs(t->local_addr.sin_port);
+}
+
+uint16_t orv_io_tcp_peer_port(xio *stream)
+{
+    xio_tcp *t = as_tcp(stream);
+    if (!t)
+        return 0;
+    refresh_peer(t);
+    return ntohs(t->peer_addr.sin_port);
+}
+
+uint32_t orv_io_tcp_local_ip(xio *stream)
+{
+    xio_tcp *t = as_tcp(stream);
+    if (!t)
+        return 0;
+    refresh_local(t);
+    return t->local_addr.sin_addr.s_addr;
+}
+
+uint32_t orv_io_tcp_peer_ip(xio *stream)
+{
+    xio_tcp *t = as_tcp(stream);
+    if (!t)
+        return 0;
+    refresh_peer(t);
+    return t->peer_addr.sin_addr.s_addr;
+}
+
+const char *orv_io_tcp_local_ip_text(xio *stream)
+{
+    xio_tcp *t = as_tcp(stream);
+    if (!t)
+        return nullptr;
+    refresh_local(t);
+    dotted(t->local_addr, t->local_ip);
+    return t->local_ip;
+}
+
+const char *orv_io_tcp_peer_ip_text(xio *stream)
+{
+    xio_tcp *t = as_tcp(stream);
+    if (!t)
+        return nullptr;
+    refresh_peer(t);
+    dotted(t->peer_addr, t->peer_ip);
+    return t->peer_ip;
+}
+
+}  // extern "C"

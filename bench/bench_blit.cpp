@@ -1,0 +1,127 @@
+// Full-frame blits beside libyuv's converters and a plain copy of the
+// destination's bytes: "<group>/ours/<size>" pairs with "<group>/<peer>/<size>".
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "orv_device_blit.h"
+
+#ifdef ORV_HAVE_LIBYUV
+#include <libyuv/convert_argb.h>
+#endif
+
+namespace {
+
+struct Planes {
+    int width, height;
+    std::vector<uint8_t> y, u, v;
+
+    Planes(int w, int h) : width(w), height(h), y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size()) {
+        // Gradients with a little noise: video-like, not constant.
+        std::mt19937 rng(1);
+        std::uniform_int_distribution<int> noise(-6, 6);
+        for (int r = 0; r < h; ++r)
+            for (int x = 0; x < w; ++x) y[size_t(r) * w + x] = uint8_t(16 + (x + r) * 200 / (w + h) + noise(rng) + 6);
+        for (int r = 0; r < h / 2; ++r)
+            for (int x = 0; x < w / 2; ++x) {
+                u[size_t(r) * (w / 2) + x] = uint8_t(40 + x * 170 / (w / 2));
+                v[size_t(r) * (w / 2) + x] = uint8_t(220 - r * 170 / (h / 2));
+            }
+    }
+    YuvFrame frame() const { return {y.data(), u.data(), v.data(), width, width / 2, width / 2, width, height}; }
+};
+
+void set_counters(benchmark::State &state, int w, int h) {
+    state.SetItemsProcessed(int64_t(state.iterations()) * w * h);
+    state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void ours(benchmark::State &state, int w, int h, int bpp) {
+    Planes p(w, h);
+    const int stride = w * bpp / 8;
+    std::vector<uint8_t> dst(size_t(stride) * h);
+    DeviceBlitOps *blit = orv_device_blit_create();
+    YuvFrame f = p.frame();
+    blit->update_buffer(blit, &f);
+    for (auto _ : state) {
+        blit->blit(blit, &f, dst.data(), stride, bpp);
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    blit->destroy(blit);
+    set_counters(state, w, h);
+}
+
+void copy(benchmark::State &state, int w, int h, int bpp) {
+    std::vector<uint8_t> src(size_t(w) * h * bpp / 8, 1), dst(src.size());
+    for (auto _ : state) {
+        std::memcpy(dst.data(), src.data(), dst.size());
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    set_counters(state, w, h);
+}
+
+#ifdef ORV_HAVE_LIBYUV
+enum class Peer { abgr, rgb565, rgb565_dither };
+
+void libyuv_peer(benchmark::State &state, int w, int h, Peer peer) {
+    Planes p(w, h);
+    const int stride = w * (peer == Peer::abgr ? 4 : 2);
+    std::vector<uint8_t> dst(size_t(stride) * h);
+    static const uint8_t kDither4x4[16] = {0, 4, 1, 5, 6, 2, 7, 3, 1, 5, 0, 4, 7, 3, 6, 2};
+    const int hw = w / 2;
+    for (auto _ : state) {
+        switch (peer) {
+            case Peer::abgr:
+                libyuv::I420ToABGR(p.y.data(), w, p.u.data(), hw, p.v.data(), hw, dst.data(), stride, w, h);
+                break;
+            case Peer::rgb565:
+                libyuv::I420ToRGB565(p.y.data(), w, p.u.data(), hw, p.v.data(), hw, dst.data(), stride, w, h);
+                break;
+            case Peer::rgb565_dither:
+                libyuv::I420ToRGB565Dither(p.y.data(), w, p.u.data(), hw, p.v.data(), hw, dst.data(), stride,
+                                           kDither4x4, w, h);
+                break;
+        }
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    set_counters(state, w, h);
+}
+#endif
+
+int register_all() {
+    const struct {
+        int w, h;
+    } sizes[] = {{1280, 720}, {1920, 1080}};
+    for (auto s : sizes) {
+        const std::string size = std::to_string(s.w) + "x" + std::to_string(s.h);
+        const int w = s.w, h = s.h;
+        benchmark::RegisterBenchmark(("BM_blit_rgba/ours/" + size).c_str(),
+                                     [=](benchmark::State &st) { ours(st, w, h, 32); });
+        benchmark::RegisterBenchmark(("BM_blit_rgba/memcpy/" + size).c_str(),
+                                     [=](benchmark::State &st) { copy(st, w, h, 32); });
+        benchmark::RegisterBenchmark(("BM_blit_rgb565/ours/" + size).c_str(),
+                                     [=](benchmark::State &st) { ours(st, w, h, 16); });
+        benchmark::RegisterBenchmark(("BM_blit_rgb565/memcpy/" + size).c_str(),
+                                     [=](benchmark::State &st) { copy(st, w, h, 16); });
+#ifdef ORV_HAVE_LIBYUV
+        benchmark::RegisterBenchmark(("BM_blit_rgba/libyuv/" + size).c_str(),
+                                     [=](benchmark::State &st) { libyuv_peer(st, w, h, Peer::abgr); });
+        benchmark::RegisterBenchmark(("BM_blit_rgb565/libyuv/" + size).c_str(),
+                                     [=](benchmark::State &st) { libyuv_peer(st, w, h, Peer::rgb565); });
+        benchmark::RegisterBenchmark(("BM_blit_rgb565/libyuvdither/" + size).c_str(),
+                                     [=](benchmark::State &st) { libyuv_peer(st, w, h, Peer::rgb565_dither); });
+#endif
+    }
+    return 0;
+}
+
+[[maybe_unused]] const int registered = register_all();
+
+}  // namespace

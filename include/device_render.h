@@ -1,0 +1,85 @@
+/* The render library's exported API: library entry, the render module that a
+ * host creates per video output, the frame record and the host's callbacks,
+ * and the row conversion kernels. */
+#ifndef DEVICE_RENDER_H
+#define DEVICE_RENDER_H
+
+#include "orv/orv_api.h"
+#include "orv/orv_error.h"
+
+ORV_EXTERN_C_BEGIN
+
+/* One planar YUV 4:2:0 frame; Cb and Cr have half the width and height
+ * (rounded up). The host fills it; the render path only reads it. */
+typedef struct YuvFrame {
+    const uint8_t *y;
+    const uint8_t *u;
+    const uint8_t *v;
+    int32_t y_stride;
+    int32_t u_stride;
+    int32_t v_stride;
+    int32_t width;
+    int32_t height;
+} YuvFrame;
+
+/* Supplied by the host and kept alive for the module's life. Every entry gets
+ * the host's context pointer first and runs on the render thread. */
+typedef struct HostCallbacks {
+    ResultCode (*on_event)(void *context, int a, int b, int c);
+    ResultCode (*on_started)(void *context);
+    ResultCode (*on_error)(void *context, ResultCode code, int reserved);
+    /* 0: frame filled; 3 (ORV_WOUNLD_BLOCK): none due; negative: failure.
+     * Set *release non-zero to get the frame back through release_frame. */
+    ResultCode (*get_frame)(void *context, YuvFrame *frame, int *release);
+    ResultCode (*release_frame)(void *context, int one, ResultCode result);
+} HostCallbacks;
+
+/* Mode 1 sends the information log and the leak report to the Android log;
+ * any other mode drops them. Call once before creating any module. */
+ORV_API ResultCode DeviceRenderLibInit(int mode);
+/* Reports and frees tracked memory still alive. Always 0. */
+ORV_API ResultCode DeviceRenderLibUninit(void);
+
+/* 32-byte constant block that drives the kernels' 16-bit arithmetic. Each
+ * weight w acts as w / 4096; the offsets are pre-multiplied by 128. */
+typedef struct YuvCoefficients {
+    uint16_t luma_offset;    /* 16 << 7 */
+    uint16_t chroma_offset;  /* 128 << 7 */
+    int16_t luma_gain;       /* 4767 */
+    int16_t cr_green;        /* 3330 */
+    int16_t cb_green;        /* 1601 */
+    int16_t cr_red;          /* 6537 */
+    int16_t cb_blue;         /* 8265 */
+    uint8_t unused14[4];
+    uint8_t red_bias;
+    uint8_t unused19;
+    uint8_t green_bias;
+    uint8_t unused21;
+    uint8_t blue_bias;
+    uint8_t unused23[9];
+} YuvCoefficients;
+
+/* Row kernels: convert count / 16 whole groups of 16 pixels (a remainder is
+ * ignored). u and v supply one sample per two pixels. errors is read only by
+ * the filter kernel: 48 bytes per group (16 red, 16 green, 16 blue carries). */
+ORV_API void device_yuv_rgb32_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u,
+                                   const uint8_t *v, uint8_t *errors,
+                                   const YuvCoefficients *coefficients, int count);
+ORV_API void device_yuv_rgb16_565_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u,
+                                       const uint8_t *v, uint8_t *errors,
+                                       const YuvCoefficients *coefficients, int count);
+ORV_API void device_filter_yuv_rgb565_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u,
+                                           const uint8_t *v, uint8_t *errors,
+                                           const YuvCoefficients *coefficients, int count);
+
+/* Copy the vector register file to and from 256 bytes: D0-D31 on ARMv7, the
+ * sixteen XMM registers on x86-64, D0-D31 (low halves of V0-V31) on AArch64.
+ * Elsewhere vstore writes zeros and vload does nothing. vload also replaces
+ * registers the calling convention keeps across calls (D8-D15 on ARM): load
+ * only a block that a vstore in the same context filled. */
+ORV_API void device_vstore(void *block);
+ORV_API void device_vload(const void *block);
+
+ORV_EXTERN_C_END
+
+#endif

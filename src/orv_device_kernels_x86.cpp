@@ -1,0 +1,292 @@
+// x86 versions of the two row kernels the blitter calls, for CPUs with
+// SSE4.1 or AVX2. They give the bytes of the NEON-intrinsics kernels exactly
+// (those stay the reference and the exported entry points); the blitter picks
+// one set once, from the CPU. Owns no state after the first pick; takes no lock.
+#include "orv_device_blit.h"
+
+#include <cstdint>
+#include <initializer_list>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+
+namespace {
+
+// The 16-bit lane arithmetic of the NEON kernels, per pixel:
+//  mulq (vqrdmulh)  -> _mm_mulhrs_epi16, equal except for -32768 * -32768,
+//                      which the pick avoids by keeping the reference then;
+//  narrow (vqrshrun #4) -> (saturating x + 8) >> 4, then packus.
+// Pixel order needs no even/odd split here: each pixel's chroma term is its
+// sample's term duplicated.
+
+#define ORV_SSE __attribute__((target("sse4.1")))
+#define ORV_AVX2 __attribute__((target("avx2")))
+
+struct SseConstants {
+    __m128i luma_offset, chroma_offset, luma_gain, cr_green, cb_green, cr_red, cb_blue;
+    __m128i red_bias, green_bias, blue_bias, eight;
+};
+
+ORV_SSE inline SseConstants sse_constants(const YuvCoefficients *c) {
+    return {_mm_set1_epi16(short(c->luma_offset)), _mm_set1_epi16(short(c->chroma_offset)),
+            _mm_set1_epi16(c->luma_gain),          _mm_set1_epi16(c->cr_green),
+            _mm_set1_epi16(c->cb_green),           _mm_set1_epi16(c->cr_red),
+            _mm_set1_epi16(c->cb_blue),            _mm_set1_epi8(char(c->red_bias)),
+            _mm_set1_epi8(char(c->green_bias)),    _mm_set1_epi8(char(c->blue_bias)),
+            _mm_set1_epi16(8)};
+}
+
+struct SseRgb {
+    __m128i r, g, b;
+};
+
+ORV_SSE inline __m128i sse_narrow(__m128i lo, __m128i hi, __m128i eight) {
+    return _mm_packus_epi16(_mm_srai_epi16(_mm_adds_epi16(lo, eight), 4),
+                            _mm_srai_epi16(_mm_adds_epi16(hi, eight), 4));
+}
+
+ORV_SSE inline SseRgb sse_convert16(const uint8_t *y, const uint8_t *u, const uint8_t *v, const SseConstants &k) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i cb = _mm_sub_epi16(_mm_slli_epi16(_mm_cvtepu8_epi16(_mm_loadl_epi64((const __m128i *)u)), 7),
+                               k.chroma_offset);
+    __m128i cr = _mm_sub_epi16(_mm_slli_epi16(_mm_cvtepu8_epi16(_mm_loadl_epi64((const __m128i *)v)), 7),
+                               k.chroma_offset);
+    __m128i b_u = _mm_mulhrs_epi16(cb, k.cb_blue);
+    __m128i g_uv = _mm_add_epi16(_mm_mulhrs_epi16(cb, k.cb_green), _mm_mulhrs_epi16(cr, k.cr_green));
+    __m128i r_v = _mm_mulhrs_epi16(cr, k.cr_red);
+
+    __m128i luma = _mm_loadu_si128((const __m128i *)y);
+    __m128i l0 = _mm_mulhrs_epi16(_mm_sub_epi16(_mm_slli_epi16(_mm_unpacklo_epi8(luma, zero), 7), k.luma_offset),
+                                  k.luma_gain);
+    __m128i l1 = _mm_mulhrs_epi16(_mm_sub_epi16(_mm_slli_epi16(_mm_unpackhi_epi8(luma, zero), 7), k.luma_offset),
+                                  k.luma_gain);
+    SseRgb out;
+    out.r = sse_narrow(_mm_add_epi16(l0, _mm_unpacklo_epi16(r_v, r_v)),
+                       _mm_add_epi16(l1, _mm_unpackhi_epi16(r_v, r_v)), k.eight);
+    out.g = sse_narrow(_mm_sub_epi16(l0, _mm_unpacklo_epi16(g_uv, g_uv)),
+                       _mm_sub_epi16(l1, _mm_unpackhi_epi16(g_uv, g_uv)), k.eight);
+    out.b = sse_narrow(_mm_add_epi16(l0, _mm_unpacklo_epi16(b_u, b_u)),
+                       _mm_add_epi16(l1, _mm_unpackhi_epi16(b_u, b_u)), k.eight);
+    out.r = _mm_adds_epu8(out.r, k.red_bias);
+    out.g = _mm_adds_epu8(out.g, k.green_bias);
+    out.b = _mm_adds_epu8(out.b, k.blue_bias);
+    return out;
+}
+
+ORV_SSE inline void sse_store_rgb32(uint8_t *dst, const SseRgb &c) {
+    const __m128i alpha = _mm_set1_epi8(char(0xFF));
+    __m128i rg_lo = _mm_unpacklo_epi8(c.r, c.g), rg_hi = _mm_unpackhi_epi8(c.r, c.g);
+    __m128i ba_lo = _mm_unpacklo_epi8(c.b, alpha), ba_hi = _mm_unpackhi_epi8(c.b, alpha);
+    _mm_storeu_si128((__m128i *)dst, _mm_unpacklo_epi16(rg_lo, ba_lo));
+    _mm_storeu_si128((__m128i *)(dst + 16), _mm_unpackhi_epi16(rg_lo, ba_lo));
+    _mm_storeu_si128((__m128i *)(dst + 32), _mm_unpacklo_epi16(rg_hi, ba_hi));
+    _mm_storeu_si128((__m128i *)(dst + 48), _mm_unpackhi_epi16(rg_hi, ba_hi));
+}
+
+ORV_SSE inline void sse_store565(uint8_t *dst, const SseRgb &c) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i red_mask = _mm_set1_epi16(short(0xF800)), green_mask = _mm_set1_epi16(0x07E0);
+    for (int half = 0; half < 2; ++half) {
+        __m128i r = half ? _mm_unpackhi_epi8(zero, c.r) : _mm_unpacklo_epi8(zero, c.r);  // r << 8
+        __m128i g = half ? _mm_unpackhi_epi8(zero, c.g) : _mm_unpacklo_epi8(zero, c.g);  // g << 8
+        __m128i b = half ? _mm_unpackhi_epi8(zero, c.b) : _mm_unpacklo_epi8(zero, c.b);  // b << 8
+        __m128i p = _mm_or_si128(_mm_and_si128(r, red_mask), _mm_and_si128(_mm_srli_epi16(g, 5), green_mask));
+        p = _mm_or_si128(p, _mm_srli_epi16(b, 11));
+        _mm_storeu_si128((__m128i *)(dst + 16 * half), p);
+    }
+}
+
+ORV_SSE void sse_yuv_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *,
+                           const YuvCoefficients *coefficients, int count) {
+    const SseConstants k = sse_constants(coefficients);
+    for (int steps = count / 16; steps > 0; --steps) {
+        sse_store_rgb32(dst, sse_convert16(y, u, v, k));
+        y += 16, u += 8, v += 8, dst += 64;
+    }
+}
+
+ORV_SSE void sse_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
+                               uint8_t *errors, const YuvCoefficients *coefficients, int count) {
+    const SseConstants k = sse_constants(coefficients);
+    const __m128i mask7 = _mm_set1_epi8(7), mask3 = _mm_set1_epi8(3);
+    for (int steps = count / 16; steps > 0; --steps) {
+        SseRgb c = sse_convert16(y, u, v, k);
+        c.r = _mm_adds_epu8(c.r, _mm_loadu_si128((const __m128i *)errors));
+        c.g = _mm_adds_epu8(c.g, _mm_loadu_si128((const __m128i *)(errors + 16)));
+        c.b = _mm_adds_epu8(c.b, _mm_loadu_si128((const __m128i *)(errors + 32)));
+        _mm_storeu_si128((__m128i *)errors, _mm_and_si128(c.r, mask7));
+        _mm_storeu_si128((__m128i *)(errors + 16), _mm_and_si128(c.g, mask3));
+        _mm_storeu_si128((__m128i *)(errors + 32), _mm_and_si128(c.b, mask7));
+        sse_store565(dst, c);
+        y += 16, u += 8, v += 8, dst += 32, errors += 48;
+    }
+}
+
+struct AvxConstants {
+    __m256i luma_offset, chroma_offset, luma_gain, cr_green, cb_green, cr_red, cb_blue;
+    __m256i red_bias, green_bias, blue_bias, narrow, low_bytes, interleave;
+    bool has_bias;
+};
+
+ORV_AVX2 inline AvxConstants avx_constants(const YuvCoefficients *c) {
+    // Per lane: bytes 0-7 (even pixels) and 8-15 (odd pixels) back in order.
+    const __m256i interleave = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1, 9, 2,
+                                                10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
+    return {_mm256_set1_epi16(short(c->luma_offset)),
+            _mm256_set1_epi16(short(c->chroma_offset)),
+            _mm256_set1_epi16(c->luma_gain),
+            _mm256_set1_epi16(c->cr_green),
+            _mm256_set1_epi16(c->cb_green),
+            _mm256_set1_epi16(c->cr_red),
+            _mm256_set1_epi16(c->cb_blue),
+            _mm256_set1_epi8(char(c->red_bias)),
+            _mm256_set1_epi8(char(c->green_bias)),
+            _mm256_set1_epi8(char(c->blue_bias)),
+            _mm256_set1_epi16(2048),
+            _mm256_set1_epi16(0x00FF),
+            interleave,
+            (c->red_bias | c->green_bias | c->blue_bias) != 0};
+}
+
+struct AvxRgb {
+    __m256i r, g, b;  // pixels 0-15 in the low lane, 16-31 in the high lane
+};
+
+// (x + 8) >> 4 without overflow is mulhrs by 2048; packus saturates, and
+// the shuffle puts even and odd pixels back in order.
+ORV_AVX2 inline __m256i avx_narrow(__m256i even, __m256i odd, const AvxConstants &k) {
+    return _mm256_shuffle_epi8(
+        _mm256_packus_epi16(_mm256_mulhrs_epi16(even, k.narrow), _mm256_mulhrs_epi16(odd, k.narrow)),
+        k.interleave);
+}
+
+// 32 pixels, split like the NEON kernels into even and odd pixels: 16-bit
+// lane i of each 128-bit half holds pixel pair i, which is chroma sample i.
+ORV_AVX2 inline AvxRgb avx_convert32(const uint8_t *y, const uint8_t *u, const uint8_t *v, const AvxConstants &k) {
+    __m256i cb = _mm256_sub_epi16(
+        _mm256_slli_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i *)u)), 7), k.chroma_offset);
+    __m256i cr = _mm256_sub_epi16(
+        _mm256_slli_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i *)v)), 7), k.chroma_offset);
+    __m256i b_u = _mm256_mulhrs_epi16(cb, k.cb_blue);
+    __m256i g_uv = _mm256_add_epi16(_mm256_mulhrs_epi16(cb, k.cb_green), _mm256_mulhrs_epi16(cr, k.cr_green));
+    __m256i r_v = _mm256_mulhrs_epi16(cr, k.cr_red);
+
+    __m256i luma = _mm256_loadu_si256((const __m256i *)y);
+    __m256i even = _mm256_and_si256(luma, k.low_bytes), odd = _mm256_srli_epi16(luma, 8);
+    even = _mm256_mulhrs_epi16(_mm256_sub_epi16(_mm256_slli_epi16(even, 7), k.luma_offset), k.luma_gain);
+    odd = _mm256_mulhrs_epi16(_mm256_sub_epi16(_mm256_slli_epi16(odd, 7), k.luma_offset), k.luma_gain);
+    AvxRgb out;
+    out.r = avx_narrow(_mm256_add_epi16(even, r_v), _mm256_add_epi16(odd, r_v), k);
+    out.g = avx_narrow(_mm256_sub_epi16(even, g_uv), _mm256_sub_epi16(odd, g_uv), k);
+    out.b = avx_narrow(_mm256_add_epi16(even, b_u), _mm256_add_epi16(odd, b_u), k);
+    if (k.has_bias) {
+        out.r = _mm256_adds_epu8(out.r, k.red_bias);
+        out.g = _mm256_adds_epu8(out.g, k.green_bias);
+        out.b = _mm256_adds_epu8(out.b, k.blue_bias);
+    }
+    return out;
+}
+
+ORV_AVX2 inline void avx_store_rgb32(uint8_t *dst, const AvxRgb &c) {
+    const __m256i alpha = _mm256_set1_epi8(char(0xFF));
+    __m256i rg_lo = _mm256_unpacklo_epi8(c.r, c.g), rg_hi = _mm256_unpackhi_epi8(c.r, c.g);
+    __m256i ba_lo = _mm256_unpacklo_epi8(c.b, alpha), ba_hi = _mm256_unpackhi_epi8(c.b, alpha);
+    __m256i p0 = _mm256_unpacklo_epi16(rg_lo, ba_lo);  // pixels 0-3 | 16-19
+    __m256i p1 = _mm256_unpackhi_epi16(rg_lo, ba_lo);  // 4-7 | 20-23
+    __m256i p2 = _mm256_unpacklo_epi16(rg_hi, ba_hi);  // 8-11 | 24-27
+    __m256i p3 = _mm256_unpackhi_epi16(rg_hi, ba_hi);  // 12-15 | 28-31
+    _mm256_storeu_si256((__m256i *)dst, _mm256_permute2x128_si256(p0, p1, 0x20));
+    _mm256_storeu_si256((__m256i *)(dst + 32), _mm256_permute2x128_si256(p2, p3, 0x20));
+    _mm256_storeu_si256((__m256i *)(dst + 64), _mm256_permute2x128_si256(p0, p1, 0x31));
+    _mm256_storeu_si256((__m256i *)(dst + 96), _mm256_permute2x128_si256(p2, p3, 0x31));
+}
+
+ORV_AVX2 inline void avx_store565(uint8_t *dst, const AvxRgb &c) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i red_mask = _mm256_set1_epi16(short(0xF800)), green_mask = _mm256_set1_epi16(0x07E0);
+    __m256i half[2];
+    for (int h = 0; h < 2; ++h) {
+        __m256i r = h ? _mm256_unpackhi_epi8(zero, c.r) : _mm256_unpacklo_epi8(zero, c.r);
+        __m256i g = h ? _mm256_unpackhi_epi8(zero, c.g) : _mm256_unpacklo_epi8(zero, c.g);
+        __m256i b = h ? _mm256_unpackhi_epi8(zero, c.b) : _mm256_unpacklo_epi8(zero, c.b);
+        __m256i p = _mm256_or_si256(_mm256_and_si256(r, red_mask),
+                                    _mm256_and_si256(_mm256_srli_epi16(g, 5), green_mask));
+        half[h] = _mm256_or_si256(p, _mm256_srli_epi16(b, 11));  // 0-7 | 16-23, then 8-15 | 24-31
+    }
+    _mm256_storeu_si256((__m256i *)dst, _mm256_permute2x128_si256(half[0], half[1], 0x20));
+    _mm256_storeu_si256((__m256i *)(dst + 32), _mm256_permute2x128_si256(half[0], half[1], 0x31));
+}
+
+// The carries of two consecutive 48-byte blocks as one 32-pixel vector.
+ORV_AVX2 inline __m256i avx_load_carry(const uint8_t *block) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128((const __m128i *)block)),
+                                   _mm_loadu_si128((const __m128i *)(block + 48)), 1);
+}
+
+ORV_AVX2 inline void avx_store_carry(uint8_t *block, __m256i carry) {
+    _mm_storeu_si128((__m128i *)block, _mm256_castsi256_si128(carry));
+    _mm_storeu_si128((__m128i *)(block + 48), _mm256_extracti128_si256(carry, 1));
+}
+
+ORV_AVX2 void avx_yuv_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors,
+                            const YuvCoefficients *coefficients, int count) {
+    const AvxConstants k = avx_constants(coefficients);
+    int steps = count / 16;
+    for (; steps >= 2; steps -= 2) {
+        avx_store_rgb32(dst, avx_convert32(y, u, v, k));
+        y += 32, u += 16, v += 16, dst += 128;
+    }
+    if (steps) sse_yuv_rgb32(dst, y, u, v, errors, coefficients, 16);
+}
+
+ORV_AVX2 void avx_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
+                                uint8_t *errors, const YuvCoefficients *coefficients, int count) {
+    const AvxConstants k = avx_constants(coefficients);
+    const __m256i mask7 = _mm256_set1_epi8(7), mask3 = _mm256_set1_epi8(3);
+    int steps = count / 16;
+    for (; steps >= 2; steps -= 2) {
+        AvxRgb c = avx_convert32(y, u, v, k);
+        c.r = _mm256_adds_epu8(c.r, avx_load_carry(errors));
+        c.g = _mm256_adds_epu8(c.g, avx_load_carry(errors + 16));
+        c.b = _mm256_adds_epu8(c.b, avx_load_carry(errors + 32));
+        avx_store_carry(errors, _mm256_and_si256(c.r, mask7));
+        avx_store_carry(errors + 16, _mm256_and_si256(c.g, mask3));
+        avx_store_carry(errors + 32, _mm256_and_si256(c.b, mask7));
+        avx_store565(dst, c);
+        y += 32, u += 16, v += 16, dst += 64, errors += 96;
+    }
+    if (steps) sse_filter_rgb565(dst, y, u, v, errors, coefficients, 16);
+}
+
+}  // namespace
+
+#endif
+
+namespace {
+
+// -32768 is the one weight where the x86 multiply and the NEON one part ways.
+bool weights_shared(const YuvCoefficients *c) {
+    for (int16_t w : {c->luma_gain, c->cr_green, c->cb_green, c->cr_red, c->cb_blue})
+        if (w == INT16_MIN) return false;
+    return true;
+}
+
+}  // namespace
+
+extern "C" DeviceRowKernels orv_device_row_kernels(int tier) {
+    const DeviceRowKernels reference = {device_yuv_rgb32_neon, device_filter_yuv_rgb565_neon};
+#if defined(__x86_64__) || defined(__i386__)
+    if (tier == ORV_KERNELS_AVX2 && __builtin_cpu_supports("avx2")) return {avx_yuv_rgb32, avx_filter_rgb565};
+    if (tier == ORV_KERNELS_SSE41 && __builtin_cpu_supports("sse4.1")) return {sse_yuv_rgb32, sse_filter_rgb565};
+#endif
+    return tier == ORV_KERNELS_REFERENCE ? reference : DeviceRowKernels{nullptr, nullptr};
+}
+
+extern "C" DeviceRowKernels orv_device_pick_kernels(const YuvCoefficients *coefficients) {
+    static const int best = [] {
+        for (int tier : {ORV_KERNELS_AVX2, ORV_KERNELS_SSE41})
+            if (orv_device_row_kernels(tier).rgb32) return tier;
+        return int(ORV_KERNELS_REFERENCE);
+    }();
+    return weights_shared(coefficients) ? orv_device_row_kernels(best) : orv_device_row_kernels(ORV_KERNELS_REFERENCE);
+}

@@ -1,0 +1,360 @@
+// The blitter against a model built from the scalar pixel models: vector
+// columns, tails, strides, chroma rows and the error carry across frames and
+// width changes; bad input; and accuracy against libyuv where it is present.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "orv/orv_log.h"
+#include "orv/orv_mem.h"
+#include "orv_device_blit.h"
+#include "yuv_model.h"
+
+#ifdef ORV_HAVE_LIBYUV
+#include <libyuv/convert_argb.h>
+#endif
+
+namespace {
+
+using namespace yuv_model;
+
+struct TestFrame {
+    int width = 0, height = 0;
+    int y_stride = 0, c_stride = 0;
+    std::vector<uint8_t> y, u, v;
+
+    TestFrame(int w, int h, int pad) : width(w), height(h) {
+        y_stride = w + pad;
+        c_stride = (w + 1) / 2 + pad;
+        y.assign(size_t(y_stride) * h, 0);
+        u.assign(size_t(c_stride) * ((h + 1) / 2), 0);
+        v.assign(u.size(), 0);
+    }
+    uint8_t &Y(int x, int r) { return y[size_t(r) * y_stride + x]; }
+    uint8_t &U(int x, int r) { return u[size_t(r / 2) * c_stride + x / 2]; }
+    uint8_t &V(int x, int r) { return v[size_t(r / 2) * c_stride + x / 2]; }
+    YuvFrame view() const {
+        return {y.data(), u.data(), v.data(), y_stride, c_stride, c_stride, width, height};
+    }
+};
+
+TestFrame random_frame(std::mt19937 &rng, int w, int h, int pad) {
+    TestFrame f(w, h, pad);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (auto *plane : {&f.y, &f.u, &f.v})
+        for (auto &b : *plane) b = uint8_t(byte(rng));
+    return f;
+}
+
+TestFrame flat_frame(int w, int h, uint8_t Y, uint8_t U, uint8_t V) {
+    TestFrame f(w, h, 0);
+    std::fill(f.y.begin(), f.y.end(), Y);
+    std::fill(f.u.begin(), f.u.end(), U);
+    std::fill(f.v.begin(), f.v.end(), V);
+    return f;
+}
+
+// What the blitter should draw: lane arithmetic below the last whole group of
+// 16, Q13 after it, and one logical carry per column. A width change keeps
+// the carries of the columns both widths share.
+struct BlitModel {
+    std::vector<std::array<uint8_t, 3>> carry;
+    int carry_width = 0;
+
+    void set_width(int width) {
+        if (width == carry_width) return;
+        if (carry.size() < size_t(width)) carry.resize(width, {0, 0, 0});
+        for (size_t x = std::min(width, carry_width); x < carry.size(); ++x) carry[x] = {0, 0, 0};
+        carry_width = width;
+    }
+
+    void draw(TestFrame &f, std::vector<uint8_t> &dst, int stride, int bpp) {
+        if (bpp == 16) set_width(f.width);
+        const int width16 = f.width / 16 * 16;
+        for (int r = 0; r < f.height; ++r) {
+            for (int x = 0; x < f.width; ++x) {
+                Rgb c = x < width16 ? lane_pixel(f.Y(x, r), f.U(x, r), f.V(x, r), orv_yuv_coefficients)
+                                    : tail_pixel(f.Y(x, r), f.U(x, r), f.V(x, r));
+                uint8_t *p = &dst[size_t(r) * stride];
+                if (bpp == 32) {
+                    p[4 * x] = c.r, p[4 * x + 1] = c.g, p[4 * x + 2] = c.b, p[4 * x + 3] = 0xFF;
+                } else {
+                    auto &e = carry[x];
+                    uint8_t cr = add_sat(c.r, e[0]), cg = add_sat(c.g, e[1]), cb = add_sat(c.b, e[2]);
+                    e = {uint8_t(cr & 7), uint8_t(cg & 3), uint8_t(cb & 7)};
+                    uint16_t px = pack565(cr, cg, cb);
+                    p[2 * x] = uint8_t(px), p[2 * x + 1] = uint8_t(px >> 8);
+                }
+            }
+        }
+    }
+};
+
+struct Blitter {
+    DeviceBlitOps *ops = orv_device_blit_create();
+    ~Blitter() { ops->destroy(ops); }
+    ResultCode update(const TestFrame &f) {
+        YuvFrame v = f.view();
+        return ops->update_buffer(ops, &v);
+    }
+    ResultCode blit(const TestFrame &f, std::vector<uint8_t> &dst, int stride, int bpp) {
+        YuvFrame v = f.view();
+        return ops->blit(ops, &v, dst.data(), stride, bpp);
+    }
+    // Field 4 of the object: the word after the three slots.
+    const uint8_t *dither() const { return reinterpret_cast<uint8_t *const *>(ops)[3]; }
+};
+
+uint16_t px565(const std::vector<uint8_t> &dst, int stride, int x, int r) {
+    return uint16_t(dst[size_t(r) * stride + 2 * x] | dst[size_t(r) * stride + 2 * x + 1] << 8);
+}
+
+uint32_t px32(const std::vector<uint8_t> &dst, int stride, int x, int r) {
+    uint32_t w;
+    std::memcpy(&w, &dst[size_t(r) * stride + 4 * x], 4);
+    return w;
+}
+
+class DeviceBlitTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(orv_log_init(orv_log_null_sink, 0), ORV_OK);
+        live_before_ = orv_mem_live_count();
+    }
+    void TearDown() override { EXPECT_EQ(orv_mem_live_count(), live_before_) << "blocks left behind"; }
+    size_t live_before_ = 0;
+};
+
+TEST_F(DeviceBlitTest, MatchesModelAcrossSizesStridesAndFrames) {
+    std::mt19937 rng(11);
+    // Widths around the group size, odd sizes, and width changes in both
+    // directions, which move the carries between vector blocks and tail slots
+    // (the first frame after update_buffer is already wider than it). Random
+    // chroma rows show which chroma row each luma row used.
+    const std::array<int, 2> sizes[] = {{24, 3}, {1, 1}, {2, 2}, {15, 3}, {16, 4}, {17, 5}, {31, 2}, {33, 7},
+                                        {350, 5}, {64, 3}, {17, 2}, {129, 9}, {40, 1}};
+    for (int bpp : {16, 32}) {
+        Blitter b;
+        BlitModel model;
+        ASSERT_EQ(b.update(TestFrame(20, 1, 0)), ORV_OK);
+        model.set_width(20);
+        for (auto [w, h] : sizes) {
+            for (int frame = 0; frame < 2; ++frame) {
+                int pad = frame * 13;
+                TestFrame f = random_frame(rng, w, h, pad);
+                const int stride = w * bpp / 8 + pad * 2;
+                std::vector<uint8_t> got(size_t(stride) * h, 0xA5), want = got;
+                ASSERT_EQ(b.blit(f, got, stride, bpp), ORV_OK);
+                model.draw(f, want, stride, bpp);
+                auto m = std::mismatch(got.begin(), got.end(), want.begin());
+                ASSERT_TRUE(m.first == got.end())
+                    << bpp << " bpp " << w << "x" << h << " frame " << frame << ": byte "
+                    << (m.first - got.begin()) << " (row " << (m.first - got.begin()) / stride << ") got "
+                    << int(*m.first) << " want " << int(*m.second);
+            }
+        }
+    }
+}
+
+TEST_F(DeviceBlitTest, NamedColoursInTheTail) {
+    struct Case {
+        uint8_t y, u, v;
+        uint16_t rgb565;
+        uint32_t rgb32;
+    };
+    const Case cases[] = {{16, 128, 128, 0x0000, 0xFF000000}, {235, 128, 128, 0xFFFF, 0xFFFFFFFF},
+                          {81, 90, 240, 0xF800, 0xFF0000FF},  {145, 54, 34, 0x07E0, 0xFF00FF00},
+                          {41, 240, 110, 0x001F, 0xFFFF0000}};
+    for (const Case &c : cases) {
+        TestFrame f = flat_frame(15, 1, c.y, c.u, c.v);
+        Blitter b16, b32;
+        std::vector<uint8_t> d16(30), d32(60);
+        ASSERT_EQ(b16.update(f), ORV_OK);
+        ASSERT_EQ(b16.blit(f, d16, 30, 16), ORV_OK);
+        ASSERT_EQ(b32.blit(f, d32, 60, 32), ORV_OK);
+        for (int x = 0; x < 15; ++x) {
+            EXPECT_EQ(px565(d16, 30, x, 0), c.rgb565) << "Y " << int(c.y) << " column " << x;
+            EXPECT_EQ(px32(d32, 60, x, 0), c.rgb32) << "Y " << int(c.y) << " column " << x;
+        }
+    }
+
+    // Grey 130: 0x8410 with carries 2, 2, 2, then 0x8430 below it. At width
+    // 17 the one tail column keeps its carry at byte 16 * 8 of the buffer.
+    TestFrame grey = flat_frame(17, 2, 128, 128, 128);
+    Blitter b;
+    std::vector<uint8_t> dst(34 * 2);
+    ASSERT_EQ(b.update(grey), ORV_OK);
+    ASSERT_EQ(b.blit(grey, dst, 34, 16), ORV_OK);
+    EXPECT_EQ(px565(dst, 34, 16, 0), 0x8410);
+    EXPECT_EQ(px565(dst, 34, 16, 1), 0x8430);
+    int16_t carry[3];
+    std::memcpy(carry, b.dither() + 128, 6);
+    EXPECT_EQ(carry[0], 4);
+    EXPECT_EQ(carry[1], 0);
+    EXPECT_EQ(carry[2], 4);
+    for (int x = 0; x < 16; ++x) EXPECT_EQ(b.dither()[x], 4) << "vector red carry, column " << x;
+
+}
+
+TEST_F(DeviceBlitTest, BadInputWritesNothing) {
+    Blitter b;
+    TestFrame f = flat_frame(32, 4, 128, 128, 128);
+    std::vector<uint8_t> dst(32 * 4 * 4, 0x5A);
+    const std::vector<uint8_t> untouched = dst;
+    auto blit_view = [&](YuvFrame v, int bpp) { return b.ops->blit(b.ops, &v, dst.data(), 128, bpp); };
+    YuvFrame v = f.view();
+
+    EXPECT_EQ(blit_view(v, 24), ORV_OK);
+    EXPECT_EQ(blit_view(v, 0), ORV_OK);
+    YuvFrame empty = v;
+    empty.height = 0;
+    EXPECT_EQ(blit_view(empty, 32), ORV_OK);
+    empty = v, empty.width = 0;
+    EXPECT_EQ(blit_view(empty, 16), ORV_OK);
+    YuvFrame bad = v;
+    bad.width = -16;
+    EXPECT_EQ(blit_view(bad, 16), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(b.ops->update_buffer(b.ops, &bad), ORV_ERR_INVALID_PARAM);
+    bad = v, bad.height = -1;
+    EXPECT_EQ(blit_view(bad, 32), ORV_ERR_INVALID_PARAM);
+    bad = v, bad.u = nullptr;
+    EXPECT_EQ(blit_view(bad, 32), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(b.ops->blit(b.ops, nullptr, dst.data(), 128, 32), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(b.ops->blit(b.ops, &v, nullptr, 128, 32), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(b.ops->update_buffer(b.ops, nullptr), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(dst, untouched);
+
+    // A carry the allocator cannot hold is refused before any row is read.
+    YuvFrame huge = v;
+    huge.width = INT32_MAX / 8;
+    huge.height = 1;
+    EXPECT_EQ(b.ops->update_buffer(b.ops, &huge), ORV_FAIL);
+    EXPECT_EQ(blit_view(huge, 16), ORV_FAIL);
+    huge.width = INT32_MAX;
+    EXPECT_EQ(blit_view(huge, 16), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(dst, untouched);
+
+    EXPECT_EQ(b.ops->destroy(nullptr), ORV_OK);
+}
+
+// BT.601 limited range in floating point, rounded and clamped.
+std::array<int, 3> exact_bt601(int Y, int U, int V) {
+    const double l = 1.164 * (Y - 16), u = U - 128, v = V - 128;
+    const double c[3] = {l + 1.596 * v, l - 0.391 * u - 0.813 * v, l + 2.018 * u};
+    std::array<int, 3> out;
+    for (int i = 0; i < 3; ++i) out[i] = int(std::lround(std::clamp(c[i], 0.0, 255.0)));
+    return out;
+}
+
+// Every (Y, Cb) pair on a grid, each with all 256 Cr values along the row;
+// the last 14 columns go through the scalar tail.
+TestFrame sweep_frame(int step) {
+    const int n = 255 / step + 1;
+    TestFrame f(526, 2 * n * n, 0);
+    for (int k = 0; k < n * n; ++k) {
+        const int Y = std::min(255, k / n * step), U = std::min(255, k % n * step);
+        for (int x = 0; x < f.width; ++x) {
+            f.Y(x, 2 * k) = f.Y(x, 2 * k + 1) = uint8_t(Y);
+            f.U(x, 2 * k) = uint8_t(U);
+            f.V(x, 2 * k) = uint8_t(x / 2 % 256);
+        }
+    }
+    return f;
+}
+
+std::vector<uint8_t> draw32(const TestFrame &f) {
+    std::vector<uint8_t> out(size_t(f.width) * 4 * f.height);
+    Blitter b;
+    YuvFrame v = f.view();
+    EXPECT_EQ(b.ops->blit(b.ops, &v, out.data(), f.width * 4, 32), ORV_OK);
+    return out;
+}
+
+TEST_F(DeviceBlitTest, WithinOneOfBt601) {
+    TestFrame f = sweep_frame(5);
+    std::vector<uint8_t> out = draw32(f);
+    int worst = 0;
+    for (int r = 0; r < f.height; ++r)
+        for (int x = 0; x < f.width; ++x) {
+            auto want = exact_bt601(f.Y(x, r), f.U(x, r), f.V(x, r));
+            for (int c = 0; c < 3; ++c) {
+                int d = std::abs(out[(size_t(r) * f.width + x) * 4 + c] - want[c]);
+                worst = std::max(worst, d);
+                ASSERT_LE(d, 1) << "Y " << int(f.Y(x, r)) << " Cb " << int(f.U(x, r)) << " Cr "
+                                << int(f.V(x, r)) << " channel " << c << (x >= 512 ? " (tail)" : "");
+            }
+        }
+}
+
+#ifdef ORV_HAVE_LIBYUV
+struct Difference {
+    int max = 0;
+    double sum = 0;
+    size_t n = 0;
+    size_t theirs_off = 0;  // pixels more than 2 apart where libyuv strays from BT.601
+};
+
+// Per-channel difference of our 32-bit output from libyuv's I420ToABGR
+// (bytes R, G, B, A; BT.601 limited range, like ours).
+void compare_with_libyuv(const TestFrame &f, std::array<Difference, 3> &diff) {
+    const int stride = f.width * 4;
+    std::vector<uint8_t> ours = draw32(f), theirs(ours.size());
+    ASSERT_EQ(libyuv::I420ToABGR(f.y.data(), f.y_stride, f.u.data(), f.c_stride, f.v.data(), f.c_stride,
+                                 theirs.data(), stride, f.width, f.height),
+              0);
+    TestFrame &m = const_cast<TestFrame &>(f);
+    for (int r = 0; r < f.height; ++r)
+        for (int x = 0; x < f.width; ++x) {
+            const size_t at = size_t(r) * stride + size_t(x) * 4;
+            const auto exact = exact_bt601(m.Y(x, r), m.U(x, r), m.V(x, r));
+            for (int c = 0; c < 3; ++c) {
+                auto &d = diff[c];
+                const int delta = std::abs(int(ours[at + c]) - int(theirs[at + c]));
+                d.max = std::max(d.max, delta);
+                d.sum += delta;
+                ++d.n;
+                if (delta > 2) {
+                    // Allowed only where libyuv is the one off: we stay within 1.
+                    ASSERT_LE(std::abs(ours[at + c] - exact[c]), 1) << "x " << x << " row " << r << " ch " << c;
+                    ++d.theirs_off;
+                }
+            }
+        }
+}
+
+TEST_F(DeviceBlitTest, AgreesWithLibyuv) {
+    std::mt19937 rng(5);
+    const char *names[] = {"red", "green", "blue"};
+    auto report = [&](const char *what, const std::array<Difference, 3> &diff) {
+        for (int c = 0; c < 3; ++c)
+            std::printf("vs libyuv I420ToABGR, %s, %s: max %d, mean %.3f, %zu of %zu more than 2 apart "
+                        "(libyuv off BT.601)\n",
+                        what, names[c], diff[c].max, diff[c].sum / double(diff[c].n), diff[c].theirs_off,
+                        diff[c].n);
+    };
+    std::array<Difference, 3> random{}, natural{};
+    for (auto [w, h] : {std::array<int, 2>{64, 32}, {350, 202}, {1280, 16}, {17, 9}})
+        compare_with_libyuv(random_frame(rng, w, h, 3), random);
+    // Smooth gradients inside the legal range, the kind of picture video carries.
+    TestFrame g(640, 360, 0);
+    for (int r = 0; r < g.height; ++r)
+        for (int x = 0; x < g.width; ++x) {
+            g.Y(x, r) = uint8_t(16 + (x * 219) / (g.width - 1));
+            g.U(x, r) = uint8_t(16 + (r * 224) / (g.height - 1));
+            g.V(x, r) = uint8_t(240 - (x * 224) / (g.width - 1));
+        }
+    compare_with_libyuv(g, natural);
+    report("random bytes", random);
+    report("gradients", natural);
+    for (int c = 0; c < 2; ++c) EXPECT_LE(std::max(random[c].max, natural[c].max), 2) << names[c];
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,258 @@
+// Row kernels against a plain scalar model of their 16-bit arithmetic:
+// bit-exact on random rows of many widths, whatever the architecture.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "device_render.h"
+#include "orv_device_blit.h"
+#include "yuv_model.h"
+
+namespace {
+
+using namespace yuv_model;
+
+enum class Kind { rgb32, bgr24, rgb565, filter565 };
+
+constexpr int bytes_per_pixel(Kind kind) {
+    return kind == Kind::rgb32 ? 4 : kind == Kind::bgr24 ? 3 : 2;
+}
+
+DeviceRowKernel kernel_of(Kind kind) {
+    switch (kind) {
+        case Kind::rgb32: return device_yuv_rgb32_neon;
+        case Kind::bgr24: return device_yuv_bgr24_neon;
+        case Kind::rgb565: return device_yuv_rgb16_565_neon;
+        case Kind::filter565: return device_filter_yuv_rgb565_neon;
+    }
+    return nullptr;
+}
+
+void put565(uint8_t *dst, uint8_t r, uint8_t g, uint8_t b) {
+    uint16_t p = pack565(r, g, b);
+    dst[0] = uint8_t(p), dst[1] = uint8_t(p >> 8);
+}
+
+// The whole row as the kernels are meant to convert it.
+void model_row(Kind kind, uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors,
+               const YuvCoefficients &k, int count) {
+    int n = count / 16 * 16;
+    for (int x = 0; x < n; ++x) {
+        Rgb c = lane_pixel(y[x], u[x / 2], v[x / 2], k);
+        uint8_t *p = dst + x * bytes_per_pixel(kind);
+        switch (kind) {
+            case Kind::rgb32: p[0] = c.r, p[1] = c.g, p[2] = c.b, p[3] = 0xFF; break;
+            case Kind::bgr24: p[0] = c.b, p[1] = c.g, p[2] = c.r; break;
+            case Kind::rgb565: put565(p, c.r, c.g, c.b); break;
+            case Kind::filter565: {
+                uint8_t *e = errors + x / 16 * 48 + x % 16;
+                uint8_t r = add_sat(c.r, e[0]), g = add_sat(c.g, e[16]), b = add_sat(c.b, e[32]);
+                e[0] = r & 7, e[16] = g & 3, e[32] = b & 7;
+                put565(p, r, g, b);
+                break;
+            }
+        }
+    }
+}
+
+struct Row {
+    std::vector<uint8_t> y, u, v, errors;
+};
+
+Row random_row(std::mt19937 &rng, int width) {
+    std::uniform_int_distribution<int> byte(0, 255), carry(0, 7);
+    Row row;
+    row.y.resize(width);
+    row.u.resize((width + 1) / 2);
+    row.v.resize((width + 1) / 2);
+    row.errors.resize(size_t(width) * 8);
+    for (auto &b : row.y) b = uint8_t(byte(rng));
+    for (auto &b : row.u) b = uint8_t(byte(rng));
+    for (auto &b : row.v) b = uint8_t(byte(rng));
+    for (auto &b : row.errors) b = uint8_t(carry(rng));
+    return row;
+}
+
+// First differing byte, or -1.
+long first_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
+    auto m = std::mismatch(a.begin(), a.end(), b.begin());
+    return m.first == a.end() ? -1 : long(m.first - a.begin());
+}
+
+// Runs the kernel and the model on copies, with guard bytes after the output,
+// and compares output and error carry byte for byte.
+void check_kernel(Kind kind, const Row &row, const YuvCoefficients &k, int count, const char *what,
+                  DeviceRowKernel kernel = nullptr) {
+    constexpr int kGuard = 64;
+    const int bpp = bytes_per_pixel(kind);
+    std::vector<uint8_t> got(size_t(count) * bpp + kGuard, 0xA5), want = got;
+    std::vector<uint8_t> got_err = row.errors, want_err = row.errors;
+    (kernel ? kernel : kernel_of(kind))(got.data(), row.y.data(), row.u.data(), row.v.data(), got_err.data(), &k,
+                                        count);
+    model_row(kind, want.data(), row.y.data(), row.u.data(), row.v.data(), want_err.data(), k, count);
+    long at = first_difference(got, want);
+    ASSERT_EQ(at, -1) << what << " kind " << int(kind) << " count " << count << ": byte " << at << " (pixel "
+                      << at / bpp << ") got " << int(got[at]) << " want " << int(want[at]);
+    at = first_difference(got_err, want_err);
+    ASSERT_EQ(at, -1) << what << " kind " << int(kind) << " count " << count << ": error byte " << at;
+}
+
+constexpr Kind kAllKinds[] = {Kind::rgb32, Kind::bgr24, Kind::rgb565, Kind::filter565};
+
+TEST(DeviceKernels, MatchScalarModelOnRandomRows) {
+    std::mt19937 rng(20240611);
+    for (Kind kind : kAllKinds) {
+        for (int count = 16; count <= 16 * 48 + 15; count += (count < 80 ? 1 : 13)) {
+            Row row = random_row(rng, count);
+            check_kernel(kind, row, orv_yuv_coefficients, count, "library block");
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
+YuvCoefficients random_block(std::mt19937 &rng, int round) {
+    // Random weights, offsets and biases drive the lanes into saturation and
+    // 16-bit wrap-around.
+    std::uniform_int_distribution<int> word(0, 0xFFFF), byte(0, 255);
+    YuvCoefficients k{};
+    std::memset(&k, 0xEE, sizeof k);  // bytes no kernel should read
+    k.luma_offset = uint16_t(word(rng));
+    k.chroma_offset = uint16_t(word(rng));
+    k.luma_gain = int16_t(word(rng));
+    k.cr_green = int16_t(word(rng));
+    k.cb_green = int16_t(word(rng));
+    k.cr_red = int16_t(word(rng));
+    k.cb_blue = int16_t(word(rng));
+    k.red_bias = uint8_t(byte(rng) & (round % 2 ? 0xFF : 0x1F));
+    k.green_bias = uint8_t(byte(rng) & (round % 2 ? 0xFF : 0x1F));
+    k.blue_bias = uint8_t(byte(rng) & (round % 2 ? 0xFF : 0x1F));
+    if (round % 7 == 3) k.cr_red = INT16_MIN;  // the one product that saturates
+    return k;
+}
+
+TEST(DeviceKernels, FollowAnyCoefficientBlock) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 200; ++round) {
+        YuvCoefficients k = random_block(rng, round);
+        int count = 16 * (1 + round % 5) + round % 16;
+        Row row = random_row(rng, count);
+        for (Kind kind : kAllKinds) {
+            check_kernel(kind, row, k, count, "random block");
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
+// The x86 kernels the blitter may pick instead: same bytes as the model.
+TEST(DeviceKernels, EveryTierMatchesTheModel) {
+    std::mt19937 rng(99);
+    for (int tier : {ORV_KERNELS_REFERENCE, ORV_KERNELS_SSE41, ORV_KERNELS_AVX2}) {
+        DeviceRowKernels set = orv_device_row_kernels(tier);
+        if (!set.rgb32) continue;
+        for (int round = 0; round < 120; ++round) {
+            YuvCoefficients k = round < 40 ? orv_yuv_coefficients : random_block(rng, round);
+            if (tier != ORV_KERNELS_REFERENCE && k.cr_red == INT16_MIN) {
+                // Never picked for such a block.
+                EXPECT_EQ(orv_device_pick_kernels(&k).rgb32, device_yuv_rgb32_neon);
+                continue;
+            }
+            int count = 16 * (1 + round % 9) + round % 16;
+            Row row = random_row(rng, count);
+            check_kernel(Kind::rgb32, row, k, count, "tier", set.rgb32);
+            check_kernel(Kind::filter565, row, k, count, "tier", set.filter565);
+            if (HasFatalFailure()) return;
+        }
+    }
+    EXPECT_NE(orv_device_pick_kernels(&orv_yuv_coefficients).rgb32, nullptr);
+}
+
+TEST(DeviceKernels, ShortCountsWriteNothing) {
+    std::mt19937 rng(3);
+    Row row = random_row(rng, 16);
+    for (Kind kind : kAllKinds) {
+        for (int count : {-16, 0, 1, 15}) {
+            std::vector<uint8_t> dst(64, 0x5A), errors = row.errors;
+            kernel_of(kind)(dst.data(), row.y.data(), row.u.data(), row.v.data(), errors.data(),
+                            &orv_yuv_coefficients, count);
+            EXPECT_TRUE(std::all_of(dst.begin(), dst.end(), [](uint8_t b) { return b == 0x5A; }))
+                << "kind " << int(kind) << " count " << count;
+            EXPECT_EQ(errors, row.errors);
+        }
+    }
+}
+
+// 16 pixels of one colour through the 32-bit kernel.
+std::array<uint8_t, 4> rgb32_of(uint8_t Y, uint8_t U, uint8_t V) {
+    std::array<uint8_t, 16> y;
+    std::array<uint8_t, 8> u, v;
+    y.fill(Y), u.fill(U), v.fill(V);
+    std::array<uint8_t, 64> out{};
+    device_yuv_rgb32_neon(out.data(), y.data(), u.data(), v.data(), nullptr, &orv_yuv_coefficients, 16);
+    for (int i = 1; i < 16; ++i) EXPECT_EQ(0, std::memcmp(out.data(), out.data() + 4 * i, 4)) << "pixel " << i;
+    return {out[0], out[1], out[2], out[3]};
+}
+
+TEST(DeviceKernels, NamedColours) {
+    using Px = std::array<uint8_t, 4>;
+    EXPECT_EQ(rgb32_of(16, 128, 128), (Px{0, 0, 0, 255}));
+    EXPECT_EQ(rgb32_of(235, 128, 128), (Px{255, 255, 255, 255}));
+    EXPECT_EQ(rgb32_of(128, 128, 128), (Px{130, 130, 130, 255}));
+    // Pure red lands one short of the scalar code's 255.
+    EXPECT_EQ(rgb32_of(81, 90, 240), (Px{254, 0, 0, 255}));
+
+    // Neighbouring pixels share one chroma sample; pixel 16 starts on sample 8.
+    std::array<uint8_t, 32> y;
+    std::array<uint8_t, 16> u, v;
+    y.fill(81);
+    for (int i = 0; i < 16; ++i) u[i] = i % 2 ? 90 : 128, v[i] = i % 2 ? 240 : 128;
+    std::array<uint8_t, 128> out{};
+    device_yuv_rgb32_neon(out.data(), y.data(), u.data(), v.data(), nullptr, &orv_yuv_coefficients, 32);
+    for (int x = 0; x < 32; ++x) {
+        bool red = (x / 2) % 2 == 1;
+        EXPECT_EQ(out[4 * x], red ? 254 : 76) << "pixel " << x;
+        EXPECT_EQ(out[4 * x + 1], red ? 0 : 76) << "pixel " << x;
+    }
+}
+
+TEST(DeviceKernels, FilterCarriesErrorsDownAColumn) {
+    // Grey 130: red and blue errors step 2, 4, 6, 0; green 2, 0, 2, 0.
+    std::array<uint8_t, 16> y;
+    std::array<uint8_t, 8> u, v;
+    y.fill(128), u.fill(128), v.fill(128);
+    std::array<uint8_t, 48> errors{};
+    const uint8_t red_seq[] = {2, 4, 6, 0, 2};
+    const uint8_t green_seq[] = {2, 0, 2, 0, 2};
+    const uint16_t pixel_seq[] = {0x8410, 0x8430, 0x8410, 0x8C31, 0x8410};
+    for (int row = 0; row < 5; ++row) {
+        std::array<uint8_t, 32> out{};
+        device_filter_yuv_rgb565_neon(out.data(), y.data(), u.data(), v.data(), errors.data(),
+                                      &orv_yuv_coefficients, 16);
+        for (int x = 0; x < 16; ++x) {
+            EXPECT_EQ(errors[x], red_seq[row]) << "row " << row << " column " << x;
+            EXPECT_EQ(errors[16 + x], green_seq[row]) << "row " << row << " column " << x;
+            EXPECT_EQ(errors[32 + x], red_seq[row]) << "row " << row << " column " << x;
+            EXPECT_EQ(out[2 * x] | out[2 * x + 1] << 8, pixel_seq[row]) << "row " << row << " column " << x;
+        }
+    }
+}
+
+TEST(DeviceKernels, RegisterFileRoundTrip) {
+    alignas(16) std::array<uint8_t, 256> pattern, first, second;
+    for (int i = 0; i < 256; ++i) pattern[i] = uint8_t(i * 7 + 1);
+    first.fill(0), second.fill(0);
+    device_vload(pattern.data());
+    device_vstore(first.data());
+    device_vload(first.data());
+    device_vstore(second.data());
+    EXPECT_EQ(first, second);
+#if defined(__arm__) || defined(__x86_64__) || defined(__aarch64__)
+    EXPECT_EQ(first, pattern);
+#endif
+}
+
+}  // namespace
