@@ -7,6 +7,11 @@
 
 #include <cstring>
 
+#include "orv/orv_ini.h"
+#include "orv/orv_log.h"
+#include "orv/orv_str.h"
+#include "orv/orv_text.h"
+
 // Name-based (SHA-1) values under the framework's GID namespace, as the other
 // framework constants.
 extern "C" {
@@ -123,6 +128,96 @@ const char *find_code(const CodeName (&table)[N], int32_t code, const char *abse
     return absent;
 }
 
+// Room for "%d" and for the 32 digits of a GID.
+constexpr size_t kNumberBuffer = 64;
+
+enum class GroupKind { radio, checkbox };
+
+struct GroupWriter {
+    XiniTree *tree;
+
+    ResultCode key(XiniNode *parent, const char *name, const char *value, XiniNode **out = nullptr) const
+    {
+        XiniNode *made = nullptr;
+        const ResultCode result = tree->vt.create_key(tree, parent, name, value, &made);
+        if (out)
+            *out = made;
+        return result;
+    }
+
+    ResultCode number(XiniNode *parent, const char *name, int32_t value) const
+    {
+        char text[kNumberBuffer];
+        orv_snprintf(text, sizeof text, "%d", value);
+        return key(parent, name, text);
+    }
+
+    ResultCode gid(XiniNode *parent, const char *name, const GID &value) const
+    {
+        char text[kNumberBuffer];
+        orv_hex_encode(sizeof value.bytes, value.bytes, text);
+        return key(parent, name, text);
+    }
+
+    // status: nullptr for a radio option, else "checked" or "unchecked".
+    ResultCode option(XiniNode *group, int32_t index, const OrvMediaOption &o, const char *status,
+                      bool exclusive) const
+    {
+        char name[kNumberBuffer];
+        orv_snprintf(name, sizeof name, "option-%d", index);
+        XiniNode *node = nullptr;
+        ResultCode r = key(group, name, "list", &node);
+        if (r != 0)
+            return r;
+        if ((r = gid(node, "Major Type", *o.major_type)) != 0)
+            return r;
+        if ((r = key(node, "Major Type Name", o.major_type_name ? *o.major_type_name : nullptr)) != 0)
+            return r;
+        if ((r = gid(node, "Sub Type", *o.sub_type)) != 0)
+            return r;
+        if ((r = key(node, "Sub Type Name", o.sub_type_name ? *o.sub_type_name : nullptr)) != 0)
+            return r;
+        if (status && (r = key(node, "status", status)) != 0)
+            return r;
+        return key(node, "pin rule", exclusive ? "exclusive" : "none exclusive");
+    }
+};
+
+ResultCode write_group(GroupKind kind, XiniTree *tree, XiniNode *parent, const char *group, const char *description,
+                       int32_t default_option, int32_t current_option, int32_t count, const OrvMediaOption *options,
+                       const int32_t *status, const int32_t *exclusive)
+{
+    const bool radio = kind == GroupKind::radio;
+    const char *kind_name = radio ? "radio" : "checkbox";
+    bool valid = tree && tree->vt.create_key && group && (count <= 0 || options);
+    for (int32_t i = 0; valid && i < count; ++i)
+        valid = options[i].major_type && options[i].sub_type;
+    if (!valid) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: %s group %s: missing tree, name, option or type", kind_name,
+                group ? group : "(null)");
+        return ORV_ERR_INVALID_PARAM;
+    }
+    const GroupWriter w{tree};
+    XiniNode *node = nullptr;
+    ResultCode r = w.key(parent, group, kind_name, &node);
+    if (r != 0)
+        return r;
+    if ((r = w.key(node, "description", description)) != 0)
+        return r;
+    if (radio) {
+        if ((r = w.number(node, "default option", default_option)) != 0)
+            return r;
+        if ((r = w.number(node, "current option", current_option)) != 0)
+            return r;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const char *status_text = radio ? nullptr : (status && status[i] ? "checked" : "unchecked");
+        if ((r = w.option(node, i, options[i], status_text, exclusive && exclusive[i])) != 0)
+            return r;
+    }
+    return ORV_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -153,6 +248,22 @@ const char *orv_protocol_of_keyword(const char *keyword)
         if (strcmp(row.keyword, keyword) == 0)
             return row.protocol;
     return nullptr;
+}
+
+ResultCode orv_write_radio_group(XiniTree *tree, XiniNode *parent, const char *group, const char *description,
+                                 int32_t default_option, int32_t current_option, int32_t count,
+                                 const OrvMediaOption *options, const int32_t *exclusive)
+{
+    return write_group(GroupKind::radio, tree, parent, group, description, default_option, current_option, count,
+                       options, nullptr, exclusive);
+}
+
+ResultCode orv_write_checkbox_group(XiniTree *tree, XiniNode *parent, const char *group, const char *description,
+                                    int32_t count, const OrvMediaOption *options, const int32_t *status,
+                                    const int32_t *exclusive)
+{
+    return write_group(GroupKind::checkbox, tree, parent, group, description, 0, 0, count, options, status,
+                       exclusive);
 }
 
 }  // extern "C"

@@ -10,6 +10,9 @@
 
 ORV_EXTERN_C_BEGIN
 
+typedef struct XiniTree XiniTree;
+typedef struct XiniNode XiniNode;
+
 /* Service request codes (their names are these identifiers). */
 enum {
     ORV_SERVICE_REQUEST_LOGIN = 600,
@@ -51,6 +54,34 @@ ORV_API const char *orv_message_name(GID message);
 /* "ORV:", "HTTP:" or "RTSP:" for a keyword such as "PLAY:" (case-sensitive);
  * null when the keyword is unknown. */
 ORV_API const char *orv_protocol_of_keyword(const char *keyword);
+
+/* One selectable media option. The names are reached through one more
+ * pointer, so a table of options can follow texts that change. */
+typedef struct OrvMediaOption {
+    const GID *major_type;
+    const GID *sub_type;
+    const char *const *major_type_name;
+    const char *const *sub_type_name;
+} OrvMediaOption;
+
+/* Under parent (null: the root) writes the key <group> = "radio" with
+ * "description", "default option", "current option" and, per option,
+ * "option-<i>" = "list" holding "Major Type", "Major Type Name", "Sub Type",
+ * "Sub Type Name" and "pin rule" ("exclusive" / "none exclusive"). GIDs are
+ * written as 32 lower-case hexadecimal digits. A null name (or name pointer)
+ * gives a key without a value; null exclusive flags count as 0. Returns 0,
+ * the first failing create_key result, or ORV_ERR_INVALID_PARAM (null tree,
+ * group, options while count > 0, or option GID). */
+ORV_API ResultCode orv_write_radio_group(XiniTree *tree, XiniNode *parent, const char *group,
+                                         const char *description, int32_t default_option, int32_t current_option,
+                                         int32_t count, const OrvMediaOption *options,
+                                         const int32_t *exclusive);
+/* As the radio group with the value "checkbox", no default or current
+ * option, and per option a "status" key ("checked" / "unchecked") before
+ * "pin rule". Null status flags count as 0. */
+ORV_API ResultCode orv_write_checkbox_group(XiniTree *tree, XiniNode *parent, const char *group,
+                                            const char *description, int32_t count, const OrvMediaOption *options,
+                                            const int32_t *status, const int32_t *exclusive);
 
 ORV_EXTERN_C_END
 
