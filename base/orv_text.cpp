@@ -120,23 +120,23 @@ private:
 
 constexpr long kMaxWidth = 1L << 20;
 
-struct SmallSpec {
+struct Conversion {
     bool left = false;
     bool zero = false;
     bool is_unsigned = false;
     long width = 0;
 };
 
-void write_padded(BoundedWriter &out, const SmallSpec &spec, const char *sign, const char *body, size_t body_len) {
-    long fill = spec.width - static_cast<long>(strlen(sign) + body_len);
-    if (!spec.left && !spec.zero) out.repeat(' ', fill);
+void write_padded(BoundedWriter &out, const Conversion &conv, const char *sign, const char *body, size_t body_len) {
+    long fill = conv.width - static_cast<long>(strlen(sign) + body_len);
+    if (!conv.left && !conv.zero) out.repeat(' ', fill);
     for (const char *p = sign; *p != '\0'; ++p) out.put(*p);
-    if (!spec.left && spec.zero) out.repeat('0', fill);
+    if (!conv.left && conv.zero) out.repeat('0', fill);
     for (size_t i = 0; i < body_len; ++i) out.put(body[i]);
-    if (spec.left) out.repeat(' ', fill);
+    if (conv.left) out.repeat(' ', fill);
 }
 
-void write_number(BoundedWriter &out, const SmallSpec &spec, uint32_t value, unsigned base, bool upper, bool negative) {
+void write_number(BoundedWriter &out, const Conversion &conv, uint32_t value, unsigned base, bool upper, bool negative) {
     const char *digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char text[16];
     size_t n = 0;
@@ -146,7 +146,7 @@ void write_number(BoundedWriter &out, const SmallSpec &spec, uint32_t value, uns
     } while (value != 0);
     char body[16];
     for (size_t i = 0; i < n; ++i) body[i] = text[n - 1 - i];
-    write_padded(out, spec, negative ? "-" : "", body, n);
+    write_padded(out, conv, negative ? "-" : "", body, n);
 }
 
 // ------------------------------------------------------------- small scanner
@@ -402,27 +402,27 @@ int orv_format_small(char *dest, size_t size, const char *format, const intptr_t
             out.put(*f++);
             continue;
         }
-        SmallSpec spec;
+        Conversion conv;
         if (*f == '-') {
-            spec.left = true;
+            conv.left = true;
             ++f;
         }
         if (*f == '0') {
-            spec.zero = true;
+            conv.zero = true;
             ++f;
         }
         if (*f == '*') {
-            spec.width = static_cast<int32_t>(take());
+            conv.width = static_cast<int32_t>(take());
             ++f;
         } else {
             while (*f >= '0' && *f <= '9') {
-                if (spec.width < kMaxWidth) spec.width = spec.width * 10 + (*f - '0');
+                if (conv.width < kMaxWidth) conv.width = conv.width * 10 + (*f - '0');
                 ++f;
             }
         }
-        if (spec.width > kMaxWidth) spec.width = kMaxWidth;
+        if (conv.width > kMaxWidth) conv.width = kMaxWidth;
         if (*f == 'u') {
-            spec.is_unsigned = true;
+            conv.is_unsigned = true;
             ++f;
         }
         char conversion = *f;
@@ -433,25 +433,25 @@ int orv_format_small(char *dest, size_t size, const char *format, const intptr_t
         case 'i':
         case 'D': {
             auto value = static_cast<int32_t>(take());
-            bool negative = !spec.is_unsigned && value < 0;
+            bool negative = !conv.is_unsigned && value < 0;
             uint32_t magnitude = negative ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-            write_number(out, spec, magnitude, 10, false, negative);
+            write_number(out, conv, magnitude, 10, false, negative);
             break;
         }
         case 'x':
         case 'X':
-            write_number(out, spec, static_cast<uint32_t>(take()), 16, conversion == 'X', false);
+            write_number(out, conv, static_cast<uint32_t>(take()), 16, conversion == 'X', false);
             break;
         case 'c': {
             char c = static_cast<char>(take());
-            write_padded(out, spec, "", &c, 1);
+            write_padded(out, conv, "", &c, 1);
             break;
         }
         case 's': {
-            spec.zero = false;
+            conv.zero = false;
             const char *s = reinterpret_cast<const char *>(take());
             if (s == nullptr) s = "(null)";
-            write_padded(out, spec, "", s, strlen(s));
+            write_padded(out, conv, "", s, strlen(s));
             break;
         }
         default:
