@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <netinet/in.h>
 
 #include "orv/orv_ini.h"
@@ -195,7 +196,11 @@ public:
 
 // The radix-64 block of key name as a tracked, terminated block of prefix
 // followed by the block's bytes. -2 when the key is missing.
-ResultCode read_block(XiniTree *tree, const char *name, const char *prefix, size_t prefix_len, char **out)
+// The byte count stored in the key is the sender's word; radix-64 needs more
+// than one character per byte, so a count beyond the text's own length is a
+// lie, refused before anything that large is allocated.
+ResultCode read_block(XiniTree *tree, const char *name, const char *prefix, size_t prefix_len, size_t text_len,
+                      char **out)
 {
     XiniNode *k = nullptr;
     ResultCode r = tree->vt.create_key(tree, nullptr, name, nullptr, &k);
@@ -205,7 +210,12 @@ ResultCode read_block(XiniTree *tree, const char *name, const char *prefix, size
     r = tree->vt.get_binary_r64(tree, k, &count, nullptr);
     if (r)
         return r;
-    if (count < 0 || static_cast<uint64_t>(count) + prefix_len + 1 > orv_mem_max_size)
+    if (count < 0 || static_cast<size_t>(count) > text_len) {
+        orv_log(3, ORV_ERR_URL_DESERIAL, "VRE: vrtcp: url key %s claims %d bytes in a %zu-byte text", name,
+                static_cast<int>(count), text_len);
+        return ORV_ERR_URL_DESERIAL;
+    }
+    if (static_cast<uint64_t>(count) + prefix_len + 1 > orv_mem_max_size)
         return ORV_FAIL;
     auto *block = static_cast<char *>(ORV_CALLOC(prefix_len + static_cast<size_t>(count) + 1));
     if (!block)
@@ -581,7 +591,8 @@ ResultCode orv_url_parse(const char *url, char **base, char **user_agent, char *
 
     const size_t prefix = static_cast<size_t>(query - url) + 1;
     char *block = nullptr;
-    ResultCode r = read_block(s.tree, "opt", url, prefix, &block);
+    const size_t text_len = strlen(query + 1);
+    ResultCode r = read_block(s.tree, "opt", url, prefix, text_len, &block);
     if (r == XINI_ERR_NOT_FOUND) {
         block = ORV_STRNDUP(url, prefix);
         r = block ? ORV_OK : ORV_FAIL;
@@ -597,11 +608,15 @@ ResultCode orv_url_parse(const char *url, char **base, char **user_agent, char *
     char **outs[2] = {user_agent, header};
     for (int i = 0; i < 2; ++i) {
         block = nullptr;
-        r = read_block(s.tree, names[i], "", 0, &block);
+        r = read_block(s.tree, names[i], "", 0, text_len, &block);
         if (r == XINI_ERR_NOT_FOUND)
             continue;
-        if (r != ORV_OK)
+        if (r != ORV_OK) {
+            // A failed parse hands nothing out.
+            for (char **given : {base, user_agent, header})
+                orv_free_ptr(given);
             return r;
+        }
         if (outs[i])
             *outs[i] = block;
         else

@@ -239,6 +239,20 @@ TEST_F(TcpDescTest, UrlQueryUserAgentAndHeader)
     EXPECT_EQ(header, nullptr);
     EXPECT_NE(orv_url_parse("http://h/p?< no equals sign >", &base, &ua, &header), ORV_OK);
     EXPECT_EQ(base, nullptr);
+
+    // A key claiming far more bytes than its text holds is refused before
+    // anything that large is allocated (found by fuzzing: 2 GB asked for).
+    const size_t live = orv_mem_live_count();
+    const char *liar = "http://h/p?< root = root; 1; > < ua = 2000000001; 1; > < val-0 = 4*om9z00; >";
+    EXPECT_EQ(orv_url_parse(liar, &base, &ua, &header), ORV_ERR_URL_DESERIAL);
+    EXPECT_EQ(base, nullptr);  // a failed parse hands nothing out
+    EXPECT_EQ(ua, nullptr);
+    EXPECT_EQ(orv_url_parse("http://h/p?< root = root; 1; > < ua = 5; 1; > < val-0 = 4*om9z00; >", &base, &ua,
+                            &header),
+              ORV_OK);
+    orv_free(base);
+    orv_free(ua);
+    EXPECT_EQ(orv_mem_live_count(), live);
 }
 
 TEST_F(TcpDescTest, RadixAddressesAndLookups)
