@@ -526,6 +526,25 @@ constexpr XioVtbl kTcpVtbl = {
 
 }  // namespace
 
+namespace {
+
+// The stream's own or its peer's address, read afresh from the socket; null
+// for something that is not a TCP stream.
+const sockaddr_in *endpoint(xio *stream, bool peer)
+{
+    xio_tcp *t = as_tcp(stream);
+    if (!t)
+        return nullptr;
+    if (peer) {
+        refresh_peer(t);
+        return &t->peer_addr;
+    }
+    refresh_local(t);
+    return &t->local_addr;
+}
+
+}  // namespace
+
 extern "C" {
 
 xio *orv_io_tcp_create(void)
@@ -646,46 +665,33 @@ ResultCode orv_io_tcp_copy_to(xio *stream, xio *dest, int64_t count)
 
 uint16_t orv_io_tcp_local_port(xio *stream)
 {
-    xio_tcp *t = as_tcp(stream);
-    if (!t)
-        return 0;
-    refresh_local(t);
-    return ntohs(t->local_addr.sin_port);
+    const sockaddr_in *a = endpoint(stream, false);
+    return a ? ntohs(a->sin_port) : 0;
 }
 
 uint16_t orv_io_tcp_peer_port(xio *stream)
 {
-    xio_tcp *t = as_tcp(stream);
-    if (!t)
-        return 0;
-    refresh_peer(t);
-    return ntohs(t->peer_addr.sin_port);
+    const sockaddr_in *a = endpoint(stream, true);
+    return a ? ntohs(a->sin_port) : 0;
 }
 
 uint32_t orv_io_tcp_local_ip(xio *stream)
 {
-    xio_tcp *t = as_tcp(stream);
-    if (!t)
-        return 0;
-    refresh_local(t);
-    return t->local_addr.sin_addr.s_addr;
+    const sockaddr_in *a = endpoint(stream, false);
+    return a ? a->sin_addr.s_addr : 0;
 }
 
 uint32_t orv_io_tcp_peer_ip(xio *stream)
 {
-    xio_tcp *t = as_tcp(stream);
-    if (!t)
-        return 0;
-    refresh_peer(t);
-    return t->peer_addr.sin_addr.s_addr;
+    const sockaddr_in *a = endpoint(stream, true);
+    return a ? a->sin_addr.s_addr : 0;
 }
 
 const char *orv_io_tcp_local_ip_text(xio *stream)
 {
     xio_tcp *t = as_tcp(stream);
-    if (!t)
+    if (!endpoint(stream, false))
         return nullptr;
-    refresh_local(t);
     dotted(t->local_addr, t->local_ip);
     return t->local_ip;
 }
@@ -693,9 +699,8 @@ const char *orv_io_tcp_local_ip_text(xio *stream)
 const char *orv_io_tcp_peer_ip_text(xio *stream)
 {
     xio_tcp *t = as_tcp(stream);
-    if (!t)
+    if (!endpoint(stream, true))
         return nullptr;
-    refresh_peer(t);
     dotted(t->peer_addr, t->peer_ip);
     return t->peer_ip;
 }
