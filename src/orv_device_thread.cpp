@@ -52,6 +52,13 @@ static_assert(offsetof(RenderModuleRecord, stop_requested) == 7 * 4);
 static_assert(offsetof(RenderModuleRecord, link) == 10 * 4);
 static_assert(offsetof(RenderModuleRecord, render) == 12 * 4);
 static_assert(offsetof(RenderModuleRecord, context) == 14 * 4);
+#else
+// 64-bit: pointers and pthread_t take 8 bytes, two flags share a word.
+static_assert(offsetof(RenderModuleRecord, thread) == 6 * 8);
+static_assert(offsetof(RenderModuleRecord, stop_requested) == 7 * 8);
+static_assert(offsetof(RenderModuleRecord, link) == 9 * 8);
+static_assert(offsetof(RenderModuleRecord, render) == 11 * 8);
+static_assert(offsetof(RenderModuleRecord, context) == 13 * 8);
 #endif
 
 std::atomic<int> g_fail_alloc_countdown{0};
