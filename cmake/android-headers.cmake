@@ -51,13 +51,12 @@ endif()
 set(h ${ORV_ANDROID_HEADERS})
 # The folder has no android/native_window.h: the project's own declaration
 # of the NDK's window API stands in for it, searched last.
-get_filename_component(orv_window_api ${CMAKE_CURRENT_LIST_DIR}/../platform/android/android ABSOLUTE)
-get_filename_component(orv_window_api ${orv_window_api} DIRECTORY)
+get_filename_component(orv_window_api ${CMAKE_CURRENT_LIST_DIR}/../platform/android ABSOLUTE)
 set(orv_c_includes "-isystem ${orv_clang_resource}/include -isystem ${h}/include \
 -isystem ${h}/kernel-uapi -isystem ${h}/kernel-uapi/${orv_asm} -isystem ${h}/kernel-android-uapi \
 -idirafter ${orv_window_api}")
 # The NDK's defaults for every compile.
-set(orv_common "${orv_arch_flags} -nostdinc -ffunction-sections -fdata-sections -funwind-tables \
+set(orv_common "${orv_arch_flags} -DANDROID -nostdinc -ffunction-sections -fdata-sections -funwind-tables \
 -fstack-protector-strong -no-canonical-prefixes -D_FORTIFY_SOURCE=2 -Wformat -Werror=format-security")
 set(CMAKE_C_FLAGS_INIT "${orv_common} ${orv_c_includes}")
 set(CMAKE_CXX_FLAGS_INIT "${orv_common} -nostdinc++ -isystem ${orv_libcxx} ${orv_c_includes}")
