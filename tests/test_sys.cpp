@@ -138,6 +138,55 @@ TEST_F(Sys, RemoveTree)
     EXPECT_FALSE(fs::exists(dir1000));
 }
 
+namespace {
+
+// Swaps the directory the walk is about to open for a link to `target`,
+// moving the directory out of the tree.
+std::string g_swap_at, g_swap_target, g_moved_to;
+void swap_for_link(const char *path)
+{
+    if (g_swap_at.empty() || g_swap_at != path)
+        return;
+    fs::rename(g_swap_at, g_moved_to);
+    fs::create_directory_symlink(g_swap_target, g_swap_at);
+    g_swap_at.clear();
+}
+
+}  // namespace
+
+// A directory swapped for a link between the type check and the open: the
+// link goes, the directory it points at keeps every entry.
+TEST_F(Sys, RemoveTreeNeverFollowsASwappedInLink)
+{
+    fs::create_directories(at("outside/deep"));
+    write_file(at("outside/keep"), "k");
+    write_file(at("outside/deep/keep"), "k");
+    const auto old_hook = orv::remove_tree_set_hook(swap_for_link);
+    g_swap_target = at("outside");
+    for (const char *swapped : {"t/sub", "t"}) {
+        fs::create_directories(at("t/sub/inner"));
+        write_file(at("t/sub/f"), "f");
+        write_file(at("t/g"), "g");
+        g_swap_at = at(swapped);
+        g_moved_to = at("moved");
+        EXPECT_EQ(orv_remove_tree(at("t").c_str()), ORV_OK) << swapped;
+        EXPECT_TRUE(g_swap_at.empty()) << "the walk never opened " << swapped;
+        EXPECT_TRUE(fs::exists(at("outside/keep"))) << swapped;
+        EXPECT_TRUE(fs::exists(at("outside/deep/keep"))) << swapped;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(at(swapped)))) << "the link stays: " << swapped;
+        std::error_code ec;
+        fs::remove_all(at("t"), ec);
+        fs::remove_all(at("moved"), ec);
+    }
+    orv::remove_tree_set_hook(old_hook);
+
+    // A trailing slash must not make the walk follow a link either.
+    fs::create_directory_symlink(at("outside"), at("link"));
+    EXPECT_EQ(orv_remove_tree((at("link") + "//").c_str()), ORV_OK);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(at("link"))));
+    EXPECT_TRUE(fs::exists(at("outside/deep/keep")));
+}
+
 TEST_F(Sys, MkdirAllAndMkdirPath)
 {
     EXPECT_EQ(orv_mkdir_all(at("a/b/c").c_str()), 0);
