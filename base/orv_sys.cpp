@@ -8,7 +8,9 @@
 // operation touches a file other than the one named.
 // 64-bit directory entries, sizes and block counts on 32-bit builds too: a
 // 32-bit readdir fails with EOVERFLOW on a file system with 64-bit inodes.
+#ifndef _FILE_OFFSET_BITS
 #define _FILE_OFFSET_BITS 64
+#endif
 
 #include "orv/orv_sys.h"
 
@@ -613,6 +615,24 @@ struct tm *orv_localtime(const time_t *t, struct tm *out)
         return nullptr;
     return localtime_r(t, out);
 }
+
+#ifdef ORV_TIME64_SPLIT
+// The plain names serve hosts built with a 32-bit time_t.
+ORV_API struct tm *orv_gmtime_time32(const int32_t *t, struct tm *out) __asm__("orv_gmtime");
+ORV_API struct tm *orv_localtime_time32(const int32_t *t, struct tm *out) __asm__("orv_localtime");
+
+struct tm *orv_gmtime_time32(const int32_t *t, struct tm *out)
+{
+    const time_t wide = t ? *t : 0;
+    return orv_gmtime(t ? &wide : nullptr, out);
+}
+
+struct tm *orv_localtime_time32(const int32_t *t, struct tm *out)
+{
+    const time_t wide = t ? *t : 0;
+    return orv_localtime(t ? &wide : nullptr, out);
+}
+#endif
 
 int orv_get_local_time(OrvLocalTime *out)
 {

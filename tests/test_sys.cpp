@@ -449,6 +449,43 @@ TEST_F(Sys, CalendarTime)
     EXPECT_EQ(orv_get_local_time(nullptr), 0);
 }
 
+#ifdef ORV_TIME64_SPLIT
+// What a host built with a 32-bit time_t calls.
+extern "C" struct tm *host32_gmtime(const int32_t *t, struct tm *out) __asm__("orv_gmtime");
+extern "C" struct tm *host32_localtime(const int32_t *t, struct tm *out) __asm__("orv_localtime");
+#endif
+
+// Times past January 2038 convert on 32-bit targets too; a host built with a
+// 32-bit time_t still gets its own width through the plain names.
+TEST_F(Sys, CalendarTimePast2038)
+{
+    const time_t past = static_cast<time_t>(INT64_C(2208988800) + 86400 * 59 + 3661);  // 2040-02-29 01:01:01
+    struct tm utc {};
+    ASSERT_EQ(orv_gmtime(&past, &utc), &utc);
+    EXPECT_EQ(utc.tm_year, 140);
+    EXPECT_EQ(utc.tm_mon, 1);
+    EXPECT_EQ(utc.tm_mday, 29);
+    EXPECT_EQ(utc.tm_hour, 1);
+    EXPECT_EQ(utc.tm_sec, 1);
+    struct tm local {};
+    ASSERT_EQ(orv_localtime(&past, &local), &local);
+    EXPECT_EQ(mktime(&local), past);
+#ifdef ORV_TIME64_SPLIT
+    // A 4-byte time followed by bytes that must not be read as its high half.
+    struct {
+        int32_t t;
+        int32_t after;
+    } narrow{1'700'000'000, 0x7F000000};
+    ASSERT_EQ(host32_gmtime(&narrow.t, &utc), &utc);
+    EXPECT_EQ(utc.tm_year, 123);
+    EXPECT_EQ(utc.tm_mon, 10);
+    EXPECT_EQ(utc.tm_mday, 14);
+    ASSERT_EQ(host32_localtime(&narrow.t, &local), &local);
+    EXPECT_EQ(mktime(&local), 1'700'000'000);
+    EXPECT_EQ(host32_gmtime(nullptr, &utc), nullptr);
+#endif
+}
+
 TEST_F(Sys, LocalLink)
 {
     // Links 2 and 3 of the process (the third and fourth) listen on 45680 and 45681.
