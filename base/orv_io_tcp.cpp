@@ -526,6 +526,16 @@ ssize_t send_some(int fd, const uint8_t *data, size_t length)
     return n;
 }
 
+// False when the deadline passed without room, or the wait failed (err set).
+bool wait_for_room(const xio_tcp *t, const Deadline &deadline, bool &waited, int &err)
+{
+    waited = true;
+    const Ready ready = wait_fd(t->fd, POLLOUT, deadline);
+    if (ready == Ready::failed)
+        err = errno;
+    return ready == Ready::yes;
+}
+
 // Sends what the peer takes before the wait time runs out, so a peer that
 // never reads holds a writer no longer than its wait. An error after some
 // bytes went returns those; the next write meets the error again.
@@ -559,6 +569,10 @@ ResultCode tcp_write(xio *io, const void *src, int32_t length, int32_t *done)
         const ssize_t n = send_some(t->fd, data + sent, static_cast<size_t>(length - sent));
         if (n > 0) {
             sent += static_cast<int32_t>(n);
+            // A short send filled the socket: wait for room rather than
+            // spend a call on being told so.
+            if (sent < length && !wait_for_room(t, deadline, waited, err))
+                break;
             continue;
         }
         if (n == 0) {
@@ -571,16 +585,8 @@ ResultCode tcp_write(xio *io, const void *src, int32_t length, int32_t *done)
         if (!would_block(err))
             break;
         err = 0;
-        if (waited && deadline.passed())
+        if ((waited && deadline.passed()) || !wait_for_room(t, deadline, waited, err))
             break;
-        waited = true;
-        const Ready ready = wait_fd(t->fd, POLLOUT, deadline);
-        if (ready == Ready::no)
-            break;
-        if (ready == Ready::failed) {
-            err = errno;
-            break;
-        }
     }
     if (sent > 0) {
         if (done)
