@@ -211,14 +211,25 @@ ResultCode bad_address(xio_tcp *t, const char *key, const char *host, ResultCode
 }
 
 // The outcome of a connect the system finished (or is finishing) on its own:
-// OK, 3 while still in progress, or a failure recorded for good.
-ResultCode connect_outcome(xio_tcp *t, int ready_result)
+// OK, 3 while still in progress (or, with *not_started, when it has to be
+// made again), or a failure recorded for good.
+ResultCode connect_outcome(xio_tcp *t, int ready_result, bool *not_started)
 {
+    *not_started = false;
     int pending = -1;
     socklen_t len = sizeof pending;
     const int q = getsockopt(t->fd, SOL_SOCKET, SO_ERROR, &pending, &len);
-    if (q == 0 && pending == 0)
-        return ORV_OK;
+    if (q == 0 && pending == 0) {
+        // No error, but no peer either: the connect call failed before it
+        // went out (interrupted, or a transient refusal); it has to be made
+        // again, which answers for itself.
+        sockaddr_in peer{};
+        socklen_t plen = sizeof peer;
+        if (getpeername(t->fd, reinterpret_cast<sockaddr *>(&peer), &plen) == 0 || errno != ENOTCONN)
+            return ORV_OK;
+        *not_started = true;
+        return ORV_WOUNLD_BLOCK;
+    }
     if (q == 0 && (pending == EINPROGRESS || pending == EAGAIN || pending == EALREADY)) {
         orv_trace("VRI: vrtcp: open select error wouldblock");
         return ORV_WOUNLD_BLOCK;
@@ -229,26 +240,11 @@ ResultCode connect_outcome(xio_tcp *t, int ready_result)
     return connect_failed(t, shown, true);
 }
 
-ResultCode poll_connect(xio_tcp *t)
+// again: a connect call was made before, so "already under way" and
+// "already connected" are answers about it.
+ResultCode connect_peer(xio_tcp *t, bool again)
 {
-    if (!t->nonblock || t->listening)
-        return ORV_FAIL;
-    const Ready ready = wait_fd(t->fd, POLLOUT, Deadline(kNoWait));
-    if (ready == Ready::failed) {
-        const int err = errno;
-        if (would_block(err))
-            return ORV_WOUNLD_BLOCK;
-        orv_trace("VRI: vrtcp: open get err:%d, %s", err, ErrText(err).text);
-        return open_failed(t, true, err);
-    }
-    if (ready == Ready::no)
-        return ORV_WOUNLD_BLOCK;
-    return connect_outcome(t, 1);
-}
-
-ResultCode connect_peer(xio_tcp *t)
-{
-    bool interrupted = false;
+    bool interrupted = again;
     for (;;) {
         if (connect(t->fd, reinterpret_cast<sockaddr *>(&t->peer_addr), sizeof t->peer_addr) == 0)
             return ORV_OK;
@@ -266,7 +262,8 @@ ResultCode connect_peer(xio_tcp *t)
                 return ORV_WOUNLD_BLOCK;
             if (wait_fd(t->fd, POLLOUT, Deadline(XioTcpWait{-1, 0})) == Ready::failed)
                 return connect_failed(t, errno, false);
-            const ResultCode r = connect_outcome(t, 1);
+            bool not_started = false;
+            const ResultCode r = connect_outcome(t, 1, &not_started);
             if (r == ORV_WOUNLD_BLOCK) {
                 interrupted = true;
                 continue;
@@ -279,6 +276,25 @@ ResultCode connect_peer(xio_tcp *t)
             orv_trace("VRI: vrtcp: open get err:%d, %s", err, ErrText(err).text);
         return connect_failed(t, err, false);
     }
+}
+
+ResultCode poll_connect(xio_tcp *t)
+{
+    if (!t->nonblock || t->listening)
+        return ORV_FAIL;
+    const Ready ready = wait_fd(t->fd, POLLOUT, Deadline(kNoWait));
+    if (ready == Ready::failed) {
+        const int err = errno;
+        if (would_block(err))
+            return ORV_WOUNLD_BLOCK;
+        orv_trace("VRI: vrtcp: open get err:%d, %s", err, ErrText(err).text);
+        return open_failed(t, true, err);
+    }
+    if (ready == Ready::no)
+        return ORV_WOUNLD_BLOCK;
+    bool not_started = false;
+    const ResultCode r = connect_outcome(t, 1, &not_started);
+    return not_started ? connect_peer(t, true) : r;
 }
 
 ResultCode set_option(int fd, int level, int name)
@@ -372,7 +388,7 @@ ResultCode tcp_open(xio *io, const char *target, uint32_t mode)
     if (!make_addr(host, port, false, t->peer_addr))
         return bad_address(t, "remote", host, ORV_ERR_SOCK_REMOTE);
     copy_text(t->peer_ip, host);
-    return connect_peer(t);
+    return connect_peer(t, false);
 }
 
 ResultCode tcp_release(xio *io)

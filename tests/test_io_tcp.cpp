@@ -827,3 +827,41 @@ TEST_F(IoTcp, WriteVectorFinishesAnElementBeforeTheNext)
     EXPECT_EQ(orv_io_tcp_write_vector(&s.io, negative, 1, &total), ORV_ERR_INVALID_PARAM);
     EXPECT_TRUE(s.calls.empty());
 }
+
+// A connect call that failed before it went out (as an interrupted or
+// transiently refused call does) leaves a socket with no error and no peer:
+// polling open makes the call again instead of calling it connected.
+TEST_F(IoTcp, ConnectThatNeverWentOutIsMadeAgain)
+{
+    Tcp listener;
+    ASSERT_EQ(listener.open(desc_text("channel", "127.0.0.1:0"), XIO_TCP_LISTEN), ORV_OK);
+    ASSERT_EQ(listener.set_wait(3, 0), ORV_OK);
+    const uint16_t port = orv_io_tcp_local_port(listener.io);
+
+    // A non-blocking stream whose connect call never reached the system.
+    Tcp client;
+    const int fresh = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fresh, 0);
+    fcntl(fresh, F_SETFL, fcntl(fresh, F_GETFL) | O_NONBLOCK);
+    client.rec()->fd = fresh;
+    client.rec()->nonblock = 1;
+    client.rec()->peer_addr.sin_family = AF_INET;
+    client.rec()->peer_addr.sin_port = htons(port);
+    client.rec()->peer_addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+
+    ResultCode r = ORV_WOUNLD_BLOCK;
+    for (int i = 0; i < 3000 && r == ORV_WOUNLD_BLOCK; ++i) {
+        r = client.io->vt.open(client.io, nullptr, 0);
+        if (r == ORV_WOUNLD_BLOCK)
+            orv_sleep_ms(1);
+    }
+    ASSERT_EQ(r, ORV_OK);
+    EXPECT_EQ(client.text(XIO_TCP_GET_PEER), "127.0.0.1:" + std::to_string(port));
+    xio *accepted = nullptr;
+    ASSERT_EQ(listener.io->vt.read(listener.io, &accepted, 0, nullptr), ORV_OK);
+    Tcp server(accepted);
+    int32_t done = 0;
+    ASSERT_EQ(client.write("again", &done), ORV_OK);
+    ASSERT_EQ(server.set_wait(3, 0), ORV_OK);
+    EXPECT_EQ(read_n(server.io, 5), "again");
+}
