@@ -491,6 +491,12 @@ ResultCode tcp_read(xio *io, void *dest, uint32_t length, int32_t *done)
         return accept_one(t, dest);
     if (!dest && length)
         return ORV_ERR_INVALID_PARAM;
+    // recv() into nothing answers 0, which would read as the peer's end.
+    if (length == 0) {
+        if (done)
+            *done = 0;
+        return ORV_OK;
+    }
 
     // Never blocks past the wait: readiness may be gone by the time we receive.
     ssize_t n;

@@ -239,9 +239,17 @@ TEST_F(IoTcp, ConnectAcceptEchoAndAddresses)
     ASSERT_EQ(pr.server.write("echo", &done), ORV_OK);
     EXPECT_EQ(read_n(pr.client.io, 4), "echo");
 
+    // A read of nothing with data waiting takes nothing and is no end of stream.
+    ASSERT_EQ(pr.server.write("z", &done), ORV_OK);
+    char buf[8];
+    done = -1;
+    EXPECT_EQ(pr.client.io->vt.read(pr.client.io, buf, 0, &done), ORV_OK);
+    EXPECT_EQ(done, 0);
+    EXPECT_EQ(pr.client.rec()->broken, 0);
+    EXPECT_EQ(read_n(pr.client.io, 1), "z");
+
     // Nothing pending: a short wait answers "not yet".
     ASSERT_EQ(pr.client.set_wait(0, 1000), ORV_OK);
-    char buf[8];
     EXPECT_EQ(pr.client.io->vt.read(pr.client.io, buf, sizeof buf, &done), ORV_WOUNLD_BLOCK);
     ASSERT_EQ(pr.listener.set_wait(0, 0), ORV_OK);
     xio *none = nullptr;
