@@ -549,9 +549,8 @@ ssize_t send_some(int fd, const uint8_t *data, size_t length)
 }
 
 // False when the deadline passed without room, or the wait failed (err set).
-bool wait_for_room(const xio_tcp *t, const Deadline &deadline, bool &waited, int &err)
+bool wait_for_room(const xio_tcp *t, const Deadline &deadline, int &err)
 {
-    waited = true;
     const Ready ready = wait_fd(t->fd, POLLOUT, deadline);
     if (ready == Ready::failed)
         err = errno;
@@ -585,16 +584,13 @@ ResultCode tcp_write(xio *io, const void *src, int32_t length, int32_t *done)
     const Deadline deadline(t->wait);
     int32_t sent = 0;
     int err = 0;
-    bool waited = false;
-    while (sent < length) {
-        // Try first: a socket with room needs no wait.
+    // Wait for room before each send, as a blocking send would: after a short
+    // send the socket is full, and waiting first paces the writer to the
+    // reader (measured faster than sending first).
+    while (sent < length && wait_for_room(t, deadline, err)) {
         const ssize_t n = send_some(t->fd, data + sent, static_cast<size_t>(length - sent));
         if (n > 0) {
             sent += static_cast<int32_t>(n);
-            // A short send filled the socket: wait for room rather than
-            // spend a call on being told so.
-            if (sent < length && !wait_for_room(t, deadline, waited, err))
-                break;
             continue;
         }
         if (n == 0) {
@@ -606,8 +602,9 @@ ResultCode tcp_write(xio *io, const void *src, int32_t length, int32_t *done)
         err = errno;
         if (!would_block(err))
             break;
+        // Ready but no room after all: try again while time is left.
         err = 0;
-        if ((waited && deadline.passed()) || !wait_for_room(t, deadline, waited, err))
+        if (deadline.passed())
             break;
     }
     if (sent > 0) {
