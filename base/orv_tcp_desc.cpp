@@ -401,7 +401,8 @@ ResultCode orv_radix64_to_ip(const char *text, char *output)
         return ORV_ERR_INVALID_PARAM;
     }
     in_addr a{};
-    orv_r64_decode(&a.s_addr, text);
+    if (orv_r64_decode_bounded(&a.s_addr, sizeof a.s_addr, text, nullptr) != ORV_OK)
+        return ORV_ERR_INVALID_PARAM;
     if (!inet_ntop(AF_INET, &a, output, 32))
         return ORV_FAIL;
     return ORV_OK;
