@@ -6,10 +6,11 @@
 #include "orv/orv_ini.h"
 
 /* Reader-internal results beside -1, -2, -3: the end of the input, and the
- * failures that no lenient rule may swallow. */
+ * failures that no lenient rule may swallow (a stream read error among them). */
 #define XINI_END_OF_INPUT (-4)
 #define XINI_ERR_DEPTH (-5)
 #define XINI_ERR_NO_MEMORY (-6)
+#define XINI_ERR_READ (-7)
 
 /* Reserved characters never stored in names or values. */
 inline bool xini_is_reserved(char c) { return c == '<' || c == '=' || c == ';' || c == '>'; }
@@ -23,7 +24,7 @@ XiniNode *xini_make_node(XiniNode *parent, const char *name, uint32_t name_lengt
 void xini_fill_vtbl(XiniVtbl *vt);
 
 /* Text format slots. */
-void xini_close(XiniTree *tree);
+ResultCode xini_close(XiniTree *tree);
 ResultCode xini_write_tree(XiniTree *tree, xio *stream);
 ResultCode xini_write_key(XiniTree *tree, XiniNode *key, xio *stream);
 
