@@ -457,6 +457,15 @@ ResultCode save_failed(const char *path, const char *step, int error, ResultCode
     return rc;
 }
 
+int fsync_retrying(int fd)
+{
+    int r;
+    do
+        r = ::fsync(fd);
+    while (r != 0 && errno == EINTR);
+    return r;
+}
+
 // Syncs the directory that holds path, so that a rename in it lasts.
 int sync_directory(const char *dir)
 {
@@ -468,7 +477,7 @@ int sync_directory(const char *dir)
         return errno;
     int error = 0;
     // Some file systems cannot sync a directory (EINVAL): nothing to wait for.
-    if (::fsync(fd) != 0 && errno != EINVAL)
+    if (fsync_retrying(fd) != 0 && errno != EINVAL)
         error = errno;
     ::close(fd);
     return error;
@@ -481,14 +490,14 @@ ResultCode save_file(XiniTree *tree, const char *path)
 {
     // A link is followed: the file it names is replaced, the link stays.
     char *resolved = nullptr;
-    struct stat st;
-    if (::lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+    struct stat64 st;
+    if (::lstat64(path, &st) == 0 && S_ISLNK(st.st_mode)) {
         resolved = ::realpath(path, nullptr);
         if (!resolved)
             return save_failed(path, "following the link", errno, ORV_ERR_IO_OPEN);
     }
     const char *target = resolved ? resolved : path;
-    const bool existed = ::stat(target, &st) == 0;
+    const bool existed = ::stat64(target, &st) == 0;
 
     const char *slash = std::strrchr(target, '/');
     const size_t dir_length = slash ? static_cast<size_t>(slash - target) : 0;
@@ -534,15 +543,17 @@ ResultCode save_file(XiniTree *tree, const char *path)
             if (w != ORV_OK)
                 rc = save_failed(path, "writing", sink.error ? sink.error : ENOMEM, w < 0 ? w : ORV_ERR_IO_WRITE);
         }
-        if (rc == ORV_OK && ::fsync(fd) != 0)
+        if (rc == ORV_OK && fsync_retrying(fd) != 0)
             rc = save_failed(path, "flushing to disk", errno, ORV_ERR_IO_WRITE);
-        if (::close(fd) != 0 && rc == ORV_OK)
+        // Linux releases the descriptor even when close is interrupted.
+        if (::close(fd) != 0 && errno != EINTR && rc == ORV_OK)
             rc = save_failed(path, "closing", errno, ORV_ERR_IO_WRITE);
         if (rc == ORV_OK && ::rename(temp, target) != 0)
             rc = save_failed(path, "renaming", errno, ORV_ERR_IO_WRITE);
-        if (rc != ORV_OK)
-            ::unlink(temp);
-        else if ((error = sync_directory(dir)) != 0) {
+        if (rc != ORV_OK) {
+            if (::unlink(temp) != 0)
+                orv_log(3, ORV_ERR_IO, "VRE: VR: xini temporary file %s not removed, errno %d", temp, errno);
+        } else if ((error = sync_directory(dir)) != 0) {
             // The new text is in place; only its lasting through a crash is in doubt.
             orv_log(3, ORV_ERR_IO_WRITE, "VRE: VR: xini save of %s: syncing its directory failed, errno %d (%s)",
                     path, error, std::strerror(error));

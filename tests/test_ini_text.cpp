@@ -362,8 +362,9 @@ void spit(const std::string &path, const std::string &text)
 std::vector<std::string> entries(const std::string &dir)
 {
     std::vector<std::string> names;
+    // readdir64: 32-bit builds without large-file offsets see no entries at all.
     if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d))
+        while (dirent64 *e = readdir64(d))
             if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
                 names.push_back(e->d_name);
         closedir(d);
