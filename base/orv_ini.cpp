@@ -72,24 +72,47 @@ ResultCode store_value(XiniNode *key, const char *text, uint32_t length)
 // blanks at both ends: a text with any of these would come back altered, and
 // a lookup by it would then fail. Reserved characters, left out on the way
 // in, are skipped here too.
+enum CharKind : uint8_t { kPlain, kReserved, kDropped, kBlank };
+
+constexpr std::array<uint8_t, 256> make_char_kinds()
+{
+    std::array<uint8_t, 256> t{};
+    for (char c : {'<', '=', ';', '>'})
+        t[static_cast<uint8_t>(c)] = kReserved;
+    for (char c : {'\t', '\r', '\n', '\0'})
+        t[static_cast<uint8_t>(c)] = kDropped;
+    t[' '] = kBlank;
+    return t;
+}
+constexpr std::array<uint8_t, 256> kCharKind = make_char_kinds();
+
 bool comes_back(const char *text, size_t length)
 {
-    char previous = 0;
+    bool after_blank = true; // a blank at the start counts as one after a blank
+    bool any = false;
     for (size_t i = 0; i < length; ++i) {
-        const char c = text[i];
-        if (xini_is_reserved(c))
-            continue;
-        if (c == '\t' || c == '\r' || c == '\n' || c == 0 || (c == ' ' && (previous == 0 || previous == ' ')))
+        if (kCharKind[static_cast<uint8_t>(text[i])] == kPlain) {
+            do
+                ++i;
+            while (i < length && kCharKind[static_cast<uint8_t>(text[i])] == kPlain);
+            after_blank = false;
+            any = true;
+            if (i == length)
+                break;
+        }
+        const uint8_t kind = kCharKind[static_cast<uint8_t>(text[i])];
+        if (kind == kDropped || (kind == kBlank && after_blank))
             return false;
-        previous = c;
+        if (kind == kBlank)
+            after_blank = true;
     }
-    return previous != ' ';
+    return !(any && after_blank); // nor one at the end
 }
 
 bool has_reserved(const char *text, size_t length)
 {
     for (size_t i = 0; i < length; ++i)
-        if (xini_is_reserved(text[i]))
+        if (kCharKind[static_cast<uint8_t>(text[i])] == kReserved)
             return true;
     return false;
 }

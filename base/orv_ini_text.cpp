@@ -50,8 +50,14 @@ struct Writer {
     // would read back as a different tree.
     void put(const char *text, uint32_t n)
     {
-        if (failure != ORV_OK || n == 0)
+        if (failure != ORV_OK)
             return;
+        // Most pieces fit; one that fills the buffer goes through the flush.
+        if (static_cast<size_t>(bio.end - bio.position) > n) {
+            std::memcpy(bio.position, text, n);
+            bio.position += n;
+            return;
+        }
         uint32_t done = 0;
         ResultCode rc = orv_bio_write(&bio, text, n, &done);
         if (rc != ORV_OK)
@@ -354,6 +360,13 @@ ResultCode read_entry(Reader &r, XiniNode *parent, int depth, XiniNode **out)
         }
         xini_destroy_node(key);
         return rc;
+    }
+    // Growth by doubling leaves room over; the array keeps exactly the count.
+    if (key->subkey_count > 0 && room > static_cast<uint32_t>(key->subkey_count)) {
+        auto **exact = static_cast<XiniNode **>(
+            ORV_REALLOC(key->subkeys, sizeof(XiniNode *) * static_cast<uint32_t>(key->subkey_count)));
+        if (exact)
+            key->subkeys = exact;
     }
     *out = key;
     return ORV_OK;
