@@ -28,4 +28,18 @@ ResultCode xini_close(XiniTree *tree);
 ResultCode xini_write_tree(XiniTree *tree, xio *stream);
 ResultCode xini_write_key(XiniTree *tree, XiniNode *key, xio *stream);
 
+/* Test seam of the file save: the system calls it makes, as one set. */
+#include <sys/types.h>
+struct XiniSaveCalls {
+    int (*open)(const char *path, int flags, mode_t mode);
+    ssize_t (*write)(int fd, const void *data, size_t length);
+    int (*fchmod)(int fd, mode_t mode);
+    int (*fsync)(int fd);
+    int (*close)(int fd);
+    int (*rename)(const char *from, const char *to);
+    int (*unlink)(const char *path);
+};
+/* Replaces the set (null restores the system's own); returns the old one. */
+const XiniSaveCalls *xini_set_save_calls(const XiniSaveCalls *calls);
+
 #endif

@@ -423,6 +423,13 @@ uint32_t file_mode(uint32_t flags)
 
 // ---- Saving to a file -----------------------------------------------------
 
+int system_open(const char *path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+
+constexpr XiniSaveCalls kSystemCalls = {system_open, ::write, ::fchmod, ::fsync, ::close, ::rename, ::unlink};
+std::atomic<const XiniSaveCalls *> g_calls{&kSystemCalls};
+
+const XiniSaveCalls &sys() { return *g_calls.load(std::memory_order_acquire); }
+
 // An xio that only writes, straight to a descriptor, so that every failed
 // or short system write reaches the writer.
 struct FdSink {
@@ -437,7 +444,7 @@ ResultCode sink_write(xio *io, const void *src, int32_t length, int32_t *done)
     const char *p = static_cast<const char *>(src);
     int32_t left = length;
     while (left > 0) {
-        ssize_t n = ::write(sink->fd, p, static_cast<size_t>(left));
+        ssize_t n = sys().write(sink->fd, p, static_cast<size_t>(left));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -474,7 +481,7 @@ int fsync_retrying(int fd)
 {
     int r;
     do
-        r = ::fsync(fd);
+        r = sys().fsync(fd);
     while (r != 0 && errno == EINTR);
     return r;
 }
@@ -484,7 +491,7 @@ int sync_directory(const char *dir)
 {
     int fd;
     do
-        fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        fd = sys().open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return errno;
@@ -492,7 +499,7 @@ int sync_directory(const char *dir)
     // Some file systems cannot sync a directory (EINVAL): nothing to wait for.
     if (fsync_retrying(fd) != 0 && errno != EINVAL)
         error = errno;
-    ::close(fd);
+    sys().close(fd);
     return error;
 }
 
@@ -538,7 +545,7 @@ ResultCode save_file(XiniTree *tree, const char *path)
         // Hidden beside the file, so the rename stays within one file system.
         std::snprintf(temp, size, "%.*s.%s.%ld.%u.tmp", static_cast<int>(base - target), target, base,
                       static_cast<long>(::getpid()), serial.fetch_add(1) & 0xFFFFFu);
-        fd = ::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, existed ? (st.st_mode & 07777) : 0666);
+        fd = sys().open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, existed ? (st.st_mode & 07777) : 0666);
         error = fd < 0 ? errno : 0;
         if (fd < 0 && error != EEXIST && error != EINTR)
             break;
@@ -548,7 +555,7 @@ ResultCode save_file(XiniTree *tree, const char *path)
         rc = save_failed(path, "creating the temporary file", error, ORV_ERR_IO_OPEN);
     } else {
         // The creation mode passed through the umask; give the file back its own.
-        if (existed && ::fchmod(fd, st.st_mode & 07777) != 0)
+        if (existed && sys().fchmod(fd, st.st_mode & 07777) != 0)
             rc = save_failed(path, "setting the mode", errno, ORV_ERR_IO_WRITE);
         if (rc == ORV_OK) {
             FdSink sink{kSinkSlots, fd, 0};
@@ -559,12 +566,12 @@ ResultCode save_file(XiniTree *tree, const char *path)
         if (rc == ORV_OK && fsync_retrying(fd) != 0)
             rc = save_failed(path, "flushing to disk", errno, ORV_ERR_IO_WRITE);
         // Linux releases the descriptor even when close is interrupted.
-        if (::close(fd) != 0 && errno != EINTR && rc == ORV_OK)
+        if (sys().close(fd) != 0 && errno != EINTR && rc == ORV_OK)
             rc = save_failed(path, "closing", errno, ORV_ERR_IO_WRITE);
-        if (rc == ORV_OK && ::rename(temp, target) != 0)
+        if (rc == ORV_OK && sys().rename(temp, target) != 0)
             rc = save_failed(path, "renaming", errno, ORV_ERR_IO_WRITE);
         if (rc != ORV_OK) {
-            if (::unlink(temp) != 0)
+            if (sys().unlink(temp) != 0)
                 orv_log(3, ORV_ERR_IO, "VRE: VR: xini temporary file %s not removed, errno %d", temp, errno);
         } else if ((error = sync_directory(dir)) != 0) {
             // The new text is in place; only its lasting through a crash is in doubt.
@@ -580,6 +587,11 @@ ResultCode save_file(XiniTree *tree, const char *path)
 }
 
 } // namespace
+
+const XiniSaveCalls *xini_set_save_calls(const XiniSaveCalls *calls)
+{
+    return g_calls.exchange(calls ? calls : &kSystemCalls);
+}
 
 ResultCode xini_close(XiniTree *tree)
 {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <cstdio>
 #include <dirent.h>
 #include <fstream>
@@ -20,6 +22,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #include "orv/orv_ini.h"
 #include "orv/orv_io_stream.h"
 #include "orv/orv_mem.h"
+#include "orv_ini_private.h"
 #include "xini_compare.h"
 
 namespace {
@@ -451,6 +454,92 @@ TEST(XiniText, SaveReplacesTheFileWholeOrNotAtAll)
     t->vt.set_flags(t, XINI_READ_ONLY);
     EXPECT_EQ(close_tree(t), ORV_OK);
     EXPECT_EQ(slurp(path), original);
+}
+
+// The save's system calls, one kind of which fails.
+enum class Call { open_temp, write, fchmod, fsync_file, close_file, rename, open_dir, fsync_dir };
+struct Fault {
+    Call call;
+    int error;
+};
+Fault *g_fault = nullptr;
+
+bool fails(Call c)
+{
+    if (!g_fault || g_fault->call != c)
+        return false;
+    errno = g_fault->error;
+    return true;
+}
+
+bool is_directory(int fd)
+{
+    struct stat st{};
+    return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+const XiniSaveCalls kFaulty = {
+    [](const char *path, int flags, mode_t mode) {
+        return fails(flags & O_DIRECTORY ? Call::open_dir : Call::open_temp) ? -1 : open(path, flags, mode);
+    },
+    [](int fd, const void *data, size_t n) -> ssize_t {
+        if (!fails(Call::write))
+            return write(fd, data, n);
+        // Some text goes out before the failure, as on a disk that fills up.
+        if (n > 100 && write(fd, data, 100) != 100)
+            return -1;
+        errno = g_fault->error;
+        return -1;
+    },
+    [](int fd, mode_t mode) { return fails(Call::fchmod) ? -1 : fchmod(fd, mode); },
+    [](int fd) { return fails(is_directory(fd) ? Call::fsync_dir : Call::fsync_file) ? -1 : fsync(fd); },
+    [](int fd) {
+        const bool dir = is_directory(fd);
+        const int r = close(fd); // the descriptor goes either way
+        return !dir && fails(Call::close_file) ? -1 : r;
+    },
+    [](const char *from, const char *to) { return fails(Call::rename) ? -1 : rename(from, to); },
+    unlink,
+};
+
+TEST(XiniText, EverySaveCallThatFailsIsReported)
+{
+    TempDir dir;
+    const std::string path = dir.file();
+    const std::string original = config_text(path);
+    chmod(path.c_str(), 0600);
+    const XiniSaveCalls *system = xini_set_save_calls(&kFaulty);
+    for (Call call : {Call::open_temp, Call::write, Call::fchmod, Call::fsync_file, Call::close_file, Call::rename,
+                      Call::open_dir, Call::fsync_dir}) {
+        for (int error : {EIO, ENOSPC}) {
+            spit(path, original);
+            XiniTree *t = nullptr;
+            ASSERT_EQ(orv_ini_open(path.c_str(), nullptr, XINI_OPEN_RW, nullptr, &t), ORV_OK);
+            add(t, nullptr, "new", "key");
+            Fault fault{call, error};
+            g_fault = &fault;
+            const ResultCode rc = close_tree(t);
+            g_fault = nullptr;
+            const int step = static_cast<int>(call);
+            EXPECT_EQ(rc, call == Call::open_temp ? ORV_ERR_IO_OPEN : ORV_ERR_IO_WRITE) << step;
+            // Before the rename the file is as it was; after it (the directory
+            // sync) the new text is whole. No temporary file is left.
+            const std::string now = slurp(path);
+            if (call == Call::open_dir || call == Call::fsync_dir)
+                EXPECT_NE(now.find("< new = key; >"), std::string::npos) << step;
+            else
+                EXPECT_EQ(now, original) << step;
+            EXPECT_EQ(entries(dir.path), std::vector<std::string>{"t.ini"}) << step;
+        }
+    }
+    // A directory that cannot sync at all (EINVAL) has nothing to wait for.
+    XiniTree *t = nullptr;
+    ASSERT_EQ(orv_ini_open(path.c_str(), nullptr, XINI_OPEN_RW, nullptr, &t), ORV_OK);
+    Fault unsupported{Call::fsync_dir, EINVAL};
+    g_fault = &unsupported;
+    EXPECT_EQ(close_tree(t), ORV_OK);
+    g_fault = nullptr;
+    xini_set_save_calls(system);
 }
 
 TEST(XiniText, DamagedFilesAreLeftAlone)
