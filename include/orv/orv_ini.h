@@ -92,6 +92,8 @@ typedef struct XiniVtbl {
      * most min(count, stored count) bytes are written and count receives how
      * many were. */
     ResultCode (*get_binary_hex)(XiniTree *tree, XiniNode *key, int32_t *count, void *buffer);
+    /* The binary setters store the count and the pieces val-0, val-1, ...
+     * together or change nothing; a read-only tree refuses them (-2). */
     ResultCode (*set_binary_hex)(XiniTree *tree, XiniNode *key, int32_t count, const void *bytes);
     ResultCode (*get_binary_r64)(XiniTree *tree, XiniNode *key, int32_t *count, void *buffer);
     ResultCode (*set_binary_r64)(XiniTree *tree, XiniNode *key, int32_t count, const void *bytes);
@@ -135,7 +137,8 @@ ORV_API ResultCode orv_ini_open(const char *path, xio *stream, uint32_t flags, v
  * file in the same directory, is flushed to disk and renamed over the file,
  * and the directory is synced; on any failure the file stays as it was and
  * the failure is answered (ORV_ERR_IO_OPEN, ORV_ERR_IO_WRITE, ORV_FAIL for
- * memory). A link is followed and the file it names replaced. A tree from a
+ * memory); a directory that fails to sync after the rename is answered too,
+ * with the new text in place. A link is followed and the file it names replaced. A tree from a
  * stream is written at the stream's position; a stream that does not take
  * the whole text answers a failure. */
 ORV_API ResultCode orv_ini_close(XiniTree *tree);
