@@ -159,7 +159,6 @@ TEST(AndroidStandin, SurfacesVmAndReferences) {
 // A call on a released or null window would touch freed memory on a device:
 // here it stops the test run, whichever call it is.
 TEST(AndroidStandinDeathTest, ReleasedOrNullWindowAborts) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     ANativeWindow_Buffer buffer{};
     EXPECT_DEATH(
         {
