@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ctime>
 #include <thread>
 
 #include "orv/orv_clock.h"
@@ -94,6 +95,47 @@ TEST_F(FakeClock, ConcurrentReadersCountOneFall)
 }
 
 namespace {
+// The first reading on the stalled thread is taken, then held back until the
+// main thread lets it go: a reader preempted between reading the wall clock
+// and counting the fall.
+thread_local bool t_stall = false;
+std::atomic<int> g_stall_state{0};  // 1: reading taken, 2: released
+int64_t stalling_wall()
+{
+    const int64_t now = g_fake_us.load();
+    if (t_stall) {
+        t_stall = false;
+        g_stall_state = 1;
+        while (g_stall_state.load() != 2)
+            std::this_thread::yield();
+    }
+    return now;
+}
+}  // namespace
+
+TEST_F(FakeClock, AStaleReadingDoesNotCountAFallTwice)
+{
+    orv::clock_set_wall_source(stalling_wall);
+    g_fake_us -= 10 * kMin;  // the fall
+    g_stall_state = 0;
+    uint64_t stale = 0;
+    std::thread reader([&stale] {
+        t_stall = true;
+        stale = orv_clock_ms();
+    });
+    while (g_stall_state.load() != 1)
+        std::this_thread::yield();
+    EXPECT_EQ(orv_clock_ms(), kDayMs - 10u * 60'000);  // counted here
+    g_fake_us += 11 * kMin;                           // back above the base
+    EXPECT_EQ(orv_clock_ms(), kDayMs + 1u * 60'000);
+    g_stall_state = 2;  // the stale reading from below the base arrives now
+    reader.join();
+    EXPECT_EQ(orv::clock_state().wrap_count, 1u);
+    EXPECT_EQ(orv_clock_ms(), kDayMs + 1u * 60'000);
+    EXPECT_LE(stale, kDayMs + 1u * 60'000);
+}
+
+namespace {
 int64_t g_step_calls = 0;
 // Each reading is 3 ms later than the one before; the third jumps back 1 s.
 int64_t stepping_wall()
@@ -147,4 +189,27 @@ TEST(Mutex, RecursiveAndTryLock)
     EXPECT_EQ(orv_mutex_unlock(m), ORV_OK);
 #endif
     orv_mutex_destroy(m);
+}
+
+// Readings stay continuous across the second 2^31 (January 2038) and far
+// beyond it; no fall is counted for a clock that only moves forward.
+TEST_F(FakeClock, RunsOnPast2038)
+{
+    const int64_t edge = INT64_C(2147483647) * 1'000'000;  // 2038-01-19 03:14:07
+    g_fake_us = edge - 5 * kMin;
+    orv_clock_init();
+    EXPECT_EQ(orv::clock_state().base_ms, static_cast<uint64_t>(edge / 1000 - 300'000));
+    EXPECT_EQ(orv_clock_ms(), 0u);
+    g_fake_us = edge + 1'000'000;
+    EXPECT_EQ(orv_clock_ms(), 301'000u);
+    EXPECT_EQ(orv_clock_us(), 301'000'000u);
+    g_fake_us = INT64_C(4102444800) * 1'000'000;  // 2100-01-01
+    EXPECT_EQ(orv_clock_ms(), static_cast<uint64_t>(INT64_C(4102444800) * 1000 - (edge / 1000 - 300'000)));
+    EXPECT_EQ(orv::clock_state().wrap_count, 0u);
+    // A fall below the base past 2038 still counts one day.
+    g_fake_us = edge - 10 * kMin;
+    EXPECT_EQ(orv_clock_ms(), kDayMs - 300'000u);
+    EXPECT_EQ(orv::clock_state().wrap_count, 1u);
+    // The platform clock behind the seam reads seconds of this width.
+    EXPECT_EQ(sizeof(time_t), 8u) << "32-bit builds need a 64-bit time_t";
 }
