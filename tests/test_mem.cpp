@@ -191,6 +191,25 @@ TEST_F(Tracked, LongTagsAreCut)
         EXPECT_NE(report.find("context = " + tag.substr(0, 255) + ", "), std::string::npos) << report.size();
 }
 
+TEST_F(Tracked, RepeatedTagsFollowTheFileText)
+{
+    // A thread's first tag may name no file; a file buffer rewritten in
+    // place, same pointer and line, gets the new text.
+    std::thread([] { ASSERT_NE(orv_mem_alloc_at(1, nullptr, 0), nullptr); }).join();
+    char file[8] = "./a";
+    ASSERT_NE(orv_mem_alloc_at(1, file, 3), nullptr);
+    file[2] = 'b';
+    ASSERT_NE(orv_mem_alloc_at(1, file, 3), nullptr);
+    strcpy(file, "./ab");
+    ASSERT_NE(orv_mem_alloc_at(1, file, 3), nullptr);
+    orv_mem_shutdown();
+    ASSERT_EQ(g_lines.size(), 4u);
+    EXPECT_NE(g_lines[0].find("context = ::0, "), std::string::npos) << g_lines[0];
+    EXPECT_NE(g_lines[1].find("context = ./a::3, "), std::string::npos) << g_lines[1];
+    EXPECT_NE(g_lines[2].find("context = ./b::3, "), std::string::npos) << g_lines[2];
+    EXPECT_NE(g_lines[3].find("context = ./ab::3, "), std::string::npos) << g_lines[3];
+}
+
 TEST_F(Tracked, ReportFollowsAllocationOrderAcrossThreads)
 {
     // Blocks made one after another on different threads are reported in
