@@ -605,6 +605,41 @@ TEST(FaultInjection, StreamsAndFileCopy) {
     run_all(s, true);
 }
 
+// A copy over an existing file: every failure leaves the old file whole.
+std::string g_copy_dir;
+
+Outcome copy_over() {
+    Outcome o;
+    const std::string src = g_copy_dir + "/new.bin", dst = g_copy_dir + "/old.bin";
+    const ResultCode rc = orv_file_copy(src.c_str(), dst.c_str());
+    if (rc != ORV_OK) return o.stop("copy", rc);
+    return o.done();
+}
+
+std::string copy_over_check(const Outcome &o) {
+    const std::string now = read_file(g_copy_dir + "/old.bin");
+    if (dir_names(g_copy_dir).size() != 2) return "the copy left a file behind";
+    if (o.completed) {
+        struct stat st {};
+        stat((g_copy_dir + "/old.bin").c_str(), &st);
+        if (now != pattern()) return "the copy reported success but the destination differs";
+        if ((st.st_mode & 0777) != 0640) return "the copy changed the destination's permissions";
+        return "";
+    }
+    return now == "the old contents" ? "" : "a failed copy changed the destination (" + std::to_string(now.size()) + " bytes)";
+}
+
+TEST(FaultInjection, FileCopyOverAnExistingFile) {
+    g_copy_dir = fresh_dir("copy");
+    auto setup = [] {
+        for (const std::string &n : dir_names(g_copy_dir)) unlink((g_copy_dir + "/" + n).c_str());
+        write_file(g_copy_dir + "/new.bin", pattern());
+        write_file(g_copy_dir + "/old.bin", "the old contents");
+        chmod((g_copy_dir + "/old.bin").c_str(), 0640);
+    };
+    run_all({"copy over", true, setup, copy_over, copy_over_check, {fault::kRead, fault::kWrite}}, true);
+}
+
 // ---- scenario: XINI configuration file -------------------------------------
 
 std::string g_ini_dir, g_ini_path, g_ini_original, g_ini_saved;
