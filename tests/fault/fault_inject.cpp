@@ -34,7 +34,7 @@ namespace fault {
 namespace {
 
 const char *const kNames[kOpCount] = {
-    "malloc", "calloc", "realloc", "strdup", "strndup", "operator new", "fopen", "opendir", "fdopendir",
+    "malloc", "calloc", "realloc", "strdup", "strndup", "operator new", "operator new (nothrow)", "fopen", "opendir", "fdopendir",
     "iconv_open", "pthread_create",
     "open", "openat", "mkstemp", "read", "write", "pread", "pwrite", "readv", "writev", "fsync", "fdatasync",
     "rename", "renameat", "close", "socket", "bind", "listen", "accept", "connect", "send", "sendto",
@@ -292,7 +292,14 @@ int __wrap_pthread_create(pthread_t *t, const pthread_attr_t *a, void *(*f)(void
     return __real_pthread_create(t, a, f, arg);
 }
 
-// operator new (std::nothrow), as the stand-ins allocate.
+// operator new, throwing and std::nothrow, as the stand-ins allocate.
+#if __SIZEOF_SIZE_T__ == 8
+#define NEW_PLAIN _Znwm
+#define NEW_ARRAY _Znam
+#else
+#define NEW_PLAIN _Znwj
+#define NEW_ARRAY _Znaj
+#endif
 #if __SIZEOF_SIZE_T__ == 8
 #define NEW_NOTHROW _ZnwmRKSt9nothrow_t
 #define NEW_NOTHROW_ARRAY _ZnamRKSt9nothrow_t
@@ -302,6 +309,16 @@ int __wrap_pthread_create(pthread_t *t, const pthread_attr_t *a, void *(*f)(void
 #endif
 #define CAT2(a, b) a##b
 #define CAT(a, b) CAT2(a, b)
+void *CAT(__real_, NEW_PLAIN)(size_t);
+void *CAT(__real_, NEW_ARRAY)(size_t);
+void *CAT(__wrap_, NEW_PLAIN)(size_t n) {
+    if (decide(fault::kNew) != 0) throw std::bad_alloc();
+    return CAT(__real_, NEW_PLAIN)(n);
+}
+void *CAT(__wrap_, NEW_ARRAY)(size_t n) {
+    if (decide(fault::kNew) != 0) throw std::bad_alloc();
+    return CAT(__real_, NEW_ARRAY)(n);
+}
 void *CAT(__real_, NEW_NOTHROW)(size_t, const std::nothrow_t &);
 void *CAT(__real_, NEW_NOTHROW_ARRAY)(size_t, const std::nothrow_t &);
 void *CAT(__wrap_, NEW_NOTHROW)(size_t n, const std::nothrow_t &t) {

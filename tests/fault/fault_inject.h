@@ -15,7 +15,7 @@ namespace fault {
 
 // Calls the wrappers see, one counter each.
 enum Op : int {
-    kMalloc, kCalloc, kRealloc, kStrdup, kStrndup, kNewNothrow, kFopen, kOpendir, kFdopendir,
+    kMalloc, kCalloc, kRealloc, kStrdup, kStrndup, kNew, kNewNothrow, kFopen, kOpendir, kFdopendir,
     kIconvOpen, kPthreadCreate,
     kOpen, kOpenat, kMkstemp, kRead, kWrite, kPread, kPwrite, kReadv, kWritev, kFsync, kFdatasync,
     kRename, kRenameat, kClose, kSocket, kBind, kListen, kAccept, kConnect, kSend, kSendto,
