@@ -31,6 +31,7 @@
 #include "orv/orv_dump.h"
 #include "orv/orv_event.h"
 #include "orv/orv_hash.h"
+#include "orv/orv_iconv.h"
 #include "orv/orv_ini.h"
 #include "orv/orv_io_file.h"
 #include "orv/orv_io_stream.h"
@@ -432,6 +433,27 @@ Outcome url_and_desc() {
 
 TEST(FaultInjection, UrlAndConnectionDescription) {
     run_all({"url+desc", true, nullptr, url_and_desc, nullptr, {}}, false);
+}
+
+// ---- scenario: character-set conversion -----------------------------------
+
+Outcome conversion() {
+    Outcome o;
+    static const char gb[] = "\xc4\xe3\xba\xc3 player";   // "ni hao" in GB2312
+    static const char utf8[] = "\xe4\xbd\xa0\xe5\xa5\xbd player";
+    char out[64] = {};
+    if (orv_gb2312_to_utf8(gb, strlen(gb), out, sizeof out - 1) != 0) return o.stop("gb2312 to utf-8", ORV_FAIL);
+    if (strcmp(out, utf8) != 0) o.wrong("gb2312 to utf-8 gave other bytes");
+    // The text itself comes back when the conversion fails.
+    const char *back = orv_convert_text(utf8, 4, 2);
+    if (back == utf8) return o.stop("utf-8 to gb2312", ORV_FAIL);
+    if (!back || strcmp(back, gb) != 0) o.wrong("utf-8 to gb2312 gave other bytes");
+    orv_convert_text_free(utf8, back);
+    return o.done();
+}
+
+TEST(FaultInjection, CharacterSetConversion) {
+    run_all({"iconv", true, nullptr, conversion, nullptr, {{fault::kIconvOpen}}}, false);
 }
 
 // ---- scenario: dump log ----------------------------------------------------
