@@ -898,6 +898,7 @@ TEST(FaultInjection, TcpLoopbackNonBlockingClient) { tcp_sweep("tcp nonblocking"
 
 struct Host {
     std::atomic<int> handed{0}, released_ok{0}, released_bad{0}, started{0}, errors{0}, events{0};
+    std::atomic<int> limit{3};  // frames get_frame hands out
     std::atomic<ResultCode> error{ORV_OK};
     YuvFrame frame{};
 };
@@ -911,7 +912,7 @@ ResultCode host_error(void *, ResultCode code, int) {
     return ORV_OK;
 }
 ResultCode host_get_frame(void *, YuvFrame *f, int *release) {
-    if (g_host->handed.load() >= 3) return ORV_WOUNLD_BLOCK;
+    if (g_host->handed.load() >= g_host->limit.load()) return ORV_WOUNLD_BLOCK;
     g_host->handed++;
     *f = g_host->frame;
     *release = 1;
@@ -948,17 +949,35 @@ Outcome render_path() {
         step = "start";
         rc = m->start(m);
     }
-    if (rc == ORV_OK) {
-        step = "render";
+    // Three frames, the surface detached and attached again, three more.
+    auto render = [&](int frames) {
         const auto start = std::chrono::steady_clock::now();
-        while (g_host->released_ok.load() + g_host->released_bad.load() < 3 && g_host->errors.load() == 0 &&
+        while (g_host->released_ok.load() + g_host->released_bad.load() < frames && g_host->errors.load() == 0 &&
                !timed_out(start))
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (g_host->errors.load() != 0) rc = g_host->error.load();
-        else if (g_host->released_ok.load() < 3) {
-            o.wrong("three frames were not rendered within 3 s and no failure was reported");
-            rc = ORV_FAIL;
+        if (g_host->errors.load() != 0) return g_host->error.load();
+        if (g_host->released_ok.load() < frames) {
+            o.wrong("%d frames were not rendered within 3 s and no failure was reported", frames);
+            return ORV_FAIL;
         }
+        return ORV_OK;
+    };
+    if (rc == ORV_OK) {
+        step = "render";
+        rc = render(3);
+    }
+    if (rc == ORV_OK) {
+        step = "detach";
+        rc = m->set_surface(m, nullptr, nullptr);
+    }
+    if (rc == ORV_OK) {
+        step = "attach again";
+        rc = m->set_surface(m, g_display.vm, g_display.surface);
+    }
+    if (rc == ORV_OK) {
+        step = "render after attach";
+        g_host->limit = 6;
+        rc = render(6);
     }
     m->stop(m);
     m->destroy(m);
