@@ -75,7 +75,9 @@ struct Outcome {
         code = rc;
         return *this;
     }
+    // Keeps the first problem found.
     Outcome &wrong(const char *fmt, ...) __attribute__((format(printf, 2, 3))) {
+        if (problem[0]) return *this;
         va_list ap;
         va_start(ap, fmt);
         vsnprintf(problem, sizeof problem, fmt, ap);
@@ -311,6 +313,28 @@ void run_all(const Scenario &s, bool io) {
         for (size_t i = 0; i < r.problems.size() && i < 8; ++i) ADD_FAILURE() << r.problems[i];
         EXPECT_LT(r.runs, kMaxRuns) << name << " never completed";
     }
+}
+
+// ---- scenario: runtime start-up with the thread module --------------------
+
+Outcome runtime_startup() {
+    Outcome o;
+    ResultCode rc = orv_base_init(keep_line, ORV_BASE_THREADS | ORV_BASE_WORK_FROM_CWD, nullptr, nullptr);
+    if (rc != ORV_OK) {
+        // A start-up that failed leaves nothing running and nothing behind.
+        if (orv_mem_live_count() != 0) o.wrong("a failed start-up left %zu tracked blocks", orv_mem_live_count());
+        if (get_runtime_flags() != 0) o.wrong("a failed start-up left the flags 0x%x", get_runtime_flags());
+        return o.stop("init", rc);
+    }
+    if (!(get_runtime_flags() & ORV_BASE_THREADS) || get_work_path()[0] == '\0') o.wrong("start-up state incomplete");
+    if ((rc = orv_global_slot_set(5, 55)) == ORV_OK && orv_global_slot_get(5) != 55) o.wrong("registry lost a value");
+    orv_base_uninit();
+    if (rc != ORV_OK) return o.stop("slot", rc);
+    return o.done();
+}
+
+TEST(FaultInjection, RuntimeStartup) {
+    run_all({"runtime", false, nullptr, runtime_startup, nullptr, {{fault::kMalloc}}}, false);
 }
 
 // ---- scenario: hash tables -------------------------------------------------
