@@ -777,6 +777,62 @@ TEST(FaultInjection, XiniConfigurationFile) {
     run_all(s, true);
 }
 
+// The same configuration read from a memory stream and written to another.
+std::string g_ini_stream_reference;
+
+Outcome xini_stream() {
+    Outcome o;
+    xio *in = orv_io_stream_create(0, "./fault", 3);
+    if (!in) return o.stop("stream create", ORV_FAIL);
+    int32_t put = 0;
+    ResultCode rc = in->vt.write(in, kConfig, int32_t(strlen(kConfig)), &put);
+    XiniTree *t = nullptr;
+    if (rc == ORV_OK) rc = orv_ini_open(nullptr, in, XINI_READ_ONLY, nullptr, &t);
+    xio *out = rc == ORV_OK ? orv_io_stream_create(0, "./fault", 4) : nullptr;
+    if (rc == ORV_OK && !out) rc = ORV_FAIL;
+    if (rc == ORV_OK) rc = orv_ini_write(t, out);
+    if (rc == ORV_OK) {
+        XioParam view{};
+        out->vt.get(out, XIO_MEM_GET_VIEW, &view);
+        static char text[4096];
+        const size_t n = size_t(view.length) < sizeof text ? size_t(view.length) : sizeof text - 1;
+        memcpy(text, reinterpret_cast<const void *>(view.buffer), n);
+        text[n] = '\0';
+        if (!g_ini_stream_reference.empty() && (n != g_ini_stream_reference.size() ||
+                                                 memcmp(text, g_ini_stream_reference.data(), n) != 0))
+            o.wrong("the tree written differs from the reference run (%zu bytes)", n);
+    }
+    orv_ini_close(t);
+    if (out) out->vt.release(out);
+    in->vt.release(in);
+    if (rc != ORV_OK) return o.stop("open/write", rc);
+    return o.done();
+}
+
+TEST(FaultInjection, XiniThroughMemoryStreams) {
+    g_ini_stream_reference.clear();
+    // The reference text: the tree as a run without faults writes it.
+    ASSERT_EQ(orv_base_init(keep_line, 0, nullptr, nullptr), ORV_OK);
+    {
+        xio *in = orv_io_stream_create(0, "./fault", 5);
+        int32_t put = 0;
+        in->vt.write(in, kConfig, int32_t(strlen(kConfig)), &put);
+        XiniTree *t = nullptr;
+        ASSERT_EQ(orv_ini_open(nullptr, in, XINI_READ_ONLY, nullptr, &t), ORV_OK);
+        xio *out = orv_io_stream_create(0, "./fault", 6);
+        ASSERT_EQ(orv_ini_write(t, out), ORV_OK);
+        XioParam view{};
+        out->vt.get(out, XIO_MEM_GET_VIEW, &view);
+        g_ini_stream_reference.assign(reinterpret_cast<const char *>(view.buffer), size_t(view.length));
+        orv_ini_close(t);
+        out->vt.release(out);
+        in->vt.release(in);
+    }
+    orv_base_uninit();
+    ASSERT_GT(g_ini_stream_reference.size(), strlen(kConfig) / 2);
+    run_all({"xini streams", true, nullptr, xini_stream, nullptr, {}}, false);
+}
+
 // ---- scenario: TCP over loopback -------------------------------------------
 
 std::string g_listen_text;
