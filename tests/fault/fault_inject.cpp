@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <new>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -38,7 +39,7 @@ const char *const kNames[kOpCount] = {
     "iconv_open", "pthread_create",
     "open", "openat", "mkstemp", "read", "write", "pread", "pwrite", "readv", "writev", "fsync", "fdatasync",
     "rename", "renameat", "close", "socket", "bind", "listen", "accept", "connect", "send", "sendto",
-    "sendmsg", "recv", "recvfrom", "recvmsg",
+    "sendmsg", "recv", "recvfrom", "recvmsg", "poll",
 };
 
 Plan g_plan;
@@ -108,7 +109,8 @@ int decide(Op op, int err = 0, int fd = -1) {
     g_op[op].fetch_add(1, std::memory_order_relaxed);
     switch (g_plan.mode) {
     case Mode::Fail: {
-        if (class_of(op) != g_plan.cls) return 0;
+        // Readiness waits are only ever interrupted.
+        if (class_of(op) != g_plan.cls || op == kPoll) return 0;
         const long n = g_calls.fetch_add(1) + 1;
         if (g_plan.target <= 0 || n < g_plan.target || (n > g_plan.target && !g_plan.persistent)) return 0;
         const int e = err ? err : errno_for(op);
@@ -116,7 +118,7 @@ int decide(Op op, int err = 0, int fd = -1) {
         return e;
     }
     case Mode::Interrupt:
-        if (!moves_data(op)) return 0;
+        if (!moves_data(op) && op != kPoll) return 0;
         g_calls.fetch_add(1);
         t_interrupted = !t_interrupted;
         if (t_interrupted) record(op, g_calls.load(), EINTR);
@@ -472,6 +474,20 @@ ssize_t __wrap_recv(int fd, void *b, size_t n, int f) {
 ssize_t __wrap_recvfrom(int fd, void *b, size_t n, int f, struct sockaddr *a, socklen_t *al) {
     FAIL_FD(fault::kRecvfrom, fd, -1) return __real_recvfrom(fd, b, fault::cut(fault::kRecvfrom, n), f, a, al);
 }
+
+// Readiness waits, under the names this target's headers choose.
+int __real_poll(struct pollfd *, nfds_t, int);
+int __real_ppoll(struct pollfd *, nfds_t, const struct timespec *, const sigset_t *);
+int __wrap_poll(struct pollfd *p, nfds_t n, int ms) { FAIL_WITH(fault::kPoll, -1) return __real_poll(p, n, ms); }
+int __wrap_ppoll(struct pollfd *p, nfds_t n, const struct timespec *t, const sigset_t *m) {
+    FAIL_WITH(fault::kPoll, -1) return __real_ppoll(p, n, t, m);
+}
+#if defined(__arm__)
+int __real___ppoll64(struct pollfd *, nfds_t, const void *, const sigset_t *);
+int __wrap___ppoll64(struct pollfd *p, nfds_t n, const void *t, const sigset_t *m) {
+    FAIL_WITH(fault::kPoll, -1) return __real___ppoll64(p, n, t, m);
+}
+#endif
 
 // sendmsg and recvmsg, under the names this target's headers choose.
 #define WRAP_MSG(name, op, qual)                                                   \

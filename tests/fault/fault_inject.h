@@ -19,7 +19,7 @@ enum Op : int {
     kIconvOpen, kPthreadCreate,
     kOpen, kOpenat, kMkstemp, kRead, kWrite, kPread, kPwrite, kReadv, kWritev, kFsync, kFdatasync,
     kRename, kRenameat, kClose, kSocket, kBind, kListen, kAccept, kConnect, kSend, kSendto,
-    kSendmsg, kRecv, kRecvfrom, kRecvmsg,
+    kSendmsg, kRecv, kRecvfrom, kRecvmsg, kPoll,
     kOpCount
 };
 
@@ -27,7 +27,7 @@ enum class Class { Alloc, Io };
 
 enum class Mode {
     Fail,        // the target-th call of the class fails (and every later one when persistent)
-    Interrupt,   // every read and write call is first interrupted once (EINTR)
+    Interrupt,   // every read, write and readiness wait is first interrupted once (EINTR)
     Short,       // every read and write of two bytes or more moves only part of them
     WouldBlock,  // the target-th socket read or write answers EAGAIN once
 };

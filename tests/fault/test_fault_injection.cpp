@@ -965,7 +965,7 @@ void tcp_sweep(const char *name, uint32_t client_mode) {
     run_all({name, true, nullptr, tcp_loopback, nullptr,
              {{fault::kSocket}, {fault::kBind}, {fault::kListen}, {fault::kConnect}, {fault::kAccept},
               {fault::kSend, fault::kSendto, fault::kSendmsg, fault::kWrite, fault::kWritev},
-              {fault::kRecv, fault::kRecvfrom, fault::kRecvmsg, fault::kRead, fault::kReadv}}},
+              {fault::kRecv, fault::kRecvfrom, fault::kRecvmsg, fault::kRead, fault::kReadv}, {fault::kPoll}}},
             true);
 }
 
