@@ -39,13 +39,14 @@ const char *const kNames[kOpCount] = {
     "iconv_open", "pthread_create",
     "open", "openat", "mkstemp", "read", "write", "pread", "pwrite", "readv", "writev", "fsync", "fdatasync",
     "rename", "renameat", "close", "socket", "bind", "listen", "accept", "connect", "send", "sendto",
-    "sendmsg", "recv", "recvfrom", "recvmsg", "poll",
+    "sendmsg", "recv", "recvfrom", "recvmsg", "poll", "mkdir", "rmdir", "unlink",
 };
 
 Plan g_plan;
 std::atomic<bool> g_armed{false};
 std::atomic<long> g_calls{0};
 std::atomic<long> g_op[kOpCount];
+std::atomic<long> g_op_failed[kOpCount];
 std::atomic<int> g_fired_op{-1};
 std::atomic<long> g_fired_index{0};
 std::atomic<int> g_fired_errno{0};
@@ -86,6 +87,9 @@ int errno_for(Op op) {
     case kRename: case kRenameat: case kClose: return EIO;
     case kSocket: case kAccept: return EMFILE;
     case kBind: case kListen: return EADDRINUSE;
+    case kMkdir: return ENOSPC;
+    case kRmdir: return EBUSY;
+    case kUnlink: return EIO;
     case kConnect: return ECONNREFUSED;
     case kSend: case kSendto: case kSendmsg: case kRecv: case kRecvfrom: case kRecvmsg: return ECONNRESET;
     default: return ENOMEM;
@@ -93,6 +97,7 @@ int errno_for(Op op) {
 }
 
 void record(Op op, long index, int err) {
+    if (err) g_op_failed[op].fetch_add(1);
     int none = -1;
     if (g_fired_op.compare_exchange_strong(none, op)) {
         g_fired_index.store(index);
@@ -214,6 +219,7 @@ void arm(const Plan &plan) {
     g_plan = plan;
     g_calls.store(0);
     for (auto &c : g_op) c.store(0);
+    for (auto &c : g_op_failed) c.store(0);
     g_fired_op.store(-1);
     g_fired_index.store(0);
     g_fired_errno.store(0);
@@ -236,6 +242,7 @@ const char *fired_what() {
 }
 
 long op_calls(Op op) { return g_op[op].load(); }
+long op_failed(Op op) { return g_op_failed[op].load(); }
 const char *op_name(Op op) { return kNames[op]; }
 
 Pause::Pause() : was_(t_paused) { t_paused = true; }
@@ -426,6 +433,21 @@ int __wrap_rename(const char *a, const char *b) { FAIL_WITH(fault::kRename, -1) 
 int __wrap_renameat(int da, const char *a, int db, const char *b) {
     FAIL_WITH(fault::kRenameat, -1) return __real_renameat(da, a, db, b);
 }
+int __real_mkdir(const char *, mode_t);
+int __real_rmdir(const char *);
+int __real_unlink(const char *);
+int __real_unlinkat(int, const char *, int);
+int __wrap_mkdir(const char *p, mode_t m) { FAIL_WITH(fault::kMkdir, -1) return __real_mkdir(p, m); }
+int __wrap_rmdir(const char *p) { FAIL_WITH(fault::kRmdir, -1) return __real_rmdir(p); }
+int __wrap_unlink(const char *p) { FAIL_WITH(fault::kUnlink, -1) return __real_unlink(p); }
+int __wrap_unlinkat(int d, const char *p, int f) {
+    if (const int e = decide(fault::kUnlink, (f & AT_REMOVEDIR) ? EBUSY : EIO); e != 0) {
+        errno = e;
+        return -1;
+    }
+    return __real_unlinkat(d, p, f);
+}
+
 // A close that reports EIO has still released the descriptor, as on Linux.
 int __wrap_close(int fd) {
     const int e = decide(fault::kClose);

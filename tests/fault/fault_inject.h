@@ -19,7 +19,7 @@ enum Op : int {
     kIconvOpen, kPthreadCreate,
     kOpen, kOpenat, kMkstemp, kRead, kWrite, kPread, kPwrite, kReadv, kWritev, kFsync, kFdatasync,
     kRename, kRenameat, kClose, kSocket, kBind, kListen, kAccept, kConnect, kSend, kSendto,
-    kSendmsg, kRecv, kRecvfrom, kRecvmsg, kPoll,
+    kSendmsg, kRecv, kRecvfrom, kRecvmsg, kPoll, kMkdir, kRmdir, kUnlink,
     kOpCount
 };
 
@@ -49,6 +49,8 @@ bool fired();
 const char *fired_what();
 // Calls per operation seen since arm (any class).
 long op_calls(Op op);
+// Calls per operation made to fail since arm.
+long op_failed(Op op);
 const char *op_name(Op op);
 
 // Suspends counting on the calling thread (harness bookkeeping while armed).
