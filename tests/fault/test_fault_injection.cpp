@@ -804,8 +804,9 @@ Outcome xini_file() {
     if (rc == ORV_OK) rc = t->vt.set_value(t, nullptr, "key blob", XINI_TYPE_BINARY_R64, sizeof bytes, bytes, &key);
     // A change that failed is not saved: the host drops the tree.
     if (rc != ORV_OK) t->vt.set_flags(t, t->vt.get_flags(t) | XINI_READ_ONLY);
-    orv_ini_close(t);
+    const ResultCode saved = orv_ini_close(t);
     if (rc != ORV_OK) return o.stop("change", rc);
+    if (saved != ORV_OK) return o.stop("save", saved);
     return o.done();
 }
 
