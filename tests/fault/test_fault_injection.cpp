@@ -143,12 +143,16 @@ std::vector<std::string> dir_names(const std::string &dir) {
     return names;
 }
 
-std::string fresh_dir(const char *name) {
-    const std::string dir = ::testing::TempDir() + "fault_" + name + "_" + std::to_string(getpid());
-    for (const std::string &n : dir_names(dir)) unlink((dir + "/" + n).c_str());
-    mkdir(dir.c_str(), 0700);
-    return dir;
-}
+// An empty directory of the test's own, removed with all it holds at the end.
+struct ScratchDir {
+    explicit ScratchDir(const char *name)
+        : path(::testing::TempDir() + "fault_" + name + "_" + std::to_string(getpid())) {
+        orv_remove_tree(path.c_str());
+        mkdir(path.c_str(), 0700);
+    }
+    ~ScratchDir() { orv_remove_tree(path.c_str()); }
+    const std::string path;
+};
 
 // ---- the sweep -------------------------------------------------------------
 
@@ -668,7 +672,8 @@ std::string streams_check(const Outcome &o) {
 }
 
 TEST(FaultInjection, StreamsAndFileCopy) {
-    g_stream_dir = fresh_dir("streams");
+    const ScratchDir scratch("streams");
+    g_stream_dir = scratch.path;
     g_stream_src = g_stream_dir + "/source.bin";
     g_stream_dst = g_stream_dir + "/copy.bin";
     Scenario s{"streams", true,
@@ -704,7 +709,8 @@ std::string copy_over_check(const Outcome &o) {
 }
 
 TEST(FaultInjection, FileCopyOverAnExistingFile) {
-    g_copy_dir = fresh_dir("copy");
+    const ScratchDir scratch("copy");
+    g_copy_dir = scratch.path;
     g_copy_src = g_copy_dir + "/new.bin";
     g_copy_dst = g_copy_dir + "/old.bin";
     auto setup = [] {
@@ -745,7 +751,8 @@ std::string directory_check(const Outcome &o) {
 }
 
 TEST(FaultInjection, DirectoriesMadeAndRemoved) {
-    g_tree_dir = fresh_dir("tree");
+    const ScratchDir scratch("tree");
+    g_tree_dir = scratch.path;
     g_tree_root = g_tree_dir + "/a";
     g_tree_deep = g_tree_root + "/b/c/d";
     g_tree_files[0] = g_tree_root + "/one.txt";
@@ -824,7 +831,8 @@ std::string xini_check(const Outcome &o) {
 }
 
 TEST(FaultInjection, XiniConfigurationFile) {
-    g_ini_dir = fresh_dir("xini");
+    const ScratchDir scratch("xini");
+    g_ini_dir = scratch.path;
     g_ini_path = g_ini_dir + "/player.cfg";
     g_ini_original = kConfig;
     auto setup = [] {
