@@ -36,7 +36,7 @@ namespace {
 
 const char *const kNames[kOpCount] = {
     "malloc", "calloc", "realloc", "strdup", "strndup", "operator new", "operator new (nothrow)", "fopen", "opendir", "fdopendir",
-    "iconv_open", "pthread_create",
+    "iconv_open", "realpath", "pthread_create",
     "open", "openat", "mkstemp", "read", "write", "pread", "pwrite", "readv", "writev", "fsync", "fdatasync",
     "rename", "renameat", "close", "socket", "bind", "listen", "accept", "connect", "send", "sendto",
     "sendmsg", "recv", "recvfrom", "recvmsg", "poll", "mkdir", "rmdir", "unlink",
@@ -271,6 +271,7 @@ FILE *__real_fopen64(const char *, const char *);
 DIR *__real_opendir(const char *);
 DIR *__real_fdopendir(int);
 iconv_t __real_iconv_open(const char *, const char *);
+char *__real_realpath(const char *, char *);
 int __real_pthread_create(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
 
 #define FAIL_WITH(op, value)                   \
@@ -296,6 +297,7 @@ DIR *__wrap_fdopendir(int fd) { FAIL_WITH(fault::kFdopendir, nullptr) return __r
 iconv_t __wrap_iconv_open(const char *to, const char *from) {
     FAIL_WITH(fault::kIconvOpen, reinterpret_cast<iconv_t>(-1)) return __real_iconv_open(to, from);
 }
+char *__wrap_realpath(const char *p, char *out) { FAIL_WITH(fault::kRealpath, nullptr) return __real_realpath(p, out); }
 int __wrap_pthread_create(pthread_t *t, const pthread_attr_t *a, void *(*f)(void *), void *arg) {
     if (const int e = decide(fault::kPthreadCreate); e != 0) return e;
     return __real_pthread_create(t, a, f, arg);

@@ -16,7 +16,7 @@ namespace fault {
 // Calls the wrappers see, one counter each.
 enum Op : int {
     kMalloc, kCalloc, kRealloc, kStrdup, kStrndup, kNew, kNewNothrow, kFopen, kOpendir, kFdopendir,
-    kIconvOpen, kPthreadCreate,
+    kIconvOpen, kRealpath, kPthreadCreate,
     kOpen, kOpenat, kMkstemp, kRead, kWrite, kPread, kPwrite, kReadv, kWritev, kFsync, kFdatasync,
     kRename, kRenameat, kClose, kSocket, kBind, kListen, kAccept, kConnect, kSend, kSendto,
     kSendmsg, kRecv, kRecvfrom, kRecvmsg, kPoll, kMkdir, kRmdir, kUnlink,

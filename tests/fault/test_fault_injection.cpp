@@ -839,7 +839,9 @@ TEST(FaultInjection, XiniConfigurationFile) {
         for (const std::string &n : dir_names(g_ini_dir)) unlink((g_ini_dir + "/" + n).c_str());
         write_file(g_ini_path, g_ini_original);
     };
-    Scenario s{"xini", true, setup, xini_file, xini_check, {{fault::kOpen, fault::kOpenat}, {fault::kRead}, {fault::kWrite}}};
+    Scenario s{"xini", true, setup, xini_file, xini_check,
+               {{fault::kOpen, fault::kOpenat}, {fault::kRead}, {fault::kWrite}, {fault::kFsync, fault::kFdatasync},
+                {fault::kRename, fault::kRenameat}}};
     g_ini_saved.clear();
     bool fired = false;
     ASSERT_EQ(run_once(s, Plan{}, &fired), "");
