@@ -1,10 +1,11 @@
-// Vector row kernels: planar YUV 4:2:0 to RGB, 16 pixels per step, in 16-bit
-// fixed point driven by a YuvCoefficients block. Written once in NEON
-// intrinsics; on hosts without NEON the same source compiles through SIMDe, so
-// every architecture produces the same bytes. Also the register-file copies
-// device_vstore / device_vload. Owns no state and takes no lock.
-#include "device_render.h"
-#include "orv_device_blit.h"
+// Vector row kernels: YUV 4:2:0 rows to RGB, 16 pixels per step, in 16-bit
+// fixed point driven by a YuvCoefficients block; planar chroma or
+// semi-planar (U and V interleaved, read with one deinterleaving load). Also
+// the coefficient blocks of every matrix and range, and the register-file
+// copies device_vstore / device_vload. Written once in NEON intrinsics; on
+// hosts without NEON the same source compiles through SIMDe, so every
+// architecture produces the same bytes. Owns no state and takes no lock.
+#include "orv_device_kernels.h"
 
 #if defined(__ARM_NEON) || defined(__ARM_NEON__)
 #include <arm_neon.h>
@@ -13,7 +14,9 @@
 #include <simde/arm/neon.h>
 #endif
 
+#include <cstddef>
 #include <cstring>
+#include <initializer_list>
 
 static_assert(sizeof(YuvCoefficients) == 32, "the kernels read a 32-byte block");
 static_assert(offsetof(YuvCoefficients, red_bias) == 18 && offsetof(YuvCoefficients, green_bias) == 20 &&
@@ -24,6 +27,61 @@ extern "C" const YuvCoefficients orv_yuv_coefficients = {
     2048, 16384, 4767, 3330, 1601, 6537, 8265, {0, 0, 0, 0}, 0, 0, 0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0, 0}};
 
 namespace {
+
+// Kr and Kb of each matrix, in DEVICE_MATRIX_* order.
+struct Standard {
+    double kr, kb;
+};
+constexpr Standard kStandards[] = {{0.299, 0.114}, {0.2126, 0.0722}, {0.2627, 0.0593}};
+
+constexpr int32_t fixed(double x, double one) { return int32_t(x * one + 0.5); }
+
+// Weights straight from Kr and Kb: limited range scales luma by 255/219 and
+// chroma by 255/224 around offsets 16 and 128; full range uses 0-255 as is.
+// The tail rounds to nearest.
+constexpr YuvColourCoefficients colour_of(Standard s, bool full) {
+    const double kg = 1 - s.kr - s.kb;
+    const double ys = full ? 1.0 : 255.0 / 219.0, cs = full ? 1.0 : 255.0 / 224.0;
+    const double cr_red = 2 * (1 - s.kr) * cs, cb_blue = 2 * (1 - s.kb) * cs;
+    const double cb_green = 2 * (1 - s.kb) * s.kb / kg * cs, cr_green = 2 * (1 - s.kr) * s.kr / kg * cs;
+    YuvColourCoefficients c{};
+    c.lanes.luma_offset = uint16_t(full ? 0 : 16 << 7);
+    c.lanes.chroma_offset = 128 << 7;
+    c.lanes.luma_gain = int16_t(fixed(ys, 4096));
+    c.lanes.cr_green = int16_t(fixed(cr_green, 4096));
+    c.lanes.cb_green = int16_t(fixed(cb_green, 4096));
+    c.lanes.cr_red = int16_t(fixed(cr_red, 4096));
+    c.lanes.cb_blue = int16_t(fixed(cb_blue, 4096));
+    c.tail = {full ? 0 : 16,           fixed(ys, 8192),       fixed(cr_red, 8192), fixed(cb_green, 8192),
+              fixed(cr_green, 8192),   fixed(cb_blue, 8192),  4096};
+    return c;
+}
+
+// BT.601 limited keeps the weights (and the truncating tail) it always had,
+// so the default output does not change by a bit.
+constexpr YuvColourCoefficients legacy_bt601() {
+    YuvColourCoefficients c{};
+    c.lanes = {2048, 16384, 4767, 3330, 1601, 6537, 8265, {0, 0, 0, 0}, 0, 0, 0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0, 0}};
+    c.tail = {16, 9576, 13123, 3218, 6686, 16591, 0};
+    return c;
+}
+
+// [matrix][range]
+constexpr YuvColourCoefficients kColours[3][2] = {
+    {legacy_bt601(), colour_of(kStandards[0], true)},
+    {colour_of(kStandards[1], false), colour_of(kStandards[1], true)},
+    {colour_of(kStandards[2], false), colour_of(kStandards[2], true)},
+};
+
+constexpr bool weights_avoid_int16_min() {
+    for (const auto &m : kColours)
+        for (const auto &c : m)
+            for (int16_t w : {c.lanes.luma_gain, c.lanes.cr_green, c.lanes.cb_green, c.lanes.cr_red,
+                              c.lanes.cb_blue})
+                if (w == INT16_MIN) return false;
+    return true;
+}
+static_assert(weights_avoid_int16_min(), "every kernel tier must give the same bytes for library blocks");
 
 // The block read once per call, spread over vector lanes.
 struct Constants {
@@ -55,10 +113,34 @@ struct Rgb16 {
     uint8x16_t r, g, b;
 };
 
-// Pixels 0..15 of y with chroma samples 0..7 of u and v.
+// Where the 8 Cb and Cr samples of a step come from: two planes, or one row
+// of pairs (Cb first for NV12, Cr first for NV21) split by one VLD2.
+enum class Chroma { planar, semi_uv, semi_vu };
+
+template <Chroma C>
+inline void load_chroma(const uint8_t *u, const uint8_t *v, uint8x8_t &cb, uint8x8_t &cr) {
+    if constexpr (C == Chroma::planar) {
+        cb = vld1_u8(u);
+        cr = vld1_u8(v);
+    } else if constexpr (C == Chroma::semi_uv) {
+        const uint8x8x2_t pairs = vld2_u8(u);
+        cb = pairs.val[0], cr = pairs.val[1];
+    } else {
+        const uint8x8x2_t pairs = vld2_u8(v);
+        cb = pairs.val[1], cr = pairs.val[0];
+    }
+}
+
+template <Chroma C>
+constexpr int kChromaAdvance = C == Chroma::planar ? 8 : 16;
+
+// Pixels 0..15 of y with chroma samples 0..7.
+template <Chroma C>
 inline Rgb16 convert16(const uint8_t *y, const uint8_t *u, const uint8_t *v, const Constants &k) {
-    int16x8_t cb = vreinterpretq_s16_u16(vsubq_u16(vshll_n_u8(vld1_u8(u), 7), k.chroma_offset));
-    int16x8_t cr = vreinterpretq_s16_u16(vsubq_u16(vshll_n_u8(vld1_u8(v), 7), k.chroma_offset));
+    uint8x8_t cb8, cr8;
+    load_chroma<C>(u, v, cb8, cr8);
+    int16x8_t cb = vreinterpretq_s16_u16(vsubq_u16(vshll_n_u8(cb8, 7), k.chroma_offset));
+    int16x8_t cr = vreinterpretq_s16_u16(vsubq_u16(vshll_n_u8(cr8, 7), k.chroma_offset));
     int16x8_t b_u = vqrdmulhq_n_s16(cb, k.cb_blue);
     int16x8_t g_u = vqrdmulhq_n_s16(cb, k.cb_green);
     int16x8_t g_v = vqrdmulhq_n_s16(cr, k.cr_green);
@@ -108,27 +190,58 @@ inline void store565(uint8_t *dst, const Rgb16 &c) {
     vst1q_u8(dst + 16, vreinterpretq_u8_u16(hi));
 }
 
+template <Chroma C>
+void rgb32_row(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
+               const YuvCoefficients *coefficients, int count) {
+    const Constants k(coefficients);
+    const uint8x16_t alpha = vdupq_n_u8(0xFF);
+    for (int steps = count / 16; steps > 0; --steps) {
+        Rgb16 c = convert16<C>(y, u, v, k);
+        uint8x16x4_t px = {{c.r, c.g, c.b, alpha}};
+        vst4q_u8(dst, px);
+        y += 16, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 64;
+    }
+}
+
+template <Chroma C>
+void filter565_row(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors,
+                   const YuvCoefficients *coefficients, int count) {
+    const Constants k(coefficients);
+    const uint8x16_t mask7 = vdupq_n_u8(7);
+    const uint8x16_t mask3 = vdupq_n_u8(3);
+    for (int steps = count / 16; steps > 0; --steps) {
+        Rgb16 c = convert16<C>(y, u, v, k);
+        c.r = vqaddq_u8(c.r, vld1q_u8(errors));
+        c.g = vqaddq_u8(c.g, vld1q_u8(errors + 16));
+        c.b = vqaddq_u8(c.b, vld1q_u8(errors + 32));
+        vst1q_u8(errors, vandq_u8(c.r, mask7));
+        vst1q_u8(errors + 16, vandq_u8(c.g, mask3));
+        vst1q_u8(errors + 32, vandq_u8(c.b, mask7));
+        store565(dst, c);
+        y += 16, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 32, errors += 48;
+    }
+}
+
 }  // namespace
 
 extern "C" {
 
+const YuvColourCoefficients *orv_yuv_colour_coefficients(int matrix, int range) {
+    if (matrix < DEVICE_MATRIX_BT601 || matrix > DEVICE_MATRIX_BT2020) return nullptr;
+    if (range != DEVICE_RANGE_LIMITED && range != DEVICE_RANGE_FULL) return nullptr;
+    return &kColours[matrix][range];
+}
+
 ORV_API void device_yuv_rgb32_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
                                    uint8_t *errors, const YuvCoefficients *coefficients, int count) {
-    const Constants k(coefficients);
-    const uint8x16_t alpha = vdupq_n_u8(0xFF);
-    for (int steps = count / 16; steps > 0; --steps) {
-        Rgb16 c = convert16(y, u, v, k);
-        uint8x16x4_t px = {{c.r, c.g, c.b, alpha}};
-        vst4q_u8(dst, px);
-        y += 16, u += 8, v += 8, dst += 64;
-    }
+    rgb32_row<Chroma::planar>(dst, y, u, v, coefficients, count);
 }
 
 void device_yuv_bgr24_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors,
                            const YuvCoefficients *coefficients, int count) {
     const Constants k(coefficients);
     for (int steps = count / 16; steps > 0; --steps) {
-        Rgb16 c = convert16(y, u, v, k);
+        Rgb16 c = convert16<Chroma::planar>(y, u, v, k);
         uint8x16x3_t px = {{c.b, c.g, c.r}};
         vst3q_u8(dst, px);
         y += 16, u += 8, v += 8, dst += 48;
@@ -139,27 +252,31 @@ ORV_API void device_yuv_rgb16_565_neon(uint8_t *dst, const uint8_t *y, const uin
                                        uint8_t *errors, const YuvCoefficients *coefficients, int count) {
     const Constants k(coefficients);
     for (int steps = count / 16; steps > 0; --steps) {
-        store565(dst, convert16(y, u, v, k));
+        store565(dst, convert16<Chroma::planar>(y, u, v, k));
         y += 16, u += 8, v += 8, dst += 32;
     }
 }
 
 ORV_API void device_filter_yuv_rgb565_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
                                            uint8_t *errors, const YuvCoefficients *coefficients, int count) {
-    const Constants k(coefficients);
-    const uint8x16_t mask7 = vdupq_n_u8(7);
-    const uint8x16_t mask3 = vdupq_n_u8(3);
-    for (int steps = count / 16; steps > 0; --steps) {
-        Rgb16 c = convert16(y, u, v, k);
-        c.r = vqaddq_u8(c.r, vld1q_u8(errors));
-        c.g = vqaddq_u8(c.g, vld1q_u8(errors + 16));
-        c.b = vqaddq_u8(c.b, vld1q_u8(errors + 32));
-        vst1q_u8(errors, vandq_u8(c.r, mask7));
-        vst1q_u8(errors + 16, vandq_u8(c.g, mask3));
-        vst1q_u8(errors + 32, vandq_u8(c.b, mask7));
-        store565(dst, c);
-        y += 16, u += 8, v += 8, dst += 32, errors += 48;
-    }
+    filter565_row<Chroma::planar>(dst, y, u, v, errors, coefficients, count);
+}
+
+// Pointers that are not one byte apart are no semi-planar row: nothing is drawn.
+void device_yuv_rgb32_semi_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
+                                uint8_t *errors, const YuvCoefficients *coefficients, int count) {
+    if (v == u + 1)
+        rgb32_row<Chroma::semi_uv>(dst, y, u, v, coefficients, count);
+    else if (u == v + 1)
+        rgb32_row<Chroma::semi_vu>(dst, y, u, v, coefficients, count);
+}
+
+void device_filter_yuv_rgb565_semi_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
+                                        uint8_t *errors, const YuvCoefficients *coefficients, int count) {
+    if (v == u + 1)
+        filter565_row<Chroma::semi_uv>(dst, y, u, v, errors, coefficients, count);
+    else if (u == v + 1)
+        filter565_row<Chroma::semi_vu>(dst, y, u, v, errors, coefficients, count);
 }
 
 }  // extern "C"

@@ -1,11 +1,10 @@
-// x86 versions of the two row kernels the blitter calls, for CPUs with
-// SSE4.1 or AVX2. They give the bytes of the NEON-intrinsics kernels exactly
-// (those stay the reference and the exported entry points); the blitter picks
-// one set once, from the CPU. Owns no state after the first pick; takes no lock.
-#include "orv_device_blit.h"
+// x86 versions of the row kernels the blitter calls (32-bit and RGB565 with
+// the carry, planar and semi-planar chroma), for CPUs with SSE4.1 or AVX2.
+// They give the bytes of the NEON-intrinsics kernels exactly (those stay the
+// reference and the exported entry points). Owns no state; takes no lock.
+#include "orv_device_kernels.h"
 
 #include <cstdint>
-#include <initializer_list>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -45,12 +44,34 @@ ORV_SSE inline __m128i sse_narrow(__m128i lo, __m128i hi, __m128i eight) {
                             _mm_srai_epi16(_mm_adds_epi16(hi, eight), 4));
 }
 
+// Where the chroma samples come from: two planes, or one row of pairs (Cb
+// first for NV12, Cr first for NV21), split by masking and shifting the
+// 16-bit lanes, which also widens them.
+enum class Chroma { planar, semi_uv, semi_vu };
+
+template <Chroma C>
+constexpr int kChromaAdvance = C == Chroma::planar ? 8 : 16;
+
+template <Chroma C>
+ORV_SSE inline void sse_load_chroma(const uint8_t *u, const uint8_t *v, __m128i &cb, __m128i &cr) {
+    if constexpr (C == Chroma::planar) {
+        cb = _mm_cvtepu8_epi16(_mm_loadl_epi64((const __m128i *)u));
+        cr = _mm_cvtepu8_epi16(_mm_loadl_epi64((const __m128i *)v));
+    } else {
+        const __m128i pairs = _mm_loadu_si128((const __m128i *)(C == Chroma::semi_uv ? u : v));
+        const __m128i first = _mm_and_si128(pairs, _mm_set1_epi16(0x00FF)), second = _mm_srli_epi16(pairs, 8);
+        cb = C == Chroma::semi_uv ? first : second;
+        cr = C == Chroma::semi_uv ? second : first;
+    }
+}
+
+template <Chroma C>
 ORV_SSE inline SseRgb sse_convert16(const uint8_t *y, const uint8_t *u, const uint8_t *v, const SseConstants &k) {
     const __m128i zero = _mm_setzero_si128();
-    __m128i cb = _mm_sub_epi16(_mm_slli_epi16(_mm_cvtepu8_epi16(_mm_loadl_epi64((const __m128i *)u)), 7),
-                               k.chroma_offset);
-    __m128i cr = _mm_sub_epi16(_mm_slli_epi16(_mm_cvtepu8_epi16(_mm_loadl_epi64((const __m128i *)v)), 7),
-                               k.chroma_offset);
+    __m128i cb, cr;
+    sse_load_chroma<C>(u, v, cb, cr);
+    cb = _mm_sub_epi16(_mm_slli_epi16(cb, 7), k.chroma_offset);
+    cr = _mm_sub_epi16(_mm_slli_epi16(cr, 7), k.chroma_offset);
     __m128i b_u = _mm_mulhrs_epi16(cb, k.cb_blue);
     __m128i g_uv = _mm_add_epi16(_mm_mulhrs_epi16(cb, k.cb_green), _mm_mulhrs_epi16(cr, k.cr_green));
     __m128i r_v = _mm_mulhrs_epi16(cr, k.cr_red);
@@ -96,21 +117,23 @@ ORV_SSE inline void sse_store565(uint8_t *dst, const SseRgb &c) {
     }
 }
 
+template <Chroma C>
 ORV_SSE void sse_yuv_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *,
                            const YuvCoefficients *coefficients, int count) {
     const SseConstants k = sse_constants(coefficients);
     for (int steps = count / 16; steps > 0; --steps) {
-        sse_store_rgb32(dst, sse_convert16(y, u, v, k));
-        y += 16, u += 8, v += 8, dst += 64;
+        sse_store_rgb32(dst, sse_convert16<C>(y, u, v, k));
+        y += 16, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 64;
     }
 }
 
+template <Chroma C>
 ORV_SSE void sse_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
                                uint8_t *errors, const YuvCoefficients *coefficients, int count) {
     const SseConstants k = sse_constants(coefficients);
     const __m128i mask7 = _mm_set1_epi8(7), mask3 = _mm_set1_epi8(3);
     for (int steps = count / 16; steps > 0; --steps) {
-        SseRgb c = sse_convert16(y, u, v, k);
+        SseRgb c = sse_convert16<C>(y, u, v, k);
         c.r = _mm_adds_epu8(c.r, _mm_loadu_si128((const __m128i *)errors));
         c.g = _mm_adds_epu8(c.g, _mm_loadu_si128((const __m128i *)(errors + 16)));
         c.b = _mm_adds_epu8(c.b, _mm_loadu_si128((const __m128i *)(errors + 32)));
@@ -118,7 +141,7 @@ ORV_SSE void sse_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u,
         _mm_storeu_si128((__m128i *)(errors + 16), _mm_and_si128(c.g, mask3));
         _mm_storeu_si128((__m128i *)(errors + 32), _mm_and_si128(c.b, mask7));
         sse_store565(dst, c);
-        y += 16, u += 8, v += 8, dst += 32, errors += 48;
+        y += 16, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 32, errors += 48;
     }
 }
 
@@ -162,11 +185,26 @@ ORV_AVX2 inline __m256i avx_narrow(__m256i even, __m256i odd, const AvxConstants
 
 // 32 pixels, split like the NEON kernels into even and odd pixels: 16-bit
 // lane i of each 128-bit half holds pixel pair i, which is chroma sample i.
+template <Chroma C>
+ORV_AVX2 inline void avx_load_chroma(const uint8_t *u, const uint8_t *v, __m256i &cb, __m256i &cr) {
+    if constexpr (C == Chroma::planar) {
+        cb = _mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i *)u));
+        cr = _mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i *)v));
+    } else {
+        const __m256i pairs = _mm256_loadu_si256((const __m256i *)(C == Chroma::semi_uv ? u : v));
+        const __m256i first = _mm256_and_si256(pairs, _mm256_set1_epi16(0x00FF));
+        const __m256i second = _mm256_srli_epi16(pairs, 8);
+        cb = C == Chroma::semi_uv ? first : second;
+        cr = C == Chroma::semi_uv ? second : first;
+    }
+}
+
+template <Chroma C>
 ORV_AVX2 inline AvxRgb avx_convert32(const uint8_t *y, const uint8_t *u, const uint8_t *v, const AvxConstants &k) {
-    __m256i cb = _mm256_sub_epi16(
-        _mm256_slli_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i *)u)), 7), k.chroma_offset);
-    __m256i cr = _mm256_sub_epi16(
-        _mm256_slli_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i *)v)), 7), k.chroma_offset);
+    __m256i cb, cr;
+    avx_load_chroma<C>(u, v, cb, cr);
+    cb = _mm256_sub_epi16(_mm256_slli_epi16(cb, 7), k.chroma_offset);
+    cr = _mm256_sub_epi16(_mm256_slli_epi16(cr, 7), k.chroma_offset);
     __m256i b_u = _mm256_mulhrs_epi16(cb, k.cb_blue);
     __m256i g_uv = _mm256_add_epi16(_mm256_mulhrs_epi16(cb, k.cb_green), _mm256_mulhrs_epi16(cr, k.cr_green));
     __m256i r_v = _mm256_mulhrs_epi16(cr, k.cr_red);
@@ -228,24 +266,26 @@ ORV_AVX2 inline void avx_store_carry(uint8_t *block, __m256i carry) {
     _mm_storeu_si128((__m128i *)(block + 48), _mm256_extracti128_si256(carry, 1));
 }
 
+template <Chroma C>
 ORV_AVX2 void avx_yuv_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors,
                             const YuvCoefficients *coefficients, int count) {
     const AvxConstants k = avx_constants(coefficients);
     int steps = count / 16;
     for (; steps >= 2; steps -= 2) {
-        avx_store_rgb32(dst, avx_convert32(y, u, v, k));
-        y += 32, u += 16, v += 16, dst += 128;
+        avx_store_rgb32(dst, avx_convert32<C>(y, u, v, k));
+        y += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 128;
     }
-    if (steps) sse_yuv_rgb32(dst, y, u, v, errors, coefficients, 16);
+    if (steps) sse_yuv_rgb32<C>(dst, y, u, v, errors, coefficients, 16);
 }
 
+template <Chroma C>
 ORV_AVX2 void avx_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
                                 uint8_t *errors, const YuvCoefficients *coefficients, int count) {
     const AvxConstants k = avx_constants(coefficients);
     const __m256i mask7 = _mm256_set1_epi8(7), mask3 = _mm256_set1_epi8(3);
     int steps = count / 16;
     for (; steps >= 2; steps -= 2) {
-        AvxRgb c = avx_convert32(y, u, v, k);
+        AvxRgb c = avx_convert32<C>(y, u, v, k);
         c.r = _mm256_adds_epu8(c.r, avx_load_carry(errors));
         c.g = _mm256_adds_epu8(c.g, avx_load_carry(errors + 16));
         c.b = _mm256_adds_epu8(c.b, avx_load_carry(errors + 32));
@@ -253,40 +293,40 @@ ORV_AVX2 void avx_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u
         avx_store_carry(errors + 16, _mm256_and_si256(c.g, mask3));
         avx_store_carry(errors + 32, _mm256_and_si256(c.b, mask7));
         avx_store565(dst, c);
-        y += 32, u += 16, v += 16, dst += 64, errors += 96;
+        y += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 64, errors += 96;
     }
-    if (steps) sse_filter_rgb565(dst, y, u, v, errors, coefficients, 16);
+    if (steps) sse_filter_rgb565<C>(dst, y, u, v, errors, coefficients, 16);
 }
+
+// Semi-planar entry points: NV12 (v = u + 1) or NV21 (u = v + 1); other
+// pointers are no semi-planar row and draw nothing, as in the reference.
+#define ORV_SEMI_ENTRY(attr, name, body)                                                                 \
+    attr void name(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors, \
+                   const YuvCoefficients *coefficients, int count) {                                     \
+        if (v == u + 1)                                                                                  \
+            body<Chroma::semi_uv>(dst, y, u, v, errors, coefficients, count);                            \
+        else if (u == v + 1)                                                                             \
+            body<Chroma::semi_vu>(dst, y, u, v, errors, coefficients, count);                            \
+    }
+
+ORV_SEMI_ENTRY(ORV_SSE, sse_yuv_rgb32_semi, sse_yuv_rgb32)
+ORV_SEMI_ENTRY(ORV_SSE, sse_filter_rgb565_semi, sse_filter_rgb565)
+ORV_SEMI_ENTRY(ORV_AVX2, avx_yuv_rgb32_semi, avx_yuv_rgb32)
+ORV_SEMI_ENTRY(ORV_AVX2, avx_filter_rgb565_semi, avx_filter_rgb565)
+#undef ORV_SEMI_ENTRY
 
 }  // namespace
 
+extern "C" DeviceRowKernels orv_device_row_kernels_sse41(void) {
+    if (!__builtin_cpu_supports("sse4.1")) return {};
+    return {sse_yuv_rgb32<Chroma::planar>, sse_filter_rgb565<Chroma::planar>, sse_yuv_rgb32_semi,
+            sse_filter_rgb565_semi};
+}
+
+extern "C" DeviceRowKernels orv_device_row_kernels_avx2(void) {
+    if (!__builtin_cpu_supports("avx2")) return {};
+    return {avx_yuv_rgb32<Chroma::planar>, avx_filter_rgb565<Chroma::planar>, avx_yuv_rgb32_semi,
+            avx_filter_rgb565_semi};
+}
+
 #endif
-
-namespace {
-
-// -32768 is the one weight where the x86 multiply and the NEON one part ways.
-bool weights_shared(const YuvCoefficients *c) {
-    for (int16_t w : {c->luma_gain, c->cr_green, c->cb_green, c->cr_red, c->cb_blue})
-        if (w == INT16_MIN) return false;
-    return true;
-}
-
-}  // namespace
-
-extern "C" DeviceRowKernels orv_device_row_kernels(int tier) {
-    const DeviceRowKernels reference = {device_yuv_rgb32_neon, device_filter_yuv_rgb565_neon};
-#if defined(__x86_64__) || defined(__i386__)
-    if (tier == ORV_KERNELS_AVX2 && __builtin_cpu_supports("avx2")) return {avx_yuv_rgb32, avx_filter_rgb565};
-    if (tier == ORV_KERNELS_SSE41 && __builtin_cpu_supports("sse4.1")) return {sse_yuv_rgb32, sse_filter_rgb565};
-#endif
-    return tier == ORV_KERNELS_REFERENCE ? reference : DeviceRowKernels{nullptr, nullptr};
-}
-
-extern "C" DeviceRowKernels orv_device_pick_kernels(const YuvCoefficients *coefficients) {
-    static const int best = [] {
-        for (int tier : {ORV_KERNELS_AVX2, ORV_KERNELS_SSE41})
-            if (orv_device_row_kernels(tier).rgb32) return tier;
-        return int(ORV_KERNELS_REFERENCE);
-    }();
-    return weights_shared(coefficients) ? orv_device_row_kernels(best) : orv_device_row_kernels(ORV_KERNELS_REFERENCE);
-}
