@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <string>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "orv_device_blit.h"
 #include "render_env.h"
 #include "scripted_host.h"
+#include "y4m.h"
 
 namespace {
 
@@ -182,6 +185,23 @@ TEST(DeviceColour, ChangesWhileRenderingTakeEffectBetweenFrames) {
     EXPECT_GE(sorter.as601.load(), 20);
     EXPECT_GE(sorter.as709.load(), 20);
     EXPECT_EQ(host.count(Call::Error), 0u);
+}
+
+// The player takes the range from the clip's XCOLORRANGE tag.
+TEST(DeviceColour, Y4mColourRangeTag) {
+    const std::pair<const char *, int> cases[] = {{" XCOLORRANGE=FULL", 1},
+                                                  {" XCOLORRANGE=LIMITED", 0},
+                                                  {"", -1},
+                                                  {" XCOLORRANGE=WEIRD XYSCSS=420JPEG", -1}};
+    for (auto [tag, want] : cases) {
+        const std::string path = ::testing::TempDir() + "range.y4m";
+        std::ofstream(path, std::ios::binary) << "YUV4MPEG2 W4 H2 F25:1 C420jpeg" << tag << "\nFRAME\n"
+                                              << std::string(12, 'x');
+        Y4mReader r;
+        std::string error;
+        ASSERT_TRUE(r.open(path.c_str(), &error)) << error;
+        EXPECT_EQ(r.color_range(), want) << tag;
+    }
 }
 
 }  // namespace
