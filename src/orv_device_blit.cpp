@@ -229,16 +229,34 @@ ResultCode blit_blit(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst, in
     const TailSetup tail = {&colour->tail, settings.step};
     const DeviceRowKernels &k = blit->kernels;
     const DeviceRowKernel kernel = rgb565 ? (semi ? k.filter565_semi : k.filter565) : (semi ? k.rgb32_semi : k.rgb32);
+    const DeviceRowPairKernel pair =
+        rgb565 ? (semi ? k.filter565_semi_pair : k.filter565_pair) : (semi ? k.rgb32_semi_pair : k.rgb32_pair);
     const int width16 = width & ~15;
     uint8_t *carry = blit->dither_buffer;
     const uint8_t *y = frame->y, *u = frame->u, *v = frame->v;
-    for (int row = 0; row < height; ++row) {
-        if (width16 > 0) kernel(dst, y, u, v, carry, coefficients, width16);
+    auto tail_row = [&](uint8_t *d, const uint8_t *l) {
         if (rgb565) {
-            tail_rgb565(dst, y, u, v, carry, width, width16, tail);
+            tail_rgb565(d, l, u, v, carry, width, width16, tail);
         } else {
-            tail_rgb32(dst, y, u, v, width16, width, tail);
+            tail_rgb32(d, l, u, v, width16, width, tail);
         }
+    };
+    int row = 0;
+    if (pair && width16 > 0) {
+        // Rows 2k and 2k + 1 share chroma row k: both through one kernel
+        // call, the tails after it (their carries are columns of their own).
+        for (; row + 1 < height; row += 2) {
+            pair(dst, dst_stride, y, frame->y_stride, u, v, carry, coefficients, width16);
+            tail_row(dst, y);
+            tail_row(dst + dst_stride, y + frame->y_stride);
+            y += 2 * ptrdiff_t(frame->y_stride);
+            dst += 2 * ptrdiff_t(dst_stride);
+            u += frame->u_stride, v += frame->v_stride;
+        }
+    }
+    for (; row < height; ++row) {
+        if (width16 > 0) kernel(dst, y, u, v, carry, coefficients, width16);
+        tail_row(dst, y);
         y += frame->y_stride;
         dst += dst_stride;
         if (row & 1) u += frame->u_stride, v += frame->v_stride;

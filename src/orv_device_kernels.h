@@ -5,6 +5,8 @@
 #ifndef ORV_DEVICE_KERNELS_H
 #define ORV_DEVICE_KERNELS_H
 
+#include <stddef.h>
+
 #include "device_render.h"
 
 ORV_EXTERN_C_BEGIN
@@ -26,6 +28,27 @@ void device_yuv_rgb32_semi_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u
 void device_filter_yuv_rgb565_semi_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u,
                                         const uint8_t *v, uint8_t *errors,
                                         const YuvCoefficients *coefficients, int count);
+
+/* Two rows sharing one chroma row (rows 2k and 2k + 1 of 4:2:0): the row at
+ * y and dst, and the one y_stride and dst_stride bytes further; the error
+ * carry runs down each column through the first row into the second. Bytes
+ * equal two calls of the row kernel, first row first. */
+typedef void (*DeviceRowPairKernel)(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                                    const uint8_t *u, const uint8_t *v, uint8_t *errors,
+                                    const YuvCoefficients *coefficients, int count);
+
+void device_yuv_rgb32_pair_neon(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                                const uint8_t *u, const uint8_t *v, uint8_t *errors,
+                                const YuvCoefficients *coefficients, int count);
+void device_filter_yuv_rgb565_pair_neon(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                                        const uint8_t *u, const uint8_t *v, uint8_t *errors,
+                                        const YuvCoefficients *coefficients, int count);
+void device_yuv_rgb32_semi_pair_neon(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                                     const uint8_t *u, const uint8_t *v, uint8_t *errors,
+                                     const YuvCoefficients *coefficients, int count);
+void device_filter_yuv_rgb565_semi_pair_neon(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y,
+                                             ptrdiff_t y_stride, const uint8_t *u, const uint8_t *v,
+                                             uint8_t *errors, const YuvCoefficients *coefficients, int count);
 
 /* The library's legacy block (BT.601 limited range, no bias): what the
  * blitter used before matrices could be chosen. */
@@ -63,6 +86,10 @@ typedef struct DeviceRowKernels {
     DeviceRowKernel filter565;
     DeviceRowKernel rgb32_semi;
     DeviceRowKernel filter565_semi;
+    DeviceRowPairKernel rgb32_pair;
+    DeviceRowPairKernel filter565_pair;
+    DeviceRowPairKernel rgb32_semi_pair;
+    DeviceRowPairKernel filter565_semi_pair;
 } DeviceRowKernels;
 
 enum { ORV_KERNELS_REFERENCE = 0, ORV_KERNELS_SSE41 = 1, ORV_KERNELS_AVX2 = 2 };

@@ -9,8 +9,10 @@
 extern "C" DeviceRowKernels orv_device_row_kernels(int tier) {
     switch (tier) {
     case ORV_KERNELS_REFERENCE:
-        return {device_yuv_rgb32_neon, device_filter_yuv_rgb565_neon, device_yuv_rgb32_semi_neon,
-                device_filter_yuv_rgb565_semi_neon};
+        return {device_yuv_rgb32_neon,           device_filter_yuv_rgb565_neon,
+                device_yuv_rgb32_semi_neon,      device_filter_yuv_rgb565_semi_neon,
+                device_yuv_rgb32_pair_neon,      device_filter_yuv_rgb565_pair_neon,
+                device_yuv_rgb32_semi_pair_neon, device_filter_yuv_rgb565_semi_pair_neon};
 #if defined(__x86_64__) || defined(__i386__)
     case ORV_KERNELS_SSE41:
         return orv_device_row_kernels_sse41();

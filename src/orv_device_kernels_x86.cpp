@@ -320,13 +320,13 @@ ORV_SEMI_ENTRY(ORV_AVX2, avx_filter_rgb565_semi, avx_filter_rgb565)
 extern "C" DeviceRowKernels orv_device_row_kernels_sse41(void) {
     if (!__builtin_cpu_supports("sse4.1")) return {};
     return {sse_yuv_rgb32<Chroma::planar>, sse_filter_rgb565<Chroma::planar>, sse_yuv_rgb32_semi,
-            sse_filter_rgb565_semi};
+            sse_filter_rgb565_semi, nullptr, nullptr, nullptr, nullptr};
 }
 
 extern "C" DeviceRowKernels orv_device_row_kernels_avx2(void) {
     if (!__builtin_cpu_supports("avx2")) return {};
     return {avx_yuv_rgb32<Chroma::planar>, avx_filter_rgb565<Chroma::planar>, avx_yuv_rgb32_semi,
-            avx_filter_rgb565_semi};
+            avx_filter_rgb565_semi, nullptr, nullptr, nullptr, nullptr};
 }
 
 #endif

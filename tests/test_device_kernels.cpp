@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -236,6 +237,59 @@ TEST(DeviceKernels, EveryTierMatchesTheModel) {
     EXPECT_GE(tiers_run, 1);
     const DeviceRowKernels picked = orv_device_pick_kernels();
     EXPECT_TRUE(picked.rgb32 && picked.filter565 && picked.rgb32_semi && picked.filter565_semi);
+}
+
+// Two rows of one chroma row through a pair kernel: each row's bytes as the
+// model gives them, the carry through the first row into the second.
+void check_pair_kernel(Kind kind, const Row &first, const Row &second, const YuvCoefficients &k, int count,
+                       int layout, DeviceRowPairKernel kernel) {
+    const int bpp = bytes_per_pixel(kind);
+    const ptrdiff_t dst_stride = ptrdiff_t(count) * bpp + 40, y_stride = count + 24;
+    std::vector<uint8_t> luma(size_t(y_stride) * 2, 0x33);
+    std::copy(first.y.begin(), first.y.end(), luma.begin());
+    std::copy(second.y.begin(), second.y.end(), luma.begin() + y_stride);
+    std::vector<uint8_t> got(size_t(dst_stride) * 2, 0xA5), want = got;
+    std::vector<uint8_t> got_err = first.errors, want_err = first.errors;
+    std::vector<uint8_t> pairs;
+    const uint8_t *u = first.u.data(), *v = first.v.data();
+    if (layout != 0) std::tie(u, v) = interleave(first, layout == 1, pairs);
+    kernel(got.data(), dst_stride, luma.data(), y_stride, u, v, got_err.data(), &k, count);
+    model_row(kind, want.data(), first.y.data(), first.u.data(), first.v.data(), want_err.data(), k, count);
+    model_row(kind, want.data() + dst_stride, second.y.data(), first.u.data(), first.v.data(), want_err.data(), k,
+              count);
+    long at = first_difference(got, want);
+    ASSERT_EQ(at, -1) << "pair, layout " << layout << " kind " << int(kind) << " count " << count << ": byte "
+                      << at << " (row " << at / dst_stride << ") got " << int(got[at]) << " want " << int(want[at]);
+    at = first_difference(got_err, want_err);
+    ASSERT_EQ(at, -1) << "pair, layout " << layout << " kind " << int(kind) << " count " << count << ": error byte "
+                      << at;
+}
+
+TEST(DeviceKernels, RowPairsMatchTheModel) {
+    std::mt19937 rng(1234);
+    const std::vector<YuvCoefficients> blocks = library_blocks();
+    int tiers_run = 0;
+    for (int tier : {ORV_KERNELS_REFERENCE, ORV_KERNELS_SSE41, ORV_KERNELS_AVX2}) {
+        const DeviceRowKernels set = orv_device_row_kernels(tier);
+        if (!set.rgb32_pair) continue;
+        ++tiers_run;
+        ASSERT_TRUE(set.filter565_pair && set.rgb32_semi_pair && set.filter565_semi_pair) << "tier " << tier;
+        for (int round = 0; round < 120; ++round) {
+            // Library blocks, then random ones with and without bias.
+            YuvCoefficients k = round < 36 ? blocks[round % blocks.size()] : random_block(rng, round);
+            if (tier != ORV_KERNELS_REFERENCE && k.cr_red == INT16_MIN) continue;
+            const int count = 16 * (1 + round % 7) + round % 16;
+            const Row first = random_row(rng, count), second = random_row(rng, count);
+            for (int layout = 0; layout < 3; ++layout) {
+                check_pair_kernel(Kind::rgb32, first, second, k, count, layout,
+                                  layout ? set.rgb32_semi_pair : set.rgb32_pair);
+                check_pair_kernel(Kind::filter565, first, second, k, count, layout,
+                                  layout ? set.filter565_semi_pair : set.filter565_pair);
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+    EXPECT_GE(tiers_run, 1);
 }
 
 TEST(DeviceKernels, SemiPlanarNeedsAdjacentPointers) {
