@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -58,6 +59,17 @@ struct SemiPlanes {
 
 enum class Layout { planar, nv12, nv21 };
 
+// Destination memory as a window buffer comes: page-aligned (ours and the
+// peers write into the same kind).
+struct WindowBuffer {
+    uint8_t *bytes;
+    explicit WindowBuffer(size_t n) : bytes(static_cast<uint8_t *>(std::aligned_alloc(4096, (n + 4095) / 4096 * 4096))) {}
+    ~WindowBuffer() { std::free(bytes); }
+    WindowBuffer(const WindowBuffer &) = delete;
+    WindowBuffer &operator=(const WindowBuffer &) = delete;
+    uint8_t *data() { return bytes; }
+};
+
 void set_counters(benchmark::State &state, int w, int h) {
     state.SetItemsProcessed(int64_t(state.iterations()) * w * h);
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
@@ -68,7 +80,7 @@ void ours(benchmark::State &state, int w, int h, int bpp, int matrix = DEVICE_MA
     Planes p(w, h);
     SemiPlanes semi(p, layout == Layout::nv12);
     const int stride = w * bpp / 8;
-    std::vector<uint8_t> dst(size_t(stride) * h);
+    WindowBuffer dst(size_t(stride) * h);
     DeviceBlitOps *blit = orv_device_blit_create();
     orv_device_blit_set_colour(blit, matrix, range);
     orv_device_blit_set_chroma_step(blit, layout == Layout::planar ? 1 : 2);
@@ -99,7 +111,7 @@ enum class Peer { abgr, rgb565, rgb565_dither };
 void libyuv_peer(benchmark::State &state, int w, int h, Peer peer) {
     Planes p(w, h);
     const int stride = w * (peer == Peer::abgr ? 4 : 2);
-    std::vector<uint8_t> dst(size_t(stride) * h);
+    WindowBuffer dst(size_t(stride) * h);
     static const uint8_t kDither4x4[16] = {0, 4, 1, 5, 6, 2, 7, 3, 1, 5, 0, 4, 7, 3, 6, 2};
     const int hw = w / 2;
     for (auto _ : state) {

@@ -199,16 +199,23 @@ ORV_AVX2 inline void avx_load_chroma(const uint8_t *u, const uint8_t *v, __m256i
     }
 }
 
+struct AvxTerms {
+    __m256i r_v, g_uv, b_u;
+};
+
 template <Chroma C>
-ORV_AVX2 inline AvxRgb avx_convert32(const uint8_t *y, const uint8_t *u, const uint8_t *v, const AvxConstants &k) {
+ORV_AVX2 inline AvxTerms avx_terms(const uint8_t *u, const uint8_t *v, const AvxConstants &k) {
     __m256i cb, cr;
     avx_load_chroma<C>(u, v, cb, cr);
     cb = _mm256_sub_epi16(_mm256_slli_epi16(cb, 7), k.chroma_offset);
     cr = _mm256_sub_epi16(_mm256_slli_epi16(cr, 7), k.chroma_offset);
-    __m256i b_u = _mm256_mulhrs_epi16(cb, k.cb_blue);
-    __m256i g_uv = _mm256_add_epi16(_mm256_mulhrs_epi16(cb, k.cb_green), _mm256_mulhrs_epi16(cr, k.cr_green));
-    __m256i r_v = _mm256_mulhrs_epi16(cr, k.cr_red);
+    return {_mm256_mulhrs_epi16(cr, k.cr_red),
+            _mm256_add_epi16(_mm256_mulhrs_epi16(cb, k.cb_green), _mm256_mulhrs_epi16(cr, k.cr_green)),
+            _mm256_mulhrs_epi16(cb, k.cb_blue)};
+}
 
+ORV_AVX2 inline AvxRgb avx_row32(const uint8_t *y, const AvxTerms &t, const AvxConstants &k) {
+    const __m256i r_v = t.r_v, g_uv = t.g_uv, b_u = t.b_u;
     __m256i luma = _mm256_loadu_si256((const __m256i *)y);
     __m256i even = _mm256_and_si256(luma, k.low_bytes), odd = _mm256_srli_epi16(luma, 8);
     even = _mm256_mulhrs_epi16(_mm256_sub_epi16(_mm256_slli_epi16(even, 7), k.luma_offset), k.luma_gain);
@@ -223,6 +230,11 @@ ORV_AVX2 inline AvxRgb avx_convert32(const uint8_t *y, const uint8_t *u, const u
         out.b = _mm256_adds_epu8(out.b, k.blue_bias);
     }
     return out;
+}
+
+template <Chroma C>
+ORV_AVX2 inline AvxRgb avx_convert32(const uint8_t *y, const uint8_t *u, const uint8_t *v, const AvxConstants &k) {
+    return avx_row32(y, avx_terms<C>(u, v, k), k);
 }
 
 ORV_AVX2 inline void avx_store_rgb32(uint8_t *dst, const AvxRgb &c) {
@@ -298,6 +310,73 @@ ORV_AVX2 void avx_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u
     if (steps) sse_filter_rgb565<C>(dst, y, u, v, errors, coefficients, 16);
 }
 
+// Two rows of one chroma row: the chroma terms once for both, the carry
+// through the first row into the second in registers. A leftover group of
+// 16 columns goes to the SSE row kernel, first row first.
+template <Chroma C>
+ORV_AVX2 void avx_yuv_rgb32_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                                 const uint8_t *u, const uint8_t *v, uint8_t *errors,
+                                 const YuvCoefficients *coefficients, int count) {
+    const AvxConstants k = avx_constants(coefficients);
+    uint8_t *dst1 = dst + dst_stride;
+    const uint8_t *y1 = y + y_stride;
+    int steps = count / 16;
+    for (; steps >= 2; steps -= 2) {
+        const AvxTerms t = avx_terms<C>(u, v, k);
+        avx_store_rgb32(dst, avx_row32(y, t, k));
+        avx_store_rgb32(dst1, avx_row32(y1, t, k));
+        y += 32, y1 += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 128, dst1 += 128;
+    }
+    if (steps) {
+        sse_yuv_rgb32<C>(dst, y, u, v, errors, coefficients, 16);
+        sse_yuv_rgb32<C>(dst1, y1, u, v, errors, coefficients, 16);
+    }
+}
+
+template <Chroma C>
+ORV_AVX2 void avx_filter_rgb565_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                                     const uint8_t *u, const uint8_t *v, uint8_t *errors,
+                                     const YuvCoefficients *coefficients, int count) {
+    const AvxConstants k = avx_constants(coefficients);
+    const __m256i mask7 = _mm256_set1_epi8(7), mask3 = _mm256_set1_epi8(3);
+    uint8_t *dst1 = dst + dst_stride;
+    const uint8_t *y1 = y + y_stride;
+    int steps = count / 16;
+    for (; steps >= 2; steps -= 2) {
+        const AvxTerms t = avx_terms<C>(u, v, k);
+        __m256i er = avx_load_carry(errors), eg = avx_load_carry(errors + 16), eb = avx_load_carry(errors + 32);
+        AvxRgb c = avx_row32(y, t, k);
+        c.r = _mm256_adds_epu8(c.r, er), c.g = _mm256_adds_epu8(c.g, eg), c.b = _mm256_adds_epu8(c.b, eb);
+        er = _mm256_and_si256(c.r, mask7), eg = _mm256_and_si256(c.g, mask3), eb = _mm256_and_si256(c.b, mask7);
+        avx_store565(dst, c);
+        c = avx_row32(y1, t, k);
+        c.r = _mm256_adds_epu8(c.r, er), c.g = _mm256_adds_epu8(c.g, eg), c.b = _mm256_adds_epu8(c.b, eb);
+        avx_store_carry(errors, _mm256_and_si256(c.r, mask7));
+        avx_store_carry(errors + 16, _mm256_and_si256(c.g, mask3));
+        avx_store_carry(errors + 32, _mm256_and_si256(c.b, mask7));
+        avx_store565(dst1, c);
+        y += 32, y1 += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 64, dst1 += 64;
+        errors += 96;
+    }
+    if (steps) {
+        sse_filter_rgb565<C>(dst, y, u, v, errors, coefficients, 16);
+        sse_filter_rgb565<C>(dst1, y1, u, v, errors, coefficients, 16);
+    }
+}
+
+#define ORV_SEMI_PAIR_ENTRY(attr, name, body)                                                             \
+    attr void name(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u, \
+                   const uint8_t *v, uint8_t *errors, const YuvCoefficients *coefficients, int count) {      \
+        if (v == u + 1)                                                                                   \
+            body<Chroma::semi_uv>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);       \
+        else if (u == v + 1)                                                                              \
+            body<Chroma::semi_vu>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);       \
+    }
+
+ORV_SEMI_PAIR_ENTRY(ORV_AVX2, avx_yuv_rgb32_semi_pair, avx_yuv_rgb32_pair)
+ORV_SEMI_PAIR_ENTRY(ORV_AVX2, avx_filter_rgb565_semi_pair, avx_filter_rgb565_pair)
+#undef ORV_SEMI_PAIR_ENTRY
+
 // Semi-planar entry points: NV12 (v = u + 1) or NV21 (u = v + 1); other
 // pointers are no semi-planar row and draw nothing, as in the reference.
 #define ORV_SEMI_ENTRY(attr, name, body)                                                                 \
@@ -326,7 +405,8 @@ extern "C" DeviceRowKernels orv_device_row_kernels_sse41(void) {
 extern "C" DeviceRowKernels orv_device_row_kernels_avx2(void) {
     if (!__builtin_cpu_supports("avx2")) return {};
     return {avx_yuv_rgb32<Chroma::planar>, avx_filter_rgb565<Chroma::planar>, avx_yuv_rgb32_semi,
-            avx_filter_rgb565_semi, nullptr, nullptr, nullptr, nullptr};
+            avx_filter_rgb565_semi, avx_yuv_rgb32_pair<Chroma::planar>, avx_filter_rgb565_pair<Chroma::planar>,
+            avx_yuv_rgb32_semi_pair, avx_filter_rgb565_semi_pair};
 }
 
 #endif
