@@ -183,7 +183,13 @@ ResultCode orv_bio_write(BufferedStream *bio, const void *data, uint32_t length,
     }
     if (written)
         *written = copied;
-    return rc < 0 ? rc : ORV_OK;
+    if (rc < 0)
+        return rc;
+    // Bytes left over: the stream refused them (its status, such as
+    // ORV_WOUNLD_BLOCK, says why) or a memory view is full.
+    if (copied < length)
+        return rc != ORV_OK ? rc : ORV_ERR_IO_WRITE;
+    return ORV_OK;
 }
 
 ResultCode orv_bio_write_text(BufferedStream *bio, const char *text)

@@ -71,6 +71,25 @@ ORV_API void orv_event_deadline(int64_t now_sec, int32_t now_usec, uint32_t ms, 
     deadline->tv_nsec = (long)nsec;
 }
 
+#ifdef ORV_TIME64_SPLIT
+// The plain name serves hosts built with a 32-bit time_t: their timespec is
+// two 32-bit words, and a deadline past 2038 cannot be told to them.
+struct OrvTimespec32 {
+    int32_t tv_sec;
+    int32_t tv_nsec;
+};
+ORV_API void orv_event_deadline_time32(int64_t now_sec, int32_t now_usec, uint32_t ms, OrvTimespec32 *deadline)
+    __asm__("orv_event_deadline");
+
+void orv_event_deadline_time32(int64_t now_sec, int32_t now_usec, uint32_t ms, OrvTimespec32 *deadline) {
+    if (!deadline) return;
+    struct timespec wide;
+    orv_event_deadline(now_sec, now_usec, ms, &wide);
+    deadline->tv_sec = (int32_t)wide.tv_sec;
+    deadline->tv_nsec = (int32_t)wide.tv_nsec;
+}
+#endif
+
 ORV_API OrvEvent *orv_event_create(int32_t, int32_t manual, int32_t state, int32_t) {
     auto *event = static_cast<OrvEvent *>(orv_mem_calloc_at(sizeof(OrvEvent), ORV_TAG_FILE, kEventTagLine));
     if (!event) return nullptr;

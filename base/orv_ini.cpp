@@ -51,25 +51,79 @@ char *strip_copy(const char *text, uint32_t length, uint32_t *stored)
 }
 
 // Stores text (reserved characters left out) as the key's value; an empty
-// result leaves the key without one.
+// result leaves the key without one. The old value stays when memory runs out.
 ResultCode store_value(XiniNode *key, const char *text, uint32_t length)
 {
-    orv_free(key->value);
-    key->value = nullptr;
-    key->value_length = 0;
-    if (!text || length == 0)
-        return ORV_OK;
     uint32_t n = 0;
-    char *copy = strip_copy(text, length, &n);
-    if (!copy)
+    char *copy = nullptr;
+    if (text && length && !(copy = strip_copy(text, length, &n)))
         return ORV_FAIL;
-    if (n == 0) {
+    if (copy && n == 0) {
         orv_free(copy);
-        return ORV_OK;
+        copy = nullptr;
     }
+    orv_free(key->value);
     key->value = copy;
     key->value_length = n;
     return ORV_OK;
+}
+
+// The reader drops tabs and line breaks, collapses runs of blanks and trims
+// blanks at both ends: a text with any of these would come back altered, and
+// a lookup by it would then fail. Reserved characters, left out on the way
+// in, are skipped here too.
+enum CharKind : uint8_t { kPlain, kReserved, kDropped, kBlank };
+
+constexpr std::array<uint8_t, 256> make_char_kinds()
+{
+    std::array<uint8_t, 256> t{};
+    for (char c : {'<', '=', ';', '>'})
+        t[static_cast<uint8_t>(c)] = kReserved;
+    for (char c : {'\t', '\r', '\n', '\0'})
+        t[static_cast<uint8_t>(c)] = kDropped;
+    t[' '] = kBlank;
+    return t;
+}
+constexpr std::array<uint8_t, 256> kCharKind = make_char_kinds();
+
+bool comes_back(const char *text, size_t length)
+{
+    bool after_blank = true; // a blank at the start counts as one after a blank
+    bool any = false;
+    for (size_t i = 0; i < length; ++i) {
+        if (kCharKind[static_cast<uint8_t>(text[i])] == kPlain) {
+            do
+                ++i;
+            while (i < length && kCharKind[static_cast<uint8_t>(text[i])] == kPlain);
+            after_blank = false;
+            any = true;
+            if (i == length)
+                break;
+        }
+        const uint8_t kind = kCharKind[static_cast<uint8_t>(text[i])];
+        if (kind == kDropped || (kind == kBlank && after_blank))
+            return false;
+        if (kind == kBlank)
+            after_blank = true;
+    }
+    return !(any && after_blank); // nor one at the end
+}
+
+bool has_reserved(const char *text, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+        if (kCharKind[static_cast<uint8_t>(text[i])] == kReserved)
+            return true;
+    return false;
+}
+
+// The text itself stays out of the log: its line breaks would split the line.
+ResultCode refuse_text(const char *what, size_t length)
+{
+    orv_log(3, ORV_ERR_INVALID_PARAM,
+            "VRE: VR: xini %s of %zu characters refused: tabs, line breaks and stray blanks would not come back", what,
+            length);
+    return ORV_ERR_INVALID_PARAM;
 }
 
 XiniNode *find_subkey(const XiniNode *parent, const char *name, uint32_t length)
@@ -180,7 +234,20 @@ ResultCode create_key(XiniTree *tree, XiniNode *parent, const char *name, const 
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: xini key text too long (name %zu, value %zu)", n, v);
         return ORV_ERR_INVALID_PARAM;
     }
-    return create_key_n(tree, parent, name, static_cast<uint32_t>(n), value, static_cast<uint32_t>(v), out);
+    if (!comes_back(name, n))
+        return refuse_text("name", n);
+    if (value && !comes_back(value, v))
+        return refuse_text("value", v);
+    if (!has_reserved(name, n))
+        return create_key_n(tree, parent, name, static_cast<uint32_t>(n), value, static_cast<uint32_t>(v), out);
+    // Looked up as stored, so the name that made a key finds it again.
+    uint32_t stored = 0;
+    char *plain = strip_copy(name, static_cast<uint32_t>(n), &stored);
+    if (!plain)
+        return XINI_ERR_ADD;
+    ResultCode rc = create_key_n(tree, parent, plain, stored, value, static_cast<uint32_t>(v), out);
+    orv_free(plain);
+    return rc;
 }
 
 ResultCode find_path(XiniTree *tree, const char *path, XiniNode **out)
@@ -199,8 +266,8 @@ ResultCode find_path(XiniTree *tree, const char *path, XiniNode **out)
         while (*p && *p != '\\' && scanned < kPathSegmentSize - 1) {
             char c = *p++;
             ++scanned;
-            if (c == '\r' || c == '\n' || c == '\t')
-                continue;
+            if (c == '\r' || c == '\n' || c == '\t' || xini_is_reserved(c))
+                continue; // never part of a stored name
             if (c == ' ' && (kept == 0 || segment[kept - 1] == ' '))
                 continue;
             segment[kept++] = c;
@@ -268,7 +335,16 @@ ResultCode delete_subkey(XiniTree *tree, XiniNode *parent, const char *name)
     parent = key_or_root(tree, parent);
     if (!parent)
         return ORV_OK;
-    const uint32_t n = static_cast<uint32_t>(std::strlen(name));
+    const size_t length = std::strlen(name);
+    if (length > XINI_NAME_MAX)
+        return ORV_OK; // no stored name is that long
+    uint32_t n = static_cast<uint32_t>(length);
+    char *plain = nullptr;
+    if (has_reserved(name, n)) {
+        if (!(plain = strip_copy(name, n, &n)))
+            return XINI_ERR_ADD;
+        name = plain;
+    }
     for (int32_t i = 0; i < parent->subkey_count; ++i) {
         XiniNode *k = parent->subkeys[i];
         if (k->name_length == n && std::memcmp(k->name, name, n) == 0) {
@@ -276,6 +352,7 @@ ResultCode delete_subkey(XiniTree *tree, XiniNode *parent, const char *name)
             break;
         }
     }
+    orv_free(plain);
     return ORV_OK;
 }
 
@@ -348,13 +425,12 @@ ResultCode set_number(XiniTree *tree, XiniNode *key, int64_t value)
 {
     if (!tree || !(key = key_or_root(tree, key)))
         return ORV_ERR_INVALID_PARAM;
-    orv_free(key->value);
-    key->value = nullptr;
-    key->value_length = 0;
+    // The old value stays when memory runs out.
     char *text = static_cast<char *>(ORV_CALLOC(128));
     if (!text)
         return ORV_FAIL;
     auto r = std::to_chars(text, text + 127, value);
+    orv_free(key->value);
     key->value = text;
     key->value_length = static_cast<uint32_t>(r.ptr - text);
     return ORV_OK;
@@ -373,6 +449,8 @@ ResultCode set_string(XiniTree *tree, XiniNode *key, const char *text)
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: xini value of %zu characters refused", n);
         return ORV_ERR_INVALID_PARAM;
     }
+    if (text && !comes_back(text, n))
+        return refuse_text("value", n);
     return store_value(key, text, static_cast<uint32_t>(n));
 }
 
@@ -425,23 +503,47 @@ ResultCode get_int_array(XiniTree *tree, XiniNode *key, int32_t count, int32_t *
     return stored >= count ? ORV_OK : ORV_ERR_INVALID_RESULT;
 }
 
-// Replaces the key's subkeys by val-0, val-1, ... holding text in pieces.
-ResultCode store_pieces(XiniTree *tree, XiniNode *key, const char *text, uint32_t length)
+uint32_t pieces_for(uint64_t length) { return static_cast<uint32_t>((length + kPieceLength - 1) / kPieceLength); }
+
+// Stores a binary key: its byte count as the value and text in pieces as
+// the subkeys val-0, val-1, ..., replacing the old ones. The pieces are made
+// in one pass with names unique by construction, so no lookup and no growing
+// array; the key changes only once all of them exist.
+ResultCode store_binary(XiniTree *tree, XiniNode *key, int32_t byte_count, const char *text, uint32_t length)
 {
-    destroy_subkeys(key);
-    for (uint32_t k = 0, at = 0; at < length; ++k, at += kPieceLength) {
-        char name[32];
-        auto r = std::to_chars(name + 4, name + sizeof name, k);
-        std::memcpy(name, "val-", 4);
-        const uint32_t piece = length - at < kPieceLength ? length - at : kPieceLength;
-        ResultCode rc = create_key_n(tree, key, name, static_cast<uint32_t>(r.ptr - name), text + at, piece, nullptr);
-        if (rc != ORV_OK)
-            return rc;
+    const uint32_t count = pieces_for(length);
+    if (count && depth_of(key) + 1 > XINI_MAX_DEPTH) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: xini binary key deeper than %d", XINI_MAX_DEPTH);
+        return ORV_ERR_INVALID_PARAM;
     }
+    XiniNode **pieces = nullptr;
+    if (count && !(pieces = static_cast<XiniNode **>(ORV_CALLOC(sizeof(XiniNode *) * count))))
+        return XINI_ERR_ADD;
+    for (uint32_t k = 0, at = 0; k < count; ++k, at += kPieceLength) {
+        char name[32];
+        std::memcpy(name, "val-", 4);
+        auto r = std::to_chars(name + 4, name + sizeof name, k);
+        const uint32_t piece = length - at < kPieceLength ? length - at : kPieceLength;
+        pieces[k] = xini_make_node(key, name, static_cast<uint32_t>(r.ptr - name), text + at, piece);
+        if (!pieces[k]) {
+            for (uint32_t j = 0; j < k; ++j)
+                xini_destroy_node(pieces[j]);
+            orv_free(pieces);
+            return XINI_ERR_ADD;
+        }
+    }
+    ResultCode rc = set_int(tree, key, byte_count);
+    if (rc != ORV_OK) {
+        for (uint32_t j = 0; j < count; ++j)
+            xini_destroy_node(pieces[j]);
+        orv_free(pieces);
+        return rc;
+    }
+    destroy_subkeys(key);
+    key->subkeys = pieces;
+    key->subkey_count = static_cast<int32_t>(count);
     return ORV_OK;
 }
-
-uint32_t pieces_for(uint64_t length) { return static_cast<uint32_t>((length + kPieceLength - 1) / kPieceLength); }
 
 ResultCode set_binary_hex(XiniTree *tree, XiniNode *key, int32_t count, const void *bytes)
 {
@@ -449,13 +551,12 @@ ResultCode set_binary_hex(XiniTree *tree, XiniNode *key, int32_t count, const vo
         return ORV_ERR_INVALID_PARAM;
     if (pieces_for(2ull * static_cast<uint32_t>(count)) > XINI_MAX_SUBKEYS)
         return ORV_ERR_INVALID_PARAM;
-    ResultCode rc = set_int(tree, key, count);
-    if (rc != ORV_OK)
-        return rc;
+    if (readonly(tree))
+        return XINI_ERR_NOT_FOUND; // its pieces are keys, and none is made
     char *text = orv_hex_encode_alloc(static_cast<uint32_t>(count), bytes);
     if (!text)
         return ORV_FAIL;
-    rc = store_pieces(tree, key, text, 2u * static_cast<uint32_t>(count));
+    ResultCode rc = store_binary(tree, key, count, text, 2u * static_cast<uint32_t>(count));
     orv_free(text);
     return rc;
 }
@@ -515,14 +616,13 @@ ResultCode set_binary_r64(XiniTree *tree, XiniNode *key, int32_t count, const vo
     // The encoder's size arithmetic holds below 2^29 bytes.
     if (count >= (1 << 29) || pieces_for(static_cast<uint64_t>(count) * 4 / 3 + 16) > XINI_MAX_SUBKEYS)
         return ORV_ERR_INVALID_PARAM;
-    ResultCode rc = set_int(tree, key, count);
-    if (rc != ORV_OK)
-        return rc;
+    if (readonly(tree))
+        return XINI_ERR_NOT_FOUND;
     char *text = static_cast<char *>(ORV_CALLOC(orv_r64_size(static_cast<uint32_t>(count))));
     if (!text)
         return ORV_FAIL;
     orv_r64_encode(static_cast<uint32_t>(count), bytes, text);
-    rc = store_pieces(tree, key, text, static_cast<uint32_t>(std::strlen(text)));
+    ResultCode rc = store_binary(tree, key, count, text, static_cast<uint32_t>(std::strlen(text)));
     orv_free(text);
     return rc;
 }

@@ -10,6 +10,14 @@
 
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
+#include "orv_io_stream_internal.hpp"
+
+int64_t orv::stream_grown_size(int32_t capacity, int64_t needed)
+{
+    // In 64 bits: in 32 the step overflows once capacity passes 1,431,655,765.
+    const int64_t step = std::min<int64_t>(int64_t{capacity} + capacity / 2, orv_mem_max_size);
+    return std::max(needed, step);
+}
 
 namespace {
 
@@ -100,13 +108,8 @@ ResultCode stream_write(xio *io, const void *src, int32_t length, int32_t *done)
     if (free_bytes < length) {
         if (s->capacity >= s->limit)
             return ORV_WOUNLD_BLOCK;
-        // Grow by at least half so appends stay amortised linear; past the
-        // allocator's ceiling settle for what the write needs.
-        const int64_t needed = position(s) + length;
-        int64_t wanted = std::max<int64_t>(needed, s->capacity + s->capacity / 2);
-        if (wanted > static_cast<int64_t>(orv_mem_max_size))
-            wanted = std::max<int64_t>(needed, orv_mem_max_size);
-        ResultCode rc = grow_to(s, wanted, kTagLineWrite);
+        // Grow by at least half so appends stay amortised linear.
+        ResultCode rc = grow_to(s, orv::stream_grown_size(s->capacity, position(s) + length), kTagLineWrite);
         if (ORV_FAILED(rc))
             return rc;
     }

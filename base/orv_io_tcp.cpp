@@ -7,8 +7,10 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -17,6 +19,7 @@
 #include <unistd.h>
 
 #include "orv/orv_clock.h"
+#include "orv/orv_ini.h"
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
 
@@ -66,21 +69,58 @@ bool would_block(int err) { return err == EAGAIN || err == EWOULDBLOCK || err ==
 
 enum class Ready { yes, no, failed };
 
-// One wait on fd for events, bounded by limit (sec < 0: no limit). On
-// `failed`, errno holds the reason. Errors and hang-ups count as ready so the
-// following call reports them, as a select read/write set would.
-Ready wait_fd(int fd, short events, const XioTcpWait &limit)
+// The end of a stream's wait time, so a call that waits more than once (a
+// write sending in pieces, a wait interrupted by a signal) waits no longer in
+// all. sec < 0: no limit.
+class Deadline {
+public:
+    explicit Deadline(const XioTcpWait &limit)
+    {
+        if (limit.sec < 0) {
+            forever_ = true;
+            return;
+        }
+        const int64_t usec = static_cast<int64_t>(limit.sec) * 1000000 + (limit.usec > 0 ? limit.usec : 0);
+        end_ns_ = now_ns() + usec * 1000;
+    }
+    // The time left for ppoll (zero once passed); null without a limit.
+    const timespec *left(timespec &ts) const
+    {
+        if (forever_)
+            return nullptr;
+        int64_t ns = end_ns_ - now_ns();
+        if (ns < 0)
+            ns = 0;
+        ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+        ts.tv_nsec = static_cast<long>(ns % 1000000000);
+        return &ts;
+    }
+    bool passed() const { return !forever_ && now_ns() >= end_ns_; }
+
+private:
+    static int64_t now_ns()
+    {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+    }
+    bool forever_ = false;
+    int64_t end_ns_ = 0;
+};
+
+// One wait on fd for events until the deadline; a signal only makes it wait
+// again for what is left. On `failed`, errno holds the reason. Errors and
+// hang-ups count as ready so the following call reports them, as a select
+// read/write set would.
+Ready wait_fd(int fd, short events, const Deadline &deadline)
 {
     pollfd p{fd, events, 0};
-    timespec ts{};
-    timespec *tsp = nullptr;
-    if (limit.sec >= 0) {
-        const int32_t usec = limit.usec > 0 ? limit.usec : 0;
-        ts.tv_sec = limit.sec + usec / 1000000;
-        ts.tv_nsec = static_cast<long>(usec % 1000000) * 1000;
-        tsp = &ts;
-    }
-    const int r = ppoll(&p, 1, tsp, nullptr);
+    int r;
+    do {
+        timespec ts{};
+        p.revents = 0;
+        r = ppoll(&p, 1, deadline.left(ts), nullptr);
+    } while (r < 0 && errno == EINTR);
     if (r < 0)
         return Ready::failed;
     if (r == 0)
@@ -117,17 +157,22 @@ void refresh_peer(xio_tcp *t)
     getpeername(t->fd, reinterpret_cast<sockaddr *>(&t->peer_addr), &len);
 }
 
-// Host texts here are dotted IPv4 addresses; no name is resolved. An empty
-// host (":554") means any local address.
-in_addr_t host_address(const char *host) { return host[0] ? inet_addr(host) : htonl(INADDR_ANY); }
-
-sockaddr_in make_addr(const char *host, int32_t port)
+// Only a dotted IPv4 address and a port that fits in 16 bits: inet_addr
+// would take a name as 255.255.255.255 and htons would wrap 70000 onto 4464.
+// No name is resolved here. An empty host (":554") means any local address,
+// where any_ok.
+bool make_addr(const char *host, int32_t port, bool any_ok, sockaddr_in &out)
 {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = host_address(host);
-    return a;
+    out = sockaddr_in{};
+    out.sin_family = AF_INET;
+    if (port < 0 || port > 65535)
+        return false;
+    out.sin_port = htons(static_cast<uint16_t>(port));
+    if (!host[0]) {
+        out.sin_addr.s_addr = htonl(INADDR_ANY);
+        return any_ok;
+    }
+    return inet_pton(AF_INET, host, &out.sin_addr) == 1;
 }
 
 void copy_text(char (&dest)[128], const char *src)
@@ -136,26 +181,110 @@ void copy_text(char (&dest)[128], const char *src)
 }
 
 // Failing in open: optional report, the socket closed, the open error line.
-ResultCode open_failed(xio_tcp *t, bool report, int err)
+ResultCode open_failed(xio_tcp *t, bool report, int err, ResultCode code = ORV_FAIL)
 {
     if (report)
         orv_io_tcp_report_error(&t->io, err);
     close_socket(t);
     orv_trace("VRI: vrtcp: orv xio vt xx open err");
+    return code;
+}
+
+// A connect that failed stays failed: without this a later poll would find
+// SO_ERROR cleared and call the connection made, and a caller polling open
+// for the outcome would be told "not yet" for ever.
+ResultCode connect_failed(xio_tcp *t, int err, bool keep_socket)
+{
+    t->failed = ORV_ERR_NET_CONNECT;
+    if (!keep_socket)
+        return open_failed(t, true, err);
+    orv_io_tcp_report_error(&t->io, err);
     return ORV_FAIL;
+}
+
+// An address the stream cannot use; the description is the caller's to mend,
+// so the stream is not marked broken and may be opened again.
+ResultCode bad_address(xio_tcp *t, const char *key, const char *host, ResultCode code)
+{
+    orv_log(3, code, "VRE: vrtcp: open %s \"%s\" is not an IPv4 address with a port of 0-65535", key, host);
+    return open_failed(t, false, 0, code);
+}
+
+// The outcome of a connect the system finished (or is finishing) on its own:
+// OK, 3 while still in progress (or, with *not_started, when it has to be
+// made again), or a failure recorded for good.
+ResultCode connect_outcome(xio_tcp *t, int ready_result, bool *not_started)
+{
+    *not_started = false;
+    int pending = -1;
+    socklen_t len = sizeof pending;
+    const int q = getsockopt(t->fd, SOL_SOCKET, SO_ERROR, &pending, &len);
+    if (q == 0 && pending == 0) {
+        // No error, but no peer either: the connect call failed before it
+        // went out (interrupted, or a transient refusal); it has to be made
+        // again, which answers for itself.
+        sockaddr_in peer{};
+        socklen_t plen = sizeof peer;
+        if (getpeername(t->fd, reinterpret_cast<sockaddr *>(&peer), &plen) == 0 || errno != ENOTCONN)
+            return ORV_OK;
+        *not_started = true;
+        return ORV_WOUNLD_BLOCK;
+    }
+    if (q == 0 && (pending == EINPROGRESS || pending == EAGAIN || pending == EALREADY)) {
+        orv_trace("VRI: vrtcp: open select error wouldblock");
+        return ORV_WOUNLD_BLOCK;
+    }
+    const int shown = q == 0 ? pending : errno;
+    orv_trace("VRI: vrtcp: open tcp error connect error:%d! fd:%d errno:%d %s", ready_result, t->fd, shown,
+              ErrText(shown).text);
+    return connect_failed(t, shown, true);
+}
+
+// again: a connect call was made before, so "already under way" and
+// "already connected" are answers about it.
+ResultCode connect_peer(xio_tcp *t, bool again)
+{
+    bool interrupted = again;
+    for (;;) {
+        if (connect(t->fd, reinterpret_cast<sockaddr *>(&t->peer_addr), sizeof t->peer_addr) == 0)
+            return ORV_OK;
+        const int err = errno;
+        if (err == EINTR) {
+            interrupted = true;
+            continue;
+        }
+        // An interrupted connect goes on in the system: a second call finds it
+        // made or still under way.
+        if (interrupted && err == EISCONN)
+            return ORV_OK;
+        if (would_block(err) || (interrupted && err == EALREADY)) {
+            if (t->nonblock)
+                return ORV_WOUNLD_BLOCK;
+            if (wait_fd(t->fd, POLLOUT, Deadline(XioTcpWait{-1, 0})) == Ready::failed)
+                return connect_failed(t, errno, false);
+            bool not_started = false;
+            const ResultCode r = connect_outcome(t, 1, &not_started);
+            if (r == ORV_WOUNLD_BLOCK) {
+                interrupted = true;
+                continue;
+            }
+            if (r != ORV_OK)
+                return open_failed(t, false, 0);
+            return ORV_OK;
+        }
+        if (t->nonblock)
+            orv_trace("VRI: vrtcp: open get err:%d, %s", err, ErrText(err).text);
+        return connect_failed(t, err, false);
+    }
 }
 
 ResultCode poll_connect(xio_tcp *t)
 {
     if (!t->nonblock || t->listening)
         return ORV_FAIL;
-    Ready ready;
-    int err = 0;
-    do {
-        ready = wait_fd(t->fd, POLLOUT, kNoWait);
-        err = errno;
-    } while (ready == Ready::failed && err == EINTR);
+    const Ready ready = wait_fd(t->fd, POLLOUT, Deadline(kNoWait));
     if (ready == Ready::failed) {
+        const int err = errno;
         if (would_block(err))
             return ORV_WOUNLD_BLOCK;
         orv_trace("VRI: vrtcp: open get err:%d, %s", err, ErrText(err).text);
@@ -163,19 +292,9 @@ ResultCode poll_connect(xio_tcp *t)
     }
     if (ready == Ready::no)
         return ORV_WOUNLD_BLOCK;
-    int pending = -1;
-    socklen_t len = sizeof pending;
-    const int q = getsockopt(t->fd, SOL_SOCKET, SO_ERROR, &pending, &len);
-    if (q == 0 && pending == 0)
-        return ORV_OK;
-    if (pending == EINPROGRESS || pending == EAGAIN) {
-        orv_trace("VRI: vrtcp: open select error wouldblock");
-        return ORV_WOUNLD_BLOCK;
-    }
-    const int shown = q == 0 ? pending : errno;
-    orv_trace("VRI: vrtcp: open tcp error connect error:%d! fd:%d errno:%d %s", 1, t->fd, shown,
-              ErrText(shown).text);
-    return ORV_FAIL;
+    bool not_started = false;
+    const ResultCode r = connect_outcome(t, 1, &not_started);
+    return not_started ? connect_peer(t, true) : r;
 }
 
 ResultCode set_option(int fd, int level, int name)
@@ -184,11 +303,40 @@ ResultCode set_option(int fd, int level, int name)
     return setsockopt(fd, level, name, &one, sizeof one) == 0 ? ORV_OK : ORV_FAIL;
 }
 
+// A missing "channel" (or one without a value) lets the system choose; any
+// other that cannot be used fails the open rather than binding wider.
+ResultCode listen_on_channel(xio_tcp *t)
+{
+    char host[kHostText] = {};
+    int32_t port = 0;
+    const ResultCode got = orv_tcp_desc_get_channel(t->desc, host, sizeof host, &port);
+    if (got == ORV_OK) {
+        if (!make_addr(host, port, true, t->local_addr))
+            return bad_address(t, "channel", host, ORV_ERR_SOCK_LOCAL);
+        copy_text(t->local_ip, host);
+        const int r = bind(t->fd, reinterpret_cast<sockaddr *>(&t->local_addr), sizeof t->local_addr);
+        if (r != 0) {
+            const int err = errno;
+            orv_log(3, ORV_ERR_TCP_FATAL, "VRE: vrtcp: open bind ip failed err:%d", r);
+            return open_failed(t, true, err);
+        }
+    } else if (got == ORV_FAIL) {
+        return bad_address(t, "channel", host, ORV_ERR_SOCK_LOCAL);
+    } else if (got != XINI_ERR_NOT_FOUND && got != XINI_ERR_NO_VALUE) {
+        return open_failed(t, false, 0);
+    }
+    if (listen(t->fd, kListenBacklog) != 0)
+        return open_failed(t, true, errno);
+    return ORV_OK;
+}
+
 ResultCode tcp_open(xio *io, const char *target, uint32_t mode)
 {
     xio_tcp *t = as_tcp(io);
     if (!t)
         return ORV_ERR_INVALID_PARAM;
+    if (t->failed)
+        return t->failed;
     if (t->broken)
         return ORV_WOUNLD_BLOCK;
     if (t->fd != -1)
@@ -225,44 +373,22 @@ ResultCode tcp_open(xio *io, const char *target, uint32_t mode)
     if (!t->desc)
         return open_failed(t, false, 0);
 
+    if (t->listening)
+        return listen_on_channel(t);
+
     char host[kHostText] = {};
     int32_t port = 0;
-    if (t->listening) {
-        if (orv_tcp_desc_get_channel(t->desc, host, sizeof host, &port) == ORV_OK) {
-            t->local_addr = make_addr(host, port);
-            copy_text(t->local_ip, host);
-            const int r = bind(t->fd, reinterpret_cast<sockaddr *>(&t->local_addr), sizeof t->local_addr);
-            if (r != 0) {
-                const int err = errno;
-                orv_log(3, ORV_ERR_TCP_FATAL, "VRE: vrtcp: open bind ip failed err:%d", r);
-                return open_failed(t, true, err);
-            }
-        }
-        if (listen(t->fd, kListenBacklog) != 0)
-            return open_failed(t, true, errno);
-        return ORV_OK;
-    }
-
     const ResultCode parsed = orv_tcp_desc_get_remote(t->desc, host, sizeof host, &port);
     const int parse_err = errno;
     orv_trace("VRI: vrtcp: open remote ip:%s, fd:%d", host, t->fd);
+    if (parsed == ORV_FAIL)
+        return bad_address(t, "remote", host, ORV_ERR_SOCK_REMOTE);
     if (parsed != ORV_OK)
         return open_failed(t, true, parse_err);
-    t->peer_addr = make_addr(host, port);
+    if (!make_addr(host, port, false, t->peer_addr))
+        return bad_address(t, "remote", host, ORV_ERR_SOCK_REMOTE);
     copy_text(t->peer_ip, host);
-    for (;;) {
-        if (connect(t->fd, reinterpret_cast<sockaddr *>(&t->peer_addr), sizeof t->peer_addr) == 0)
-            return ORV_OK;
-        const int err = errno;
-        if (!t->nonblock)
-            return open_failed(t, true, err);
-        if (err == EINTR)
-            continue;
-        if (would_block(err))
-            return ORV_WOUNLD_BLOCK;
-        orv_trace("VRI: vrtcp: open get err:%d, %s", err, ErrText(err).text);
-        return open_failed(t, true, err);
-    }
+    return connect_peer(t, false);
 }
 
 ResultCode tcp_release(xio *io)
@@ -279,7 +405,7 @@ ResultCode tcp_release(xio *io)
 // The outcome of a failed read wait, shared by listeners and data streams.
 ResultCode read_wait_failed(xio_tcp *t, int err)
 {
-    if (err == EINTR || (t->nonblock && would_block(err)))
+    if (t->nonblock && would_block(err))
         return ORV_AGAIN;
     orv_log(3, err, "VRE: vrtcp: tcp read select err:%d", err);
     orv_trace("VRI: vrtcp: orv xio vt xxx read failed");
@@ -293,17 +419,35 @@ ResultCode no_socket(const char *what)
     return ORV_ERR_INVALID_PARAM;
 }
 
+// Only these say the listening socket itself is unusable. The rest concern
+// one connection (aborted before it was taken, refused by a filter) or the
+// moment (no descriptor or memory left): the next accept may well succeed.
+bool accept_fatal(int err) { return err == EBADF || err == ENOTSOCK || err == EINVAL || err == EFAULT; }
+
 ResultCode accept_one(xio_tcp *t, void *dest)
 {
     if (!dest)
         return ORV_ERR_INVALID_PARAM;
-    const int fd = accept(t->fd, nullptr, nullptr);
+    int fd;
+    do {
+        fd = accept(t->fd, nullptr, nullptr);
+    } while (fd == -1 && errno == EINTR);
     if (fd == -1) {
         const int err = errno;
+        if (!accept_fatal(err)) {
+            // Logged once per run of the same error: a listener out of
+            // descriptors is readable at every call.
+            if (err != t->accept_err && !would_block(err))
+                orv_log(3, ORV_ERR_SOCK_LOCAL, "VRE: vrtcp: accept failed err:%d, %s; the listener stays open", err,
+                        ErrText(err).text);
+            t->accept_err = err;
+            return ORV_WOUNLD_BLOCK;
+        }
         orv_trace("VRI: vrtcp: orv xio vt xxx read failed");
         orv_io_tcp_report_error(&t->io, err);
         return ORV_FAIL;
     }
+    t->accept_err = 0;
     xio_tcp *c = as_tcp(orv_io_tcp_create());
     if (!c) {
         ::close(fd);
@@ -329,6 +473,8 @@ ResultCode tcp_read(xio *io, void *dest, uint32_t length, int32_t *done)
     xio_tcp *t = as_tcp(io);
     if (!t)
         return ORV_ERR_INVALID_PARAM;
+    if (t->failed)
+        return t->failed;
     if (t->broken)
         return ORV_WOUNLD_BLOCK;
     if (t->fd == -1)
@@ -336,7 +482,7 @@ ResultCode tcp_read(xio *io, void *dest, uint32_t length, int32_t *done)
     if (!t->listening && static_cast<int32_t>(length) < 0)
         return ORV_ERR_INVALID_PARAM;
 
-    const Ready ready = wait_fd(t->fd, POLLIN, t->wait);
+    const Ready ready = wait_fd(t->fd, POLLIN, Deadline(t->wait));
     if (ready == Ready::failed)
         return read_wait_failed(t, errno);
     if (ready == Ready::no)
@@ -345,10 +491,17 @@ ResultCode tcp_read(xio *io, void *dest, uint32_t length, int32_t *done)
         return accept_one(t, dest);
     if (!dest && length)
         return ORV_ERR_INVALID_PARAM;
+    // recv() into nothing answers 0, which would read as the peer's end.
+    if (length == 0) {
+        if (done)
+            *done = 0;
+        return ORV_OK;
+    }
 
+    // Never blocks past the wait: readiness may be gone by the time we receive.
     ssize_t n;
     do {
-        n = recv(t->fd, dest, length, 0);
+        n = recv(t->fd, dest, length, MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
     if (n > 0) {
         if (done)
@@ -363,7 +516,7 @@ ResultCode tcp_read(xio *io, void *dest, uint32_t length, int32_t *done)
         t->broken = 1;
         return ORV_EOF;
     }
-    if (t->nonblock && would_block(err))
+    if (would_block(err))
         return ORV_WOUNLD_BLOCK;
     orv_log(3, err, "VRE: vrtcp: tcp read recv err:%d", err);
     orv_trace("VRI: vrtcp: orv xio vt xxx read failed");
@@ -380,11 +533,40 @@ ResultCode write_failed(xio_tcp *t, int err)
     return -1;
 }
 
+// One non-blocking send; MSG_NOSIGNAL keeps a closed peer from killing the
+// process with SIGPIPE, so it is reported as EPIPE instead.
+ssize_t send_some(int fd, const uint8_t *data, size_t length)
+{
+    iovec v{const_cast<uint8_t *>(data), length};
+    msghdr msg{};
+    msg.msg_iov = &v;
+    msg.msg_iovlen = 1;
+    ssize_t n;
+    do {
+        n = sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+// False when the deadline passed without room, or the wait failed (err set).
+bool wait_for_room(const xio_tcp *t, const Deadline &deadline, int &err)
+{
+    const Ready ready = wait_fd(t->fd, POLLOUT, deadline);
+    if (ready == Ready::failed)
+        err = errno;
+    return ready == Ready::yes;
+}
+
+// Sends what the peer takes before the wait time runs out, so a peer that
+// never reads holds a writer no longer than its wait. An error after some
+// bytes went returns those; the next write meets the error again.
 ResultCode tcp_write(xio *io, const void *src, int32_t length, int32_t *done)
 {
     xio_tcp *t = as_tcp(io);
     if (!t)
         return ORV_ERR_INVALID_PARAM;
+    if (t->failed)
+        return t->failed;
     if (t->broken)
         return ORV_WOUNLD_BLOCK;
     if (t->fd == -1)
@@ -398,34 +580,41 @@ ResultCode tcp_write(xio *io, const void *src, int32_t length, int32_t *done)
         return ORV_OK;
     }
 
-    const Ready ready = wait_fd(t->fd, POLLOUT, t->wait);
-    if (ready == Ready::failed) {
-        const int err = errno;
-        return err == EINTR ? ORV_AGAIN : write_failed(t, err);
+    const auto *data = static_cast<const uint8_t *>(src);
+    const Deadline deadline(t->wait);
+    int32_t sent = 0;
+    int err = 0;
+    // Wait for room before each send, as a blocking send would: after a short
+    // send the socket is full, and waiting first paces the writer to the
+    // reader (measured faster than sending first).
+    while (sent < length && wait_for_room(t, deadline, err)) {
+        const ssize_t n = send_some(t->fd, data + sent, static_cast<size_t>(length - sent));
+        if (n > 0) {
+            sent += static_cast<int32_t>(n);
+            continue;
+        }
+        if (n == 0) {
+            if (sent)
+                break;
+            t->broken = 1;
+            return ORV_EOF;
+        }
+        err = errno;
+        if (!would_block(err))
+            break;
+        // Ready but no room after all: try again while time is left.
+        err = 0;
+        if (deadline.passed())
+            break;
     }
-    if (ready == Ready::no)
-        return ORV_WOUNLD_BLOCK;
-
-    // A gathered send of one element; MSG_NOSIGNAL keeps a closed peer from
-    // killing the process with SIGPIPE, so it is reported as EPIPE instead.
-    iovec v{const_cast<void *>(src), static_cast<size_t>(length)};
-    msghdr msg{};
-    msg.msg_iov = &v;
-    msg.msg_iovlen = 1;
-    ssize_t n;
-    do {
-        n = sendmsg(t->fd, &msg, MSG_NOSIGNAL);
-    } while (n < 0 && errno == EINTR);
-    if (n > 0) {
+    if (sent > 0) {
         if (done)
-            *done = static_cast<int32_t>(n);
+            *done = sent;
         return ORV_OK;
     }
-    if (n == 0) {
-        t->broken = 1;
-        return ORV_EOF;
-    }
-    return write_failed(t, errno);
+    if (err)
+        return write_failed(t, err);
+    return ORV_WOUNLD_BLOCK;
 }
 
 int64_t tcp_not_imp64(xio *) { return static_cast<int64_t>(ORV_ERR_NOT_IMP); }
@@ -585,21 +774,45 @@ ResultCode orv_io_tcp_write_vector(xio *stream, const XioTcpVec *elements, int32
 {
     if (!stream || (count > 0 && !elements))
         return ORV_ERR_INVALID_PARAM;
+    // The total must fit its 32-bit count.
+    int64_t all = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (elements[i].length < 0 || (elements[i].length > 0 && !elements[i].data))
+            return ORV_ERR_INVALID_PARAM;
+        all += elements[i].length;
+    }
+    if (all > INT32_MAX)
+        return ORV_ERR_INVALID_PARAM;
+
     int32_t sum = 0;
     for (int32_t i = 0; i < count; ++i) {
-        int32_t done = 0;
-        ResultCode r;
-        do {
-            r = stream->vt.write(stream, elements[i].data, elements[i].length, &done);
-        } while (r == ORV_AGAIN);
-        if (r == ORV_WOUNLD_BLOCK || r == ORV_IDLE) {
-            if (sum == 0)
-                return ORV_NEVER_REACH;
-            break;
+        const auto *data = static_cast<const uint8_t *>(elements[i].data);
+        const int32_t length = elements[i].length;
+        // A short send goes on with the rest of the same element: moving to
+        // the next one would leave a gap in what the peer receives.
+        for (int32_t off = 0; off < length;) {
+            int32_t done = 0;
+            ResultCode r;
+            do {
+                r = stream->vt.write(stream, data + off, length - off, &done);
+            } while (r == ORV_AGAIN);
+            if (r == ORV_OK && done > length - off) {
+                orv_log(3, ORV_ERR_INVALID_RESULT, "VRE: vrtcp: write answered %d for %d bytes", done, length - off);
+                return ORV_ERR_INVALID_RESULT;
+            }
+            // Nothing taken counts as blocked, or the loop would spin.
+            if (r == ORV_WOUNLD_BLOCK || r == ORV_IDLE || (r == ORV_OK && done <= 0)) {
+                if (sum == 0)
+                    return ORV_NEVER_REACH;
+                if (total)
+                    *total = sum;
+                return ORV_OK;
+            }
+            if (r != ORV_OK)
+                return r;
+            off += done;
+            sum += done;
         }
-        if (r != ORV_OK)
-            return r;
-        sum += done;
     }
     if (total)
         *total = sum;

@@ -8,7 +8,9 @@
 // operation touches a file other than the one named.
 // 64-bit directory entries, sizes and block counts on 32-bit builds too: a
 // 32-bit readdir fails with EOVERFLOW on a file system with 64-bit inodes.
+#ifndef _FILE_OFFSET_BITS
 #define _FILE_OFFSET_BITS 64
+#endif
 
 #include "orv/orv_sys.h"
 
@@ -26,6 +28,7 @@
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
 #include "orv_sync.hpp"
+#include "orv_sys_internal.hpp"
 
 static_assert(sizeof(OrvFindData) == 320, "the find record is 320 bytes");
 static_assert(sizeof(OrvLocalTime) == 10, "the local-time record is 10 bytes");
@@ -76,6 +79,7 @@ const char *table_name(const CodeName (&table)[N], int code)
 }
 
 std::atomic<int32_t> g_os_version{40};
+std::atomic<orv::RemoveTreeHook> g_remove_tree_hook{nullptr};
 
 bool ends_with_slash(const char *text)
 {
@@ -124,7 +128,81 @@ bool is_dot_entry(const char *name)
     return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
 
+// Opens a directory without following a link in its last component; the
+// descriptor then pins that directory whatever happens to its name later.
+int open_dir_nofollow(int parent, const char *name, const char *path)
+{
+    if (orv::RemoveTreeHook hook = g_remove_tree_hook.load())
+        hook(path);
+    return openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+}
+
+// Removes everything inside the directory open on fd (closed here). path holds
+// its name, length characters, in a buffer of ORV_PATH_BUFFER bytes: it keeps
+// the old rule that a child path over 1023 bytes fails, which also bounds the
+// depth and so the descriptors held. The buffer is restored on return.
+ResultCode empty_dir(int fd, char *path, size_t length)
+{
+    DIR *dir = fdopendir(fd);
+    if (!dir) {
+        close(fd);
+        return ORV_FAIL;
+    }
+    const size_t base = length > 0 && path[length - 1] == '/' ? length : length + 1;
+    ResultCode result = ORV_OK;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = readdir(dir);
+        if (!entry) {
+            if (errno != 0)
+                result = ORV_FAIL;
+            break;
+        }
+        const char *name = entry->d_name;
+        if (is_dot_entry(name))
+            continue;
+        const size_t name_length = strlen(name);
+        if (base + name_length >= ORV_PATH_BUFFER) {
+            path[length] = '\0';
+            orv_log(3, ORV_FAIL, "VRE: VR: remove_tree: a child of %s needs more than %d bytes", path,
+                    ORV_PATH_BUFFER - 1);
+            result = ORV_FAIL;
+            break;
+        }
+        path[length] = '/';
+        memcpy(path + base, name, name_length + 1);
+        // Only a directory is opened; anything else (or a directory that turns
+        // out to be something else) is unlinked by name under this directory.
+        bool as_dir = entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN;
+        if (!as_dir) {
+            if (unlinkat(dirfd(dir), name, 0) == 0)
+                continue;
+            if (errno != EISDIR && errno != EPERM) {
+                result = ORV_FAIL;
+                break;
+            }
+        }
+        const int child = open_dir_nofollow(dirfd(dir), name, path);
+        if (child < 0) {
+            if ((errno == ENOTDIR || errno == ELOOP) && unlinkat(dirfd(dir), name, 0) == 0)
+                continue;
+            result = ORV_FAIL;
+            break;
+        }
+        result = empty_dir(child, path, base + name_length);
+        if (result == ORV_OK && unlinkat(dirfd(dir), name, AT_REMOVEDIR) != 0)
+            result = ORV_FAIL;
+        if (result != ORV_OK)
+            break;
+    }
+    closedir(dir);
+    path[length] = '\0';
+    return result;
+}
+
 }  // namespace
+
+orv::RemoveTreeHook orv::remove_tree_set_hook(RemoveTreeHook hook) { return g_remove_tree_hook.exchange(hook); }
 
 extern "C" {
 
@@ -236,38 +314,45 @@ ResultCode orv_remove_tree(const char *path)
 {
     if (!path)
         return ORV_FAIL;
+    // Trailing slashes would make lstat and open follow a link; the walk works
+    // on the name itself (a path too long for the buffer is never walked).
+    const size_t length = strlen(path);
+    size_t name_length = length;
+    while (name_length > 1 && path[name_length - 1] == '/')
+        --name_length;
+    char buffer[ORV_PATH_BUFFER];
+    const char *name = path;
+    if (name_length < length && name_length < sizeof buffer) {
+        memcpy(buffer, path, name_length);
+        buffer[name_length] = '\0';
+        name = buffer;
+    }
     // lstat: a link to a directory is removed as a link; following it would
     // empty a directory outside the tree.
     struct stat st;
-    if (lstat(path, &st) != 0 || !S_ISDIR(st.st_mode))
-        return remove(path) == 0 ? ORV_OK : ORV_FAIL;
-    if (strlen(path) > ORV_REMOVE_TREE_MAX_PATH)
+    if (lstat(name, &st) != 0 || !S_ISDIR(st.st_mode))
+        return remove(name) == 0 ? ORV_OK : ORV_FAIL;
+    if (length > ORV_REMOVE_TREE_MAX_PATH)
         return ORV_FAIL;
     if (is_dot_entry(path))
         return ORV_OK;
-    OrvDir *dir = orv_dir_open(path, 0);
-    if (dir == ORV_DIR_INVALID)
-        return ORV_FAIL;
-    // The entries' own names, not the find record's (which may be cut).
-    ResultCode result = ORV_OK;
-    char child[ORV_PATH_BUFFER];
-    while (const dirent *entry = readdir(dir->stream)) {
-        if (is_dot_entry(entry->d_name))
-            continue;
-        if (!child_path(child, sizeof child, path, entry->d_name)) {
-            orv_log(3, ORV_FAIL, "VRE: VR: remove_tree: a child of %s needs more than %d bytes", path,
-                    ORV_PATH_BUFFER - 1);
-            result = ORV_FAIL;
-            break;
-        }
-        result = orv_remove_tree(child);
-        if (result != ORV_OK)
-            break;
+    if (name != buffer) {
+        memcpy(buffer, path, length + 1);
+        name_length = length;
     }
-    orv_dir_close(dir);
+    const int fd = open_dir_nofollow(AT_FDCWD, buffer, buffer);
+    if (fd < 0) {
+        const int err = errno;
+        // Swapped for a link or a file since lstat: remove that, never its target.
+        if (err == ENOTDIR || err == ELOOP)
+            return unlink(buffer) == 0 ? ORV_OK : ORV_FAIL;
+        orv_trace("VRI: VR: opendir path:%s failed, err:%d, %s", buffer, err, strerror(err));
+        return ORV_FAIL;
+    }
+    const ResultCode result = empty_dir(fd, buffer, name_length);
     if (result != ORV_OK)
         return result;
-    return rmdir(path) == 0 ? ORV_OK : ORV_FAIL;
+    return rmdir(buffer) == 0 ? ORV_OK : ORV_FAIL;
 }
 
 ResultCode orv_path_join(char *buffer, uint32_t *size, const char *directory, const char *name)
@@ -530,6 +615,24 @@ struct tm *orv_localtime(const time_t *t, struct tm *out)
         return nullptr;
     return localtime_r(t, out);
 }
+
+#ifdef ORV_TIME64_SPLIT
+// The plain names serve hosts built with a 32-bit time_t.
+ORV_API struct tm *orv_gmtime_time32(const int32_t *t, struct tm *out) __asm__("orv_gmtime");
+ORV_API struct tm *orv_localtime_time32(const int32_t *t, struct tm *out) __asm__("orv_localtime");
+
+struct tm *orv_gmtime_time32(const int32_t *t, struct tm *out)
+{
+    const time_t wide = t ? *t : 0;
+    return orv_gmtime(t ? &wide : nullptr, out);
+}
+
+struct tm *orv_localtime_time32(const int32_t *t, struct tm *out)
+{
+    const time_t wide = t ? *t : 0;
+    return orv_localtime(t ? &wide : nullptr, out);
+}
+#endif
 
 int orv_get_local_time(OrvLocalTime *out)
 {

@@ -1,8 +1,8 @@
 // Connection descriptions and address texts of the TCP layer. A TcpDesc owns
 // a memory stream and the XINI tree opened on it; the composers and parsers
-// build short-lived ones of their own. Nothing here holds a lock except host
-// lookup and inet_ntoa, which take the global lock around the platform's
-// shared storage.
+// build short-lived ones of their own. Nothing here takes a lock: host lookup
+// and inet_ntoa use the platform's reentrant calls, the lookup's record is
+// per thread.
 #include "orv/orv_tcp_desc.h"
 
 #include <arpa/inet.h>
@@ -16,7 +16,6 @@
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
 #include "orv/orv_text.h"
-#include "orv_sync.hpp"
 
 struct TcpDesc {
     xio *stream;
@@ -28,6 +27,22 @@ namespace {
 constexpr int kAddrText = 128;
 constexpr int kPortField = 5;
 constexpr int32_t kPortLimit = 65536;
+
+// ------------------------------------------------------------ host lookup
+
+constexpr int kHostAddrs = 16;
+
+// What orv_gethostbyname hands out: the calling thread's own, kept until its
+// next lookup, so no lock guards it.
+struct HostRecord {
+    hostent entry;
+    char name[1025];
+    char *aliases[1];
+    in_addr addrs[kHostAddrs];
+    char *list[kHostAddrs + 1];
+};
+
+thread_local HostRecord t_host;
 
 // ------------------------------------------------------------ address texts
 
@@ -312,22 +327,55 @@ struct hostent *orv_gethostbyname(const char *name, struct hostent *out)
 {
     if (!name)
         return nullptr;
-    orv::GlobalLockGuard guard;
-    struct hostent *h = gethostbyname(name);
-    if (h && out)
-        *out = *h;
-    return h;
+    // getaddrinfo is reentrant, so a slow name server holds up only this
+    // caller, never the global lock that every allocation takes.
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo *found = nullptr;
+    const int r = getaddrinfo(name, nullptr, &hints, &found);
+    if (r != 0 || !found) {
+        orv_trace("VRI: vrtcp: host %.255s not found: %s", name, gai_strerror(r));
+        if (found)
+            freeaddrinfo(found);
+        return nullptr;
+    }
+    HostRecord &rec = t_host;
+    rec = HostRecord{};
+    snprintf(rec.name, sizeof rec.name, "%s", found->ai_canonname ? found->ai_canonname : name);
+    int n = 0;
+    for (const addrinfo *a = found; a && n < kHostAddrs; a = a->ai_next) {
+        if (a->ai_family != AF_INET || a->ai_addrlen < sizeof(sockaddr_in))
+            continue;
+        rec.addrs[n] = reinterpret_cast<const sockaddr_in *>(a->ai_addr)->sin_addr;
+        bool seen = false;
+        for (int i = 0; i < n; ++i)
+            seen = seen || rec.addrs[i].s_addr == rec.addrs[n].s_addr;
+        if (!seen) {
+            rec.list[n] = reinterpret_cast<char *>(&rec.addrs[n]);
+            ++n;
+        }
+    }
+    freeaddrinfo(found);
+    rec.entry.h_name = rec.name;
+    rec.entry.h_aliases = rec.aliases;
+    rec.entry.h_addrtype = AF_INET;
+    rec.entry.h_length = sizeof(in_addr);
+    rec.entry.h_addr_list = rec.list;
+    if (out)
+        *out = rec.entry;
+    return &rec.entry;
 }
 
 char *orv_inet_ntoa(uint32_t address, char *buffer, int32_t size)
 {
-    orv::GlobalLockGuard guard;
+    if (!buffer || size <= 0)
+        return nullptr;
     in_addr a{};
     a.s_addr = address;
-    char *text = inet_ntoa(a);
-    if (!text)
-        return nullptr;
-    if (!buffer || size <= 0)
+    char text[INET_ADDRSTRLEN];
+    if (!inet_ntop(AF_INET, &a, text, sizeof text))
         return nullptr;
     snprintf(buffer, static_cast<size_t>(size), "%s", text);
     return buffer;
@@ -353,7 +401,8 @@ ResultCode orv_radix64_to_ip(const char *text, char *output)
         return ORV_ERR_INVALID_PARAM;
     }
     in_addr a{};
-    orv_r64_decode(&a.s_addr, text);
+    if (orv_r64_decode_bounded(&a.s_addr, sizeof a.s_addr, text, nullptr) != ORV_OK)
+        return ORV_ERR_INVALID_PARAM;
     if (!inet_ntop(AF_INET, &a, output, 32))
         return ORV_FAIL;
     return ORV_OK;

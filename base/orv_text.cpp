@@ -295,6 +295,42 @@ uint32_t orv_r64_decode(void *dest, const char *text) {
     return whole < n ? static_cast<uint32_t>(whole) : n;
 }
 
+// Characters a complete text of n bytes carries after its "*".
+static uint64_t r64_chars_for(uint32_t n) {
+    uint32_t rem = n % 3;
+    return uint64_t{n} / 3 * 4 + (rem == 0 ? 0 : rem + 1);
+}
+
+ResultCode orv_r64_decode_bounded(void *dest, size_t dest_size, const char *text, uint32_t *written) {
+    if (written != nullptr) *written = 0;
+    if (text == nullptr || (dest == nullptr && dest_size != 0)) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: radix-64 decode without %s", text ? "a destination" : "a text");
+        return ORV_ERR_INVALID_PARAM;
+    }
+    const char *data = nullptr;
+    uint32_t n = orv_r64_count(text, &data);
+    if (data == text) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: radix-64 text without a count: %.32s", text);
+        return ORV_ERR_INVALID_PARAM;
+    }
+    if (n > dest_size) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: radix-64 text claims %u bytes, room for %zu", n, dest_size);
+        return ORV_ERR_INVALID_PARAM;
+    }
+    // Check the length before writing so a short text leaves dest untouched;
+    // strnlen stops at the need, never walks a long text to its end.
+    uint64_t need = r64_chars_for(n);
+    size_t have = strnlen(data, static_cast<size_t>(need));
+    if (have < need) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: radix-64 text of %u bytes carries %zu of %llu characters", n,
+                have, static_cast<unsigned long long>(need));
+        return ORV_ERR_INVALID_PARAM;
+    }
+    if (n != 0) orv_r64_decode(dest, text);
+    if (written != nullptr) *written = n;
+    return ORV_OK;
+}
+
 // ------------------------------------------------------------- hexadecimal
 
 void orv_hex_encode(uint32_t n, const void *bytes, char *dest) {
@@ -335,6 +371,25 @@ size_t orv_hex_decode(void *dest, const char *text) {
         out[i / 2] = static_cast<uint8_t>(16 * hex_digit_value(text[i]) + low);
     }
     return length;
+}
+
+ResultCode orv_hex_decode_bounded(void *dest, size_t dest_size, const char *text, size_t *written) {
+    if (written != nullptr) *written = 0;
+    if (text == nullptr || (dest == nullptr && dest_size != 0)) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: hex decode without %s", text ? "a destination" : "a text");
+        return ORV_ERR_INVALID_PARAM;
+    }
+    // Only as far as the room needs: one more digit pair proves the text too long.
+    size_t limit = dest_size > (SIZE_MAX - 2) / 2 ? SIZE_MAX : 2 * dest_size + 1;
+    size_t length = strnlen(text, limit);
+    size_t bytes = (length + 1) / 2;
+    if (bytes > dest_size) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: hex text longer than its room of %zu bytes", dest_size);
+        return ORV_ERR_INVALID_PARAM;
+    }
+    if (length != 0) orv_hex_decode(dest, text);
+    if (written != nullptr) *written = bytes;
+    return ORV_OK;
 }
 
 void orv_text_init_tables(void) {

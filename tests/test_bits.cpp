@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "orv/orv_bits.h"
+#include "orv/orv_io_stream.h"
 
 namespace {
 
@@ -301,21 +302,49 @@ TEST(BufferedStream, WritesThroughAStream)
     EXPECT_EQ(std::string(fs.data.end() - 4, fs.data.end()), "tail");
 
     // A stream that takes nothing: the bytes stay and the count is short.
+    // A refused write is reported, not passed off as done.
     fs.refuse_writes = true;
     uint8_t block[40] = {};
     uint32_t written = 0;
-    orv_bio_write(&bio, block, sizeof block, &written);
+    EXPECT_EQ(orv_bio_write(&bio, block, sizeof block, &written), ORV_WOUNLD_BLOCK);
     EXPECT_EQ(written, 16u);
     EXPECT_EQ(bio.position - bio.buffer, 16);
     fs.refuse_writes = false;
     EXPECT_EQ(orv_bio_flush(&bio), ORV_OK);
     EXPECT_EQ(fs.data.size(), text.size() + 4 + 16);
 
+    // Nor is a write that filled a memory view.
+    uint8_t view_bytes[8];
+    BufferedStream view;
+    orv_bio_init(&view, nullptr, view_bytes, sizeof view_bytes, BIO_WRITE);
+    EXPECT_EQ(orv_bio_write(&view, block, 6, &written), ORV_OK);
+    EXPECT_EQ(orv_bio_write(&view, block, 6, &written), ORV_ERR_IO_WRITE);
+    EXPECT_EQ(written, 2u);
+
     // A reader does not write.
     BufferedStream reader;
     orv_bio_init(&reader, &fs.io, buffer, sizeof buffer, BIO_READ);
     EXPECT_EQ(orv_bio_write(&reader, block, 4, &written), ORV_ERR_INVALID_PARAM);
     EXPECT_EQ(written, 0u);
+}
+
+// A memory stream that may grow no further, as a size-limited output.
+TEST(BufferedStream, AFullMemoryStreamIsReported)
+{
+    xio *out = ORV_IO_STREAM_CREATE();
+    XioParam limit{};
+    limit.buffer2 = XIO_MEM_INITIAL_CAPACITY;
+    ASSERT_EQ(out->vt.set(out, XIO_MEM_SET_LIMIT, &limit), ORV_OK);
+    uint8_t buffer[4096];
+    BufferedStream bio;
+    orv_bio_init(&bio, out, buffer, sizeof buffer, BIO_WRITE);
+    std::vector<uint8_t> data(XIO_MEM_INITIAL_CAPACITY + 10000, 'x');
+    uint32_t written = 0;
+    EXPECT_EQ(orv_bio_write(&bio, data.data(), static_cast<uint32_t>(data.size()), &written), ORV_WOUNLD_BLOCK);
+    EXPECT_LT(written, data.size());
+    EXPECT_EQ(out->vt.size(out), XIO_MEM_INITIAL_CAPACITY);
+    EXPECT_EQ(orv_bio_flush(&bio), ORV_WOUNLD_BLOCK); // the rest still cannot go
+    out->vt.release(out);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ctime>
 #include <thread>
 
 #include "orv/orv_clock.h"
@@ -147,4 +148,27 @@ TEST(Mutex, RecursiveAndTryLock)
     EXPECT_EQ(orv_mutex_unlock(m), ORV_OK);
 #endif
     orv_mutex_destroy(m);
+}
+
+// Readings stay continuous across the second 2^31 (January 2038) and far
+// beyond it; no fall is counted for a clock that only moves forward.
+TEST_F(FakeClock, RunsOnPast2038)
+{
+    const int64_t edge = INT64_C(2147483647) * 1'000'000;  // 2038-01-19 03:14:07
+    g_fake_us = edge - 5 * kMin;
+    orv_clock_init();
+    EXPECT_EQ(orv::clock_state().base_ms, static_cast<uint64_t>(edge / 1000 - 300'000));
+    EXPECT_EQ(orv_clock_ms(), 0u);
+    g_fake_us = edge + 1'000'000;
+    EXPECT_EQ(orv_clock_ms(), 301'000u);
+    EXPECT_EQ(orv_clock_us(), 301'000'000u);
+    g_fake_us = INT64_C(4102444800) * 1'000'000;  // 2100-01-01
+    EXPECT_EQ(orv_clock_ms(), static_cast<uint64_t>(INT64_C(4102444800) * 1000 - (edge / 1000 - 300'000)));
+    EXPECT_EQ(orv::clock_state().wrap_count, 0u);
+    // A fall below the base past 2038 still counts one day.
+    g_fake_us = edge - 10 * kMin;
+    EXPECT_EQ(orv_clock_ms(), kDayMs - 300'000u);
+    EXPECT_EQ(orv::clock_state().wrap_count, 1u);
+    // The platform clock behind the seam reads seconds of this width.
+    EXPECT_EQ(sizeof(time_t), 8u) << "32-bit builds need a 64-bit time_t";
 }

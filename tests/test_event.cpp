@@ -57,6 +57,33 @@ TEST(EventDeadline, CarriesNanosecondsIntoSeconds) {
     }
 }
 
+#ifdef ORV_TIME64_SPLIT
+// What a host built with a 32-bit time_t calls.
+struct Timespec32 { int32_t tv_sec; int32_t tv_nsec; };
+extern "C" void host32_deadline(int64_t, int32_t, uint32_t, Timespec32 *) __asm__("orv_event_deadline");
+#endif
+
+// Deadlines past January 2038 keep their seconds on 32-bit targets; a host
+// with a 32-bit timespec gets two words written, nothing past them.
+TEST(EventDeadline, StaysRightPast2038) {
+    const int64_t past = INT64_C(2208988800);  // 2040-01-01
+    struct timespec d;
+    orv_event_deadline(past + 5, 600000, 1500, &d);
+    EXPECT_EQ(static_cast<int64_t>(d.tv_sec), past + 7);
+    EXPECT_EQ(d.tv_nsec, 100000000);
+    orv_event_deadline(INT32_MAX, 999999, 999, &d);
+    EXPECT_EQ(static_cast<int64_t>(d.tv_sec), INT64_C(2147483648));
+    EXPECT_EQ(sizeof(d.tv_sec), 8u) << "32-bit builds need a 64-bit time_t";
+#ifdef ORV_TIME64_SPLIT
+    struct { Timespec32 ts; int32_t guard[2]; } narrow{{0, 0}, {0x5A5A5A5A, 0x5A5A5A5A}};
+    host32_deadline(1000, 600000, 1500, &narrow.ts);
+    EXPECT_EQ(narrow.ts.tv_sec, 1002);
+    EXPECT_EQ(narrow.ts.tv_nsec, 100000000);
+    EXPECT_EQ(narrow.guard[0], 0x5A5A5A5A);
+    EXPECT_EQ(narrow.guard[1], 0x5A5A5A5A);
+#endif
+}
+
 TEST_F(Events, AutoResetReleasesOneWaitPerSet) {
     OrvEvent *event = orv_event_create(0, 0, 1, 0);
     ASSERT_NE(event, nullptr);

@@ -60,6 +60,44 @@ TEST(Gid, TextFormRoundTrips)
     EXPECT_TRUE(orv_gid_equal(box.gid, ORV_GID_NULL));
 }
 
+// Names from every header the table is built from, looked up by name: the
+// DirectShow uuids.h and ksuuids.h, wmcodecdsp.h and mfapi.h of mingw-w64,
+// and the later SDK names of Wine's uuids.h and wmcodecdsp.h.
+TEST(Gid, NamesFromEveryPublishedHeader)
+{
+    const uint8_t tail[12] = {0x00, 0x00, 0x00, 0x10, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    struct FourCc {
+        const char *name;
+        const char code[5];
+    };
+    for (const FourCc &c : {FourCc{"MEDIASUBTYPE_H264", "H264"}, FourCc{"MEDIASUBTYPE_h264", "h264"},
+                            FourCc{"MEDIASUBTYPE_AVC1", "AVC1"}, FourCc{"MEDIASUBTYPE_I420", "I420"},
+                            FourCc{"MEDIASUBTYPE_P010", "P010"}, FourCc{"MEDIASUBTYPE_Y210", "Y210"},
+                            FourCc{"MEDIASUBTYPE_WMV3", "WMV3"}, FourCc{"MEDIASUBTYPE_WVC1", "WVC1"},
+                            FourCc{"MEDIASUBTYPE_YV12", "YV12"}}) {
+        GID g{};
+        ASSERT_TRUE(orv_gid_by_name(c.name, &g)) << c.name;
+        EXPECT_EQ(memcmp(g.bytes, c.code, 4), 0) << c.name;
+        EXPECT_EQ(memcmp(g.bytes + 4, tail, 12), 0) << c.name;
+    }
+    // Wave-format tags follow the same rule with the tag as the first word.
+    GID g{};
+    ASSERT_TRUE(orv_gid_by_name("MEDIASUBTYPE_RAW_AAC1", &g));
+    EXPECT_EQ(text_of(g), "ff000000" "0000" "0010" "800000aa00389b71");
+    ASSERT_TRUE(orv_gid_by_name("MEDIASUBTYPE_WMAUDIO3", &g));
+    EXPECT_EQ(text_of(g), "62010000" "0000" "0010" "800000aa00389b71");
+    ASSERT_TRUE(orv_gid_by_name("FORMAT_MFVideoFormat", &g));
+    EXPECT_EQ(text_of(g), "2dabd4ae" "7326" "43cb" "9464c879cab9c43d");
+    ASSERT_TRUE(orv_gid_by_name("MEDIATYPE_CC_CONTAINER", &g));
+    EXPECT_STREQ(orv_gid_name(g), "MEDIATYPE_CC_CONTAINER");
+    ASSERT_TRUE(orv_gid_by_name("FORMAT_JPEGImage", &g));
+
+    // 163 framework names, 437 published values and the two null aliases.
+    // MEDIASUBTYPE_H264 is in both mingw-w64's wmcodecdsp.h and Wine's
+    // uuids.h: it is listed once.
+    EXPECT_EQ(orv_gid_name_count(), 602u);
+}
+
 TEST(Gid, GenerateGivesNewValues)
 {
     GID a{}, b{};

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "orv/orv_ini.h"
+#include "orv/orv_io_stream.h"
+#include "orv/orv_mem.h"
 
 namespace {
 
@@ -341,6 +343,114 @@ TEST(XiniTree, TreesStayWithinWhatTheReaderTakes)
     EXPECT_EQ(tr.vt().create_key(tr.t, nullptr, "w", huge.c_str(), &deeper), ORV_ERR_INVALID_PARAM);
     huge.resize(XINI_NAME_MAX + 1);
     EXPECT_EQ(tr.vt().create_key(tr.t, nullptr, huge.c_str(), nullptr, &deeper), ORV_ERR_INVALID_PARAM);
+}
+
+// Writes the tree to a memory stream and opens the text again.
+XiniTree *saved_and_loaded(XiniTree *t)
+{
+    xio *s = ORV_IO_STREAM_CREATE();
+    EXPECT_EQ(t->vt.write_tree(t, s), ORV_OK);
+    XiniTree *back = nullptr;
+    EXPECT_EQ(orv_ini_open(nullptr, s, XINI_READ_ONLY, nullptr, &back), ORV_OK);
+    back->stream = nullptr;
+    s->vt.release(s);
+    return back;
+}
+
+TEST(XiniTree, TextsThatWouldNotComeBackAreRefused)
+{
+    Tree tr;
+    XiniNode *k = tr.key(nullptr, "k", "kept");
+    const char *bad[] = {"name  with\ttab ", "two  blanks", " lead", "trail ", "line\r\nbreak", "tab\there",
+                         "a ; b" /* two blanks once ";" is left out */, " ", "new\n"};
+    for (const char *text : bad) {
+        XiniNode *out = nullptr;
+        EXPECT_EQ(tr.vt().create_key(tr.t, nullptr, text, nullptr, &out), ORV_ERR_INVALID_PARAM) << text;
+        EXPECT_EQ(tr.vt().create_key(tr.t, nullptr, "n", text, &out), ORV_ERR_INVALID_PARAM) << text;
+        EXPECT_EQ(tr.vt().create_key_by_path(tr.t, "", text, nullptr, &out), ORV_ERR_INVALID_PARAM) << text;
+        EXPECT_EQ(tr.vt().set_string(tr.t, k, text), ORV_ERR_INVALID_PARAM) << text;
+        EXPECT_EQ(tr.vt().set_value(tr.t, nullptr, "k", XINI_TYPE_STRING, 0, text, &out), ORV_ERR_INVALID_PARAM)
+            << text;
+    }
+    EXPECT_EQ(tr.t->root->subkey_count, 1);
+    EXPECT_EQ(tr.value(k), "kept");
+
+    // What is taken comes back exactly, and is found again by its name.
+    const char *good[] = {"one blank", "a;b", "x <y> z", "{1,2}", "\x01odd\x7f", "a b c d"};
+    for (const char *text : good) {
+        tr.key(nullptr, text, text);
+        EXPECT_EQ(tr.vt().set_string(tr.t, k, text), ORV_OK) << text;
+    }
+    EXPECT_EQ(tr.t->root->subkey_count, 1 + static_cast<int32_t>(std::size(good))); // no twin made
+    XiniTree *back = saved_and_loaded(tr.t);
+    for (const char *text : good) {
+        XiniNode *found = nullptr;
+        XiniNode *mine = nullptr;
+        ASSERT_EQ(tr.vt().create_key(tr.t, nullptr, text, nullptr, &mine), ORV_OK) << text;
+        ASSERT_EQ(back->vt.create_key(back, nullptr, text, nullptr, &found), ORV_OK) << text;
+        EXPECT_EQ(std::string(found->name, found->name_length), std::string(mine->name, mine->name_length));
+        EXPECT_EQ(std::string(found->value, found->value_length), std::string(mine->value, mine->value_length));
+    }
+    EXPECT_EQ(tr.t->root->subkey_count, 1 + static_cast<int32_t>(std::size(good)));
+    EXPECT_EQ(tr.vt().delete_subkey(tr.t, nullptr, "a;b"), ORV_OK);
+    EXPECT_EQ(tr.t->root->subkey_count, static_cast<int32_t>(std::size(good)));
+    orv_ini_close(back);
+}
+
+TEST(XiniTree, BinarySettersChangeAllOrNothing)
+{
+    // A read-only tree makes no pieces, so it keeps the ones it has.
+    xio *s = ORV_IO_STREAM_CREATE();
+    {
+        Tree tr;
+        XiniNode *k = tr.key(nullptr, "blob");
+        const uint8_t bytes[100] = {1, 2, 3};
+        ASSERT_EQ(tr.vt().set_binary_hex(tr.t, k, 100, bytes), ORV_OK);
+        ASSERT_EQ(tr.vt().write_tree(tr.t, s), ORV_OK);
+    }
+    XiniTree *ro = nullptr;
+    ASSERT_EQ(orv_ini_open(nullptr, s, XINI_READ_ONLY, nullptr, &ro), ORV_OK);
+    XiniNode *k = ro->root->subkeys[0];
+    const uint8_t other[300] = {9};
+    EXPECT_EQ(ro->vt.set_binary_hex(ro, k, 300, other), XINI_ERR_NOT_FOUND);
+    EXPECT_EQ(ro->vt.set_binary_r64(ro, k, 300, other), XINI_ERR_NOT_FOUND);
+    EXPECT_EQ(k->subkey_count, 4);
+    int32_t count = 0;
+    EXPECT_EQ(ro->vt.get_binary_hex(ro, k, &count, nullptr), ORV_OK);
+    EXPECT_EQ(count, 100);
+    orv_ini_close(ro);
+    s->vt.release(s);
+
+    // A key too deep for pieces keeps its value as well.
+    Tree tr;
+    XiniNode *deep = nullptr;
+    for (int depth = 1; depth <= XINI_MAX_DEPTH; ++depth)
+        ASSERT_EQ(tr.vt().create_key(tr.t, deep, "d", nullptr, &deep), ORV_OK);
+    EXPECT_EQ(tr.vt().set_string(tr.t, deep, "7"), ORV_OK);
+    EXPECT_EQ(tr.vt().set_binary_hex(tr.t, deep, 3, other), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(tr.value(deep), "7");
+
+    // A blob of 1 MiB, the size the setters are sped up for, comes back whole.
+    std::vector<uint8_t> big = random_bytes(1 << 20, 3);
+    XiniNode *b = tr.key(nullptr, "big");
+    for (bool hex : {true, false}) {
+        const size_t live = orv_mem_live_count();
+        ASSERT_EQ(hex ? tr.vt().set_binary_hex(tr.t, b, 1 << 20, big.data())
+                      : tr.vt().set_binary_r64(tr.t, b, 1 << 20, big.data()),
+                  ORV_OK);
+        EXPECT_EQ(b->subkey_count, hex ? 32768 : 21846);
+        EXPECT_STREQ(b->subkeys[b->subkey_count - 1]->name, hex ? "val-32767" : "val-21845");
+        std::vector<uint8_t> back(1 << 20);
+        count = 1 << 20;
+        EXPECT_EQ(hex ? tr.vt().get_binary_hex(tr.t, b, &count, back.data())
+                      : tr.vt().get_binary_r64(tr.t, b, &count, back.data()),
+                  ORV_OK);
+        EXPECT_EQ(count, 1 << 20);
+        EXPECT_TRUE(back == big) << hex;
+        if (!hex) {
+            EXPECT_LT(orv_mem_live_count(), live); // fewer pieces than before, none left over
+        }
+    }
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "orv/orv_io_stream.h"
+#include "orv/orv_mem.h"
+#include "orv_io_stream_internal.hpp"
 
 namespace {
 
@@ -64,6 +66,21 @@ TEST(IoStream, NewStreamReadsNothingAndGrowsByHalf)
     EXPECT_EQ(s.io->vt.reset(s.io), ORV_OK);
     EXPECT_EQ(s.io->vt.size(s.io), 0);
     EXPECT_EQ(s.capacity(), 270000);
+}
+
+// Past 1,431,655,765 bytes half as much again no longer fits in 32 bits: the
+// step is taken in 64 bits and capped at the allocator's largest block, and a
+// write that needs more than that is left to fail in the allocator.
+TEST(IoStream, GrowthStepNearTheTopOfThe32BitRange)
+{
+    EXPECT_EQ(orv::stream_grown_size(65536, 70000), 98304);
+    EXPECT_EQ(orv::stream_grown_size(65536, 200000), 200000);
+    EXPECT_EQ(orv::stream_grown_size(1000000000, 1000000001), 1500000000);
+    const int64_t top = orv_mem_max_size;
+    for (int64_t capacity : {int64_t{1431655765}, int64_t{1431655766}, int64_t{2000000000}, top - 1}) {
+        EXPECT_EQ(orv::stream_grown_size(static_cast<int32_t>(capacity), capacity + 1), top) << capacity;
+        EXPECT_EQ(orv::stream_grown_size(static_cast<int32_t>(capacity), top + 10), top + 10) << capacity;
+    }
 }
 
 TEST(IoStream, LimitStopsGrowthUntilRaised)

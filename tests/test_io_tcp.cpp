@@ -3,14 +3,18 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "orv/orv_clock.h"
@@ -235,9 +239,17 @@ TEST_F(IoTcp, ConnectAcceptEchoAndAddresses)
     ASSERT_EQ(pr.server.write("echo", &done), ORV_OK);
     EXPECT_EQ(read_n(pr.client.io, 4), "echo");
 
+    // A read of nothing with data waiting takes nothing and is no end of stream.
+    ASSERT_EQ(pr.server.write("z", &done), ORV_OK);
+    char buf[8];
+    done = -1;
+    EXPECT_EQ(pr.client.io->vt.read(pr.client.io, buf, 0, &done), ORV_OK);
+    EXPECT_EQ(done, 0);
+    EXPECT_EQ(pr.client.rec()->broken, 0);
+    EXPECT_EQ(read_n(pr.client.io, 1), "z");
+
     // Nothing pending: a short wait answers "not yet".
     ASSERT_EQ(pr.client.set_wait(0, 1000), ORV_OK);
-    char buf[8];
     EXPECT_EQ(pr.client.io->vt.read(pr.client.io, buf, sizeof buf, &done), ORV_WOUNLD_BLOCK);
     ASSERT_EQ(pr.listener.set_wait(0, 0), ORV_OK);
     xio *none = nullptr;
@@ -368,7 +380,8 @@ TEST_F(IoTcp, OpenFailures)
         ASSERT_EQ(notes.seen.size(), 2u);
         EXPECT_EQ(notes.seen[0], std::make_pair(11, std::to_string(ECONNREFUSED)));
         EXPECT_TRUE(logged(g_lines, "VRI: vrtcp: orv xio vt xx open err"));
-        EXPECT_EQ(t.open(desc_text("remote", "127.0.0.1:1"), 0), ORV_WOUNLD_BLOCK);
+        // The failed connect stays failed rather than "try again later".
+        EXPECT_EQ(t.open(desc_text("remote", "127.0.0.1:1"), 0), ORV_ERR_NET_CONNECT);
     }
     {
         // A description with "channel" but no "remote".
@@ -571,4 +584,292 @@ TEST_F(IoTcp, CopyToAnotherStream)
     EXPECT_EQ(mem->vt.size(mem), 1005);
     EXPECT_TRUE(logged(g_lines, "VRI: vrtcp: orv io tcp read stream err"));
     mem->vt.release(mem);
+}
+
+namespace {
+
+// A port below 34464 that nothing listens on, so that port + 65536 still
+// fits the five characters of a port field.
+uint16_t low_free_port(Tcp &holder)
+{
+    for (int p = 20000; p < 34464; p += 97)
+        if (holder.open(desc_text("channel", "127.0.0.1:" + std::to_string(p)), XIO_TCP_LISTEN) == ORV_OK)
+            return static_cast<uint16_t>(p);
+    return 0;
+}
+
+}  // namespace
+
+// Addresses open cannot use are refused with a clear code, for the remote
+// side and the listening side alike, and never reach connect or bind.
+TEST_F(IoTcp, OpenRefusesAddressesItCannotUse)
+{
+    Tcp target;
+    const uint16_t port = low_free_port(target);
+    ASSERT_NE(port, 0);
+    const std::string p = std::to_string(port);
+
+    // Port + 65536 used to wrap onto the listener; names, short and hex forms
+    // used to pass through inet_addr (127.1 reached 127.0.0.1).
+    for (const std::string &bad : {"127.0.0.1:" + std::to_string(port + 65536), "127.1:" + p, "0x7f.0.0.1:" + p,
+                                  "localhost:" + p, ":" + p, std::string("127.0.0.1:123456")}) {
+        Tcp t;
+        g_android.clear();
+        EXPECT_EQ(t.open(desc_text("remote", bad), 0), ORV_ERR_SOCK_REMOTE) << bad;
+        EXPECT_EQ(t.fd(), -1) << bad;
+        EXPECT_EQ(t.rec()->broken, 0) << bad;
+        EXPECT_TRUE(logged(g_android, "VRE: vrtcp: open remote \"")) << bad;
+        // The description was at fault, not the stream: a good one opens it.
+        EXPECT_EQ(t.open(desc_text("remote", "127.0.0.1:" + p), 0), ORV_OK) << bad;
+    }
+
+    // A listener never binds wider than its channel says: an unusable one
+    // used to end up on every interface with a system port.
+    for (const char *bad : {"127.0.0.1:123456", "127.0.0.1:70000", "localhost:0", "127.1:0", "1.2.3.4.5:0"}) {
+        Tcp l;
+        EXPECT_EQ(l.open(desc_text("channel", bad), XIO_TCP_LISTEN), ORV_ERR_SOCK_LOCAL) << bad;
+        EXPECT_EQ(l.fd(), -1) << bad;
+        EXPECT_EQ(l.rec()->broken, 0) << bad;
+    }
+    Tcp any;
+    ASSERT_EQ(any.open(desc_text("channel", ":0"), XIO_TCP_LISTEN), ORV_OK);  // asked for every interface
+    EXPECT_EQ(any.text(XIO_TCP_GET_LOCAL), "0.0.0.0:" + std::to_string(orv_io_tcp_local_port(any.io)));
+}
+
+// A non-blocking connect found failed by a later poll: the stream is broken
+// and every later open, read and write says the connect failed (they used to
+// answer 0, then ORV_EOF).
+TEST_F(IoTcp, FailedNonBlockingConnectStaysFailed)
+{
+    Tcp t;
+    Notes notes{{note}, {}};
+    ASSERT_EQ(t.set_notify(&notes), ORV_OK);
+    ResultCode r = t.open(desc_text("remote", "127.0.0.1:" + std::to_string(closed_port())), XIO_TCP_NONBLOCK);
+    for (int i = 0; i < 3000 && r == ORV_WOUNLD_BLOCK; ++i) {
+        orv_sleep_ms(1);
+        r = t.io->vt.open(t.io, nullptr, 0);
+    }
+    ASSERT_EQ(r, ORV_FAIL);
+    EXPECT_EQ(t.rec()->broken, 1);
+    ASSERT_EQ(notes.seen.size(), 2u);
+    EXPECT_EQ(notes.seen[0], std::make_pair(11, std::to_string(ECONNREFUSED)));
+
+    EXPECT_EQ(t.io->vt.open(t.io, nullptr, 0), ORV_ERR_NET_CONNECT);
+    char buf[4];
+    int32_t done = 0;
+    EXPECT_EQ(t.io->vt.read(t.io, buf, sizeof buf, &done), ORV_ERR_NET_CONNECT);
+    EXPECT_EQ(t.io->vt.write(t.io, buf, sizeof buf, &done), ORV_ERR_NET_CONNECT);
+    EXPECT_EQ(t.io->vt.open(t.io, nullptr, 0), ORV_ERR_NET_CONNECT);
+}
+
+namespace {
+
+// Lowers the descriptor limit and takes every descriptor left under it;
+// gives all back when it goes.
+struct NoDescriptorsLeft {
+    rlimit old{};
+    std::vector<int> held;
+    bool ok = false;
+    explicit NoDescriptorsLeft(int any_fd)
+    {
+        if (getrlimit(RLIMIT_NOFILE, &old) != 0)
+            return;
+        rlimit low = old;
+        low.rlim_cur = std::min<rlim_t>(old.rlim_cur, 256);
+        if (setrlimit(RLIMIT_NOFILE, &low) != 0)
+            return;
+        for (int fd; (fd = dup(any_fd)) != -1;)
+            held.push_back(fd);
+        ok = errno == EMFILE;
+    }
+    ~NoDescriptorsLeft() { give_back(); }
+    void give_back()
+    {
+        for (int fd : held)
+            close(fd);
+        held.clear();
+        setrlimit(RLIMIT_NOFILE, &old);
+    }
+};
+
+}  // namespace
+
+// Accept failing for want of a descriptor leaves the listener working: the
+// connection waits and is taken once descriptors are free (one EMFILE used
+// to break the listener for good).
+TEST_F(IoTcp, TransientAcceptFailureKeepsListener)
+{
+    Tcp listener;
+    ASSERT_EQ(listener.open(desc_text("channel", "127.0.0.1:0"), XIO_TCP_LISTEN), ORV_OK);
+    ASSERT_EQ(listener.set_wait(3, 0), ORV_OK);
+    Tcp client;
+    ASSERT_EQ(client.open(desc_text("remote", "127.0.0.1:" + std::to_string(orv_io_tcp_local_port(listener.io))), 0),
+              ORV_OK);
+
+    xio *accepted = nullptr;
+    {
+        NoDescriptorsLeft full(listener.fd());
+        ASSERT_TRUE(full.ok);
+        EXPECT_EQ(listener.io->vt.read(listener.io, &accepted, 0, nullptr), ORV_WOUNLD_BLOCK);
+        EXPECT_EQ(listener.io->vt.read(listener.io, &accepted, 0, nullptr), ORV_WOUNLD_BLOCK);
+        full.give_back();
+    }
+    EXPECT_EQ(accepted, nullptr);
+    EXPECT_EQ(listener.rec()->broken, 0);
+    {
+        std::lock_guard<std::mutex> lock(g_lines_lock);
+        EXPECT_EQ(std::count_if(g_android.begin(), g_android.end(),
+                                [](const std::string &l) { return l.find("accept failed err:24") != std::string::npos; }),
+                  1);  // once for the run, not at every call
+    }
+
+    ASSERT_EQ(listener.io->vt.read(listener.io, &accepted, 0, nullptr), ORV_OK);
+    Tcp server(accepted);
+    ASSERT_EQ(server.set_wait(3, 0), ORV_OK);
+    int32_t done = 0;
+    ASSERT_EQ(client.write("late", &done), ORV_OK);
+    EXPECT_EQ(read_n(server.io, 4), "late");
+}
+
+// A write to a peer that never reads returns within the stream's wait time
+// with what went (it used to block until the peer read); with no limit it
+// sends everything, and what arrives has no gap.
+TEST_F(IoTcp, WriteWaitsNoLongerThanItsWaitTime)
+{
+    Pair pr;
+    pr.connect();
+    ASSERT_EQ(pr.client.set_wait(0, 25), ORV_OK);
+    std::string big(64 << 20, '\0');
+    for (size_t i = 0; i < big.size(); i += 4096)
+        big[i] = static_cast<char>(i >> 12);
+
+    const int client_fd = pr.client.fd();
+    std::atomic<bool> finished{false};
+    ResultCode r = ORV_FAIL;
+    int32_t done = 0;
+    std::thread writer([&] {
+        r = pr.client.write(big, &done);
+        finished = true;
+    });
+    const uint64_t end = orv_clock_ms() + 10000;  // a watchdog, not a speed goal
+    while (!finished && orv_clock_ms() < end)
+        orv_sleep_ms(5);
+    const bool returned = finished;
+    if (!returned)
+        shutdown(client_fd, SHUT_RDWR);  // lets the stuck write go
+    writer.join();
+    ASSERT_TRUE(returned) << "a write with a 25 us wait blocked";
+    ASSERT_EQ(r, ORV_OK);
+    EXPECT_GT(done, 0);
+    EXPECT_LT(done, static_cast<int32_t>(big.size()));
+    EXPECT_EQ(pr.client.rec()->broken, 0);
+
+    // Nothing fits now: "not yet", and the stream stays usable.
+    int32_t more = -1;
+    EXPECT_EQ(pr.client.write("x", &more), ORV_WOUNLD_BLOCK);
+    EXPECT_EQ(more, -1);
+    EXPECT_TRUE(read_n(pr.server.io, static_cast<size_t>(done), 10000) == big.substr(0, static_cast<size_t>(done)));
+
+    // No limit: one call sends the whole block while the peer reads.
+    ASSERT_EQ(pr.client.set_wait(-1, 0), ORV_OK);
+    const std::string block = big.substr(0, 8 << 20);
+    std::string got;
+    std::thread reader([&] { got = read_n(pr.server.io, block.size(), 10000); });
+    ASSERT_EQ(pr.client.write(block, &done), ORV_OK);
+    reader.join();
+    EXPECT_EQ(done, static_cast<int32_t>(block.size()));
+    EXPECT_TRUE(got == block);
+}
+
+namespace {
+
+struct Recorded {
+    xio io;
+    std::vector<std::pair<const void *, int32_t>> calls;
+    std::vector<std::pair<ResultCode, int32_t>> steps;
+};
+
+ResultCode recorded_write(xio *io, const void *data, int32_t length, int32_t *done)
+{
+    auto *s = reinterpret_cast<Recorded *>(io);
+    const size_t at = s->calls.size();
+    s->calls.emplace_back(data, length);
+    if (at >= s->steps.size())
+        return ORV_FAIL;
+    if (s->steps[at].first == ORV_OK)
+        *done = s->steps[at].second;
+    return s->steps[at].first;
+}
+
+}  // namespace
+
+// After a short send the gathered write goes on with the rest of the same
+// element (it used to move to the next one, leaving a gap).
+TEST_F(IoTcp, WriteVectorFinishesAnElementBeforeTheNext)
+{
+    const char *text = "abcdefgh";
+    const XioTcpVec parts[] = {{text, 6}, {text + 6, 2}};
+    Recorded s{};
+    s.io.vt.write = recorded_write;
+    s.steps = {{ORV_OK, 4}, {ORV_OK, 2}, {ORV_OK, 2}};
+    int32_t total = -1;
+    ASSERT_EQ(orv_io_tcp_write_vector(&s.io, parts, 2, &total), ORV_OK);
+    EXPECT_EQ(total, 8);
+    ASSERT_EQ(s.calls.size(), 3u);
+    EXPECT_EQ(s.calls[1], std::make_pair(static_cast<const void *>(text + 4), 2));
+    EXPECT_EQ(s.calls[2], std::make_pair(static_cast<const void *>(text + 6), 2));
+
+    // Blocked inside an element: the total counts the prefix that went.
+    s.calls.clear();
+    s.steps = {{ORV_OK, 3}, {ORV_WOUNLD_BLOCK, 0}};
+    ASSERT_EQ(orv_io_tcp_write_vector(&s.io, parts, 2, &total), ORV_OK);
+    EXPECT_EQ(total, 3);
+    ASSERT_EQ(s.calls.size(), 2u);
+    EXPECT_EQ(s.calls[1], std::make_pair(static_cast<const void *>(text + 3), 3));
+
+    // Lengths that a 32-bit total cannot hold, or a negative one, are refused.
+    const XioTcpVec huge[] = {{text, INT32_MAX}, {text, 1}};
+    const XioTcpVec negative[] = {{text, -1}};
+    s.calls.clear();
+    EXPECT_EQ(orv_io_tcp_write_vector(&s.io, huge, 2, &total), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(orv_io_tcp_write_vector(&s.io, negative, 1, &total), ORV_ERR_INVALID_PARAM);
+    EXPECT_TRUE(s.calls.empty());
+}
+
+// A connect call that failed before it went out (as an interrupted or
+// transiently refused call does) leaves a socket with no error and no peer:
+// polling open makes the call again instead of calling it connected.
+TEST_F(IoTcp, ConnectThatNeverWentOutIsMadeAgain)
+{
+    Tcp listener;
+    ASSERT_EQ(listener.open(desc_text("channel", "127.0.0.1:0"), XIO_TCP_LISTEN), ORV_OK);
+    ASSERT_EQ(listener.set_wait(3, 0), ORV_OK);
+    const uint16_t port = orv_io_tcp_local_port(listener.io);
+
+    // A non-blocking stream whose connect call never reached the system.
+    Tcp client;
+    const int fresh = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fresh, 0);
+    fcntl(fresh, F_SETFL, fcntl(fresh, F_GETFL) | O_NONBLOCK);
+    client.rec()->fd = fresh;
+    client.rec()->nonblock = 1;
+    client.rec()->peer_addr.sin_family = AF_INET;
+    client.rec()->peer_addr.sin_port = htons(port);
+    client.rec()->peer_addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+
+    ResultCode r = ORV_WOUNLD_BLOCK;
+    for (int i = 0; i < 3000 && r == ORV_WOUNLD_BLOCK; ++i) {
+        r = client.io->vt.open(client.io, nullptr, 0);
+        if (r == ORV_WOUNLD_BLOCK)
+            orv_sleep_ms(1);
+    }
+    ASSERT_EQ(r, ORV_OK);
+    EXPECT_EQ(client.text(XIO_TCP_GET_PEER), "127.0.0.1:" + std::to_string(port));
+    xio *accepted = nullptr;
+    ASSERT_EQ(listener.io->vt.read(listener.io, &accepted, 0, nullptr), ORV_OK);
+    Tcp server(accepted);
+    int32_t done = 0;
+    ASSERT_EQ(client.write("again", &done), ORV_OK);
+    ASSERT_EQ(server.set_wait(3, 0), ORV_OK);
+    EXPECT_EQ(read_n(server.io, 5), "again");
 }

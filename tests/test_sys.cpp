@@ -138,6 +138,55 @@ TEST_F(Sys, RemoveTree)
     EXPECT_FALSE(fs::exists(dir1000));
 }
 
+namespace {
+
+// Swaps the directory the walk is about to open for a link to `target`,
+// moving the directory out of the tree.
+std::string g_swap_at, g_swap_target, g_moved_to;
+void swap_for_link(const char *path)
+{
+    if (g_swap_at.empty() || g_swap_at != path)
+        return;
+    fs::rename(g_swap_at, g_moved_to);
+    fs::create_directory_symlink(g_swap_target, g_swap_at);
+    g_swap_at.clear();
+}
+
+}  // namespace
+
+// A directory swapped for a link between the type check and the open: the
+// link goes, the directory it points at keeps every entry.
+TEST_F(Sys, RemoveTreeNeverFollowsASwappedInLink)
+{
+    fs::create_directories(at("outside/deep"));
+    write_file(at("outside/keep"), "k");
+    write_file(at("outside/deep/keep"), "k");
+    const auto old_hook = orv::remove_tree_set_hook(swap_for_link);
+    g_swap_target = at("outside");
+    for (const char *swapped : {"t/sub", "t"}) {
+        fs::create_directories(at("t/sub/inner"));
+        write_file(at("t/sub/f"), "f");
+        write_file(at("t/g"), "g");
+        g_swap_at = at(swapped);
+        g_moved_to = at("moved");
+        EXPECT_EQ(orv_remove_tree(at("t").c_str()), ORV_OK) << swapped;
+        EXPECT_TRUE(g_swap_at.empty()) << "the walk never opened " << swapped;
+        EXPECT_TRUE(fs::exists(at("outside/keep"))) << swapped;
+        EXPECT_TRUE(fs::exists(at("outside/deep/keep"))) << swapped;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(at(swapped)))) << "the link stays: " << swapped;
+        std::error_code ec;
+        fs::remove_all(at("t"), ec);
+        fs::remove_all(at("moved"), ec);
+    }
+    orv::remove_tree_set_hook(old_hook);
+
+    // A trailing slash must not make the walk follow a link either.
+    fs::create_directory_symlink(at("outside"), at("link"));
+    EXPECT_EQ(orv_remove_tree((at("link") + "//").c_str()), ORV_OK);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(at("link"))));
+    EXPECT_TRUE(fs::exists(at("outside/deep/keep")));
+}
+
 TEST_F(Sys, MkdirAllAndMkdirPath)
 {
     EXPECT_EQ(orv_mkdir_all(at("a/b/c").c_str()), 0);
@@ -398,6 +447,43 @@ TEST_F(Sys, CalendarTime)
     EXPECT_EQ(now_record.year, now_tm.tm_year);
     EXPECT_EQ(now_record.month, now_tm.tm_mon);
     EXPECT_EQ(orv_get_local_time(nullptr), 0);
+}
+
+#ifdef ORV_TIME64_SPLIT
+// What a host built with a 32-bit time_t calls.
+extern "C" struct tm *host32_gmtime(const int32_t *t, struct tm *out) __asm__("orv_gmtime");
+extern "C" struct tm *host32_localtime(const int32_t *t, struct tm *out) __asm__("orv_localtime");
+#endif
+
+// Times past January 2038 convert on 32-bit targets too; a host built with a
+// 32-bit time_t still gets its own width through the plain names.
+TEST_F(Sys, CalendarTimePast2038)
+{
+    const time_t past = static_cast<time_t>(INT64_C(2208988800) + 86400 * 59 + 3661);  // 2040-02-29 01:01:01
+    struct tm utc {};
+    ASSERT_EQ(orv_gmtime(&past, &utc), &utc);
+    EXPECT_EQ(utc.tm_year, 140);
+    EXPECT_EQ(utc.tm_mon, 1);
+    EXPECT_EQ(utc.tm_mday, 29);
+    EXPECT_EQ(utc.tm_hour, 1);
+    EXPECT_EQ(utc.tm_sec, 1);
+    struct tm local {};
+    ASSERT_EQ(orv_localtime(&past, &local), &local);
+    EXPECT_EQ(mktime(&local), past);
+#ifdef ORV_TIME64_SPLIT
+    // A 4-byte time followed by bytes that must not be read as its high half.
+    struct {
+        int32_t t;
+        int32_t after;
+    } narrow{1'700'000'000, 0x7F000000};
+    ASSERT_EQ(host32_gmtime(&narrow.t, &utc), &utc);
+    EXPECT_EQ(utc.tm_year, 123);
+    EXPECT_EQ(utc.tm_mon, 10);
+    EXPECT_EQ(utc.tm_mday, 14);
+    ASSERT_EQ(host32_localtime(&narrow.t, &local), &local);
+    EXPECT_EQ(mktime(&local), 1'700'000'000);
+    EXPECT_EQ(host32_gmtime(nullptr, &utc), nullptr);
+#endif
 }
 
 TEST_F(Sys, LocalLink)

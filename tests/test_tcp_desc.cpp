@@ -3,12 +3,16 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "orv/orv_log.h"
+#include "orv/orv_clock.h"
 #include "orv/orv_mem.h"
+#include "orv/orv_mutex.h"
 #include "orv/orv_tcp_desc.h"
 
 namespace {
@@ -281,4 +285,53 @@ TEST_F(TcpDescTest, RadixAddressesAndLookups)
     char small[6];
     EXPECT_STREQ(orv_inet_ntoa(htonl(0x0A000002), ip, sizeof ip), "10.0.0.2");
     EXPECT_STREQ(orv_inet_ntoa(htonl(0x0A000002), small, sizeof small), "10.0.");
+}
+
+// Host lookup waits for no lock: another thread holding the global lock (as
+// every allocation takes it) does not hold up a lookup, nor a slow name
+// server every allocating thread. The lookup used to wait for the holder.
+TEST_F(TcpDescTest, HostLookupTakesNoGlobalLock)
+{
+    std::atomic<bool> held{false}, looked_up{false};
+    bool seen_while_held = false;
+    std::thread holder([&] {
+        orv_global_lock();
+        held = true;
+        const uint64_t end = orv_clock_ms() + 5000;  // a watchdog
+        while (!looked_up && orv_clock_ms() < end)
+            orv_sleep_ms(1);
+        seen_while_held = looked_up;
+        orv_global_unlock();
+    });
+    while (!held)
+        orv_sleep_ms(1);
+    hostent copy{};
+    hostent *h = orv_gethostbyname("127.0.0.1", &copy);
+    char text[32] = {};
+    orv_inet_ntoa(htonl(INADDR_LOOPBACK), text, sizeof text);
+    looked_up = true;
+    holder.join();
+    EXPECT_TRUE(seen_while_held);
+    ASSERT_NE(h, nullptr);
+    EXPECT_STREQ(text, "127.0.0.1");
+
+    // The record: one IPv4 address, the list ended by null, the name given back.
+    EXPECT_EQ(copy.h_addrtype, AF_INET);
+    ASSERT_NE(copy.h_addr_list[0], nullptr);
+    EXPECT_EQ(copy.h_addr_list[1], nullptr);
+    in_addr first{};
+    memcpy(&first, copy.h_addr_list[0], sizeof first);
+    EXPECT_EQ(first.s_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_STREQ(copy.h_name, "127.0.0.1");
+    EXPECT_EQ(copy.h_aliases[0], nullptr);
+
+    // Each thread has its own record: a lookup elsewhere leaves ours alone.
+    std::thread other([] {
+        hostent mine{};
+        orv_gethostbyname("10.1.2.3", &mine);
+    });
+    other.join();
+    memcpy(&first, h->h_addr_list[0], sizeof first);
+    EXPECT_EQ(first.s_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(orv_gethostbyname("", &copy), nullptr);
 }

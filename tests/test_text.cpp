@@ -9,6 +9,7 @@
 
 #include "orv/orv_mem.h"
 #include "orv/orv_text.h"
+#include "orv_log_internal.hpp"
 
 namespace {
 
@@ -34,6 +35,20 @@ std::string r64_encode(const std::vector<uint8_t> &bytes) {
     text.resize(strlen(text.c_str()));
     return text;
 }
+
+std::string g_android;
+int capture_android(int, const char *, const char *text) {
+    g_android += text;
+    return 0;
+}
+
+// Collects the error lines written while it lives.
+struct ErrorLines {
+    ErrorLines() : old(orv::log_set_android_writer(capture_android)) { g_android.clear(); }
+    ~ErrorLines() { orv::log_set_android_writer(old); }
+    bool saw(const char *part) const { return g_android.find(part) != std::string::npos; }
+    orv::AndroidWriter old;
+};
 
 }  // namespace
 
@@ -155,6 +170,62 @@ TEST(Text, HexRoundTripAndOddLength) {
         EXPECT_EQ(back[n], 0x5A);
         orv_mem_free(hex);
     }
+}
+
+// The bounded decoders refuse, before writing a byte, a text whose bytes do
+// not fit; the unbounded ones would write as many as the count claims.
+TEST(Text, BoundedDecodersRefuseWhatDoesNotFit) {
+    ErrorLines lines;
+    uint8_t out[8];
+    uint32_t written = 99;
+    memset(out, 0x5A, sizeof out);
+    // A count of four billion: the plain decoder's overrun, now a refusal.
+    EXPECT_EQ(orv_r64_decode_bounded(out, sizeof out, "4000000000*0123", &written), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(written, 0u);
+    EXPECT_TRUE(lines.saw("claims 4000000000 bytes"));
+    EXPECT_EQ(orv_r64_decode_bounded(out, 2, "3*0123", &written), ORV_ERR_INVALID_PARAM);
+    for (uint8_t b : out) ASSERT_EQ(b, 0x5A);
+
+    // Exact fit, an empty text, and the count rather than the room deciding.
+    EXPECT_EQ(orv_r64_decode_bounded(out, 3, "3*0123", &written), ORV_OK);
+    EXPECT_EQ(written, 3u);
+    EXPECT_EQ(out[0], 0x00);
+    EXPECT_EQ(out[1], 0x10);
+    EXPECT_EQ(out[2], 0x83);
+    EXPECT_EQ(out[3], 0x5A);
+    EXPECT_EQ(orv_r64_decode_bounded(nullptr, 0, "0*", &written), ORV_OK);
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(orv_r64_decode_bounded(out, sizeof out, "1*-M", nullptr), ORV_OK);
+    EXPECT_EQ(out[0], 0xFF);
+
+    // Data shorter than its count, no count at all, no text: refused, untouched.
+    memset(out, 0x5A, sizeof out);
+    auto cut = exact_copy("3*012");
+    EXPECT_EQ(orv_r64_decode_bounded(out, sizeof out, cut.get(), &written), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(orv_r64_decode_bounded(out, sizeof out, "0123", &written), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(orv_r64_decode_bounded(out, sizeof out, nullptr, &written), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(orv_r64_decode_bounded(nullptr, 4, "1*-M", &written), ORV_ERR_INVALID_PARAM);
+    for (uint8_t b : out) ASSERT_EQ(b, 0x5A);
+
+    size_t hex_written = 99;
+    EXPECT_EQ(orv_hex_decode_bounded(out, 2, "AB01", &hex_written), ORV_OK);
+    EXPECT_EQ(hex_written, 2u);
+    EXPECT_EQ(out[0], 0xAB);
+    EXPECT_EQ(out[1], 0x01);
+    EXPECT_EQ(out[2], 0x5A);
+    // One digit too many needs a third byte: an odd digit still takes one.
+    auto odd = exact_copy("AB01c");
+    EXPECT_EQ(orv_hex_decode_bounded(out, 2, odd.get(), &hex_written), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(hex_written, 0u);
+    EXPECT_EQ(out[2], 0x5A);
+    EXPECT_TRUE(lines.saw("hex text longer than its room of 2 bytes"));
+    EXPECT_EQ(orv_hex_decode_bounded(out, 3, odd.get(), &hex_written), ORV_OK);
+    EXPECT_EQ(hex_written, 3u);
+    EXPECT_EQ(out[2], 0xC0);
+    EXPECT_EQ(orv_hex_decode_bounded(nullptr, 0, "", &hex_written), ORV_OK);
+    EXPECT_EQ(hex_written, 0u);
+    EXPECT_EQ(orv_hex_decode_bounded(nullptr, 0, "ab", &hex_written), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(orv_hex_decode_bounded(out, sizeof out, nullptr, &hex_written), ORV_ERR_INVALID_PARAM);
 }
 
 TEST(Text, RescaleRoundingModes) {

@@ -13,6 +13,17 @@
 #define ORV_PRINTF(fmt, args)
 #endif
 
+/* A 32-bit glibc host picks its time_t width with _TIME_BITS. Calls whose
+ * arguments hold time types have one entry point per width and the header
+ * binds the host's: the plain name keeps 32-bit time, "<name>_time64" takes
+ * 64-bit time. Elsewhere time_t has one width and the plain name is the call. */
+#if defined(__USE_TIME_BITS64) && defined(__TIMESIZE) && __TIMESIZE == 32
+#define ORV_TIME64_ENTRY(name) __asm__(#name "_time64")
+#define ORV_TIME64_SPLIT 1
+#else
+#define ORV_TIME64_ENTRY(name)
+#endif
+
 #ifdef __cplusplus
 #define ORV_EXTERN_C_BEGIN extern "C" {
 #define ORV_EXTERN_C_END }

@@ -37,6 +37,11 @@ typedef struct BufferedStream {
 ORV_API void orv_bio_init(BufferedStream *bio, xio *stream, void *buffer, uint32_t capacity, uint32_t mode);
 
 ORV_API ResultCode orv_bio_fill(BufferedStream *bio);
+/* Writing: bytes the stream does not take stay in the buffer for the next
+ * flush; flush then answers the stream's status (ORV_WOUNLD_BLOCK or a
+ * failure). orv_bio_write sets written to the bytes it took and answers 0
+ * only when it took all of them: otherwise the stream's status, or
+ * ORV_ERR_IO_WRITE when a memory view is full. */
 ORV_API ResultCode orv_bio_flush(BufferedStream *bio);
 ORV_API ResultCode orv_bio_write(BufferedStream *bio, const void *data, uint32_t length, uint32_t *written);
 ORV_API ResultCode orv_bio_write_text(BufferedStream *bio, const char *text);
@@ -47,7 +52,9 @@ ORV_API int64_t orv_bio_tell(BufferedStream *bio);
 ORV_API int64_t orv_bio_size(BufferedStream *bio);
 ORV_API int orv_bio_eof(BufferedStream *bio);
 
-/* Next byte (0 to 255), filling the buffer when empty; -1 when no byte is left. */
+/* Next byte (0 to 255), filling the buffer when empty; -1 when no byte is
+ * left or the stream failed: a negative last_result tells a read error from
+ * the end of the data. */
 ORV_API int orv_bio_getc(BufferedStream *bio);
 
 /* Bit reading starts with orv_bio_init_bits, which loads the cache; the

@@ -25,7 +25,8 @@ ORV_API void orv_event_destroy(OrvEvent *event);
 
 /* Absolute wall-clock deadline ms milliseconds after now_sec + now_usec
  * microseconds, with the nanosecond carry into the seconds. */
-ORV_API void orv_event_deadline(int64_t now_sec, int32_t now_usec, uint32_t ms, struct timespec *deadline);
+ORV_API void orv_event_deadline(int64_t now_sec, int32_t now_usec, uint32_t ms, struct timespec *deadline)
+    ORV_TIME64_ENTRY(orv_event_deadline);
 
 ORV_EXTERN_C_END
 

@@ -26,6 +26,13 @@ ORV_EXTERN_C_BEGIN
 #define XINI_TYPE_BINARY_HEX 4
 #define XINI_TYPE_BINARY_R64 5
 
+/* Names and values are stored so that they come back unchanged after a save
+ * and a load. The reserved characters "<=;>" are left out on the way in;
+ * texts holding a tab, a line break, two blanks in a row, or a blank at the
+ * start or the end (the reader would drop or collapse them) are refused
+ * with ORV_ERR_INVALID_PARAM by create_key, create_key_by_path, set_string
+ * and set_value. */
+
 /* Keys lie at most this many levels below the root. The reader fails the open
  * with -1 on deeper text and create_key refuses deeper keys, so every tree
  * that exists can be saved and read back. */
@@ -60,7 +67,8 @@ typedef struct XiniTree XiniTree;
 /* "parent" arguments accept null for the root. Texts handed out stay owned
  * by the key and are valid until its value changes or it is destroyed. */
 typedef struct XiniVtbl {
-    void (*close)(XiniTree *tree);
+    /* Saves unless read-only, then destroys the tree; see orv_ini_close. */
+    ResultCode (*close)(XiniTree *tree);
     ResultCode (*create_key_by_path)(XiniTree *tree, const char *path, const char *name, const char *value,
                                      XiniNode **out);
     ResultCode (*delete_key_by_path)(XiniTree *tree, const char *path);
@@ -84,6 +92,8 @@ typedef struct XiniVtbl {
      * most min(count, stored count) bytes are written and count receives how
      * many were. */
     ResultCode (*get_binary_hex)(XiniTree *tree, XiniNode *key, int32_t *count, void *buffer);
+    /* The binary setters store the count and the pieces val-0, val-1, ...
+     * together or change nothing; a read-only tree refuses them (-2). */
     ResultCode (*set_binary_hex)(XiniTree *tree, XiniNode *key, int32_t count, const void *bytes);
     ResultCode (*get_binary_r64)(XiniTree *tree, XiniNode *key, int32_t *count, void *buffer);
     ResultCode (*set_binary_r64)(XiniTree *tree, XiniNode *key, int32_t count, const void *bytes);
@@ -114,14 +124,29 @@ struct XiniTree {
  * in memory only. A text without an entry gives the root "root" = "root".
  * -1 for malformed text or text nested deeper than XINI_MAX_DEPTH;
  * ORV_ERR_FILE_NOT_FOUND when the file cannot be opened or no open flag is
- * given. reserved is not used. */
+ * given; ORV_ERR_IO_READ when the file or stream fails while it is read.
+ * A damaged file is never overwritten by what could be read of it: a file
+ * whose text is cut short (or whose last subkey is malformed), or that holds
+ * text but no entry, fails a writable open with ORV_ERR_INVALID_FILE and is
+ * left untouched; opened XINI_READ_ONLY it gives what could be read.
+ * XINI_CREATE starts from the default root without reading the file; the
+ * file is replaced only when the tree is saved. reserved is not used. */
 ORV_API ResultCode orv_ini_open(const char *path, xio *stream, uint32_t flags, void *reserved, XiniTree **out);
-/* Saves unless read-only (to the path, else to the stream at its position),
- * then destroys the tree. Accepts null. */
-ORV_API void orv_ini_close(XiniTree *tree);
-/* Writes the whole tree, then a 0 byte; returns 0. */
+/* Saves unless read-only, then destroys the tree (also on failure); accepts
+ * null. A file is saved whole or not at all: the text goes to a temporary
+ * file in the same directory, is flushed to disk and renamed over the file,
+ * and the directory is synced; on any failure the file stays as it was and
+ * the failure is answered (ORV_ERR_IO_OPEN, ORV_ERR_IO_WRITE, ORV_FAIL for
+ * memory); a directory that fails to sync after the rename is answered too,
+ * with the new text in place. A link is followed and the file it names replaced. A tree from a
+ * stream is written at the stream's position; a stream that does not take
+ * the whole text answers a failure. */
+ORV_API ResultCode orv_ini_close(XiniTree *tree);
+/* Writes the whole tree, then a 0 byte. 0 only when the stream took all of
+ * it; a stream that refuses bytes (full, at its limit, failing) gives its
+ * failure or ORV_ERR_IO_WRITE, and nothing after the refused bytes is sent. */
 ORV_API ResultCode orv_ini_write(XiniTree *tree, xio *stream);
-/* Writes key and everything below it, then a 0 byte; returns that write's result. */
+/* Writes key and everything below it, then a 0 byte; results as orv_ini_write. */
 ORV_API ResultCode orv_ini_write_key(XiniTree *tree, XiniNode *key, xio *stream);
 
 ORV_EXTERN_C_END

@@ -1,6 +1,16 @@
 /* The TCP stream: an xio over one IPv4 TCP socket, either a client that
  * connects to the description's "remote" or a listener bound to its
- * "channel" whose read hands out accepted connections as new streams. */
+ * "channel" whose read hands out accepted connections as new streams.
+ *
+ * Addresses are dotted IPv4 texts with a port of 0-65535; open refuses any
+ * other "remote" with ORV_ERR_SOCK_REMOTE and any other "channel" with
+ * ORV_ERR_SOCK_LOCAL (a listener without a "channel" takes a system port on
+ * every interface; one with a "channel" never binds wider than it says).
+ * read and write wait at most the wait time in all (apart from a blocking
+ * connect): write sends what the peer takes within it and returns that count,
+ * ORV_WOUNLD_BLOCK when nothing went; with no limit it sends everything.
+ * A transient accept failure (no descriptor left, a connection aborted before
+ * it was taken) answers ORV_WOUNLD_BLOCK and leaves the listener working. */
 #ifndef ORV_IO_TCP_H
 #define ORV_IO_TCP_H
 
@@ -49,7 +59,10 @@ struct XioTcpNotify {
 
 /* Invariants: fd is -1 or a socket the stream owns (unless mode has
  * XIO_TCP_EXTERNAL_FD); once broken is set, open, read and write answer
- * ORV_WOUNLD_BLOCK. desc is owned; notify is borrowed. */
+ * ORV_WOUNLD_BLOCK, except after a failed connect: then failed holds
+ * ORV_ERR_NET_CONNECT and they answer that. desc is owned; notify is
+ * borrowed. accept_err is the last transient accept error logged (0 after a
+ * connection was accepted), so a listener short of descriptors logs once. */
 typedef struct xio_tcp {
     xio io;
     int32_t fd;
@@ -65,6 +78,8 @@ typedef struct xio_tcp {
     XioTcpNotify *notify;
     TcpDesc *desc;
     int32_t broken;
+    ResultCode failed;
+    int32_t accept_err;
 } xio_tcp;
 
 /* One element of a gathered write. */
@@ -82,6 +97,10 @@ ORV_API void orv_io_tcp_report_error(xio *stream, int err);
 /* The name of an errno value in the stream's table, or "unknown error". */
 ORV_API const char *orv_io_tcp_errno_name(int err);
 
+/* The elements in order; a short send goes on with the rest of the same
+ * element, so what was sent is always a prefix of their concatenation. When
+ * the stream blocks, *total is the bytes sent, or 11 (ORV_NEVER_REACH) is
+ * returned with *total untouched when nothing went. */
 ORV_API ResultCode orv_io_tcp_write_vector(xio *stream, const XioTcpVec *elements, int32_t count, int32_t *total);
 ORV_API ResultCode orv_io_tcp_copy_to(xio *stream, xio *dest, int64_t count);
 

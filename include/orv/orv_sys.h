@@ -159,8 +159,8 @@ typedef struct OrvLocalTime {
 
 /* Fill the caller's record (every field, zone name included) and return it;
  * null for null arguments or a time the platform cannot convert. */
-ORV_API struct tm *orv_gmtime(const time_t *t, struct tm *out);
-ORV_API struct tm *orv_localtime(const time_t *t, struct tm *out);
+ORV_API struct tm *orv_gmtime(const time_t *t, struct tm *out) ORV_TIME64_ENTRY(orv_gmtime);
+ORV_API struct tm *orv_localtime(const time_t *t, struct tm *out) ORV_TIME64_ENTRY(orv_localtime);
 /* Fills the record with the current local time; returns the year field. */
 ORV_API int orv_get_local_time(OrvLocalTime *out);
 /* strftime under the global lock; 0 for a null buffer, format or time. */

@@ -63,8 +63,10 @@ ORV_API int32_t orv_addr_format2(const char *host, int32_t port, int32_t port2, 
 ORV_API ResultCode orv_addr_parse(const char *text, char *host, int32_t host_size, int32_t *port);
 ORV_API ResultCode orv_addr_parse2(const char *text, char *host, int32_t host_size, int32_t *port, int32_t *port2);
 
-/* Both under the global lock. The host record's pointers still refer to the
- * platform's storage; orv_inet_ntoa returns the caller's buffer (or null). */
+/* Neither takes a lock. The lookup's IPv4 addresses (up to 16) are in a
+ * record of the calling thread, which its next lookup overwrites; the copy in
+ * *out points into it too. Null when the name is not found. orv_inet_ntoa
+ * returns the caller's buffer (or null). */
 ORV_API struct hostent *orv_gethostbyname(const char *name, struct hostent *out);
 ORV_API char *orv_inet_ntoa(uint32_t address, char *buffer, int32_t size);
 

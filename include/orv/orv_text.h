@@ -5,6 +5,7 @@
 #define ORV_TEXT_H
 
 #include "orv_api.h"
+#include "orv_error.h"
 
 ORV_EXTERN_C_BEGIN
 
@@ -49,6 +50,16 @@ ORV_API char *orv_hex_encode_alloc(uint32_t n, const void *bytes);
  * byte whose low half is 0. Digits of either case; other characters count as 0.
  * Returns the text's length. */
 ORV_API size_t orv_hex_decode(void *dest, const char *text);
+
+/* Bounded forms; the library uses only these. They refuse with
+ * ORV_ERR_INVALID_PARAM and a log line, writing nothing, when the decoded bytes
+ * would not fit in dest_size. *written (may be null) gets the bytes written,
+ * 0 on failure.
+ * Radix-64: also refuses a text without a "*" in its first 256 characters and
+ * one whose data is shorter than its count. */
+ORV_API ResultCode orv_r64_decode_bounded(void *dest, size_t dest_size, const char *text, uint32_t *written);
+/* Hexadecimal: (length + 1) / 2 bytes, decoded as orv_hex_decode does. */
+ORV_API ResultCode orv_hex_decode_bounded(void *dest, size_t dest_size, const char *text, size_t *written);
 /* Kept for start-up (orv_log_init calls it); the decode tables are constant,
  * so decoding works the same before and after. */
 ORV_API void orv_text_init_tables(void);

@@ -1,6 +1,8 @@
 // Hexadecimal texts: the decoder on arbitrary text into a block of exactly
 // (length + 1) / 2 bytes checked against a plain digit model, and the encoders'
-// texts of the raw input decoded back to the same bytes.
+// texts of the raw input decoded back to the same bytes. The bounded decoder
+// gets a room around the needed size and must refuse, untouched, what does not
+// fit and match the plain decoder on what does.
 #include <cctype>
 #include <vector>
 
@@ -38,6 +40,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         int v = orv_hex_value(static_cast<unsigned char>(c));
         if (v != (std::isxdigit(static_cast<unsigned char>(c)) ? digit(c) : -1))
             fuzz_fail("hex value of %02x is %d", static_cast<unsigned char>(c), v);
+    }
+
+    for (size_t room : {bytes, bytes == 0 ? 0 : bytes - 1, bytes + 3}) {
+        std::vector<uint8_t> bounded(room + 4, 0xA5);
+        size_t written = 77;
+        const ResultCode r = orv_hex_decode_bounded(bounded.data(), room, text.c_str(), &written);
+        if ((r == ORV_OK) != (bytes <= room))
+            fuzz_fail("hex bounded decode of %zu bytes into %zu gave %x", bytes, room, static_cast<unsigned>(r));
+        if (r == ORV_OK && (written != bytes || (bytes && std::memcmp(bounded.data(), exact.data(), bytes) != 0)))
+            fuzz_fail("hex bounded decode differs from the plain decoder");
+        if (r != ORV_OK && written != 0)
+            fuzz_fail("hex bounded refusal reports %zu bytes", written);
+        for (size_t i = r == ORV_OK ? bytes : 0; i < bounded.size(); ++i)
+            if (bounded[i] != 0xA5)
+                fuzz_fail("hex bounded decode touched byte %zu", i);
     }
 
     if (size != 0 && size < (1u << 24)) {
