@@ -79,6 +79,7 @@ TEST(DeviceColour, RefusesUnknownValuesAndChangesNothing) {
         ASSERT_EQ(fresh.m->set_surface(fresh.m, d.vm, d.surface), ORV_OK);
         ASSERT_EQ(fresh.m->start(fresh.m), ORV_OK);
         ASSERT_TRUE(host.wait_count(Call::Release, 1)) << host.trace();
+        fresh.m->stop(fresh.m);  // before the host and the window go away
         OrvStandinBuffer b{};
         ASSERT_EQ(orv_standin_window_last_posted(d.window, &b), 0);
         EXPECT_TRUE(buffer_equals(&b, expected_rgba(f.view(), 0, 0)));
