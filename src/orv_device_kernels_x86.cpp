@@ -203,10 +203,19 @@ struct AvxTerms {
     __m256i r_v, g_uv, b_u;
 };
 
-template <Chroma C>
+// RGBA order: each 128-bit lane holds every other group of 4 pixels (lane 0
+// pixels 0-3, 8-11, 16-19, 24-27), so that the byte and word interleaves of
+// the RGBA store land whole 32-byte runs in order, with no lane permute. One
+// dword permute of the luma (and of each chroma vector) sets it up.
+template <Chroma C, bool RgbaOrder = false>
 ORV_AVX2 inline AvxTerms avx_terms(const uint8_t *u, const uint8_t *v, const AvxConstants &k) {
     __m256i cb, cr;
     avx_load_chroma<C>(u, v, cb, cr);
+    if constexpr (RgbaOrder) {
+        const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+        cb = _mm256_permutevar8x32_epi32(cb, order);
+        cr = _mm256_permutevar8x32_epi32(cr, order);
+    }
     cb = _mm256_sub_epi16(_mm256_slli_epi16(cb, 7), k.chroma_offset);
     cr = _mm256_sub_epi16(_mm256_slli_epi16(cr, 7), k.chroma_offset);
     return {_mm256_mulhrs_epi16(cr, k.cr_red),
@@ -214,9 +223,11 @@ ORV_AVX2 inline AvxTerms avx_terms(const uint8_t *u, const uint8_t *v, const Avx
             _mm256_mulhrs_epi16(cb, k.cb_blue)};
 }
 
+template <bool RgbaOrder = false>
 ORV_AVX2 inline AvxRgb avx_row32(const uint8_t *y, const AvxTerms &t, const AvxConstants &k) {
     const __m256i r_v = t.r_v, g_uv = t.g_uv, b_u = t.b_u;
     __m256i luma = _mm256_loadu_si256((const __m256i *)y);
+    if constexpr (RgbaOrder) luma = _mm256_permutevar8x32_epi32(luma, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
     __m256i even = _mm256_and_si256(luma, k.low_bytes), odd = _mm256_srli_epi16(luma, 8);
     even = _mm256_mulhrs_epi16(_mm256_sub_epi16(_mm256_slli_epi16(even, 7), k.luma_offset), k.luma_gain);
     odd = _mm256_mulhrs_epi16(_mm256_sub_epi16(_mm256_slli_epi16(odd, 7), k.luma_offset), k.luma_gain);
@@ -237,18 +248,15 @@ ORV_AVX2 inline AvxRgb avx_convert32(const uint8_t *y, const uint8_t *u, const u
     return avx_row32(y, avx_terms<C>(u, v, k), k);
 }
 
+// 32 pixels converted in RGBA order (above).
 ORV_AVX2 inline void avx_store_rgb32(uint8_t *dst, const AvxRgb &c) {
     const __m256i alpha = _mm256_set1_epi8(char(0xFF));
     __m256i rg_lo = _mm256_unpacklo_epi8(c.r, c.g), rg_hi = _mm256_unpackhi_epi8(c.r, c.g);
     __m256i ba_lo = _mm256_unpacklo_epi8(c.b, alpha), ba_hi = _mm256_unpackhi_epi8(c.b, alpha);
-    __m256i p0 = _mm256_unpacklo_epi16(rg_lo, ba_lo);  // pixels 0-3 | 16-19
-    __m256i p1 = _mm256_unpackhi_epi16(rg_lo, ba_lo);  // 4-7 | 20-23
-    __m256i p2 = _mm256_unpacklo_epi16(rg_hi, ba_hi);  // 8-11 | 24-27
-    __m256i p3 = _mm256_unpackhi_epi16(rg_hi, ba_hi);  // 12-15 | 28-31
-    _mm256_storeu_si256((__m256i *)dst, _mm256_permute2x128_si256(p0, p1, 0x20));
-    _mm256_storeu_si256((__m256i *)(dst + 32), _mm256_permute2x128_si256(p2, p3, 0x20));
-    _mm256_storeu_si256((__m256i *)(dst + 64), _mm256_permute2x128_si256(p0, p1, 0x31));
-    _mm256_storeu_si256((__m256i *)(dst + 96), _mm256_permute2x128_si256(p2, p3, 0x31));
+    _mm256_storeu_si256((__m256i *)dst, _mm256_unpacklo_epi16(rg_lo, ba_lo));          // pixels 0-3 | 4-7
+    _mm256_storeu_si256((__m256i *)(dst + 32), _mm256_unpackhi_epi16(rg_lo, ba_lo));   // 8-11 | 12-15
+    _mm256_storeu_si256((__m256i *)(dst + 64), _mm256_unpacklo_epi16(rg_hi, ba_hi));   // 16-19 | 20-23
+    _mm256_storeu_si256((__m256i *)(dst + 96), _mm256_unpackhi_epi16(rg_hi, ba_hi));   // 24-27 | 28-31
 }
 
 ORV_AVX2 inline void avx_store565(uint8_t *dst, const AvxRgb &c) {
@@ -284,7 +292,7 @@ ORV_AVX2 void avx_yuv_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, co
     const AvxConstants k = avx_constants(coefficients);
     int steps = count / 16;
     for (; steps >= 2; steps -= 2) {
-        avx_store_rgb32(dst, avx_convert32<C>(y, u, v, k));
+        avx_store_rgb32(dst, avx_row32<true>(y, avx_terms<C, true>(u, v, k), k));
         y += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 128;
     }
     if (steps) sse_yuv_rgb32<C>(dst, y, u, v, errors, coefficients, 16);
@@ -322,9 +330,9 @@ ORV_AVX2 void avx_yuv_rgb32_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8
     const uint8_t *y1 = y + y_stride;
     int steps = count / 16;
     for (; steps >= 2; steps -= 2) {
-        const AvxTerms t = avx_terms<C>(u, v, k);
-        avx_store_rgb32(dst, avx_row32(y, t, k));
-        avx_store_rgb32(dst1, avx_row32(y1, t, k));
+        const AvxTerms t = avx_terms<C, true>(u, v, k);
+        avx_store_rgb32(dst, avx_row32<true>(y, t, k));
+        avx_store_rgb32(dst1, avx_row32<true>(y1, t, k));
         y += 32, y1 += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 128, dst1 += 128;
     }
     if (steps) {
