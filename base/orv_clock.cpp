@@ -1,7 +1,8 @@
 // The runtime's clock and sleeps. Readings count from runtime init; a wall
 // clock that falls below the init instant adds one day per fall, so readings
-// keep rising. The wrap state is atomic so that each fall is counted once even
-// when several threads read the clock at the moment it falls.
+// keep rising. The wrap count and flag share one atomic word, read before the
+// wall clock and changed by one compare-and-swap from what was read, so each
+// fall is counted once even when a reading arrives late on another thread.
 #include "orv/orv_clock.h"
 
 #include <atomic>
@@ -15,8 +16,13 @@ namespace {
 constexpr uint64_t kDayMs = 86400000ull;
 
 std::atomic<uint64_t> g_base_ms{0};
-std::atomic<uint32_t> g_wrap_count{0};
-std::atomic<int32_t> g_wrap_flag{0};
+// Wrap count in the upper 32 bits, wrap flag in bit 0.
+std::atomic<uint64_t> g_wrap{0};
+
+constexpr uint64_t kFlag = 1;
+constexpr uint64_t kOneFall = uint64_t{1} << 32;
+
+uint32_t count_of(uint64_t wrap) { return static_cast<uint32_t>(wrap >> 32); }
 
 int64_t system_wall_us()
 {
@@ -27,17 +33,25 @@ int64_t system_wall_us()
 
 std::atomic<orv::WallClockSource> g_wall{system_wall_us};
 
-// Counts a fall below the base once; returns the day count to add.
-uint64_t track_fall(bool below)
+// Reads the wall clock in `unit` (1: microseconds, 1000: milliseconds) and
+// the day count that goes with it. A fall is counted by the reader that moves
+// the state from "above" to "below"; the state is read before the wall clock,
+// so a reading taken before another thread counted or cleared a fall fails
+// its swap and is taken again.
+uint32_t read_wall(int64_t unit, uint64_t base, int64_t *now)
 {
-    if (below) {
-        int32_t expected = 0;
-        if (g_wrap_flag.compare_exchange_strong(expected, 1))
-            g_wrap_count.fetch_add(1);
-    } else {
-        g_wrap_flag.store(0);
+    uint64_t wrap = g_wrap.load();
+    for (;;) {
+        *now = g_wall.load()() / unit;
+        const bool below = static_cast<uint64_t>(*now) < base;
+        uint64_t next = wrap;
+        if (below && !(wrap & kFlag))
+            next = (wrap + kOneFall) | kFlag;
+        else if (!below)
+            next = wrap & ~kFlag;
+        if (next == wrap || g_wrap.compare_exchange_strong(wrap, next))
+            return count_of(next);
     }
-    return g_wrap_count.load();
 }
 
 }  // namespace
@@ -49,24 +63,25 @@ orv::WallClockSource orv::clock_set_wall_source(WallClockSource source)
 
 orv::ClockState orv::clock_state()
 {
-    return {g_base_ms.load(), g_wrap_count.load(), g_wrap_flag.load()};
+    const uint64_t wrap = g_wrap.load();
+    return {g_base_ms.load(), count_of(wrap), static_cast<int32_t>(wrap & kFlag)};
 }
 
 extern "C" {
 
 uint64_t orv_clock_ms(void)
 {
-    const int64_t now = g_wall.load()() / 1000;
     const uint64_t base = g_base_ms.load();
-    const uint64_t days = track_fall(static_cast<uint64_t>(now) < base);
+    int64_t now;
+    const uint64_t days = read_wall(1000, base, &now);
     return (static_cast<uint64_t>(now) - base) + days * kDayMs;
 }
 
 uint64_t orv_clock_us(void)
 {
-    const int64_t now = g_wall.load()();
     const uint64_t base = g_base_ms.load() * 1000u;
-    const uint64_t days = track_fall(static_cast<uint64_t>(now) < base);
+    int64_t now;
+    const uint64_t days = read_wall(1, base, &now);
     return (static_cast<uint64_t>(now) - base) + days * kDayMs * 1000u;
 }
 
@@ -94,18 +109,15 @@ int orv_sleep_us(uint64_t us)
 void orv_clock_init(void)
 {
     g_base_ms.store(0);
-    g_wrap_count.store(0);
-    g_wrap_flag.store(0);
+    g_wrap.store(0);
     g_base_ms.store(orv_clock_ms());
-    g_wrap_count.store(0);
-    g_wrap_flag.store(0);
+    g_wrap.store(0);
 }
 
 void orv_clock_reset(void)
 {
     g_base_ms.store(0);
-    g_wrap_count.store(0);
-    g_wrap_flag.store(0);
+    g_wrap.store(0);
 }
 
 }  // extern "C"

@@ -1,7 +1,12 @@
 // Log output: error lines to the Android log and the attached dump log,
 // information text to the host's sink in 1024-byte pieces, verbose notes to
 // the Android log. Each call formats into a 32 KiB buffer of its own on the
-// stack; no lock is held across a write or a sink call.
+// stack, left uncleared: only the formatted text is ever read from it.
+//
+// Locks: the global lock is held only around the formatting of a head and
+// released before anything is written; the dump log's locks are taken by the
+// write after it. So a line never waits for the dump log under the global
+// lock, and code that holds the global lock must not log.
 #include "orv/orv_log.h"
 
 #include <android/log.h>
@@ -37,10 +42,9 @@ int android_write(const char *text)
 void time_text(char (&out)[32])
 {
     const time_t now = time(nullptr);
-    char buf[32] = {};
-    if (!ctime_r(&now, buf))
-        buf[0] = '\0';
-    snprintf(out, sizeof out, "%.19s", buf);
+    if (!ctime_r(&now, out))
+        out[0] = '\0';
+    out[19] = '\0';
 }
 
 int thread_id() { return static_cast<int>(gettid()); }
@@ -73,17 +77,19 @@ size_t append_message(char *buf, size_t used, const char *fmt, va_list ap)
     return total > kLineMax ? kLineMax : total;
 }
 
-// Sends a text in pieces of at most 1024 bytes, each terminated.
+// Sends a text in pieces of at most 1024 bytes, each terminated in place
+// (the byte after a piece is stood in for by a terminator for the call).
+// text[length] must be writable.
 template <typename Write>
-int write_pieces(const char *text, size_t length, Write write)
+int write_pieces(char *text, size_t length, Write write)
 {
     int result = 0;
-    char piece[ORV_LOG_PIECE + 1];
     for (size_t off = 0; off < length; off += ORV_LOG_PIECE) {
-        const size_t n = length - off < ORV_LOG_PIECE ? length - off : ORV_LOG_PIECE;
-        memcpy(piece, text + off, n);
-        piece[n] = '\0';
-        result = write(piece);
+        const size_t end = length - off < ORV_LOG_PIECE ? length : off + ORV_LOG_PIECE;
+        const char kept = text[end];
+        text[end] = '\0';
+        result = write(text + off);
+        text[end] = kept;
     }
     return result;
 }
@@ -99,10 +105,9 @@ extern "C" {
 
 int orv_log(unsigned flags, ResultCode code, const char *format, ...)
 {
-    char line[kBuffer];
-    memset(line, 0, sizeof line);
     if ((flags & (LOG_TO_ANDROID | LOG_TO_DUMP)) == 0)
         return 0;
+    char line[kBuffer];
     char when[32];
     time_text(when);
     size_t used = format_head(line, kLineMax, "(tid=%d)(%.19s): ERR=0x%x,%s, INF=", thread_id(), when,
@@ -127,7 +132,6 @@ int orv_trace(const char *format, ...)
     if (!sink || !format)
         return 0;
     char text[kBuffer];
-    memset(text, 0, sizeof text);
     va_list ap;
     va_start(ap, format);
     const size_t length = append_message(text, 0, format, ap);
@@ -140,7 +144,6 @@ int orv_trace(const char *format, ...)
 int orv_log_android(const char *text)
 {
     char line[kBuffer];
-    memset(line, 0, sizeof line);
     char when[32];
     time_text(when);
     const size_t length = format_head(line, kLineMax, "(tid=%d)(%.19s): %s", thread_id(), when, text ? text : "");
@@ -152,7 +155,6 @@ int orv_log_android(const char *text)
 int orv_log_android_info(const char *format, ...)
 {
     char line[kBuffer];
-    memset(line, 0, sizeof line);
     char when[32];
     time_text(when);
     size_t used = format_head(line, kLineMax, "(tid=%d)(%.19s): INF=", thread_id(), when);
@@ -176,23 +178,40 @@ LogSink orv_log_sink(void) { return g_sink.load(); }
 
 int orv_log_null_sink(const char *) { return 0; }
 
+// One sink call per row: "0x%08X:", "%08X," per whole group of four bytes
+// (big-endian), "%02X" per byte left over, then "\r\n".
 void orv_hex_dump(const void *data, uint32_t length)
 {
-    if (!data || length == 0)
+    const LogSink sink = g_sink.load();
+    if (!sink || !data || length == 0)
         return;
+    static constexpr char kHex[] = "0123456789ABCDEF";
     const auto *bytes = static_cast<const uint8_t *>(data);
-    for (uint32_t row = 0; row < length; row += 32) {
-        const uint32_t end = length - row < 32 ? length : row + 32;
-        orv_trace("0x%08X:", row);
-        uint32_t i = row;
+    char row[2 + 8 + 1 + 8 * 9 + 2 + 1];
+    for (uint32_t start = 0; start < length; start += 32) {
+        const uint32_t end = length - start < 32 ? length : start + 32;
+        size_t n = 0;
+        auto hex = [&](uint32_t value, int digits) {
+            for (int d = digits - 1; d >= 0; --d)
+                row[n++] = kHex[(value >> (4 * d)) & 0xF];
+        };
+        row[n++] = '0';
+        row[n++] = 'x';
+        hex(start, 8);
+        row[n++] = ':';
+        uint32_t i = start;
         for (; i + 4 <= end; i += 4) {
-            const uint32_t word = static_cast<uint32_t>(bytes[i]) << 24 | static_cast<uint32_t>(bytes[i + 1]) << 16 |
-                                  static_cast<uint32_t>(bytes[i + 2]) << 8 | bytes[i + 3];
-            orv_trace("%08X,", word);
+            hex(static_cast<uint32_t>(bytes[i]) << 24 | static_cast<uint32_t>(bytes[i + 1]) << 16 |
+                    static_cast<uint32_t>(bytes[i + 2]) << 8 | bytes[i + 3],
+                8);
+            row[n++] = ',';
         }
         for (; i < end; ++i)
-            orv_trace("%02X", bytes[i]);
-        orv_trace("\r\n");
+            hex(bytes[i], 2);
+        row[n++] = '\r';
+        row[n++] = '\n';
+        row[n] = '\0';
+        sink(row);
     }
 }
 

@@ -1,7 +1,18 @@
-// Tracked allocator: every runtime block sits behind a header in one
-// process-wide doubly linked list, so shut-down can report and free leaks.
-// The list mutex is the runtime's global lock; the walk at shut-down takes no
-// lock and must run when no other thread allocates.
+// Tracked allocator: every runtime block sits behind a header in one of a
+// few lists, so shut-down can report and free leaks in allocation order.
+//
+// Locks: each list (shard) has a spin lock of its own, held only while a
+// header is linked or unlinked; nothing else is done under it, so it is the
+// innermost lock of the runtime and any other lock may be held around an
+// allocation. The global lock (an OrvMutex made by mem_start) no longer
+// guards the lists; this module only creates and destroys it. Order:
+// global lock -> shard lock, never the other way.
+//
+// A thread appends to its own shard, picked once per thread in turn, so
+// threads do not wait for each other; a block is unlinked from the shard it
+// was linked into, whichever thread frees it. Each block carries a number
+// from one process-wide counter, taken under the shard lock, so every shard
+// is in allocation order and the report merges them by that number.
 #include "orv/orv_mem.h"
 
 #include <atomic>
@@ -14,6 +25,7 @@
 #include <unistd.h>
 
 #include "orv/orv_log.h"
+#include "orv_dump_internal.hpp"
 #include "orv_mem_internal.hpp"
 #include "orv_sync.hpp"
 
@@ -31,87 +43,194 @@ struct Header {
     void *data;
 };
 
+struct Shard;
+
+// Bookkeeping in front of the header, in the same system block.
+struct Prefix {
+    uint64_t order;       // from g_order: position in the report
+    Shard *shard;         // the list the header is linked into
+    uint32_t generation;  // g_generation when it was linked
+};
+
+struct alignas(64) Shard {
+    orv::SpinLock lock;
+    Header *first = nullptr;
+    Header *last = nullptr;
+};
+
 constexpr size_t kAlign = alignof(std::max_align_t);
 constexpr size_t kPlainBytes = sizeof(Header) + sizeof(uint32_t);
 constexpr size_t kSlack = (kAlign - kPlainBytes % kAlign) % kAlign;
 // Slack in front of the header when the pointers stay aligned there, else inside.
 constexpr size_t kLead = kSlack % alignof(Header) == 0 ? kSlack : 0;
 constexpr size_t kHeaderBytes = kPlainBytes + (kSlack - kLead);
+constexpr size_t kPrefixRoom = (sizeof(Prefix) + kAlign - 1) / kAlign * kAlign;
 static_assert(sizeof(void *) != 4 || kHeaderBytes == 20);
 static_assert((kLead + kHeaderBytes) % kAlign == 0);
 constexpr uint32_t kMaxSize = 0x7FFFFFFFu - kHeaderBytes;
 constexpr uint32_t kEntryLimit = 0x7FFFFFEFu;  // limit of the module's own entry points
-constexpr size_t kTagMax = 256;
-constexpr size_t kTagLimit = 0x10000000;  // a caller tag longer than this is refused
+constexpr size_t kTagMax = 256;                 // 255 characters and the terminator
 
-Header *g_first = nullptr;
-Header *g_last = nullptr;
+constexpr unsigned kShards = 16;
+Shard g_shards[kShards];
+std::atomic<unsigned> g_next_shard{0};
+std::atomic<uint64_t> g_order{0};
+// A fresh start forgets the lists; blocks linked before it are then freed
+// without being unlinked, since their neighbours are no longer listed.
+std::atomic<uint32_t> g_generation{1};
 std::atomic<OrvMutex *> g_lock{nullptr};
+
+// The last file-and-line tag a thread made. Callers allocate from the same
+// places over and over; a repeat costs one comparison of the file text
+// instead of formatting the tag again.
+// Plain data, zero at thread start, so reaching it needs no first-use check.
+struct TagCache {
+    const char *file;  // null: nothing cached
+    int line;
+    bool hyphen;
+    size_t file_length;  // characters of the file in text
+    size_t length;
+    char text[kTagMax];
+};
+
+struct ThreadState {
+    unsigned shard;  // index + 1; 0 until the thread first allocates
+    TagCache tag;
+};
+thread_local ThreadState t_state;
+
+Shard &own_shard()
+{
+    unsigned i = t_state.shard;
+    if (i == 0) {
+        i = g_next_shard.fetch_add(1, std::memory_order_relaxed) % kShards + 1;
+        t_state.shard = i;
+    }
+    return g_shards[i - 1];
+}
 
 Header *header_of(const void *data)
 {
     return reinterpret_cast<Header *>(static_cast<char *>(const_cast<void *>(data)) - kHeaderBytes);
 }
 
-// The tag copy shares the block: [tag, padded][lead][header][data]. One
-// system allocation per block instead of two keeps the pair cheap.
-void *block_of(Header *h) { return h->tag ? static_cast<void *>(h->tag) : reinterpret_cast<char *>(h) - kLead; }
+Prefix *prefix_of(Header *h) { return reinterpret_cast<Prefix *>(reinterpret_cast<char *>(h) - kLead - kPrefixRoom); }
+
+// One system block per tracked block: [tag, padded][prefix][lead][header][data].
+void *block_of(Header *h) { return h->tag ? static_cast<void *>(h->tag) : static_cast<void *>(prefix_of(h)); }
 
 uint32_t &size_of(Header *h) { return *reinterpret_cast<uint32_t *>(static_cast<char *>(h->data) - sizeof(uint32_t)); }
 
-// "<file><sep><line>", at most 255 characters; returns the length. Formatted
-// by hand: it is reentrant, so it needs neither the platform's formatting nor
-// the global lock, and it is the larger part of an allocation's cost.
-size_t format_tag(char (&tag)[kTagMax], const char *sep, const char *file, int line)
+// memcpy through the platform's call: with the length known to be small the
+// compiler would inline a string instruction that is slow to start.
+void copy_bytes(char *out, const char *in, size_t n)
 {
-    size_t n = 0;
-    for (const char *part : {file ? file : "", sep}) {
-        const size_t len = strnlen(part, kTagMax - 1 - n);
-        memcpy(tag + n, part, len);
-        n += len;
-    }
+#if defined(__GNUC__)
+    asm("" : "+r"(n));
+#endif
+    memcpy(out, in, n);
+}
+
+// "<file>::<line>" (or "<file>-<line>"), cut at 255 characters. Formatted by
+// hand: it is reentrant, so it needs neither the platform's formatting nor
+// the global lock.
+const TagCache &file_line_tag(const char *file, bool hyphen, int line)
+{
+    TagCache &c = t_state.tag;
+    if (!file)
+        file = "";
+    if (file == c.file && line == c.line && hyphen == c.hyphen && strncmp(file, c.text, c.file_length) == 0 &&
+        (c.file_length == kTagMax - 1 || file[c.file_length] == '\0'))
+        return c;
+    size_t n = strnlen(file, kTagMax - 1);
+    memcpy(c.text, file, n);
+    c.file_length = n;
+    for (const char *sep = hyphen ? "-" : "::"; *sep && n < kTagMax - 1; ++sep)
+        c.text[n++] = *sep;
     char digits[12];
-    size_t d = 0;
+    char *d = digits + sizeof digits;
     unsigned magnitude = line < 0 ? 0u - static_cast<unsigned>(line) : static_cast<unsigned>(line);
     do {
-        digits[d++] = static_cast<char>('0' + magnitude % 10);
+        *--d = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude);
     if (line < 0)
-        digits[d++] = '-';
-    while (d && n < kTagMax - 1)
-        tag[n++] = digits[--d];
-    tag[n] = '\0';
-    return n;
+        *--d = '-';
+    for (; d < digits + sizeof digits && n < kTagMax - 1; ++d)
+        c.text[n++] = *d;
+    c.text[n] = '\0';
+    c.length = n;
+    c.file = file;
+    c.line = line;
+    c.hyphen = hyphen;
+    return c;
 }
 
-void *alloc_block(uint32_t size, const char *tag, size_t tag_length)
+// tag_length is at most 255: callers cut longer tags. A tag from a TagCache
+// (whole_words) may be copied in whole 16-byte pieces: its buffer holds 256
+// bytes, and the tag's room is a multiple of 16 (or of 8) bytes.
+void *alloc_block(uint32_t size, const char *tag, size_t tag_length, bool whole_words = false)
 {
-    if (size > kMaxSize || tag_length >= kTagLimit)
+    if (size > kMaxSize)
         return nullptr;
     const size_t tag_room = tag ? (tag_length + kAlign) / kAlign * kAlign : 0;
-    char *block = static_cast<char *>(malloc(tag_room + kLead + kHeaderBytes + size));
+    char *block = static_cast<char *>(malloc(tag_room + kPrefixRoom + kLead + kHeaderBytes + size));
     if (!block)
         return nullptr;
-    auto *h = reinterpret_cast<Header *>(block + tag_room + kLead);
+    auto *prefix = reinterpret_cast<Prefix *>(block + tag_room);
+    auto *h = reinterpret_cast<Header *>(block + tag_room + kPrefixRoom + kLead);
     h->tag = nullptr;
     if (tag) {
-        memcpy(block, tag, tag_length + 1);
+        if (whole_words) {
+            static_assert(kTagMax % 16 == 0);
+            for (size_t i = 0; i < tag_room; i += 8)
+                memcpy(block + i, tag + i, 8);
+        } else {
+            copy_bytes(block, tag, tag_length);
+        }
+        block[tag_length] = '\0';
         h->tag = block;
     }
-    h->prev = h->next = nullptr;
-    h->data = block + tag_room + kLead + kHeaderBytes;
+    h->next = nullptr;
+    h->data = reinterpret_cast<char *>(h) + kHeaderBytes;
     size_of(h) = size;
 
-    orv::MutexGuard guard(g_lock.load(std::memory_order_acquire));
-    if (g_last) {
-        g_last->next = h;
-        h->prev = g_last;
-        g_last = h;
-    } else {
-        g_first = g_last = h;
-    }
+    Shard &shard = own_shard();
+    prefix->shard = &shard;
+    orv::SpinGuard guard(shard.lock);
+    // Numbered under the lock, so each list stays in order even when two
+    // threads share a shard.
+    prefix->order = g_order.fetch_add(1, std::memory_order_relaxed);
+    prefix->generation = g_generation.load(std::memory_order_relaxed);
+    h->prev = shard.last;
+    if (shard.last)
+        shard.last->next = h;
+    else
+        shard.first = h;
+    shard.last = h;
     return h->data;
+}
+
+// Takes every list out of its shard; the caller then owns the headers.
+void detach_lists(Header *(&heads)[kShards])
+{
+    for (unsigned i = 0; i < kShards; ++i) {
+        orv::SpinGuard guard(g_shards[i].lock);
+        heads[i] = g_shards[i].first;
+        g_shards[i].first = g_shards[i].last = nullptr;
+    }
+}
+
+// The new block of a resize gets what fits of the old one, which is freed;
+// when there is no new block the old one stays.
+void *resized(void *p, void *old, uint32_t size)
+{
+    if (p && old) {
+        const uint32_t old_size = orv_mem_size(old);
+        memcpy(p, old, old_size < size ? old_size : size);
+        orv_mem_free(old);
+    }
+    return p;
 }
 
 // Copies n bytes into a block of n + 1 and terminates it; null stays null.
@@ -127,9 +246,8 @@ char *terminated_copy(void *block, const void *src, uint32_t n)
 
 void *tagged(uint32_t size, const char *file, int line, bool clear)
 {
-    char tag[kTagMax];
-    const size_t length = format_tag(tag, "::", file, line);
-    void *p = alloc_block(size, tag, length);
+    const TagCache &tag = file_line_tag(file, false, line);
+    void *p = alloc_block(size, tag.text, tag.length, true);
     if (p && clear)
         memset(p, 0, size);
     return p;
@@ -144,7 +262,7 @@ const uint32_t orv_mem_header_size = kHeaderBytes;
 
 void *orv_mem_alloc_tag(uint32_t size, const char *tag)
 {
-    return alloc_block(size, tag, tag ? strlen(tag) : 0);
+    return alloc_block(size, tag, tag ? strnlen(tag, kTagMax - 1) : 0);
 }
 
 void *orv_mem_alloc_at(uint32_t size, const char *file, int line)
@@ -162,16 +280,20 @@ void orv_mem_free(void *data)
     if (!data)
         return;
     Header *h = header_of(data);
+    Prefix *prefix = prefix_of(h);
     {
-        orv::MutexGuard guard(g_lock.load(std::memory_order_acquire));
-        if (h->prev)
-            h->prev->next = h->next;
-        else
-            g_first = h->next;
-        if (h->next)
-            h->next->prev = h->prev;
-        else
-            g_last = h->prev;
+        Shard &shard = *prefix->shard;
+        orv::SpinGuard guard(shard.lock);
+        if (prefix->generation == g_generation.load(std::memory_order_relaxed)) {
+            if (h->prev)
+                h->prev->next = h->next;
+            else
+                shard.first = h->next;
+            if (h->next)
+                h->next->prev = h->prev;
+            else
+                shard.last = h->prev;
+        }
     }
     free(block_of(h));
 }
@@ -185,29 +307,24 @@ uint32_t orv_mem_size(const void *data)
 
 size_t orv_mem_live_count(void)
 {
-    orv::MutexGuard guard(g_lock.load(std::memory_order_acquire));
     size_t n = 0;
-    for (Header *h = g_first; h; h = h->next)
-        ++n;
+    for (Shard &shard : g_shards) {
+        orv::SpinGuard guard(shard.lock);
+        for (Header *h = shard.first; h; h = h->next)
+            ++n;
+    }
     return n;
 }
 
 void *orv_mem_realloc_tag(void *old, uint32_t size, const char *tag)
 {
-    void *p = orv_mem_alloc_tag(size, tag);
-    if (p && old) {
-        const uint32_t old_size = orv_mem_size(old);
-        memcpy(p, old, old_size < size ? old_size : size);
-        orv_mem_free(old);
-    }
-    return p;
+    return resized(orv_mem_alloc_tag(size, tag), old, size);
 }
 
 void *orv_mem_realloc_at(void *old, uint32_t size, const char *file, int line)
 {
-    char tag[kTagMax];
-    format_tag(tag, "-", file, line);
-    return orv_mem_realloc_tag(old, size, tag);
+    const TagCache &tag = file_line_tag(file, true, line);
+    return resized(alloc_block(size, tag.text, tag.length, true), old, size);
 }
 
 char *orv_mem_strndup_at(const char *src, uint32_t n, const char *file, int line)
@@ -255,22 +372,30 @@ char *orv_mem_strdup_tag(const char *text, const char *tag)
 
 void orv_mem_shutdown(void)
 {
+    // Dump logs live in tracked blocks: none may stay attached to a freed one.
+    orv::dump_log_shutdown();
+    Header *heads[kShards];
+    detach_lists(heads);
+    g_generation.fetch_add(1, std::memory_order_relaxed);
     const LogSink sink = orv_log_sink();
-    Header *h = g_first;
-    while (h) {
-        Header *next = h->next;
-        if (h->tag) {
-            if (sink) {
-                char line[1024];
-                snprintf(line, sizeof line, "memory manage: 0x%" PRIXPTR " , %d bytes, context = %s, ",
-                             reinterpret_cast<uintptr_t>(h->data), static_cast<int>(size_of(h)), h->tag);
-                sink(line);
-            }
+    for (;;) {
+        // The oldest head of all lists comes next.
+        Header **oldest = nullptr;
+        for (Header *&head : heads)
+            if (head && (!oldest || prefix_of(head)->order < prefix_of(*oldest)->order))
+                oldest = &head;
+        if (!oldest)
+            break;
+        Header *h = *oldest;
+        *oldest = h->next;
+        if (h->tag && sink) {
+            char line[1024];
+            snprintf(line, sizeof line, "memory manage: 0x%" PRIXPTR " , %d bytes, context = %s, ",
+                     reinterpret_cast<uintptr_t>(h->data), static_cast<int>(size_of(h)), h->tag);
+            sink(line);
         }
         free(block_of(h));
-        h = next;
     }
-    g_first = g_last = nullptr;
     if (OrvMutex *lock = g_lock.exchange(nullptr, std::memory_order_acq_rel))
         orv_mutex_destroy(lock);
 }
@@ -386,7 +511,9 @@ int orv_page_free(void *address, size_t size) { return munmap(address, size); }
 
 bool orv::mem_start()
 {
-    g_first = g_last = nullptr;
+    Header *forgotten[kShards];
+    g_generation.fetch_add(1, std::memory_order_relaxed);
+    detach_lists(forgotten);
     OrvMutex *lock = orv_mutex_create(0, 0, 0);
     if (!lock)
         return false;

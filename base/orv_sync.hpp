@@ -1,5 +1,9 @@
-// RAII guards over OrvMutex and the global lock, for the runtime's C++ code.
+// RAII guards over OrvMutex and the global lock, and a small spin lock for
+// the runtime's innermost critical sections.
 #pragma once
+
+#include <atomic>
+#include <sched.h>
 
 #include "orv/orv_mutex.h"
 
@@ -31,6 +35,36 @@ public:
     ~GlobalLockGuard() { orv_global_unlock(); }
     GlobalLockGuard(const GlobalLockGuard &) = delete;
     GlobalLockGuard &operator=(const GlobalLockGuard &) = delete;
+};
+
+// For critical sections of a few stores that take no other lock, call
+// nothing and never log: an uncontended lock is one atomic exchange and the
+// unlock a plain store. A holder that was preempted is waited for by yielding.
+class SpinLock {
+public:
+    void lock()
+    {
+        while (held_.exchange(true, std::memory_order_acquire)) {
+            for (unsigned spins = 0; held_.load(std::memory_order_relaxed);)
+                if (++spins > 64)
+                    sched_yield();
+        }
+    }
+    void unlock() { held_.store(false, std::memory_order_release); }
+
+private:
+    std::atomic<bool> held_{false};
+};
+
+class SpinGuard {
+public:
+    explicit SpinGuard(SpinLock &lock) : lock_(lock) { lock_.lock(); }
+    ~SpinGuard() { lock_.unlock(); }
+    SpinGuard(const SpinGuard &) = delete;
+    SpinGuard &operator=(const SpinGuard &) = delete;
+
+private:
+    SpinLock &lock_;
 };
 
 }  // namespace orv

@@ -1,14 +1,21 @@
 // Worker threads, per-thread slot tables and the process-wide registry. The
 // module owns the registry, the default slot key and every slot cell; values
-// stored in cells belong to the callers. Slot tables are guarded by the global
-// lock (when it exists); a thread object is shared by its creator and its
-// thread without a lock: the creator writes `handle`, the thread `self` and
-// `started`.
+// stored in cells belong to the callers. Slot tables, the registry pointer
+// and each thread object's `slots` pointer are guarded by the global lock
+// (when it exists); otherwise a thread object is shared by its creator and
+// its thread without a lock: the creator writes `handle`, the thread `self`
+// and `started`.
+//
+// Locks: the global lock -> the allocator's shard locks (a new cell and its
+// hash entry are allocated under the global lock). Nothing logs under the
+// global lock: a log line may wait for the dump log, whose holder may be
+// waiting for the global lock. Failures are logged after it is released.
 #include "orv/orv_thread.h"
 
 #include <atomic>
 #include <cerrno>
 #include <pthread.h>
+#include <utility>
 #include <unistd.h>
 
 #include "orv/orv_hash.h"
@@ -51,13 +58,40 @@ void destroy_slot_table(OrvHash *table) {
     orv_hash_destroy(table);
 }
 
+// Under the global lock: the cell of `key` in `table` gets `value`.
+ResultCode set_locked(OrvHash *table, uintptr_t key, uintptr_t value) {
+    if (auto *cell = static_cast<uintptr_t *>(orv_hash_find(table, key))) {
+        *cell = value;
+        return ORV_OK;
+    }
+    auto *cell = static_cast<uintptr_t *>(orv_mem_alloc_at(sizeof(uintptr_t), ORV_TAG_FILE, kCellTagLine));
+    if (!cell) return ORV_FAIL;
+    *cell = value;
+    ResultCode rc = orv_hash_insert(table, cell, key);
+    if (ORV_FAILED(rc)) orv_mem_free(cell);
+    return rc;
+}
+
+uintptr_t get_locked(OrvHash *table, uintptr_t key) {
+    auto *cell = static_cast<uintptr_t *>(orv_hash_find(table, key));
+    return cell ? *cell : 0;
+}
+
+// The table is read under the lock: orv_thread_stop destroys it under it.
 ResultCode thread_set_slot(OrvThread *thread, uintptr_t key, uintptr_t value) {
-    if (!thread) return orv_slot_set(nullptr, key, value);
-    return orv_slot_set(thread->slots, resolve_key(key), value);
+    if (thread) {
+        orv::GlobalLockGuard lock;
+        if (OrvHash *slots = thread->slots) return set_locked(slots, resolve_key(key), value);
+    }
+    orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: slot set on a thread without a slot table");
+    return ORV_ERR_INVALID_PARAM;
 }
 
 uintptr_t thread_get_slot(OrvThread *thread, uintptr_t key) {
-    return thread ? orv_slot_get(thread->slots, resolve_key(key)) : 0;
+    if (!thread) return 0;
+    orv::GlobalLockGuard lock;
+    OrvHash *slots = thread->slots;
+    return slots ? get_locked(slots, resolve_key(key)) : 0;
 }
 
 void *thread_entry(void *param) {
@@ -84,19 +118,20 @@ extern "C" {
 
 ORV_API ResultCode orv_thread_module_init(void) {
     thread_key_ready();
-    orv::GlobalLockGuard lock;
-    // A second init keeps the registry it has rather than leaking it.
-    if (!g_registry.load()) {
-        OrvHash *registry = orv_hash_create(kRegistryCapacity);
-        if (!registry) return ORV_FAIL;
-        g_registry = registry;
+    // Made outside the global lock, installed under it; a second init keeps
+    // what it has rather than leaking it.
+    OrvHash *registry = g_registry.load() ? nullptr : orv_hash_create(kRegistryCapacity);
+    void *key = g_default_slot_key.load() ? nullptr : orv_mem_calloc_at(4, ORV_TAG_FILE, kDefaultKeyTagLine);
+    bool complete;
+    {
+        orv::GlobalLockGuard lock;
+        if (!g_registry.load() && registry) g_registry = std::exchange(registry, nullptr);
+        if (!g_default_slot_key.load() && key) g_default_slot_key = std::exchange(key, nullptr);
+        complete = g_registry.load() && g_default_slot_key.load();
     }
-    if (!g_default_slot_key.load()) {
-        void *key = orv_mem_calloc_at(4, ORV_TAG_FILE, kDefaultKeyTagLine);
-        if (!key) return ORV_FAIL;
-        g_default_slot_key = key;
-    }
-    return ORV_OK;
+    orv_hash_destroy(registry);
+    orv_free(key);
+    return complete ? ORV_OK : ORV_FAIL;
 }
 
 ORV_API void orv_thread_module_uninit(void) {
@@ -206,39 +241,29 @@ ORV_API ResultCode orv_slot_set(OrvHash *table, uintptr_t key, uintptr_t value) 
         return ORV_ERR_INVALID_PARAM;
     }
     orv::GlobalLockGuard lock;
-    if (auto *cell = static_cast<uintptr_t *>(orv_hash_find(table, key))) {
-        *cell = value;
-        return ORV_OK;
-    }
-    auto *cell = static_cast<uintptr_t *>(orv_mem_alloc_at(sizeof(uintptr_t), ORV_TAG_FILE, kCellTagLine));
-    if (!cell) return ORV_FAIL;
-    *cell = value;
-    ResultCode rc = orv_hash_insert(table, cell, key);
-    if (ORV_FAILED(rc)) orv_mem_free(cell);
-    return rc;
+    return set_locked(table, key, value);
 }
 
 ORV_API uintptr_t orv_slot_get(OrvHash *table, uintptr_t key) {
     if (!table) return 0;
     orv::GlobalLockGuard lock;
-    auto *cell = static_cast<uintptr_t *>(orv_hash_find(table, key));
-    return cell ? *cell : 0;
+    return get_locked(table, key);
 }
 
 ORV_API ResultCode orv_global_slot_set(uintptr_t key, uintptr_t value) {
-    // The registry is read under the lock so that uninit cannot free it between.
-    orv::GlobalLockGuard lock;
-    OrvHash *registry = g_registry.load();
-    if (!registry) {
-        orv_log(3, ORV_ERR_OBJ_UNINIT, "VRE: VR: global slot set before thread module init");
-        return ORV_ERR_OBJ_UNINIT;
+    {
+        // The registry is read under the lock so that uninit cannot free it between.
+        orv::GlobalLockGuard lock;
+        if (OrvHash *registry = g_registry.load()) return set_locked(registry, resolve_key(key), value);
     }
-    return orv_slot_set(registry, resolve_key(key), value);
+    orv_log(3, ORV_ERR_OBJ_UNINIT, "VRE: VR: global slot set before thread module init");
+    return ORV_ERR_OBJ_UNINIT;
 }
 
 ORV_API uintptr_t orv_global_slot_get(uintptr_t key) {
     orv::GlobalLockGuard lock;
-    return orv_slot_get(g_registry.load(), resolve_key(key));
+    OrvHash *registry = g_registry.load();
+    return registry ? get_locked(registry, resolve_key(key)) : 0;
 }
 
 } // extern "C"

@@ -11,10 +11,10 @@
 #include <cstddef>
 #include <cstring>
 
-#include "orv_device_kernels.h"
-
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
+#include "orv_device_kernels.h"
+#include "orv_device_record.h"
 
 namespace {
 
@@ -71,9 +71,7 @@ void update_settings(DeviceBlit *blit, Change change) {
     }
 }
 
-DeviceBlit *object_of(DeviceBlitOps *ops) {
-    return ops ? static_cast<DeviceBlit *>(reinterpret_cast<void **>(ops)[-1]) : nullptr;
-}
+DeviceBlit *object_of(DeviceBlitOps *ops) { return orv_device::record_of<DeviceBlit>(ops); }
 
 // Where column x's three carries live for a frame of the given width.
 struct CarrySlot {
@@ -103,36 +101,43 @@ void write_carry(CarrySlot s, const int16_t e[3]) {
     }
 }
 
+// Moves the carries from the layout of width `from` to that of width `to`
+// in place. Columns below both widths' vector parts sit at the same place in
+// either layout; of the shared columns only the at most 15 past that change
+// slot. Every other column of the new layout starts at zero.
+void relayout_carry(uint8_t *buffer, int from, int to) {
+    const int kept = from < to ? from : to;
+    const int same = (from & ~15) < (to & ~15) ? from & ~15 : to & ~15;
+    int16_t moved[15][3];
+    const int n = kept - same;
+    for (int i = 0; i < n; ++i) read_carry(carry_slot(buffer, from, same + i), moved[i]);
+    // Vector blocks of 48 bytes per 16 columns: columns below `same` end at same * 3.
+    std::memset(buffer + size_t(same) * 3, 0, size_t(to) * ORV_DITHER_BYTES_PER_COLUMN - size_t(same) * 3);
+    for (int i = 0; i < n; ++i) write_carry(carry_slot(buffer, to, same + i), moved[i]);
+}
+
 // Lays the carry out for frames of the given width. Carries of the columns
-// both widths share move to their new places, so a width change neither
-// loses them nor reads one layout as another; room only grows. Runs once per
-// width change, never per frame.
+// both widths share keep their values, so a width change neither loses them
+// nor reads one layout as another. One buffer serves every width up to the
+// widest seen: memory is taken only for a frame wider than any before, so
+// frames that alternate widths allocate nothing.
 ResultCode ensure_dither(DeviceBlit *blit, int width, const char *who) {
     if (width == blit->carry_width && width <= blit->dither_columns) return ORV_OK;
-    const int columns = width > blit->dither_columns ? width : blit->dither_columns;
-    auto *laid = static_cast<uint8_t *>(
-        orv_mem_calloc_at(uint32_t(columns) * ORV_DITHER_BYTES_PER_COLUMN, ORV_TAG_FILE, kDitherTagLine));
-    if (!laid) {
-        if (columns == blit->dither_columns) {
-            // Narrower frame and no memory for the move: start its carries afresh.
-            std::memset(blit->dither_buffer, 0, size_t(columns) * ORV_DITHER_BYTES_PER_COLUMN);
-            blit->carry_width = width;
-            return ORV_OK;
+    if (width > blit->dither_columns) {
+        auto *grown = static_cast<uint8_t *>(
+            orv_mem_calloc_at(uint32_t(width) * ORV_DITHER_BYTES_PER_COLUMN, ORV_TAG_FILE, kDitherTagLine));
+        if (!grown) {
+            orv_log(3, ORV_FAIL, "VRE: deviceblit: %s malloc dither_buffer ", who);
+            return ORV_FAIL;
         }
-        orv_log(3, ORV_FAIL, "VRE: deviceblit: %s malloc dither_buffer ", who);
-        return ORV_FAIL;
-    }
-    if (blit->dither_buffer) {
-        const int kept = blit->carry_width < width ? blit->carry_width : width;
-        for (int x = 0; x < kept; ++x) {
-            int16_t e[3];
-            read_carry(carry_slot(blit->dither_buffer, blit->carry_width, x), e);
-            write_carry(carry_slot(laid, width, x), e);
+        if (blit->dither_buffer) {
+            std::memcpy(grown, blit->dither_buffer, size_t(blit->dither_columns) * ORV_DITHER_BYTES_PER_COLUMN);
+            orv_mem_free(blit->dither_buffer);
         }
-        orv_mem_free(blit->dither_buffer);
+        blit->dither_buffer = grown;
+        blit->dither_columns = width;
     }
-    blit->dither_buffer = laid;
-    blit->dither_columns = columns;
+    relayout_carry(blit->dither_buffer, blit->carry_width, width);
     blit->carry_width = width;
     return ORV_OK;
 }

@@ -95,6 +95,47 @@ TEST_F(FakeClock, ConcurrentReadersCountOneFall)
 }
 
 namespace {
+// The first reading on the stalled thread is taken, then held back until the
+// main thread lets it go: a reader preempted between reading the wall clock
+// and counting the fall.
+thread_local bool t_stall = false;
+std::atomic<int> g_stall_state{0};  // 1: reading taken, 2: released
+int64_t stalling_wall()
+{
+    const int64_t now = g_fake_us.load();
+    if (t_stall) {
+        t_stall = false;
+        g_stall_state = 1;
+        while (g_stall_state.load() != 2)
+            std::this_thread::yield();
+    }
+    return now;
+}
+}  // namespace
+
+TEST_F(FakeClock, AStaleReadingDoesNotCountAFallTwice)
+{
+    orv::clock_set_wall_source(stalling_wall);
+    g_fake_us -= 10 * kMin;  // the fall
+    g_stall_state = 0;
+    uint64_t stale = 0;
+    std::thread reader([&stale] {
+        t_stall = true;
+        stale = orv_clock_ms();
+    });
+    while (g_stall_state.load() != 1)
+        std::this_thread::yield();
+    EXPECT_EQ(orv_clock_ms(), kDayMs - 10u * 60'000);  // counted here
+    g_fake_us += 11 * kMin;                           // back above the base
+    EXPECT_EQ(orv_clock_ms(), kDayMs + 1u * 60'000);
+    g_stall_state = 2;  // the stale reading from below the base arrives now
+    reader.join();
+    EXPECT_EQ(orv::clock_state().wrap_count, 1u);
+    EXPECT_EQ(orv_clock_ms(), kDayMs + 1u * 60'000);
+    EXPECT_LE(stale, kDayMs + 1u * 60'000);
+}
+
+namespace {
 int64_t g_step_calls = 0;
 // Each reading is 3 ms later than the one before; the third jumps back 1 s.
 int64_t stepping_wall()

@@ -134,6 +134,69 @@ TEST_F(Dump, OrvLogAppendsAndDestroyDetaches)
     orv_dump_log_destroy(nullptr);
 }
 
+std::string numbered_line(int i)
+{
+    char line[101];
+    snprintf(line, sizeof line, "%-99d|", i);
+    return line;
+}
+
+TEST_F(Dump, CapDropsTheOldestLinesAndSaysSo)
+{
+    ASSERT_EQ(orv_dump_log_attach(log_), ORV_OK);
+    EXPECT_EQ(orv_dump_log_set_cap(nullptr, 4096), ORV_ERR_INVALID_PARAM);
+    ASSERT_EQ(orv_dump_log_set_cap(log_, 2000), ORV_OK);
+    std::string kept;
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_EQ(orv_dump_log_write(numbered_line(i).c_str()), ORV_OK);
+        if (i >= 10)
+            kept += numbered_line(i);
+    }
+    const std::string note = "VRV: VR: orv_dump_log dropped 10 lines;";
+    EXPECT_EQ(read_all(), note + kept);
+    ASSERT_EQ(orv_dump_log_write("a"), ORV_OK);
+    EXPECT_EQ(read_all(), "a"); // the note comes once
+
+    // A line longer than the whole cap keeps its beginning.
+    const std::string big = std::string(1500, 'b') + std::string(1500, 'c');
+    ASSERT_EQ(orv_dump_log_write(big.c_str()), ORV_OK);
+    EXPECT_EQ(read_all(), big.substr(0, 2000));
+
+    // A lower cap drops at once; the note survives reads that cut it.
+    ASSERT_EQ(orv_dump_log_set_cap(log_, 8000), ORV_OK);
+    for (int i = 0; i < 40; ++i)
+        ASSERT_EQ(orv_dump_log_write(numbered_line(i).c_str()), ORV_OK);
+    ASSERT_EQ(orv_dump_log_set_cap(log_, 1), ORV_OK); // raised to 1024
+    std::string rest;
+    for (int i = 30; i < 40; ++i)
+        rest += numbered_line(i);
+    char front[10];
+    uint32_t size = sizeof front;
+    ASSERT_EQ(orv_dump_log_read(log_, front, &size), ORV_OK);
+    EXPECT_EQ(std::string(front, 10), "VRV: VR: o");
+    ASSERT_EQ(orv_dump_log_write("z"), ORV_OK);
+    EXPECT_EQ(read_all(), "rv_dump_log dropped 30 lines;" + rest + "z");
+}
+
+TEST_F(Dump, DefaultCapBoundsALogNobodyReads)
+{
+    ASSERT_EQ(orv_dump_log_attach(log_), ORV_OK);
+    const std::string line(1000, 'q');
+    for (int i = 0; i < 4000; ++i) // about 4 MB
+        ASSERT_EQ(orv_dump_log_write(line.c_str()), ORV_OK);
+    ASSERT_EQ(orv_dump_log_write("last"), ORV_OK);
+    const std::string text = read_all();
+    const std::string note = "VRV: VR: orv_dump_log dropped ";
+    ASSERT_EQ(text.compare(0, note.size(), note), 0);
+    const size_t body = text.size() - text.find(';') - 1;
+    EXPECT_LE(body, size_t(ORV_DUMP_LOG_DEFAULT_CAP));
+    EXPECT_GT(body, size_t(ORV_DUMP_LOG_DEFAULT_CAP) - 1000);
+    EXPECT_EQ(body % 1000, 4u); // whole lines only, then "last"
+    EXPECT_EQ(text.substr(text.size() - 4), "last");
+    const unsigned dropped = unsigned(std::stoul(text.substr(note.size())));
+    EXPECT_EQ(dropped * 1000 + body, 4000u * 1000 + 4);
+}
+
 // A minimal framework component holding attributes keyed by GID.
 struct FakeAttributes {
     OrvAttributeSlots slots;
@@ -255,6 +318,25 @@ TEST_F(Dump, DestroyWhileOtherThreadsLog)
     for (auto &t : writers)
         t.join();
     EXPECT_EQ(orv_dump_log_write("after"), ORV_ERR_INVALID_PARAM);
+}
+
+// Shut-down frees every tracked block, a dump log left attached among them:
+// it is detached first, so logging afterwards finds nothing to write into.
+TEST(DumpShutdown, LoggingAfterShutdownIsSafe)
+{
+    static std::vector<std::string> report;
+    report.clear();
+    ASSERT_EQ(orv_log_init([](const char *text) { report.emplace_back(text); return 0; }, 0), ORV_OK);
+    orv::AndroidWriter old = orv::log_set_android_writer(quiet_android);
+    orv_dump_log *log = orv_dump_log_create();
+    ASSERT_NE(log, nullptr);
+    ASSERT_EQ(orv_dump_log_attach(log), ORV_OK);
+    orv_log(LOG_TO_DUMP, ORV_FAIL, "VRE: VR: before");
+    orv_mem_shutdown();
+    EXPECT_FALSE(report.empty()); // the leaked log is still reported
+    EXPECT_EQ(orv_log(LOG_TO_DUMP, ORV_FAIL, "VRE: VR: after"), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(orv_dump_log_write("after"), ORV_ERR_INVALID_PARAM);
+    orv::log_set_android_writer(old);
 }
 
 } // namespace

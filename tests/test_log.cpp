@@ -118,23 +118,27 @@ TEST_F(Log, TraceGoesToTheSinkInPieces)
 
 TEST_F(Log, HexDumpRows)
 {
+    orv_log_init(nullptr, 0);
+    orv_hex_dump("x", 1);  // no sink: nothing, no failure
     ASSERT_EQ(orv_log_init(fake_sink, 0), ORV_OK);
     const uint8_t seven[] = {1, 2, 3, 4, 5, 6, 7};
     orv_hex_dump(seven, 0);
     EXPECT_TRUE(g_sink.empty());
-    orv_hex_dump(seven, 7);
-    EXPECT_EQ(g_sink, (std::vector<std::string>{"0x00000000:", "01020304,", "05", "06", "07", "\r\n"}));
+    orv_hex_dump(seven, 7);  // one sink call per row
+    EXPECT_EQ(g_sink, (std::vector<std::string>{"0x00000000:01020304,050607\r\n"}));
 
     g_sink.clear();
-    uint8_t forty[40];
-    for (int i = 0; i < 40; ++i)
-        forty[i] = static_cast<uint8_t>(0xA0 + i);
-    orv_hex_dump(forty, 40);
-    ASSERT_EQ(g_sink.size(), 1u + 8 + 1 + 1 + 2 + 1);
-    EXPECT_EQ(g_sink[1], "A0A1A2A3,");
-    EXPECT_EQ(g_sink[10], "0x00000020:");
-    EXPECT_EQ(g_sink[11], "C0C1C2C3,");
-    EXPECT_EQ(g_sink[12], "C4C5C6C7,");
-    EXPECT_EQ(g_sink[13], "\r\n");
+    uint8_t data[72];
+    for (int i = 0; i < 72; ++i)
+        data[i] = static_cast<uint8_t>(0xA0 + i);
+    orv_hex_dump(data, 40);
+    ASSERT_EQ(g_sink.size(), 2u);
+    EXPECT_EQ(g_sink[0],
+              "0x00000000:A0A1A2A3,A4A5A6A7,A8A9AAAB,ACADAEAF,B0B1B2B3,B4B5B6B7,B8B9BABB,BCBDBEBF,\r\n");
+    EXPECT_EQ(g_sink[1], "0x00000020:C0C1C2C3,C4C5C6C7,\r\n");
+    g_sink.clear();
+    orv_hex_dump(data, 67);  // rows of 32, 32 and 3 bytes
+    ASSERT_EQ(g_sink.size(), 3u);
+    EXPECT_EQ(g_sink[2], "0x00000040:E0E1E2\r\n");
     orv_mem_shutdown();
 }

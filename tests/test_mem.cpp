@@ -178,6 +178,62 @@ TEST_F(Tracked, LongTagsAreCut)
     const std::string &line = g_lines[0];
     const size_t at = line.find("context = ") + 10;
     EXPECT_EQ(line.size() - at - 2, 255u);
+
+    // A caller's own tag is cut the same way.
+    g_lines.clear();
+    ASSERT_EQ(orv_log_init(capture, 0), ORV_OK);
+    const std::string tag(400, 't');
+    ASSERT_NE(orv_mem_alloc_tag(1, tag.c_str()), nullptr);
+    ASSERT_NE(orv_mem_strdup_tag("x", tag.c_str()), nullptr);
+    orv_mem_shutdown();
+    ASSERT_EQ(g_lines.size(), 2u);
+    for (const std::string &report : g_lines)
+        EXPECT_NE(report.find("context = " + tag.substr(0, 255) + ", "), std::string::npos) << report.size();
+}
+
+TEST_F(Tracked, ReportFollowsAllocationOrderAcrossThreads)
+{
+    // Blocks made one after another on different threads are reported in
+    // that order, whichever thread made them; freed ones are left out.
+    std::vector<void *> made;
+    for (int i = 0; i < 12; ++i) {
+        char file[16];
+        snprintf(file, sizeof file, "./o%d", i);
+        auto make = [&] {
+            made.push_back(orv_mem_alloc_at(8, file, i));
+            orv_free(orv_malloc(8));
+        };
+        if (i % 3 == 0)
+            make();
+        else
+            std::thread(make).join();
+    }
+    orv_free(made[4]);
+    orv_mem_shutdown();
+    ASSERT_EQ(g_lines.size(), 11u);
+    size_t k = 0;
+    for (int i = 0; i < 12; ++i) {
+        if (i == 4)
+            continue;
+        EXPECT_NE(g_lines[k++].find("context = ./o" + std::to_string(i) + "::" + std::to_string(i) + ", "),
+                  std::string::npos)
+            << i;
+    }
+}
+
+TEST_F(Tracked, BlocksForgottenByAFreshStartCanStillBeFreed)
+{
+    void *old = orv_malloc(8);  // listed, then forgotten by the next start
+    ASSERT_EQ(orv_log_init(capture, 0), ORV_OK);
+    void *a = orv_malloc(8);
+    void *b = orv_malloc(8);
+    orv_free(old);  // must not touch the new list
+    EXPECT_EQ(orv_mem_live_count(), 2u);
+    orv_free(a);
+    EXPECT_EQ(orv_mem_live_count(), 1u);
+    orv_mem_shutdown();
+    EXPECT_EQ(g_lines.size(), 1u);
+    (void)b;
 }
 
 TEST_F(Tracked, ManyThreadsAllocateAndFree)

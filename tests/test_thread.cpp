@@ -4,11 +4,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "orv/orv_dump.h"
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
 #include "orv/orv_thread.h"
@@ -154,4 +158,91 @@ TEST_F(Threads, GlobalAndThreadSlotsFromSeveralThreads) {
     EXPECT_EQ(orv_global_slot_set(1, 1), ORV_ERR_OBJ_UNINIT);
     EXPECT_EQ(orv_global_slot_get(1), 0u);
     EXPECT_EQ(orv_thread_module_init(), ORV_OK);
+}
+
+namespace {
+int quiet_android(int, const char *, const char *) { return 0; }
+
+// Runs `body` on a thread of its own; a body still running after `limit` is
+// taken for a hang and ends the whole test program, so CI fails instead of
+// waiting for ever.
+template <typename Body>
+void with_watchdog(std::chrono::seconds limit, const char *what, Body body) {
+    std::packaged_task<void()> task(body);
+    std::future<void> done = task.get_future();
+    std::thread runner(std::move(task));
+    if (done.wait_for(limit) != std::future_status::ready) {
+        fprintf(stderr, "watchdog: %s still running after %d s: deadlock\n", what, int(limit.count()));
+        fflush(stderr);
+        std::_Exit(3);
+    }
+    runner.join();
+}
+} // namespace
+
+// The global lock and the dump log once took each other in opposite orders:
+// a slot set logged under the global lock into the dump log, while a logging
+// thread held the dump log and grew its stream, which allocated.
+TEST(GlobalLock, SlotSetsAndDumpLoggingDoNotDeadlock) {
+    ASSERT_EQ(orv_log_init(orv_log_null_sink, 0), ORV_OK); // thread module off: every set logs
+    orv::AndroidWriter old = orv::log_set_android_writer(quiet_android);
+    std::atomic<orv_dump_log *> attached{orv_dump_log_create()};
+    ASSERT_NE(attached.load(), nullptr);
+    ASSERT_EQ(orv_dump_log_attach(attached.load()), ORV_OK);
+    std::atomic<long> sets{0}, lines{0};
+    with_watchdog(std::chrono::seconds(30), "slot sets beside dump logging", [&] {
+        std::atomic<bool> stop{false};
+        std::thread setter([&] {
+            while (!stop.load()) {
+                EXPECT_EQ(orv_global_slot_set(1, 1), ORV_ERR_OBJ_UNINIT);
+                ++sets;
+            }
+        });
+        std::thread logger([&] {
+            const std::string big(20000, 'x');
+            while (!stop.load()) {
+                orv_log(LOG_TO_DUMP, ORV_FAIL, "VRE: VR: %s", big.c_str());
+                // A fresh log now and then, so the stream keeps growing.
+                if (++lines % 64 == 0) {
+                    orv_dump_log *fresh = orv_dump_log_create();
+                    ASSERT_NE(fresh, nullptr);
+                    orv_dump_log_attach(fresh);
+                    orv_dump_log_destroy(attached.exchange(fresh));
+                }
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        stop = true;
+        setter.join();
+        logger.join();
+    });
+    EXPECT_GT(sets.load(), 0);
+    EXPECT_GT(lines.load(), 0);
+    orv_dump_log_destroy(attached.load());
+    orv::log_set_android_writer(old);
+    orv_mem_shutdown();
+}
+
+// A thread's slot table is reached through its object while it is stopped:
+// the table pointer must be read under the lock that the stop clears it in.
+TEST_F(Threads, SlotsReachedWhileTheThreadStops) {
+    for (int round = 0; round < 200; ++round) {
+        Seen seen;
+        OrvThread thread = {};
+        ASSERT_EQ(orv_thread_create(&seen, wait_for_stop, &thread), ORV_OK);
+        std::atomic<bool> go{false}, stop{false};
+        std::thread user([&] {
+            go = true;
+            for (uintptr_t k = 1; !stop.load(); ++k) {
+                thread.set_slot(&thread, k % 8 + 1, k);
+                (void)thread.get_slot(&thread, k % 8 + 1);
+            }
+        });
+        while (!go.load()) std::this_thread::yield();
+        orv_thread_stop(&thread);
+        stop = true;
+        user.join();
+        EXPECT_EQ(thread.get_slot(&thread, 1), 0u); // stopped: no table, nothing found
+        EXPECT_NE(thread.set_slot(&thread, 1, 1), ORV_OK);
+    }
 }

@@ -26,7 +26,10 @@ struct OrvComponentSlots {
     OrvAttributeSlots *(*attributes)(OrvComponentSlots *self, void *a, void *b);
 };
 
-/* A new dump log (65536-byte stream, grows on demand), or null. */
+/* Bytes of text a dump log keeps unless told otherwise. */
+#define ORV_DUMP_LOG_DEFAULT_CAP (512u * 1024u)
+
+/* A new dump log (65536-byte stream, grows on demand up to its cap), or null. */
 ORV_API orv_dump_log *orv_dump_log_create(void);
 /* Null is ignored. Destroying the attached dump log detaches it. */
 ORV_API void orv_dump_log_destroy(orv_dump_log *log);
@@ -34,9 +37,15 @@ ORV_API ResultCode orv_dump_log_attach(orv_dump_log *log);
 /* Attaches the dump log that the component keeps under ORV_ID_DUMP_LOG_CTX.
  * ORV_OK and no change when it has none; ORV_ERR_NOT_IMP when it holds null. */
 ORV_API ResultCode orv_dump_log_attach_from(OrvComponentSlots *component, void *a, void *b);
+/* Sets how many bytes of text the log keeps (raised to 1024 at least, cut to
+ * 1 GiB at most); past it the oldest lines are dropped, at once and on each
+ * later write. A line longer than the cap keeps its first cap bytes. */
+ORV_API ResultCode orv_dump_log_set_cap(orv_dump_log *log, uint32_t bytes);
 /* With a null buffer, stores the byte count in *size. Otherwise reads up to
  * *size bytes from the start (zero-terminated when room is left; *size is
- * left as it was) and drops what was read, so each text is read out once. */
+ * left as it was) and drops what was read, so each text is read out once.
+ * When lines were dropped for the cap since the last read, the text begins
+ * with the note "VRV: VR: orv_dump_log dropped <count> lines;". */
 ORV_API ResultCode orv_dump_log_read(orv_dump_log *log, void *buffer, uint32_t *size);
 /* Appends text (no terminator, no separator) to the attached dump log. */
 ORV_API ResultCode orv_dump_log_write(const char *text);
