@@ -245,6 +245,11 @@ ResultCode module_destroy(RenderModule *self) {
 
 }  // namespace
 
+DeviceRender *orv_device_module_render(RenderModule *module) {
+    RenderModuleRecord *m = record_of(module);
+    return m != nullptr ? m->render : nullptr;
+}
+
 void orv_device_fail_alloc(int n) { g_fail_alloc_countdown.store(n < 0 ? 0 : n); }
 
 void *orv_device_alloc(uint32_t size, const char *file, int line) {
