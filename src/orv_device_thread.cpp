@@ -192,6 +192,8 @@ ResultCode module_set_host(RenderModule *self, void *context, const HostCallback
 ResultCode module_start(RenderModule *self) {
     RenderModuleRecord *m = record_of(self);
     if (m == nullptr) return ORV_FAIL;
+    // The host thread writes thread_live; the render thread must not read it.
+    if (on_own_render_thread(m, "start")) return ORV_ERR_OBJ_STATUS;
     if (m->thread_live) {
         orv_log(kLogFlags, ORV_ERR_THREAD_RUNING, "VRE: device thread: start while running");
         return ORV_ERR_THREAD_RUNING;
