@@ -26,6 +26,7 @@
 #include "orv/orv_mem.h"
 #include "orv/orv_mutex.h"
 #include "orv_dump_internal.hpp"
+#include "orv_sync.hpp"
 
 struct orv_dump_log {
     OrvMutex *mutex; // guards everything below
@@ -64,17 +65,6 @@ void set_attached(orv_dump_log *log)
     std::lock_guard<std::recursive_mutex> hold(g_attach_lock);
     g_attached.store(log, std::memory_order_release);
 }
-
-class Locked {
-public:
-    explicit Locked(OrvMutex *mutex) : mutex_(mutex) { orv_mutex_lock(mutex_, -1); }
-    ~Locked() { orv_mutex_unlock(mutex_); }
-    Locked(const Locked &) = delete;
-    Locked &operator=(const Locked &) = delete;
-
-private:
-    OrvMutex *mutex_;
-};
 
 orv_io_stream *stream_of(orv_dump_log *log) { return reinterpret_cast<orv_io_stream *>(log->stream); }
 
@@ -151,7 +141,7 @@ ResultCode append(const char *text, uint32_t length)
     orv_dump_log *log = g_attached.load(std::memory_order_relaxed);
     if (!log)
         return ORV_ERR_INVALID_PARAM;
-    Locked lock(log->mutex);
+    orv::MutexGuard lock(log->mutex);
     if (!log->stream)
         return ORV_ERR_NOT_IMP;
     // A line longer than the whole cap keeps its beginning.
@@ -318,7 +308,7 @@ ResultCode orv_dump_log_set_cap(orv_dump_log *log, uint32_t bytes)
         orv_log_android_info("VRV: VR: orv_dump_log_set_cap: null dump log");
         return ORV_ERR_INVALID_PARAM;
     }
-    Locked lock(log->mutex);
+    orv::MutexGuard lock(log->mutex);
     log->cap = std::clamp(bytes, kMinCap, kMaxCap);
     if (log->stream) {
         enforce_cap(log, 0);
@@ -333,7 +323,7 @@ ResultCode orv_dump_log_read(orv_dump_log *log, void *buffer, uint32_t *size)
         orv_log_android_info("VRV: VR: orv_dump_log_read: null dump log or size");
         return ORV_ERR_INVALID_PARAM;
     }
-    Locked lock(log->mutex);
+    orv::MutexGuard lock(log->mutex);
     xio *s = log->stream;
     if (!s)
         return ORV_ERR_NOT_IMP;
