@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <algorithm>
 #include <cstdarg>
 #include <sstream>
@@ -1061,22 +1062,38 @@ struct Host {
 };
 Host *g_host;
 
-ResultCode host_event(void *, int, int, int) { g_host->events++; return ORV_OK; }
-ResultCode host_started(void *) { g_host->started++; return ORV_OK; }
-ResultCode host_error(void *, ResultCode code, int) {
-    g_host->error = code;
-    g_host->errors++;
+Host *host_of(void *context) { return static_cast<Host *>(context); }
+ResultCode host_event(void *c, int, int, int) { host_of(c)->events++; return ORV_OK; }
+ResultCode host_started(void *c) { host_of(c)->started++; return ORV_OK; }
+ResultCode host_error(void *c, ResultCode code, int) {
+    host_of(c)->error = code;
+    host_of(c)->errors++;
     return ORV_OK;
 }
-ResultCode host_get_frame(void *, YuvFrame *f, int *release) {
-    if (g_host->handed.load() >= g_host->limit.load()) return ORV_WOUNLD_BLOCK;
-    g_host->handed++;
-    *f = g_host->frame;
+ResultCode host_get_frame(void *c, YuvFrame *f, int *release) {
+    Host *h = host_of(c);
+    if (h->handed.load() >= h->limit.load()) return ORV_WOUNLD_BLOCK;
+    h->handed++;
+    *f = h->frame;
     *release = 1;
     return ORV_OK;
 }
-ResultCode host_release(void *, int, ResultCode result) {
-    (result == ORV_OK ? g_host->released_ok : g_host->released_bad)++;
+ResultCode host_release(void *c, int, ResultCode result) {
+    (result == ORV_OK ? host_of(c)->released_ok : host_of(c)->released_bad)++;
+    return ORV_OK;
+}
+
+// Waits until the host got `frames` frames back; a failure that ends the
+// render thread is its result, a stall without one is a fault.
+ResultCode wait_frames(Host &h, int frames, Outcome &o) {
+    const auto start = std::chrono::steady_clock::now();
+    while (h.released_ok.load() + h.released_bad.load() < frames && h.errors.load() == 0 && !timed_out(start))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (h.errors.load() != 0) return h.error.load();
+    if (h.released_ok.load() < frames) {
+        o.wrong("%d frames were not rendered within 3 s and no failure was reported", frames);
+        return ORV_FAIL;
+    }
     return ORV_OK;
 }
 const HostCallbacks kCallbacks = {host_event, host_started, host_error, host_get_frame, host_release};
@@ -1107,18 +1124,7 @@ Outcome render_path() {
         rc = m->start(m);
     }
     // Three frames, the surface detached and attached again, three more.
-    auto render = [&](int frames) {
-        const auto start = std::chrono::steady_clock::now();
-        while (g_host->released_ok.load() + g_host->released_bad.load() < frames && g_host->errors.load() == 0 &&
-               !timed_out(start))
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (g_host->errors.load() != 0) return g_host->error.load();
-        if (g_host->released_ok.load() < frames) {
-            o.wrong("%d frames were not rendered within 3 s and no failure was reported", frames);
-            return ORV_FAIL;
-        }
-        return ORV_OK;
-    };
+    auto render = [&](int frames) { return wait_frames(*g_host, frames, o); };
     if (rc == ORV_OK) {
         step = "render";
         rc = render(3);
@@ -1178,6 +1184,93 @@ TEST(FaultInjection, RenderLibraryLifecycle) {
     // The library starts its own runtime here; the leak report goes to a sink
     // it chose, so the live count before uninit is what the body checks.
     run_all({"render", false, setup, render_path, render_check, {{fault::kPthreadCreate}, {fault::kNew}}}, kMemory);
+}
+
+// ---- scenario: two players in one process ----------------------------------
+
+struct Player {
+    Host host;
+    Display display;
+    RenderModule *module = nullptr;
+    bool started_up = false;
+};
+Player *g_players;  // two
+
+ResultCode start_player(Player &p, const char **step) {
+    *step = "init";
+    ResultCode rc = DeviceRenderLibInit(0);
+    if (rc != ORV_OK) return rc;
+    p.started_up = true;
+    *step = "create";
+    if (!(p.module = CreateDeviceRendModule(0))) return ORV_FAIL;
+    *step = "set_host";
+    if ((rc = p.module->set_host(p.module, &p.host, &kCallbacks)) != ORV_OK) return rc;
+    *step = "set_surface";
+    if ((rc = p.module->set_surface(p.module, p.display.vm, p.display.surface)) != ORV_OK) return rc;
+    *step = "start";
+    return p.module->start(p.module);
+}
+
+void end_module(Player &p) {
+    if (!p.module) return;
+    p.module->stop(p.module);
+    p.module->destroy(p.module);
+    p.module = nullptr;
+}
+
+void end_player(Player &p) {
+    end_module(p);
+    if (p.started_up) DeviceRenderLibUninit();
+    p.started_up = false;
+}
+
+// Player A starts, then B; A leaves while B renders on; B leaves last.
+Outcome two_players() {
+    Outcome o;
+    Player &a = g_players[0], &b = g_players[1];
+    const char *step = "";
+    ResultCode rc = start_player(a, &step);
+    if (rc == ORV_OK) rc = wait_frames(a.host, 3, o);
+    if (rc == ORV_OK) rc = start_player(b, &step);
+    if (rc == ORV_OK) rc = wait_frames(b.host, 3, o);
+    end_player(a);
+    if (rc == ORV_OK) {
+        step = "render after the other player left";
+        b.host.limit = 6;
+        rc = wait_frames(b.host, 6, o);
+    }
+    end_module(b);
+    if (b.started_up || a.started_up) {
+        if (const size_t live = orv_mem_live_count(); live != 0) o.wrong("%zu tracked blocks left after destroy", live);
+    }
+    end_player(b);
+    if (rc != ORV_OK) return o.stop(step, rc);
+    return o.done();
+}
+
+TEST(FaultInjection, TwoPlayersInOneProcess) {
+    g_frame = HostFrame::make(64, 48, 8);
+    g_frame.fill(81, 90, 240);
+    auto setup = [] {
+        g_players = new Player[2];
+        for (Player &p : std::span(g_players, 2)) {
+            p.host.frame = g_frame.view();
+            p.display.vm = orv_standin_vm_create();
+            p.display.window = orv_standin_window_create(64, 48, 4);
+            p.display.surface = orv_standin_surface_create(p.display.window);
+        }
+    };
+    auto check = [](const Outcome &) {
+        for (Player &p : std::span(g_players, 2)) {
+            orv_standin_surface_destroy(p.display.surface);
+            ANativeWindow_release(p.display.window);
+            orv_standin_vm_destroy(p.display.vm);
+        }
+        delete[] g_players;
+        g_players = nullptr;
+        return std::string();
+    };
+    run_all({"two players", false, setup, two_players, check, {{fault::kPthreadCreate}}}, kMemory);
 }
 
 }  // namespace
