@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -323,7 +325,12 @@ ORV_API ResultCode orv_file_copy(const char *source, const char *destination) {
 
     // The copy goes to a new file beside the destination, which replaces the
     // destination only once it is complete and on disk: a failed copy leaves
-    // the destination as it was, never cut short.
+    // the destination as it was, never cut short. A link is followed, as
+    // opening it would be: the file it names is replaced, the link stays.
+    struct stat64 link_st;
+    std::unique_ptr<char, decltype(&free)> resolved(nullptr, free);
+    if (lstat64(destination, &link_st) == 0 && S_ISLNK(link_st.st_mode)) resolved.reset(realpath(destination, nullptr));
+    if (resolved) destination = resolved.get();
     const bool replaces = stat64(destination, &dst_st) == 0 && S_ISREG(dst_st.st_mode);
     char part[PATH_MAX];
     static std::atomic<unsigned> serial{0};
