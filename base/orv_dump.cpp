@@ -26,6 +26,7 @@
 #include "orv/orv_mem.h"
 #include "orv/orv_mutex.h"
 #include "orv_dump_internal.hpp"
+#include "orv_sync.hpp"
 
 struct orv_dump_log {
     OrvMutex *mutex; // guards everything below
@@ -65,17 +66,6 @@ void set_attached(orv_dump_log *log)
     g_attached.store(log, std::memory_order_release);
 }
 
-class Locked {
-public:
-    explicit Locked(OrvMutex *mutex) : mutex_(mutex) { orv_mutex_lock(mutex_, -1); }
-    ~Locked() { orv_mutex_unlock(mutex_); }
-    Locked(const Locked &) = delete;
-    Locked &operator=(const Locked &) = delete;
-
-private:
-    OrvMutex *mutex_;
-};
-
 orv_io_stream *stream_of(orv_dump_log *log) { return reinterpret_cast<orv_io_stream *>(log->stream); }
 
 uint32_t stream_end(orv_dump_log *log) { return static_cast<uint32_t>(stream_of(log)->end - stream_of(log)->begin); }
@@ -94,26 +84,32 @@ bool drop_oldest(orv_dump_log *log)
     return true;
 }
 
-// Records a new line's length. Without room for another entry the line joins
-// the one before it, so only the count of dropped lines can come out low.
+// Room in the ring for one more line's length. When the ring cannot grow the
+// new line joins the one before it, so only the count of dropped lines can
+// come out low; false only when there is no line to join.
+bool ring_room(orv_dump_log *log)
+{
+    if (log->ring_count < log->ring_size)
+        return true;
+    const uint32_t size = log->ring_size ? log->ring_size * 2 : kFirstRing;
+    auto *ring = static_cast<uint32_t *>(ORV_ALLOC(size * sizeof(uint32_t)));
+    if (!ring)
+        return log->ring_count > 0;
+    for (uint32_t i = 0; i < log->ring_count; ++i)
+        ring[i] = log->lengths[(log->ring_first + i) % log->ring_size];
+    orv_free(log->lengths);
+    log->lengths = ring;
+    log->ring_size = size;
+    log->ring_first = 0;
+    return true;
+}
+
+// Records a new line's length, after ring_room said where.
 void remember_line(orv_dump_log *log, uint32_t length)
 {
     if (log->ring_count == log->ring_size) {
-        const uint32_t size = log->ring_size ? log->ring_size * 2 : kFirstRing;
-        auto *ring = static_cast<uint32_t *>(ORV_ALLOC(size * sizeof(uint32_t)));
-        if (!ring) {
-            if (log->ring_count > 0)
-                log->lengths[(log->ring_first + log->ring_count - 1) % log->ring_size] += length;
-            else if (++log->dropped)
-                log->head += length; // nothing to join it to: it counts as dropped
-            return;
-        }
-        for (uint32_t i = 0; i < log->ring_count; ++i)
-            ring[i] = log->lengths[(log->ring_first + i) % log->ring_size];
-        orv_free(log->lengths);
-        log->lengths = ring;
-        log->ring_size = size;
-        log->ring_first = 0;
+        log->lengths[(log->ring_first + log->ring_count - 1) % log->ring_size] += length;
+        return;
     }
     log->lengths[(log->ring_first + log->ring_count) % log->ring_size] = length;
     ++log->ring_count;
@@ -145,7 +141,7 @@ ResultCode append(const char *text, uint32_t length)
     orv_dump_log *log = g_attached.load(std::memory_order_relaxed);
     if (!log)
         return ORV_ERR_INVALID_PARAM;
-    Locked lock(log->mutex);
+    orv::MutexGuard lock(log->mutex);
     if (!log->stream)
         return ORV_ERR_NOT_IMP;
     // A line longer than the whole cap keeps its beginning.
@@ -159,6 +155,12 @@ ResultCode append(const char *text, uint32_t length)
     const orv_io_stream *s = stream_of(log);
     if (stream_end(log) + static_cast<int64_t>(n) > s->capacity && log->head >= static_cast<uint32_t>(s->capacity) / 4)
         compact(log);
+    // A line the ring cannot record is not written: it would be read out
+    // as dropped although its write succeeded.
+    if (!ring_room(log)) {
+        orv_log_android_info("VRV: VR: orv_dump_log no memory to record a line");
+        return ORV_ERR_MEM_ALLOC;
+    }
     int32_t done = 0;
     const ResultCode rc = log->stream->vt.write(log->stream, text, static_cast<int32_t>(n), &done);
     if (rc != ORV_OK) {
@@ -306,7 +308,7 @@ ResultCode orv_dump_log_set_cap(orv_dump_log *log, uint32_t bytes)
         orv_log_android_info("VRV: VR: orv_dump_log_set_cap: null dump log");
         return ORV_ERR_INVALID_PARAM;
     }
-    Locked lock(log->mutex);
+    orv::MutexGuard lock(log->mutex);
     log->cap = std::clamp(bytes, kMinCap, kMaxCap);
     if (log->stream) {
         enforce_cap(log, 0);
@@ -321,7 +323,7 @@ ResultCode orv_dump_log_read(orv_dump_log *log, void *buffer, uint32_t *size)
         orv_log_android_info("VRV: VR: orv_dump_log_read: null dump log or size");
         return ORV_ERR_INVALID_PARAM;
     }
-    Locked lock(log->mutex);
+    orv::MutexGuard lock(log->mutex);
     xio *s = log->stream;
     if (!s)
         return ORV_ERR_NOT_IMP;

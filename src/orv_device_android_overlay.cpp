@@ -8,11 +8,11 @@
 #include <android/native_window_jni.h>
 
 #include <cstddef>
-#include <cstdlib>
 
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
 #include "orv_device_render.h"
+#include "orv_sync.hpp"
 
 namespace {
 
@@ -30,19 +30,8 @@ static_assert(offsetof(AndroidOverlayRecord, geometry_pending) ==
 #endif
 
 AndroidOverlayRecord *record_of(AndroidOverlay *self) {
-    return static_cast<AndroidOverlayRecord *>(orv_record_of(self));
+    return orv_device::record_of<AndroidOverlayRecord>(self);
 }
-
-class MutexHold {
-public:
-    explicit MutexHold(OrvMutex *mutex) : mutex_(mutex) { orv_mutex_lock(mutex_, -1); }
-    ~MutexHold() { orv_mutex_unlock(mutex_); }
-    MutexHold(const MutexHold &) = delete;
-    MutexHold &operator=(const MutexHold &) = delete;
-
-private:
-    OrvMutex *mutex_;
-};
 
 // Pixels the blitter draws per window format, and bytes per pixel of a row.
 struct FormatInfo {
@@ -60,19 +49,6 @@ constexpr FormatInfo format_info(int32_t format) {
     default:
         return {0, 0};
     }
-}
-
-int32_t magnitude(int32_t v) { return v < 0 ? -v : v; }
-
-// A frame the blitter can walk without reading outside rows of the stated
-// size; anything else would also make the window geometry unreachable.
-bool frame_drawable(const YuvFrame *f) {
-    if (f->width <= 0 || f->height <= 0 || f->width > ORV_DEVICE_MAX_SIDE ||
-        f->height > ORV_DEVICE_MAX_SIDE)
-        return false;
-    const int32_t chroma = (f->width + 1) / 2;
-    return magnitude(f->y_stride) >= f->width && magnitude(f->u_stride) >= chroma &&
-           magnitude(f->v_stride) >= chroma;
 }
 
 // Shared by check_surface and present while no window is attached: tell the
@@ -106,22 +82,29 @@ ResultCode overlay_set_notify(AndroidOverlay *self, NotifyLink *target, const vo
 ResultCode overlay_check_surface(AndroidOverlay *self) {
     AndroidOverlayRecord *rec = record_of(self);
     if (rec == nullptr) return ORV_FAIL;
-    MutexHold hold(rec->mutex);
+    orv::MutexGuard hold(rec->mutex);
     return no_surface_answer(rec);
 }
 
+// Sets the window's buffer geometry to the frame size; a window that refuses
+// it would only ever give buffers of the wrong size.
+ResultCode set_geometry(AndroidOverlayRecord *rec, const YuvFrame *frame, int32_t format) {
+    const int32_t err =
+        ANativeWindow_setBuffersGeometry(rec->window, frame->width, frame->height, format);
+    if (err != 0) {
+        orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: set geometry %dx%d format %d fail err:%d",
+                frame->width, frame->height, format, err);
+        return ORV_FAIL;
+    }
+    return ORV_OK;
+}
+
+// The frame was checked where it entered the render path (the DeviceRender).
 ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame) {
     AndroidOverlayRecord *rec = record_of(self);
     if (rec == nullptr || frame == nullptr) return ORV_FAIL;
-    MutexHold hold(rec->mutex);
+    orv::MutexGuard hold(rec->mutex);
     if (!rec->has_surface) return no_surface_answer(rec);
-    if (frame->y == nullptr || frame->u == nullptr || frame->v == nullptr) return ORV_FAIL;
-    if (!frame_drawable(frame)) {
-        orv_log(kLogFlags, ORV_ERR_INVALID_PARAM,
-                "VRE: deviceoverlay: bad frame %dx%d strides %d/%d/%d", frame->width,
-                frame->height, frame->y_stride, frame->u_stride, frame->v_stride);
-        return ORV_ERR_INVALID_PARAM;
-    }
     // Sized once here; the blitter grows its error carry for wider frames.
     if (!rec->buffer_ready) {
         rec->buffer_ready = 1;
@@ -130,8 +113,8 @@ ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame) {
     }
     if (rec->geometry_pending) {
         rec->geometry_pending = 0;
-        ANativeWindow_setBuffersGeometry(rec->window, frame->width, frame->height,
-                                         ANativeWindow_getFormat(rec->window));
+        if (ORV_FAILED(set_geometry(rec, frame, ANativeWindow_getFormat(rec->window))))
+            return ORV_FAIL;
     }
     if (ANativeWindow_lock(rec->window, &rec->locked, nullptr) != 0) {
         orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: surface lock fail");
@@ -141,9 +124,16 @@ ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame) {
     if (buf.width != frame->width || buf.height != frame->height) {
         // Not an error: show nothing this time, ask for the frame's size.
         if (ORV_FAILED(post_buffer(rec))) return ORV_FAIL;
-        if (rec->notify_target != nullptr)
+        const int32_t format = buf.format;
+        if (rec->notify_target != nullptr) {
+            ANativeWindow *const window = rec->window;
             rec->notify_target->notify(rec->notify_target, frame->width, frame->height, 0);
-        ANativeWindow_setBuffersGeometry(rec->window, frame->width, frame->height, buf.format);
+            // The host may have detached (or swapped) the surface from inside
+            // on_event: the recursive mutex let it in. A new window gets its
+            // geometry on the next present; a released one must not be touched.
+            if (rec->window != window || !rec->has_surface) return ORV_WOUNLD_BLOCK;
+        }
+        if (ORV_FAILED(set_geometry(rec, frame, format))) return ORV_FAIL;
         return ORV_WOUNLD_BLOCK;
     }
     const FormatInfo info = format_info(buf.format);
@@ -162,7 +152,7 @@ ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame) {
 ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface) {
     AndroidOverlayRecord *rec = record_of(self);
     if (rec == nullptr) return ORV_FAIL;
-    MutexHold hold(rec->mutex);
+    orv::MutexGuard hold(rec->mutex);
     if (vm == nullptr || surface == nullptr) {
         if (rec->window != nullptr) {
             ANativeWindow_release(rec->window);
@@ -208,10 +198,7 @@ ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface
 // Accepts a partly built object, so creation undoes itself with it.
 ResultCode destroy_record(AndroidOverlayRecord *rec) {
     if (rec == nullptr) return ORV_OK;
-    if (rec->blitter != nullptr) {
-        rec->blitter->destroy(rec->blitter);
-        rec->blitter = nullptr;
-    }
+    orv_device::destroy_owned(rec->blitter);
     if (rec->window != nullptr) {
         ANativeWindow_release(rec->window);
         rec->window = nullptr;
@@ -229,13 +216,9 @@ ResultCode overlay_destroy(AndroidOverlay *self) { return destroy_record(record_
 }  // namespace
 
 AndroidOverlay *orv_device_android_overlay_create(void) {
-    auto *rec = static_cast<AndroidOverlayRecord *>(
-        orv_device_alloc(sizeof(AndroidOverlayRecord), ORV_TAG_FILE, kAllocLine));
-    if (rec == nullptr) {
-        orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: malloc yuvlist fail");
-        return nullptr;
-    }
-    rec->self = rec;
+    auto *rec = orv_device::new_record<AndroidOverlayRecord>(
+        ORV_TAG_FILE, kAllocLine, "VRE: deviceoverlay: malloc yuvlist fail");
+    if (rec == nullptr) return nullptr;
     rec->mutex = orv_mutex_create(0, 0, 0);
     if (rec->mutex == nullptr) {
         destroy_record(rec);

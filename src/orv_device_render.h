@@ -18,13 +18,9 @@
 #include "device_render.h"
 #include "orv/orv_mutex.h"
 #include "orv_device_blit.h"
+#include "orv_device_record.h"
 
 ORV_EXTERN_C_BEGIN
-
-/* The object behind an interface pointer: the self word just before it. */
-static inline void *orv_record_of(const void *interface_pointer) {
-    return interface_pointer ? *((void *const *)interface_pointer - 1) : NULL;
-}
 
 typedef struct NotifyLink NotifyLink;
 struct NotifyLink {
@@ -78,14 +74,17 @@ typedef struct DeviceRenderRecord {
 /* Flag 0: over an AndroidOverlay; any other flag fails (null). */
 DeviceRender *orv_device_render_create(int flag);
 
+/* The DeviceRender a module owns; null for a null module. */
+DeviceRender *orv_device_module_render(RenderModule *module);
+
 /* Largest frame side the render path accepts; larger ones are refused. */
 #define ORV_DEVICE_MAX_SIDE 16384
 
-/* Test control: the n-th allocation of a render-path object from now on fails
- * (1 = the next one); 0 turns it off. */
-void orv_device_fail_alloc(int n);
-/* Tracked, zero-filled allocation of a render-path object. */
-void *orv_device_alloc(uint32_t size, const char *file, int line);
+/* The check a frame passes where it enters the render path (the DeviceRender's
+ * present): ORV_OK, ORV_FAIL for a missing frame or plane, or
+ * ORV_ERR_INVALID_PARAM (logged) for a size or stride the blitter could not
+ * walk. Sizes and strides are compared in 64 bits: a host may send anything. */
+ResultCode orv_device_frame_check(const YuvFrame *frame);
 
 ORV_EXTERN_C_END
 

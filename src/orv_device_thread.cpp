@@ -59,7 +59,19 @@ std::atomic<int> g_fail_alloc_countdown{0};
 std::atomic_ref<int32_t> flag(int32_t &word) { return std::atomic_ref<int32_t>(word); }
 
 RenderModuleRecord *record_of(RenderModule *self) {
-    return static_cast<RenderModuleRecord *>(orv_record_of(self));
+    return orv_device::record_of<RenderModuleRecord>(self);
+}
+
+// The module whose render thread this is (null on every other thread): a host
+// callback that stops or destroys its own module would join or free the
+// thread it runs on.
+thread_local const RenderModuleRecord *t_rendering = nullptr;
+
+bool on_own_render_thread(const RenderModuleRecord *m, const char *what) {
+    if (t_rendering != m) return false;
+    orv_log(kLogFlags, ORV_ERR_OBJ_STATUS,
+            "VRE: device thread: %s called from the module's own render thread, refused", what);
+    return true;
 }
 
 // Room the host may fill beyond the eight fields it shares with us.
@@ -88,8 +100,10 @@ private:
     void report_error(ResultCode code) {
         if (cb_->on_error != nullptr) cb_->on_error(ctx_, code, 0);
     }
-    bool first_phase();
-    void second_phase();
+    void report_started() {
+        if (cb_->on_started != nullptr) cb_->on_started(ctx_);
+    }
+    ResultCode render_loop();
 
     RenderModuleRecord *m_;
     const HostCallbacks *cb_;
@@ -97,95 +111,61 @@ private:
     DeviceRender *render_;
     FrameRoom room_{};
     int release_ = 0;
+    bool presented_ = false;  // one frame was presented: on_started went out
 };
 
-// Until one frame was presented. False when the thread is to end.
-bool RenderThread::first_phase() {
-    ResultCode result = ORV_OK;
-    for (;;) {
-        if (stopping()) return true;
-        if (render_ == nullptr || render_->check_surface == nullptr) {
-            result = ORV_FAIL;
-            break;
-        }
-        result = render_->check_surface(render_);
-        if (result == ORV_WOUNLD_BLOCK) {
-            orv_sleep_ms(kIdleSleepMs);
-            continue;
-        }
-        if (ORV_FAILED(result)) break;
-        result = get_frame();
-        if (result == ORV_WOUNLD_BLOCK) {
-            orv_sleep_ms(kIdleSleepMs);
-            continue;
-        }
-        if (ORV_FAILED(result)) break;
-        if (stopping()) continue;
-        for (;;) {
-            result = render_->present(render_, &room_.frame);
-            if (result != ORV_WOUNLD_BLOCK) break;
-            orv_sleep_ms(kFirstRetrySleepMs);
-            if (stopping()) break;
-        }
-        if (result == ORV_WOUNLD_BLOCK) continue;
-        if (ORV_FAILED(result)) {
-            release_frame(result);
-            break;
-        }
-        release_frame(ORV_OK);
-        return true;
-    }
-    report_error(result);
-    return false;
-}
-
-void RenderThread::second_phase() {
-    for (;;) {
-        if (stopping()) return;
+// Until stopped (ORV_OK) or a failure (its code). Before the first presented
+// frame a present answering 3 is retried after 5 ms, after it 4 ms; the
+// release after a successful present carries 0 for that first frame and the
+// present's result afterwards.
+ResultCode RenderThread::render_loop() {
+    while (!stopping()) {
         ResultCode result = render_->check_surface(render_);
         if (result == ORV_WOUNLD_BLOCK) {
             orv_sleep_ms(kIdleSleepMs);
             continue;
         }
-        if (ORV_FAILED(result)) {
-            report_error(result);
-            return;
-        }
+        if (ORV_FAILED(result)) return result;
         result = get_frame();
         if (result == ORV_WOUNLD_BLOCK) {
             orv_sleep_ms(kIdleSleepMs);
             continue;
         }
-        if (ORV_FAILED(result)) {
-            report_error(result);
-            return;
-        }
-        if (stopping()) return;
-        for (;;) {
-            result = render_->present(render_, &room_.frame);
-            if (result != ORV_WOUNLD_BLOCK) break;
-            orv_sleep_ms(kRetrySleepMs);
-            if (stopping()) return;
+        if (ORV_FAILED(result)) return result;
+        if (stopping()) break;  // the frame is neither presented nor released
+        const uint32_t retry_ms = presented_ ? kRetrySleepMs : kFirstRetrySleepMs;
+        while ((result = render_->present(render_, &room_.frame)) == ORV_WOUNLD_BLOCK) {
+            orv_sleep_ms(retry_ms);
+            if (stopping()) return ORV_OK;
         }
         if (ORV_FAILED(result)) {
             release_frame(result);
-            report_error(result);
-            return;
+            return result;
         }
-        release_frame(result);
+        release_frame(presented_ ? result : ORV_OK);
+        if (!presented_) {
+            presented_ = true;
+            report_started();
+        }
     }
+    return ORV_OK;
 }
 
 void RenderThread::run() {
+    t_rendering = m_;
     flag(m_->running).store(1);
     if (cb_ == nullptr) return;
-    if (render_ == nullptr || ctx_ == nullptr) {
+    if (render_ == nullptr || render_->check_surface == nullptr || ctx_ == nullptr) {
         report_error(ORV_FAIL);
         return;
     }
-    if (!first_phase()) return;
-    if (cb_->on_started != nullptr) cb_->on_started(ctx_);
-    second_phase();
+    const ResultCode result = render_loop();
+    if (ORV_FAILED(result)) {
+        report_error(result);
+        return;
+    }
+    // Stopped before any frame was presented: the host still hears the start.
+    if (!presented_) report_started();
 }
 
 void *render_thread_main(void *arg) {
@@ -194,7 +174,7 @@ void *render_thread_main(void *arg) {
 }
 
 ResultCode notify_forward(NotifyLink *link, int a, int b, int c) {
-    auto *m = static_cast<RenderModuleRecord *>(orv_record_of(link));
+    auto *m = orv_device::record_of<RenderModuleRecord>(link);
     if (m == nullptr || m->callbacks == nullptr || m->callbacks->on_event == nullptr)
         return ORV_FAIL;
     return m->callbacks->on_event(m->context, a, b, c);
@@ -212,6 +192,8 @@ ResultCode module_set_host(RenderModule *self, void *context, const HostCallback
 ResultCode module_start(RenderModule *self) {
     RenderModuleRecord *m = record_of(self);
     if (m == nullptr) return ORV_FAIL;
+    // The host thread writes thread_live; the render thread must not read it.
+    if (on_own_render_thread(m, "start")) return ORV_ERR_OBJ_STATUS;
     if (m->thread_live) {
         orv_log(kLogFlags, ORV_ERR_THREAD_RUNING, "VRE: device thread: start while running");
         return ORV_ERR_THREAD_RUNING;
@@ -235,6 +217,7 @@ ResultCode module_set_surface(RenderModule *self, JavaVM *vm, jobject surface) {
 ResultCode module_stop(RenderModule *self) {
     RenderModuleRecord *m = record_of(self);
     if (m == nullptr) return ORV_OK;
+    if (on_own_render_thread(m, "stop")) return ORV_ERR_OBJ_STATUS;
     flag(m->stop_requested).store(1);
     if (flag(m->started).load() != 0 && m->thread_live) {
         pthread_join(m->thread, nullptr);
@@ -251,17 +234,23 @@ ResultCode destroy_record(RenderModuleRecord *m) {
                 "VRE: device thread: destroy while running, stopping first");
         module_stop(&m->ops);
     }
-    if (m->render != nullptr) {
-        m->render->destroy(m->render);
-        m->render = nullptr;
-    }
+    orv_device::destroy_owned(m->render);
     orv_mem_free(m);
     return ORV_OK;
 }
 
-ResultCode module_destroy(RenderModule *self) { return destroy_record(record_of(self)); }
+ResultCode module_destroy(RenderModule *self) {
+    RenderModuleRecord *m = record_of(self);
+    if (m != nullptr && on_own_render_thread(m, "destroy")) return ORV_ERR_OBJ_STATUS;
+    return destroy_record(m);
+}
 
 }  // namespace
+
+DeviceRender *orv_device_module_render(RenderModule *module) {
+    RenderModuleRecord *m = record_of(module);
+    return m != nullptr ? m->render : nullptr;
+}
 
 void orv_device_fail_alloc(int n) { g_fail_alloc_countdown.store(n < 0 ? 0 : n); }
 
@@ -277,13 +266,9 @@ void *orv_device_alloc(uint32_t size, const char *file, int line) {
 }
 
 extern "C" ORV_API RenderModule *CreateDeviceRendModule(int flag) {
-    auto *m = static_cast<RenderModuleRecord *>(
-        orv_device_alloc(sizeof(RenderModuleRecord), ORV_TAG_FILE, kAllocLine));
-    if (m == nullptr) {
-        orv_log(kLogFlags, ORV_FAIL, "VRE: device thread: malloc yuvlist fail");
-        return nullptr;
-    }
-    m->self = m;
+    auto *m = orv_device::new_record<RenderModuleRecord>(ORV_TAG_FILE, kAllocLine,
+                                                         "VRE: device thread: malloc yuvlist fail");
+    if (m == nullptr) return nullptr;
     m->render = orv_device_render_create(flag);
     if (m->render == nullptr) {
         destroy_record(m);

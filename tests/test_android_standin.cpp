@@ -153,11 +153,48 @@ TEST(AndroidStandin, SurfacesVmAndReferences) {
     EXPECT_EQ(g.live_surfaces, g0.live_surfaces);
     EXPECT_EQ(g.from_surface_calls - g0.from_surface_calls, 4u);
     EXPECT_EQ(g.from_surface_failures - g0.from_surface_failures, 3u);
-    // A release after the last one is counted, not obeyed.
-    ANativeWindow_release(w);
-    orv_standin_global_stats(&g);
-    EXPECT_EQ(g.dead_window_calls - g0.dead_window_calls, 1u);
     orv_standin_vm_destroy(vm);
+}
+
+// A call on a released or null window would touch freed memory on a device:
+// here it stops the test run, whichever call it is.
+TEST(AndroidStandinDeathTest, ReleasedOrNullWindowAborts) {
+    ANativeWindow_Buffer buffer{};
+    EXPECT_DEATH(
+        {
+            ANativeWindow *w = orv_standin_window_create(8, 8, WINDOW_FORMAT_RGBA_8888);
+            ANativeWindow_release(w);
+            ANativeWindow_release(w);
+        },
+        "ANativeWindow_release on a released window");
+    EXPECT_DEATH(ANativeWindow_setBuffersGeometry(nullptr, 8, 8, 0),
+                 "ANativeWindow_setBuffersGeometry on a null window");
+    EXPECT_DEATH(ANativeWindow_lock(nullptr, &buffer, nullptr), "ANativeWindow_lock on a null window");
+    EXPECT_DEATH(
+        {
+            ANativeWindow *w = orv_standin_window_create(8, 8, WINDOW_FORMAT_RGB_565);
+            ANativeWindow_release(w);
+            ANativeWindow_unlockAndPost(w);
+        },
+        "ANativeWindow_unlockAndPost on a released window");
+}
+
+TEST(AndroidStandin, GeometryRefusals) {
+    ANativeWindow *w = orv_standin_window_create(32, 16, WINDOW_FORMAT_RGBA_8888);
+    orv_standin_window_fail_geometry(w, 2, -12);
+    EXPECT_EQ(ANativeWindow_setBuffersGeometry(w, 64, 32, 0), -12);
+    EXPECT_EQ(ANativeWindow_setBuffersGeometry(w, 64, 32, 0), -12);
+    ANativeWindow_Buffer b{};
+    ASSERT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+    EXPECT_EQ(b.width, 32) << "a refused request leaves the size";
+    EXPECT_EQ(ANativeWindow_unlockAndPost(w), 0);
+    EXPECT_EQ(ANativeWindow_setBuffersGeometry(w, 64, 32, 0), 0);
+    ASSERT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+    EXPECT_EQ(b.width, 64);
+    EXPECT_EQ(ANativeWindow_unlockAndPost(w), 0);
+    EXPECT_EQ(stats_of(w).geometry_failures, 2u);
+    EXPECT_EQ(stats_of(w).geometry_calls, 3u);
+    ANativeWindow_release(w);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <climits>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include "host_frame.h"
@@ -18,14 +20,18 @@ namespace {
 using orv_test::RuntimeScope;
 using orv_test::StandinDisplay;
 
-// A notify target of our own, shaped like the module's NotifyLink.
+// A notify target of our own, shaped like the module's NotifyLink; a test
+// may answer a call the way a host's on_event would.
 struct RecordingLink {
     void *self = this;
     NotifyLink ops{&RecordingLink::notify};
     std::vector<std::array<int, 3>> calls;
+    std::function<void(int, int, int)> answer;
 
     static ResultCode notify(NotifyLink *link, int a, int b, int c) {
-        static_cast<RecordingLink *>(orv_record_of(link))->calls.push_back({a, b, c});
+        auto *me = static_cast<RecordingLink *>(orv_record_of(link));
+        me->calls.push_back({a, b, c});
+        if (me->answer) me->answer(a, b, c);
         return ORV_OK;
     }
 };
@@ -260,7 +266,113 @@ TEST_F(DeviceOverlay, WindowFailuresAndBadFrames) {
     y = f.view();
     y.u_stride = 8;  // rows of 16 chroma samples
     EXPECT_EQ(t.render->present(t.render, &y), ORV_ERR_INVALID_PARAM);
+    // Strides whose magnitude does not fit 32 bits (no negation may overflow).
+    for (int plane = 0; plane < 3; ++plane) {
+        y = f.view();
+        (plane == 0 ? y.y_stride : plane == 1 ? y.u_stride : y.v_stride) = INT32_MIN;
+        EXPECT_EQ(t.render->present(t.render, &y), ORV_ERR_INVALID_PARAM) << plane;
+    }
+    y = f.view();
+    y.width = INT32_MIN;
+    EXPECT_EQ(t.render->present(t.render, &y), ORV_ERR_INVALID_PARAM);
+    y = f.view();
+    y.width = INT32_MAX;
+    y.y_stride = y.u_stride = y.v_stride = INT32_MAX;
+    EXPECT_EQ(t.render->present(t.render, &y), ORV_ERR_INVALID_PARAM);
     EXPECT_EQ(d.stats().lock_calls, locks);
+    EXPECT_EQ(d.stats().overruns, 0u);
+}
+
+// The host answers the size event by detaching, or by swapping surfaces, from
+// inside on_event (the recursive mutex lets it in): the overlay must not touch
+// the window it held afterwards. The stand-in aborts on a released window.
+TEST_F(DeviceOverlay, HostDetachesInsideTheSizeEvent) {
+    StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
+    StandinDisplay other(64, 32, WINDOW_FORMAT_RGB_565);
+    RenderUnderTest t;
+    ASSERT_EQ(t.render->set_surface(t.render, d.vm, d.surface), ORV_OK);
+    HostFrame wide = HostFrame::make(64, 32), narrow = HostFrame::make(48, 32);
+    wide.fill(235, 128, 128);
+    narrow.fill(16, 128, 128);
+    ASSERT_EQ(t.present(wide), ORV_OK);
+
+    // Only the overlay's own reference goes; the Surface's and ours stay.
+    t.link.answer = [&](int w, int, int) {
+        if (w != 0) t.render->set_surface(t.render, nullptr, nullptr);
+    };
+    EXPECT_EQ(t.present(narrow), ORV_WOUNLD_BLOCK);
+    EXPECT_EQ(d.stats().refcount, 2);
+    EXPECT_EQ(d.stats().geometry_calls, 1u) << "no geometry after the detach";
+    EXPECT_EQ(t.present(narrow), ORV_WOUNLD_BLOCK);  // detached: the no-surface answer
+    ASSERT_EQ(t.link.calls.size(), 2u);
+    EXPECT_EQ(t.link.calls[1], (std::array<int, 3>{0, 0, 0}));
+
+    // Attached again: the new window gets the frame's size on the next present.
+    t.link.answer = nullptr;
+    ASSERT_EQ(t.render->set_surface(t.render, d.vm, d.surface), ORV_OK);
+    ASSERT_EQ(t.present(wide), ORV_OK);
+    t.link.answer = [&](int w, int, int) {
+        if (w == 0) return;
+        t.render->set_surface(t.render, nullptr, nullptr);
+        t.render->set_surface(t.render, other.vm, other.surface);
+    };
+    EXPECT_EQ(t.present(narrow), ORV_WOUNLD_BLOCK);
+    t.link.answer = nullptr;
+    EXPECT_EQ(other.stats().geometry_calls, 0u) << "the swapped-in window waits for its present";
+    ASSERT_EQ(t.present(narrow), ORV_OK);
+    EXPECT_EQ(other.stats().geometry_width, 48);
+    OrvStandinBuffer b{};
+    ASSERT_EQ(orv_standin_window_last_posted(other.window, &b), 0);
+    EXPECT_EQ(b.width, 48);
+    EXPECT_EQ(orv_standin_buffer_argb(&b, 47, 31), 0xFF000000u);
+    EXPECT_EQ(d.stats().locked, 0);
+}
+
+// A window that will not take the frame's size would answer 3 for ever.
+TEST_F(DeviceOverlay, RefusedGeometryIsAFailure) {
+    StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
+    RenderUnderTest t;
+    ASSERT_EQ(t.render->set_surface(t.render, d.vm, d.surface), ORV_OK);
+    HostFrame wide = HostFrame::make(64, 32), narrow = HostFrame::make(48, 32);
+    // Refused at the first present of a new window: nothing locked.
+    orv_standin_window_fail_geometry(d.window, 1, -22);
+    EXPECT_EQ(t.present(wide), ORV_FAIL);
+    EXPECT_EQ(d.stats().lock_calls, 0u);
+    // Refused after a size mismatch: the undrawn buffer was posted, then 0x80000000.
+    ASSERT_EQ(t.present(wide), ORV_OK);
+    orv_standin_window_fail_geometry(d.window, 1, -22);
+    EXPECT_EQ(t.present(narrow), ORV_FAIL);
+    EXPECT_EQ(d.stats().locked, 0);
+    EXPECT_EQ(d.stats().geometry_failures, 2u);
+    // A window that takes it again works as before.
+    EXPECT_EQ(t.present(narrow), ORV_WOUNLD_BLOCK);
+    EXPECT_EQ(t.present(narrow), ORV_OK);
+}
+
+// Frames that alternate widths reuse the error carry sized for the widest
+// one: no allocation per frame. The blitter keeps it in word 4 of its record.
+TEST_F(DeviceOverlay, AlternatingWidthsKeepOneCarryBuffer) {
+    StandinDisplay d(100, 8, WINDOW_FORMAT_RGB_565);
+    RenderUnderTest t;
+    ASSERT_EQ(t.render->set_surface(t.render, d.vm, d.surface), ORV_OK);
+    auto *ov = static_cast<AndroidOverlayRecord *>(
+        orv_record_of(static_cast<DeviceRenderRecord *>(orv_record_of(t.render))->overlay));
+    void **blit = static_cast<void **>(orv_record_of(ov->blitter));
+    HostFrame frames[] = {HostFrame::make(100, 8), HostFrame::make(40, 8), HostFrame::make(77, 8)};
+    for (HostFrame &f : frames) f.fill(128, 128, 128);
+    ASSERT_EQ(t.present(frames[0]), ORV_OK);
+    void *const carry = blit[4];
+    ASSERT_NE(carry, nullptr);
+    const size_t live = orv_mem_live_count();
+    for (int i = 1; i < 12; ++i) {
+        HostFrame &f = frames[i % 3];
+        ResultCode r = t.present(f);
+        if (r == ORV_WOUNLD_BLOCK) r = t.present(f);
+        ASSERT_EQ(r, ORV_OK) << i;
+        EXPECT_EQ(blit[4], carry) << "frame " << i << " of width " << f.width;
+    }
+    EXPECT_EQ(orv_mem_size(carry), 100u * 8);
+    EXPECT_EQ(orv_mem_live_count(), live);
     EXPECT_EQ(d.stats().overruns, 0u);
 }
 

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "host_frame.h"
 #include "orv/orv_mem.h"
 #include "orv_device_render.h"
+#include "orv_log_internal.hpp"
 #include "render_env.h"
 #include "scripted_host.h"
 
@@ -219,6 +223,107 @@ TEST_F(DeviceThread, StoppingAndRestarting) {
     module->destroy(module);
     module = nullptr;
     EXPECT_EQ(d.stats().refcount, 2);
+}
+
+// Host callbacks that stop or destroy their own module: both are refused
+// with a code and a log line, the thread renders on, and the host's own stop
+// and destroy later work as usual.
+std::vector<std::string> g_android_lines;
+int keep_android(int, const char *, const char *text) {
+    g_android_lines.emplace_back(text);
+    return 0;
+}
+
+TEST_F(DeviceThread, StartStopOrDestroyFromACallbackIsRefused) {
+    StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
+    host.add_frame(solid(64, 32));
+    host.set_tail({ORV_OK, 1});
+    std::atomic<ResultCode> stop_result{ORV_OK}, destroy_result{ORV_OK}, start_result{ORV_OK};
+    std::atomic<int> releases{0};
+    g_android_lines.clear();
+    const orv::AndroidWriter old = orv::log_set_android_writer(keep_android);
+    host.set_observer([&](const HostCall &c) {
+        if (c.kind == Call::Started) stop_result = module->stop(module);
+        if (c.kind == Call::Release && ++releases == 2) start_result = module->start(module);
+        if (c.kind == Call::Release && releases == 3) destroy_result = module->destroy(module);
+    });
+    ASSERT_EQ(module->set_host(module, host.context(), host.callbacks()), ORV_OK);
+    attach(d);
+    ASSERT_EQ(module->start(module), ORV_OK);
+    ASSERT_TRUE(host.wait_count(Call::Release, 6)) << host.trace();
+    EXPECT_EQ(stop_result.load(), ORV_ERR_OBJ_STATUS);
+    EXPECT_EQ(destroy_result.load(), ORV_ERR_OBJ_STATUS);
+    EXPECT_EQ(start_result.load(), ORV_ERR_OBJ_STATUS);
+    EXPECT_EQ(module->stop(module), ORV_OK);
+    orv::log_set_android_writer(old);
+    host.set_observer(nullptr);
+    EXPECT_EQ(host.count(Call::Error), 0u);
+    size_t refused = 0;
+    for (const std::string &line : g_android_lines) refused += line.find("refused") != std::string::npos;
+    EXPECT_EQ(refused, 3u);
+    // The host's destroy (in TearDown) frees everything: no leak, no window held.
+    EXPECT_EQ(module->destroy(module), ORV_OK);
+    module = nullptr;
+    EXPECT_EQ(d.stats().refcount, 2);
+}
+
+// A host that detaches from inside on_event, as the size event arrives.
+TEST_F(DeviceThread, HostDetachesInsideOnEvent) {
+    StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
+    host.add_frame(solid(64, 32));
+    host.add_frame(solid(48, 32));
+    host.push({ORV_OK, 1, 0});
+    host.set_tail({ORV_OK, 1, 1});
+    std::atomic<int> detaches{0};
+    host.set_observer([&](const HostCall &c) {
+        if (c.kind == Call::Event && c.a != 0) {
+            module->set_surface(module, nullptr, nullptr);
+            ++detaches;
+        }
+    });
+    ASSERT_EQ(module->set_host(module, host.context(), host.callbacks()), ORV_OK);
+    attach(d);
+    ASSERT_EQ(module->start(module), ORV_OK);
+    // The detach shows as the no-surface event; a new attach renders the frame.
+    ASSERT_TRUE(host.wait_for([](const std::vector<HostCall> &calls) {
+        return !calls.empty() && calls.back().kind == Call::Event && calls.back().a == 0;
+    })) << host.trace();
+    EXPECT_EQ(detaches.load(), 1);
+    const size_t released = host.count(Call::Release);
+    attach(d);
+    ASSERT_TRUE(host.wait_count(Call::Release, released + 2)) << host.trace();
+    EXPECT_EQ(module->stop(module), ORV_OK);
+    host.set_observer(nullptr);
+    EXPECT_EQ(host.count(Call::Error), 0u) << host.trace();
+    OrvStandinBuffer b{};
+    ASSERT_EQ(orv_standin_window_last_posted(d.window, &b), 0);
+    EXPECT_EQ(b.width, 48);
+}
+
+// A window that refuses the frame's size ends the thread with one on_error
+// instead of posting undrawn buffers and size events for ever.
+TEST_F(DeviceThread, RefusedGeometryEndsTheThread) {
+    StandinDisplay d(64, 32, WINDOW_FORMAT_RGB_565);
+    host.add_frame(solid(64, 32));
+    host.add_frame(solid(48, 32));
+    host.push({ORV_OK, 1, 0});
+    host.set_tail({ORV_OK, 1, 1});
+    // From the first frame on (its geometry was taken), the window refuses.
+    host.set_observer([&](const HostCall &c) {
+        if (c.kind == Call::Started) orv_standin_window_fail_geometry(d.window, 1000, -22);
+    });
+    ASSERT_EQ(module->set_host(module, host.context(), host.callbacks()), ORV_OK);
+    attach(d);
+    ASSERT_EQ(module->start(module), ORV_OK);
+    ASSERT_TRUE(host.wait_count(Call::Error, 1, 2s)) << host.trace();
+    module->stop(module);
+    host.set_observer(nullptr);
+    const std::vector<HostCall> calls = host.calls();
+    EXPECT_EQ(kinds_of(calls), (std::vector<Call>{Call::Release, Call::Started, Call::Event,
+                                                  Call::Release, Call::Error}))
+        << host.trace();
+    EXPECT_EQ(calls.back().code, ORV_FAIL);
+    EXPECT_EQ(d.stats().geometry_failures, 1u);
 }
 
 TEST(DeviceThreadCreate, FailuresLeaveNothingBehind) {

@@ -1,10 +1,14 @@
 // Soak of the render path: render modules in sequence, then two at once, each
 // driven through one start-stop cycle by a host that answers get_frame at
-// random, with frames of several sizes, surfaces attached and detached from
-// another thread, window lock and post failures injected and stop at a random
-// point. Every callback is checked against the render thread's rules as it
-// arrives; at the end no window, surface or tracked block may be left.
-// ORV_SOAK_SECONDS sets the length (default 2), ORV_SOAK_SEED the seed.
+// random, with frames of several sizes (or two widths in turn), surfaces
+// attached and detached from another thread, window lock, post and geometry
+// failures injected and stop at a random point. Some hosts misbehave inside
+// their callbacks: they detach the surface from on_event, or call stop and
+// destroy on their own module (both must be refused). Every callback is
+// checked against the render thread's rules as it arrives; at the end no
+// window, surface or tracked block may be left. A second test runs two
+// players that each bracket their cycles with their own library init and
+// uninit. ORV_SOAK_SECONDS sets the length (default 2), ORV_SOAK_SEED the seed.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -19,6 +23,7 @@
 #include <vector>
 
 #include "host_frame.h"
+#include "orv/orv_mem.h"
 #include "render_env.h"
 
 namespace {
@@ -29,14 +34,21 @@ constexpr ResultCode kHostFailure = static_cast<ResultCode>(0x80000A5Au);
 
 struct Totals {
     std::atomic<uint64_t> cycles{0}, frames_handed{0}, posted{0}, releases{0}, size_events{0}, errors{0},
-        started{0}, surface_changes{0}, failures_injected{0};
+        started{0}, surface_changes{0}, failures_injected{0}, detached_in_event{0}, refused_calls{0};
+};
+
+// How a host misbehaves inside its callbacks, and how it hands out frames.
+enum Habit : unsigned {
+    kDetachInEvent = 1,     // answers a size event with set_surface(NULL, NULL)
+    kStopInCallbacks = 2,   // calls stop or destroy on its own module
+    kAlternateWidths = 4,   // hands out two frames of different widths in turn
 };
 
 // A host whose every callback checks the render thread's rules.
 class SoakHost {
 public:
-    SoakHost(uint32_t seed, const std::vector<HostFrame> &frames, int fail_permille)
-        : rng_(seed), frames_(frames), fail_permille_(fail_permille)
+    SoakHost(uint32_t seed, const std::vector<HostFrame> &frames, int fail_permille, unsigned habits)
+        : rng_(seed), frames_(frames), fail_permille_(fail_permille), habits_(habits)
     {
         table_.on_event = [](void *c, int a, int b, int) { return self(c)->on_event(a, b); };
         table_.on_started = [](void *c) { return self(c)->on_started(); };
@@ -46,10 +58,11 @@ public:
     }
 
     const HostCallbacks *callbacks() const { return &table_; }
+    void set_module(RenderModule *module) { module_ = module; }
     void stop_returned() { stopped_ = true; }
 
     // Read by the driving thread once stop has joined the render thread.
-    int started = 0, errors = 0, releases = 0, handed = 0, size_events = 0;
+    int started = 0, errors = 0, releases = 0, handed = 0, size_events = 0, detached = 0, refused = 0;
     ResultCode error_code = ORV_OK;
     bool outstanding = false;
     std::vector<std::string> faults;
@@ -75,10 +88,28 @@ private:
             fault(std::string(what) + " on a second thread");
     }
 
+    // A host calling stop or destroy of its own module from a callback: both
+    // must be refused, and the module must live on.
+    void misbehave()
+    {
+        if (!(habits_ & kStopInCallbacks) || rng_() % 4 != 0)
+            return;
+        const bool destroy = rng_() % 2;
+        const ResultCode r = destroy ? module_->destroy(module_) : module_->stop(module_);
+        if (r != ORV_ERR_OBJ_STATUS)
+            fault(std::string(destroy ? "destroy" : "stop") + " from a callback not refused");
+        ++refused;
+    }
+
     ResultCode on_event(int a, int b)
     {
         enter("on_event");
         size_events += a != 0 || b != 0;
+        if ((a != 0 || b != 0) && (habits_ & kDetachInEvent) && rng_() % 2) {
+            module_->set_surface(module_, nullptr, nullptr);
+            ++detached;
+        }
+        misbehave();
         return ORV_OK;
     }
     ResultCode on_started()
@@ -86,6 +117,7 @@ private:
         enter("on_started");
         if (++started > 1)
             fault("on_started twice");
+        misbehave();
         return ORV_OK;
     }
     ResultCode on_error(ResultCode code)
@@ -112,7 +144,7 @@ private:
             return kHostFailure;
         if (pick % 3 == 0)
             return ORV_WOUNLD_BLOCK;
-        *frame = frames_[rng_() % frames_.size()].view();
+        *frame = (habits_ & kAlternateWidths) ? frames_[handed % 2].view() : frames_[rng_() % frames_.size()].view();
         if (rng_() % 2) {
             *release = 1;
             outstanding = true;
@@ -131,6 +163,7 @@ private:
         just_released_ = true;
         last_release_ = code;
         ++releases;
+        misbehave();
         return ORV_OK;
     }
 
@@ -138,6 +171,8 @@ private:
     std::mt19937 rng_;
     const std::vector<HostFrame> &frames_;
     const int fail_permille_;
+    const unsigned habits_;
+    RenderModule *module_ = nullptr;
     std::atomic<bool> stopped_{false};
     std::thread::id render_thread_;
     ResultCode last_release_ = ORV_OK;
@@ -167,20 +202,25 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
         d.window = orv_standin_window_create(pick_size(rng, 40), pick_size(rng, 24), kFormats[rng() % 3]);
         d.surface = orv_standin_surface_create(d.window);
     }
+    const unsigned habits = rng() % 8;
     std::vector<HostFrame> frames;
     for (int i = 0; i < 3; ++i) {
-        HostFrame f = HostFrame::make(pick_size(rng, 40), pick_size(rng, 24), int32_t(rng() % 4) * 2);
+        int32_t width = pick_size(rng, 40);
+        if (i == 1 && (habits & kAlternateWidths))
+            width = frames[0].width + 9 + int32_t(rng() % 24);  // across a 16-column group
+        HostFrame f = HostFrame::make(width, pick_size(rng, 24), int32_t(rng() % 4) * 2);
         f.fill(uint8_t(rng()), uint8_t(rng()), uint8_t(rng()));
         frames.push_back(std::move(f));
     }
     const int fail_permille = rng() % 4 == 0 ? int(rng() % 20) : 0;
-    SoakHost host(rng(), frames, fail_permille);
+    SoakHost host(rng(), frames, fail_permille, habits);
 
     RenderModule *module = CreateDeviceRendModule(0);
     if (!module) {
         fail("CreateDeviceRendModule gave null");
         return faults;
     }
+    host.set_module(module);
     if (module->set_host(module, &host, host.callbacks()) != ORV_OK)
         fail("set_host refused");
     if (rng() % 4 != 0 && module->set_surface(module, vm, displays[0].surface) != ORV_OK)
@@ -205,8 +245,10 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
                 ANativeWindow *w = displays[r() % 2].window;
                 if (action == 7)
                     orv_standin_window_fail_lock(w, 1 + int32_t(r() % 3), -22);
-                else
+                else if (action == 8)
                     orv_standin_window_fail_post(w, 1, -19);
+                else
+                    orv_standin_window_fail_geometry(w, 1 + int32_t(r() % 3), -22);
                 injected = true;
                 ++totals.failures_injected;
             }
@@ -255,6 +297,8 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
     totals.size_events += uint64_t(host.size_events);
     totals.errors += uint64_t(host.errors);
     totals.started += uint64_t(host.started);
+    totals.detached_in_event += uint64_t(host.detached);
+    totals.refused_calls += uint64_t(host.refused);
     return faults;
 }
 
@@ -302,19 +346,69 @@ TEST(Soak, ModulesInSequenceThenTwoAtOnce)
     orv_standin_global_stats(&g);
     EXPECT_EQ(g.live_windows, 0);
     EXPECT_EQ(g.live_surfaces, 0);
-    EXPECT_EQ(g.dead_window_calls, 0u);
     const std::vector<std::string> leaks = runtime.finish();
     EXPECT_TRUE(leaks.empty()) << leaks.size() << " blocks left, first: " << (leaks.empty() ? "" : leaks[0]);
 
     EXPECT_GT(totals.cycles.load(), sequential);
     std::printf("soak: %llu cycles (%llu in sequence, then two at once), %llu frames handed, %llu posted, "
                 "%llu released, %llu size events, %llu on_started, %llu on_error, %llu surface changes, "
-                "%llu window failures injected\n",
+                "%llu window failures injected, %llu detaches inside on_event, %llu stop/destroy from callbacks "
+                "refused\n",
                 (unsigned long long)totals.cycles, (unsigned long long)sequential,
                 (unsigned long long)totals.frames_handed, (unsigned long long)totals.posted,
                 (unsigned long long)totals.releases, (unsigned long long)totals.size_events,
                 (unsigned long long)totals.started, (unsigned long long)totals.errors,
-                (unsigned long long)totals.surface_changes, (unsigned long long)totals.failures_injected);
+                (unsigned long long)totals.surface_changes, (unsigned long long)totals.failures_injected,
+                (unsigned long long)totals.detached_in_event, (unsigned long long)totals.refused_calls);
+}
+
+// Two players in one process, each with its own library init and uninit
+// around each of its cycles: the runtime is started by whichever comes first
+// and shut down by whichever leaves last, while the other may be rendering.
+TEST(Soak, TwoPlayersEachWithItsOwnInit)
+{
+    const char *seed_text = std::getenv("ORV_SOAK_SEED");
+    const uint32_t seed = seed_text ? uint32_t(std::strtoul(seed_text, nullptr, 0)) : std::random_device{}();
+    const double seconds = soak_seconds() / 2;
+    std::printf("soak: two players, seed %u, %.1f s\n", seed, seconds);
+
+    Totals totals;
+    std::mutex faults_lock;
+    std::vector<std::string> faults;
+    const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    auto player = [&](uint32_t player_seed) {
+        std::mt19937 rng(player_seed);
+        while (Clock::now() < until) {
+            if (DeviceRenderLibInit(int(rng() % 2)) != ORV_OK) {
+                std::lock_guard<std::mutex> hold(faults_lock);
+                faults.push_back("DeviceRenderLibInit failed");
+                return;
+            }
+            std::vector<std::string> f = run_cycle(rng(), totals);
+            DeviceRenderLibUninit();
+            if (!f.empty()) {
+                std::lock_guard<std::mutex> hold(faults_lock);
+                faults.insert(faults.end(), f.begin(), f.end());
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
+        }
+    };
+    std::thread a(player, seed + 11), b(player, seed + 12);
+    a.join();
+    b.join();
+    for (const std::string &f : faults)
+        ADD_FAILURE() << f;
+
+    OrvStandinGlobalStats g{};
+    orv_standin_global_stats(&g);
+    EXPECT_EQ(g.live_windows, 0);
+    EXPECT_EQ(g.live_surfaces, 0);
+    EXPECT_EQ(orv_mem_live_count(), 0u) << "the last uninit freed what was tracked";
+    EXPECT_GT(totals.cycles.load(), 2u);
+    std::printf("soak: two players, %llu cycles, %llu frames handed, %llu posted, %llu on_error\n",
+                (unsigned long long)totals.cycles, (unsigned long long)totals.frames_handed,
+                (unsigned long long)totals.posted, (unsigned long long)totals.errors);
 }
 
 } // namespace

@@ -2,7 +2,8 @@
  * with a small buffer queue behind the NDK window calls, Java Surface objects
  * that lead to such a window, and a Java VM invocation interface that counts
  * its calls. Tests and host tools use it to build what a device would hand a
- * host, to read back what was posted, and to inject failures. */
+ * host, to read back what was posted, and to inject failures. Any window call
+ * (NDK or control) with a null or released window aborts the process. */
 #ifndef ORV_STANDIN_H
 #define ORV_STANDIN_H
 
@@ -43,6 +44,7 @@ typedef struct OrvStandinWindowStats {
     uint32_t post_failures;
     uint32_t posted; /* buffers actually posted */
     uint32_t geometry_calls;
+    uint32_t geometry_failures;
     uint32_t get_format_calls;
     uint32_t acquire_calls;
     uint32_t release_calls;
@@ -76,6 +78,10 @@ ORV_STANDIN_API void orv_standin_window_fail_lock(ANativeWindow *window, int32_t
                                                   int32_t error);
 ORV_STANDIN_API void orv_standin_window_fail_post(ANativeWindow *window, int32_t count,
                                                   int32_t error);
+/* The next count setBuffersGeometry calls refuse the request with error (a
+ * negative errno value); the buffers keep their size. */
+ORV_STANDIN_API void orv_standin_window_fail_geometry(ANativeWindow *window, int32_t count,
+                                                      int32_t error);
 /* Padding and guard checks at every post (on by default; they read the row
  * padding of each posted buffer). */
 ORV_STANDIN_API void orv_standin_window_set_checks(ANativeWindow *window, int on);
@@ -100,8 +106,6 @@ typedef struct OrvStandinGlobalStats {
     uint32_t from_surface_failures;
     /* fromSurface called with an env that is not the calling thread's. */
     uint32_t from_surface_bad_env;
-    /* Window calls on a window that is not alive (double release and the like). */
-    uint32_t dead_window_calls;
     int32_t live_windows;
     int32_t live_surfaces;
 } OrvStandinGlobalStats;

@@ -3,10 +3,14 @@
  * take effect at the next lock, row strides padded past the width, and checks
  * that nothing was written into the padding or past the last row. Owns its
  * buffers; each window has its own mutex, and one process mutex guards the
- * registry of live windows and surfaces. */
+ * registry of live windows and surfaces. A call with a null or released
+ * window aborts: on a device it would touch freed memory, so a test must not
+ * get past it. */
 #include <android/native_window_jni.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -74,6 +78,8 @@ struct ANativeWindow {
     int32_t fail_lock_error = 0;
     int32_t fail_post_count = 0;
     int32_t fail_post_error = 0;
+    int32_t fail_geometry_count = 0;
+    int32_t fail_geometry_error = 0;
     bool checks = true;
     OrvStandinPostHook hook = nullptr;
     void *hook_context = nullptr;
@@ -89,12 +95,17 @@ struct StandinSurface : _jobject {
     bool valid = true;
 };
 
-// A window call on something that is not a live window is counted, not obeyed.
-bool window_alive(const ANativeWindow *window) {
-    std::lock_guard<std::mutex> guard(g_registry_lock);
-    if (window != nullptr && g_windows.count(window) != 0) return true;
-    g_stats.dead_window_calls++;
-    return false;
+// Every window call starts here: one on a null or released window is a
+// fault of the caller, reported and fatal.
+void require_window(const ANativeWindow *window, const char *call) {
+    {
+        std::lock_guard<std::mutex> guard(g_registry_lock);
+        if (window != nullptr && g_windows.count(window) != 0) return;
+    }
+    std::fprintf(stderr, "orv standin: %s on %s window %p\n", call,
+                 window == nullptr ? "a null" : "a released", static_cast<const void *>(window));
+    std::fflush(stderr);
+    std::abort();
 }
 
 StandinSurface *surface_alive(jobject surface) {
@@ -182,41 +193,49 @@ ANativeWindow *orv_standin_window_create(int32_t width, int32_t height, int32_t 
 }
 
 void orv_standin_window_set_stride(ANativeWindow *window, int32_t stride) {
-    if (!window_alive(window)) return;
+    require_window(window, "orv_standin_window_set_stride");
     std::lock_guard<std::mutex> guard(window->lock);
     window->fixed_stride = stride > 0 ? stride : 0;
 }
 
 void orv_standin_window_fail_lock(ANativeWindow *window, int32_t count, int32_t error) {
-    if (!window_alive(window)) return;
+    require_window(window, "orv_standin_window_fail_lock");
     std::lock_guard<std::mutex> guard(window->lock);
     window->fail_lock_count = count > 0 ? count : 0;
     window->fail_lock_error = error < 0 ? error : -EINVAL;
 }
 
 void orv_standin_window_fail_post(ANativeWindow *window, int32_t count, int32_t error) {
-    if (!window_alive(window)) return;
+    require_window(window, "orv_standin_window_fail_post");
     std::lock_guard<std::mutex> guard(window->lock);
     window->fail_post_count = count > 0 ? count : 0;
     window->fail_post_error = error < 0 ? error : -EINVAL;
 }
 
+void orv_standin_window_fail_geometry(ANativeWindow *window, int32_t count, int32_t error) {
+    require_window(window, "orv_standin_window_fail_geometry");
+    std::lock_guard<std::mutex> guard(window->lock);
+    window->fail_geometry_count = count > 0 ? count : 0;
+    window->fail_geometry_error = error < 0 ? error : -EINVAL;
+}
+
 void orv_standin_window_set_checks(ANativeWindow *window, int on) {
-    if (!window_alive(window)) return;
+    require_window(window, "orv_standin_window_set_checks");
     std::lock_guard<std::mutex> guard(window->lock);
     window->checks = on != 0;
 }
 
 void orv_standin_window_set_post_hook(ANativeWindow *window, OrvStandinPostHook hook,
                                       void *context) {
-    if (!window_alive(window)) return;
+    require_window(window, "orv_standin_window_set_post_hook");
     std::lock_guard<std::mutex> guard(window->lock);
     window->hook = hook;
     window->hook_context = context;
 }
 
 void orv_standin_window_stats(ANativeWindow *window, OrvStandinWindowStats *out) {
-    if (out == nullptr || !window_alive(window)) return;
+    require_window(window, "orv_standin_window_stats");
+    if (out == nullptr) return;
     std::lock_guard<std::mutex> guard(window->lock);
     *out = window->stats;
     out->refcount = window->refcount;
@@ -224,7 +243,8 @@ void orv_standin_window_stats(ANativeWindow *window, OrvStandinWindowStats *out)
 }
 
 int orv_standin_window_last_posted(ANativeWindow *window, OrvStandinBuffer *out) {
-    if (out == nullptr || !window_alive(window)) return -1;
+    require_window(window, "orv_standin_window_last_posted");
+    if (out == nullptr) return -1;
     std::lock_guard<std::mutex> guard(window->lock);
     if (window->front_slot < 0) return -1;
     *out = describe(window->slots[window->front_slot]);
@@ -253,7 +273,7 @@ uint32_t orv_standin_buffer_argb(const OrvStandinBuffer *b, int32_t x, int32_t y
 }
 
 jobject orv_standin_surface_create(ANativeWindow *window) {
-    if (!window_alive(window)) return nullptr;
+    require_window(window, "orv_standin_surface_create");
     auto *s = new (std::nothrow) StandinSurface;
     if (s == nullptr) return nullptr;
     ANativeWindow_acquire(window);
@@ -307,14 +327,14 @@ ANativeWindow *ANativeWindow_fromSurface(JNIEnv *env, jobject surface) {
 }
 
 void ANativeWindow_acquire(ANativeWindow *window) {
-    if (!window_alive(window)) return;
+    require_window(window, "ANativeWindow_acquire");
     std::lock_guard<std::mutex> guard(window->lock);
     window->refcount++;
     window->stats.acquire_calls++;
 }
 
 void ANativeWindow_release(ANativeWindow *window) {
-    if (!window_alive(window)) return;
+    require_window(window, "ANativeWindow_release");
     bool last;
     {
         std::lock_guard<std::mutex> guard(window->lock);
@@ -325,19 +345,19 @@ void ANativeWindow_release(ANativeWindow *window) {
 }
 
 int32_t ANativeWindow_getWidth(ANativeWindow *window) {
-    if (!window_alive(window)) return -EINVAL;
+    require_window(window, "ANativeWindow_getWidth");
     std::lock_guard<std::mutex> guard(window->lock);
     return next_width(window);
 }
 
 int32_t ANativeWindow_getHeight(ANativeWindow *window) {
-    if (!window_alive(window)) return -EINVAL;
+    require_window(window, "ANativeWindow_getHeight");
     std::lock_guard<std::mutex> guard(window->lock);
     return next_height(window);
 }
 
 int32_t ANativeWindow_getFormat(ANativeWindow *window) {
-    if (!window_alive(window)) return -EINVAL;
+    require_window(window, "ANativeWindow_getFormat");
     std::lock_guard<std::mutex> guard(window->lock);
     window->stats.get_format_calls++;
     return next_format(window);
@@ -345,12 +365,17 @@ int32_t ANativeWindow_getFormat(ANativeWindow *window) {
 
 int32_t ANativeWindow_setBuffersGeometry(ANativeWindow *window, int32_t width, int32_t height,
                                          int32_t format) {
-    if (!window_alive(window)) return -EINVAL;
+    require_window(window, "ANativeWindow_setBuffersGeometry");
     std::lock_guard<std::mutex> guard(window->lock);
     window->stats.geometry_calls++;
     window->stats.geometry_width = width;
     window->stats.geometry_height = height;
     window->stats.geometry_format = format;
+    if (window->fail_geometry_count > 0) {
+        window->fail_geometry_count--;
+        window->stats.geometry_failures++;
+        return window->fail_geometry_error;
+    }
     if (width < 0 || height < 0 || (width == 0) != (height == 0)) return -EINVAL;
     if (format != 0 && bytes_per_pixel(format) == 0) return -EINVAL;
     window->request_width = width;
@@ -361,7 +386,8 @@ int32_t ANativeWindow_setBuffersGeometry(ANativeWindow *window, int32_t width, i
 
 int32_t ANativeWindow_lock(ANativeWindow *window, ANativeWindow_Buffer *out_buffer,
                            ARect *in_out_dirty_bounds) {
-    if (out_buffer == nullptr || !window_alive(window)) return -EINVAL;
+    require_window(window, "ANativeWindow_lock");
+    if (out_buffer == nullptr) return -EINVAL;
     std::lock_guard<std::mutex> guard(window->lock);
     OrvStandinWindowStats &st = window->stats;
     st.lock_calls++;
@@ -412,7 +438,7 @@ int32_t ANativeWindow_lock(ANativeWindow *window, ANativeWindow_Buffer *out_buff
 }
 
 int32_t ANativeWindow_unlockAndPost(ANativeWindow *window) {
-    if (!window_alive(window)) return -EINVAL;
+    require_window(window, "ANativeWindow_unlockAndPost");
     std::lock_guard<std::mutex> guard(window->lock);
     OrvStandinWindowStats &st = window->stats;
     st.post_calls++;
