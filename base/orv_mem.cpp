@@ -74,11 +74,21 @@ constexpr size_t kTagMax = 256;                 // 255 characters and the termin
 constexpr unsigned kShards = 16;
 Shard g_shards[kShards];
 std::atomic<unsigned> g_next_shard{0};
-std::atomic<uint64_t> g_order{0};
+// Written by every allocation: a line of its own, so threads bounce only
+// this line between them, not the ones they merely read.
+template <class T>
+struct alignas(64) OwnLine {
+    T value;
+};
+OwnLine<std::atomic<uint64_t>> g_order{0};
 // A fresh start forgets the lists; blocks linked before it are then freed
 // without being unlinked, since their neighbours are no longer listed.
-std::atomic<uint32_t> g_generation{1};
+// Read by every call and written only at start and shut-down.
+OwnLine<std::atomic<uint32_t>> g_generation{1};
 std::atomic<OrvMutex *> g_lock{nullptr};
+
+using Word = uintptr_t;
+constexpr size_t kFileWords = (kTagMax + 2 * sizeof(Word)) / sizeof(Word);
 
 // The last file-and-line tag a thread made. Callers allocate from the same
 // places over and over; a repeat costs one comparison of the file text
@@ -90,6 +100,13 @@ struct TagCache {
     bool hyphen;
     size_t file_length;  // characters of the file in text
     size_t length;
+    // The file text as the aligned words that hold it, and masks of the
+    // bytes of the first and the last word that belong to it (terminator
+    // included, unless the text was cut).
+    unsigned words;
+    Word head_mask;
+    Word tail_mask;
+    Word word[kFileWords];
     char text[kTagMax];
 };
 
@@ -134,17 +151,26 @@ void copy_bytes(char *out, const char *in, size_t n)
 // "<file>::<line>" (or "<file>-<line>"), cut at 255 characters. Formatted by
 // hand: it is reentrant, so it needs neither the platform's formatting nor
 // the global lock.
-const TagCache &file_line_tag(const char *file, bool hyphen, int line)
+[[gnu::noinline]] const TagCache &make_tag(TagCache &c, const char *file, bool hyphen, int line)
 {
-    TagCache &c = t_state.tag;
     if (!file)
         file = "";
-    if (file == c.file && line == c.line && hyphen == c.hyphen && strncmp(file, c.text, c.file_length) == 0 &&
-        (c.file_length == kTagMax - 1 || file[c.file_length] == '\0'))
-        return c;
     size_t n = strnlen(file, kTagMax - 1);
     memcpy(c.text, file, n);
     c.file_length = n;
+    {
+        const size_t skew = reinterpret_cast<uintptr_t>(file) % sizeof(Word);
+        const size_t span = n < kTagMax - 1 ? n + 1 : n;
+        c.words = static_cast<unsigned>((skew + span + sizeof(Word) - 1) / sizeof(Word));
+        unsigned char bytes[kFileWords * sizeof(Word)] = {};
+        memcpy(bytes + skew, file, span);
+        memcpy(c.word, bytes, c.words * sizeof(Word));
+        unsigned char head[sizeof(Word)] = {}, tail[sizeof(Word)] = {};
+        memset(head + skew, 0xFF, sizeof(Word) - skew);
+        memset(tail, 0xFF, (skew + span - 1) % sizeof(Word) + 1);
+        memcpy(&c.head_mask, head, sizeof(Word));
+        memcpy(&c.tail_mask, tail, sizeof(Word));
+    }
     for (const char *sep = hyphen ? "-" : "::"; *sep && n < kTagMax - 1; ++sep)
         c.text[n++] = *sep;
     char digits[12];
@@ -164,6 +190,54 @@ const TagCache &file_line_tag(const char *file, bool hyphen, int line)
     c.line = line;
     c.hyphen = hyphen;
     return c;
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(__SANITIZE_HWADDRESS__)
+#define ORV_MEM_WHOLE_WORDS 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(hwaddress_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define ORV_MEM_WHOLE_WORDS 0
+#endif
+#endif
+#ifndef ORV_MEM_WHOLE_WORDS
+#define ORV_MEM_WHOLE_WORDS 1
+#endif
+
+// Whether file still holds the cached text. The platform's string compare
+// is a call, and on 32-bit ARM a loop per character, so the words are
+// compared in place: an aligned word never crosses a page, and the bytes
+// around the text are masked off. Sanitizers would call that an overrun, so
+// their builds compare characters.
+[[gnu::always_inline]] inline bool same_file_text(const TagCache &c, const char *file)
+{
+#if ORV_MEM_WHOLE_WORDS
+    using AliasWord = Word __attribute__((may_alias));
+    const auto *w = reinterpret_cast<const AliasWord *>(reinterpret_cast<uintptr_t>(file) & ~(sizeof(Word) - 1));
+    const Word *cached = c.word;
+    const unsigned last = c.words - 1;
+    if (last == 0)
+        return ((w[0] ^ cached[0]) & c.head_mask & c.tail_mask) == 0;
+    if ((w[0] ^ cached[0]) & c.head_mask)
+        return false;
+    for (unsigned i = 1; i < last; ++i)
+        if (w[i] != cached[i])
+            return false;
+    return ((w[last] ^ cached[last]) & c.tail_mask) == 0;
+#else
+    return strncmp(file, c.text, c.file_length) == 0 &&
+           (c.file_length == kTagMax - 1 || file[c.file_length] == '\0');
+#endif
+}
+
+// The repeat test stays inline; the text is compared too, since a caller may
+// rewrite the buffer its file pointer names.
+inline const TagCache &file_line_tag(const char *file, bool hyphen, int line)
+{
+    TagCache &c = t_state.tag;
+    if (file && file == c.file && line == c.line && hyphen == c.hyphen && same_file_text(c, file))
+        return c;
+    return make_tag(c, file, hyphen, line);
 }
 
 // tag_length is at most 255: callers cut longer tags. A tag from a TagCache
@@ -200,8 +274,8 @@ void *alloc_block(uint32_t size, const char *tag, size_t tag_length, bool whole_
     orv::SpinGuard guard(shard.lock);
     // Numbered under the lock, so each list stays in order even when two
     // threads share a shard.
-    prefix->order = g_order.fetch_add(1, std::memory_order_relaxed);
-    prefix->generation = g_generation.load(std::memory_order_relaxed);
+    prefix->order = g_order.value.fetch_add(1, std::memory_order_relaxed);
+    prefix->generation = g_generation.value.load(std::memory_order_relaxed);
     h->prev = shard.last;
     if (shard.last)
         shard.last->next = h;
@@ -284,7 +358,7 @@ void orv_mem_free(void *data)
     {
         Shard &shard = *prefix->shard;
         orv::SpinGuard guard(shard.lock);
-        if (prefix->generation == g_generation.load(std::memory_order_relaxed)) {
+        if (prefix->generation == g_generation.value.load(std::memory_order_relaxed)) {
             if (h->prev)
                 h->prev->next = h->next;
             else
@@ -376,7 +450,7 @@ void orv_mem_shutdown(void)
     orv::dump_log_shutdown();
     Header *heads[kShards];
     detach_lists(heads);
-    g_generation.fetch_add(1, std::memory_order_relaxed);
+    g_generation.value.fetch_add(1, std::memory_order_relaxed);
     const LogSink sink = orv_log_sink();
     for (;;) {
         // The oldest head of all lists comes next.
@@ -512,7 +586,7 @@ int orv_page_free(void *address, size_t size) { return munmap(address, size); }
 bool orv::mem_start()
 {
     Header *forgotten[kShards];
-    g_generation.fetch_add(1, std::memory_order_relaxed);
+    g_generation.value.fetch_add(1, std::memory_order_relaxed);
     detach_lists(forgotten);
     OrvMutex *lock = orv_mutex_create(0, 0, 0);
     if (!lock)
