@@ -87,9 +87,6 @@ OwnLine<std::atomic<uint64_t>> g_order{0};
 OwnLine<std::atomic<uint32_t>> g_generation{1};
 std::atomic<OrvMutex *> g_lock{nullptr};
 
-using Word = uintptr_t;
-constexpr size_t kFileWords = (kTagMax + 2 * sizeof(Word)) / sizeof(Word);
-
 // The last file-and-line tag a thread made. Callers allocate from the same
 // places over and over; a repeat costs one comparison of the file text
 // instead of formatting the tag again.
@@ -100,13 +97,6 @@ struct TagCache {
     bool hyphen;
     size_t file_length;  // characters of the file in text
     size_t length;
-    // The file text as the aligned words that hold it, and masks of the
-    // bytes of the first and the last word that belong to it (terminator
-    // included, unless the text was cut).
-    unsigned words;
-    Word head_mask;
-    Word tail_mask;
-    Word word[kFileWords];
     char text[kTagMax];
 };
 
@@ -158,19 +148,6 @@ void copy_bytes(char *out, const char *in, size_t n)
     size_t n = strnlen(file, kTagMax - 1);
     memcpy(c.text, file, n);
     c.file_length = n;
-    {
-        const size_t skew = reinterpret_cast<uintptr_t>(file) % sizeof(Word);
-        const size_t span = n < kTagMax - 1 ? n + 1 : n;
-        c.words = static_cast<unsigned>((skew + span + sizeof(Word) - 1) / sizeof(Word));
-        unsigned char bytes[kFileWords * sizeof(Word)] = {};
-        memcpy(bytes + skew, file, span);
-        memcpy(c.word, bytes, c.words * sizeof(Word));
-        unsigned char head[sizeof(Word)] = {}, tail[sizeof(Word)] = {};
-        memset(head + skew, 0xFF, sizeof(Word) - skew);
-        memset(tail, 0xFF, (skew + span - 1) % sizeof(Word) + 1);
-        memcpy(&c.head_mask, head, sizeof(Word));
-        memcpy(&c.tail_mask, tail, sizeof(Word));
-    }
     for (const char *sep = hyphen ? "-" : "::"; *sep && n < kTagMax - 1; ++sep)
         c.text[n++] = *sep;
     char digits[12];
@@ -192,42 +169,12 @@ void copy_bytes(char *out, const char *in, size_t n)
     return c;
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(__SANITIZE_HWADDRESS__)
-#define ORV_MEM_WHOLE_WORDS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(hwaddress_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(memory_sanitizer)
-#define ORV_MEM_WHOLE_WORDS 0
-#endif
-#endif
-#ifndef ORV_MEM_WHOLE_WORDS
-#define ORV_MEM_WHOLE_WORDS 1
-#endif
-
-// Whether file still holds the cached text. The platform's string compare
-// is a call, and on 32-bit ARM a loop per character, so the words are
-// compared in place: an aligned word never crosses a page, and the bytes
-// around the text are masked off. Sanitizers would call that an overrun, so
-// their builds compare characters.
-[[gnu::always_inline]] inline bool same_file_text(const TagCache &c, const char *file)
+// Whether file still holds the cached text (a caller may rewrite the buffer
+// its file pointer names).
+inline bool same_file_text(const TagCache &c, const char *file)
 {
-#if ORV_MEM_WHOLE_WORDS
-    using AliasWord = Word __attribute__((may_alias));
-    const auto *w = reinterpret_cast<const AliasWord *>(reinterpret_cast<uintptr_t>(file) & ~(sizeof(Word) - 1));
-    const Word *cached = c.word;
-    const unsigned last = c.words - 1;
-    if (last == 0)
-        return ((w[0] ^ cached[0]) & c.head_mask & c.tail_mask) == 0;
-    if ((w[0] ^ cached[0]) & c.head_mask)
-        return false;
-    for (unsigned i = 1; i < last; ++i)
-        if (w[i] != cached[i])
-            return false;
-    return ((w[last] ^ cached[last]) & c.tail_mask) == 0;
-#else
     return strncmp(file, c.text, c.file_length) == 0 &&
            (c.file_length == kTagMax - 1 || file[c.file_length] == '\0');
-#endif
 }
 
 // The repeat test stays inline; the text is compared too, since a caller may
