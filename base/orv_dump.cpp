@@ -84,26 +84,32 @@ bool drop_oldest(orv_dump_log *log)
     return true;
 }
 
-// Records a new line's length. Without room for another entry the line joins
-// the one before it, so only the count of dropped lines can come out low.
+// Room in the ring for one more line's length. When the ring cannot grow the
+// new line joins the one before it, so only the count of dropped lines can
+// come out low; false only when there is no line to join.
+bool ring_room(orv_dump_log *log)
+{
+    if (log->ring_count < log->ring_size)
+        return true;
+    const uint32_t size = log->ring_size ? log->ring_size * 2 : kFirstRing;
+    auto *ring = static_cast<uint32_t *>(ORV_ALLOC(size * sizeof(uint32_t)));
+    if (!ring)
+        return log->ring_count > 0;
+    for (uint32_t i = 0; i < log->ring_count; ++i)
+        ring[i] = log->lengths[(log->ring_first + i) % log->ring_size];
+    orv_free(log->lengths);
+    log->lengths = ring;
+    log->ring_size = size;
+    log->ring_first = 0;
+    return true;
+}
+
+// Records a new line's length, after ring_room said where.
 void remember_line(orv_dump_log *log, uint32_t length)
 {
     if (log->ring_count == log->ring_size) {
-        const uint32_t size = log->ring_size ? log->ring_size * 2 : kFirstRing;
-        auto *ring = static_cast<uint32_t *>(ORV_ALLOC(size * sizeof(uint32_t)));
-        if (!ring) {
-            if (log->ring_count > 0)
-                log->lengths[(log->ring_first + log->ring_count - 1) % log->ring_size] += length;
-            else if (++log->dropped)
-                log->head += length; // nothing to join it to: it counts as dropped
-            return;
-        }
-        for (uint32_t i = 0; i < log->ring_count; ++i)
-            ring[i] = log->lengths[(log->ring_first + i) % log->ring_size];
-        orv_free(log->lengths);
-        log->lengths = ring;
-        log->ring_size = size;
-        log->ring_first = 0;
+        log->lengths[(log->ring_first + log->ring_count - 1) % log->ring_size] += length;
+        return;
     }
     log->lengths[(log->ring_first + log->ring_count) % log->ring_size] = length;
     ++log->ring_count;
@@ -149,6 +155,12 @@ ResultCode append(const char *text, uint32_t length)
     const orv_io_stream *s = stream_of(log);
     if (stream_end(log) + static_cast<int64_t>(n) > s->capacity && log->head >= static_cast<uint32_t>(s->capacity) / 4)
         compact(log);
+    // A line the ring cannot record is not written: it would be read out
+    // as dropped although its write succeeded.
+    if (!ring_room(log)) {
+        orv_log_android_info("VRV: VR: orv_dump_log no memory to record a line");
+        return ORV_ERR_MEM_ALLOC;
+    }
     int32_t done = 0;
     const ResultCode rc = log->stream->vt.write(log->stream, text, static_cast<int32_t>(n), &done);
     if (rc != ORV_OK) {

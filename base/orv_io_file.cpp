@@ -4,9 +4,13 @@
 // thread at a time uses a stream. Failures are logged where they happen.
 #include "orv/orv_io_file.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -246,6 +250,39 @@ struct StreamGuard {
     }
 };
 
+// Logs a failed step of the copy with its errno; the copy's result.
+ResultCode copy_failed(const char *what, const char *path) {
+    const int err = errno;
+    orv_log(3, ORV_ERR_IO_WRITE, "VRE: VR: file copy %s failed on %s, errno:%d, %s", what, path, err, strerror(err));
+    return ORV_ERR_IO_WRITE;
+}
+
+// total bytes (or fewer, when the source shrank since it was opened) from in to out.
+ResultCode copy_bytes(xio *in, xio *out, int64_t total) {
+    uint8_t buffer[kCopyChunk];
+    int64_t left = total;
+    while (left > 0) {
+        uint32_t chunk = left < (int64_t)kCopyChunk ? (uint32_t)left : kCopyChunk;
+        int32_t got = 0;
+        ResultCode rc = in->vt.read(in, buffer, chunk, &got);
+        if (ORV_FAILED(rc)) return rc;
+        if (got == 0) break;
+        for (int32_t put = 0; put < got;) {
+            int32_t wrote = 0;
+            rc = out->vt.write(out, buffer + put, got - put, &wrote);
+            if (ORV_FAILED(rc)) return rc;
+            if (wrote == 0) {
+                orv_log(3, ORV_ERR_IO_WRITE, "VRE: VR: orv_write wrote nothing");
+                return ORV_ERR_IO_WRITE;
+            }
+            put += wrote;
+        }
+        // Count what was read: a short read must not skip source bytes.
+        left -= got;
+    }
+    return ORV_OK;
+}
+
 } // namespace
 
 extern "C" {
@@ -278,7 +315,7 @@ ORV_API ResultCode orv_file_copy(const char *source, const char *destination) {
     if (ORV_FAILED(rc)) return rc;
     int64_t total = in->vt.size(in);
 
-    // Opening the destination empties it: never when it is the source itself.
+    // A copy onto the source itself is refused.
     struct stat64 src_st, dst_st;
     if (fstat64(a.file->hfile, &src_st) == 0 && stat64(destination, &dst_st) == 0 &&
         src_st.st_dev == dst_st.st_dev && src_st.st_ino == dst_st.st_ino) {
@@ -286,35 +323,38 @@ ORV_API ResultCode orv_file_copy(const char *source, const char *destination) {
         return ORV_ERR_INVALID_PARAM;
     }
 
+    // The copy goes to a new file beside the destination, which replaces the
+    // destination only once it is complete and on disk: a failed copy leaves
+    // the destination as it was, never cut short. A link is followed, as
+    // opening it would be: the file it names is replaced, the link stays.
+    struct stat64 link_st;
+    std::unique_ptr<char, decltype(&free)> resolved(nullptr, free);
+    if (lstat64(destination, &link_st) == 0 && S_ISLNK(link_st.st_mode)) resolved.reset(realpath(destination, nullptr));
+    if (resolved) destination = resolved.get();
+    const bool replaces = stat64(destination, &dst_st) == 0 && S_ISREG(dst_st.st_mode);
+    char part[PATH_MAX];
+    static std::atomic<unsigned> serial{0};
+    if (snprintf(part, sizeof part, "%s.part-%d-%u", destination, (int)getpid(), serial.fetch_add(1)) >=
+        (int)sizeof part) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: file copy destination path too long: %s", destination);
+        return ORV_ERR_INVALID_PARAM;
+    }
     StreamGuard b{orv_io_file_create()};
     if (!b.file) return ORV_FAIL;
     xio *out = reinterpret_cast<xio *>(b.file);
-    rc = out->vt.open(out, destination, XIO_FILE_CREATE);
+    rc = out->vt.open(out, part, XIO_FILE_CREATE);
     if (ORV_FAILED(rc)) return rc;
-
-    uint8_t buffer[kCopyChunk];
-    int64_t left = total;
-    while (left > 0) {
-        uint32_t chunk = left < (int64_t)kCopyChunk ? (uint32_t)left : kCopyChunk;
-        int32_t got = 0;
-        rc = in->vt.read(in, buffer, chunk, &got);
-        if (ORV_FAILED(rc)) return rc;
-        // The source shrank since it was opened: what it still had is copied.
-        if (got == 0) break;
-        for (int32_t put = 0; put < got;) {
-            int32_t wrote = 0;
-            rc = out->vt.write(out, buffer + put, got - put, &wrote);
-            if (ORV_FAILED(rc)) return rc;
-            if (wrote == 0) {
-                orv_log(3, ORV_ERR_IO_WRITE, "VRE: VR: orv_write wrote nothing");
-                return ORV_ERR_IO_WRITE;
-            }
-            put += wrote;
-        }
-        // Count what was read: a short read must not skip source bytes.
-        left -= got;
+    rc = copy_bytes(in, out, total);
+    if (rc == ORV_OK && replaces && fchmod(b.file->hfile, dst_st.st_mode & 07777) != 0) rc = copy_failed("fchmod", part);
+    if (rc == ORV_OK && fsync(b.file->hfile) != 0) rc = copy_failed("fsync", part);
+    if (rc == ORV_OK) {
+        const int fd = b.file->hfile;
+        b.file->hfile = -1;
+        if (close(fd) != 0) rc = copy_failed("close", part);
     }
-    return ORV_OK;
+    if (rc == ORV_OK && rename(part, destination) != 0) rc = copy_failed("rename", destination);
+    if (rc != ORV_OK) unlink(part);
+    return rc;
 }
 
 ORV_API ResultCode orv_file_size_by_path(const char *path, int64_t *size) {

@@ -76,10 +76,17 @@ constexpr size_t kTagMax = 256;                 // 255 characters and the termin
 constexpr unsigned kShards = 16;
 Shard g_shards[kShards];
 std::atomic<unsigned> g_next_shard{0};
-std::atomic<uint64_t> g_order{0};
+// Written by every allocation: a line of its own, so threads bounce only
+// this line between them, not the ones they merely read.
+template <class T>
+struct alignas(64) OwnLine {
+    T value;
+};
+OwnLine<std::atomic<uint64_t>> g_order{0};
 // A fresh start forgets the lists; blocks linked before it are then freed
 // without being unlinked, since their neighbours are no longer listed.
-std::atomic<uint32_t> g_generation{1};
+// Read by every call and written only at start and shut-down.
+OwnLine<std::atomic<uint32_t>> g_generation{1};
 std::atomic<OrvMutex *> g_lock{nullptr};
 
 // The last file-and-line tag a thread made. Callers allocate from the same
@@ -136,14 +143,10 @@ void copy_bytes(char *out, const char *in, size_t n)
 // "<file>::<line>" (or "<file>-<line>"), cut at 255 characters. Formatted by
 // hand: it is reentrant, so it needs neither the platform's formatting nor
 // the global lock.
-const TagCache &file_line_tag(const char *file, bool hyphen, int line)
+[[gnu::noinline]] const TagCache &make_tag(TagCache &c, const char *file, bool hyphen, int line)
 {
-    TagCache &c = t_state.tag;
     if (!file)
         file = "";
-    if (file == c.file && line == c.line && hyphen == c.hyphen && strncmp(file, c.text, c.file_length) == 0 &&
-        (c.file_length == kTagMax - 1 || file[c.file_length] == '\0'))
-        return c;
     size_t n = strnlen(file, kTagMax - 1);
     memcpy(c.text, file, n);
     c.file_length = n;
@@ -166,6 +169,24 @@ const TagCache &file_line_tag(const char *file, bool hyphen, int line)
     c.line = line;
     c.hyphen = hyphen;
     return c;
+}
+
+// Whether file still holds the cached text (a caller may rewrite the buffer
+// its file pointer names).
+inline bool same_file_text(const TagCache &c, const char *file)
+{
+    return strncmp(file, c.text, c.file_length) == 0 &&
+           (c.file_length == kTagMax - 1 || file[c.file_length] == '\0');
+}
+
+// The repeat test stays inline; the text is compared too, since a caller may
+// rewrite the buffer its file pointer names.
+inline const TagCache &file_line_tag(const char *file, bool hyphen, int line)
+{
+    TagCache &c = t_state.tag;
+    if (file && file == c.file && line == c.line && hyphen == c.hyphen && same_file_text(c, file))
+        return c;
+    return make_tag(c, file, hyphen, line);
 }
 
 // tag_length is at most 255: callers cut longer tags. A tag from a TagCache
@@ -202,8 +223,8 @@ void *alloc_block(uint32_t size, const char *tag, size_t tag_length, bool whole_
     orv::SpinGuard guard(shard.lock);
     // Numbered under the lock, so each list stays in order even when two
     // threads share a shard.
-    prefix->order = g_order.fetch_add(1, std::memory_order_relaxed);
-    prefix->generation = g_generation.load(std::memory_order_relaxed);
+    prefix->order = g_order.value.fetch_add(1, std::memory_order_relaxed);
+    prefix->generation = g_generation.value.load(std::memory_order_relaxed);
     h->prev = shard.last;
     if (shard.last)
         shard.last->next = h;
@@ -286,7 +307,7 @@ void orv_mem_free(void *data)
     {
         Shard &shard = *prefix->shard;
         orv::SpinGuard guard(shard.lock);
-        if (prefix->generation == g_generation.load(std::memory_order_relaxed)) {
+        if (prefix->generation == g_generation.value.load(std::memory_order_relaxed)) {
             if (h->prev)
                 h->prev->next = h->next;
             else
@@ -378,7 +399,7 @@ void orv_mem_shutdown(void)
     orv::dump_log_shutdown();
     Header *heads[kShards];
     detach_lists(heads);
-    g_generation.fetch_add(1, std::memory_order_relaxed);
+    g_generation.value.fetch_add(1, std::memory_order_relaxed);
     const LogSink sink = orv_log_sink();
     for (;;) {
         // The oldest head of all lists comes next.
@@ -514,7 +535,7 @@ int orv_page_free(void *address, size_t size) { return munmap(address, size); }
 bool orv::mem_start()
 {
     Header *forgotten[kShards];
-    g_generation.fetch_add(1, std::memory_order_relaxed);
+    g_generation.value.fetch_add(1, std::memory_order_relaxed);
     detach_lists(forgotten);
     OrvMutex *lock = orv_mutex_create(0, 0, 0);
     if (!lock)

@@ -57,6 +57,13 @@ bool fill_path(char (&dst)[ORV_BASE_PATH_MAX], const char *given, uint32_t i_fla
     return true;
 }
 
+// A start-up that fails part way leaves nothing started: no lock, no thread
+// registry, no tracked block that the next start-up would forget.
+ResultCode abandon_init(ResultCode rc) {
+    orv_base_uninit();
+    return rc;
+}
+
 }  // namespace
 
 extern "C" {
@@ -70,11 +77,15 @@ ResultCode orv_base_init(LogSink sink, uint32_t i_flag, const char *sz_lib_path,
     const long processors = sysconf(_SC_NPROCESSORS_CONF);
     g_state.processor_count.store(processors < 1 ? 1 : int32_t(processors));
     if (i_flag & ORV_BASE_THREADS) {
-        if (ResultCode rc = orv_thread_module_init(); rc != ORV_OK) return rc;
+        if (ResultCode rc = orv_thread_module_init(); rc != ORV_OK) {
+            orv_thread_module_uninit();
+            return abandon_init(rc);
+        }
         g_state.flags.fetch_or(ORV_BASE_THREADS);
     }
-    if (!fill_path(g_state.lib_path, sz_lib_path, i_flag, ORV_BASE_LIB_FROM_CWD, "library")) return ORV_FAIL;
-    if (!fill_path(g_state.work_path, sz_work_path, i_flag, ORV_BASE_WORK_FROM_CWD, "work")) return ORV_FAIL;
+    if (!fill_path(g_state.lib_path, sz_lib_path, i_flag, ORV_BASE_LIB_FROM_CWD, "library") ||
+        !fill_path(g_state.work_path, sz_work_path, i_flag, ORV_BASE_WORK_FROM_CWD, "work"))
+        return abandon_init(ORV_FAIL);
     return ORV_OK;
 }
 

@@ -541,8 +541,11 @@ ResultCode orv_tcp_desc_compose(const char *channel, const char *remote, char *o
     if ((channel && s.tree->vt.create_key(s.tree, nullptr, "channel", channel, &k) != ORV_OK) ||
         (remote && s.tree->vt.create_key(s.tree, nullptr, "remote", remote, &k) != ORV_OK))
         return ORV_FAIL;
-    orv_ini_close(s.tree);  // writes the text and a zero byte
+    // Closing writes the text and a zero byte; a text not written whole is no description.
+    const ResultCode saved = orv_ini_close(s.tree);
     s.tree = nullptr;
+    if (saved != ORV_OK)
+        return saved;
 
     // The caller sized output by compose_size: never write beyond it.
     const int64_t size = s.stream->vt.size(s.stream);

@@ -1,8 +1,11 @@
 // Full-frame blits beside libyuv's converters and a plain copy of the
 // destination's bytes: "<group>/ours/<size>" pairs with "<group>/<peer>/<size>".
+// Beside them, every matrix and range against BT.601 limited, and NV12/NV21
+// against planar chroma: the peer there is our own default conversion.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -35,17 +38,53 @@ struct Planes {
     YuvFrame frame() const { return {y.data(), u.data(), v.data(), width, width / 2, width / 2, width, height}; }
 };
 
+// The same samples with the chroma as one plane of pairs (NV12 or NV21).
+struct SemiPlanes {
+    std::vector<uint8_t> pairs;
+    bool nv12;
+    SemiPlanes(const Planes &p, bool cb_first) : pairs(p.u.size() * 2), nv12(cb_first) {
+        for (size_t i = 0; i < p.u.size(); ++i) {
+            pairs[2 * i + (nv12 ? 0 : 1)] = p.u[i];
+            pairs[2 * i + (nv12 ? 1 : 0)] = p.v[i];
+        }
+    }
+    YuvFrame frame(const Planes &p) const {
+        YuvFrame f = p.frame();
+        f.u = pairs.data() + (nv12 ? 0 : 1);
+        f.v = pairs.data() + (nv12 ? 1 : 0);
+        f.u_stride = f.v_stride = p.width;
+        return f;
+    }
+};
+
+enum class Layout { planar, nv12, nv21 };
+
+// Destination memory as a window buffer comes: page-aligned (ours and the
+// peers write into the same kind).
+struct WindowBuffer {
+    uint8_t *bytes;
+    explicit WindowBuffer(size_t n) : bytes(static_cast<uint8_t *>(std::aligned_alloc(4096, (n + 4095) / 4096 * 4096))) {}
+    ~WindowBuffer() { std::free(bytes); }
+    WindowBuffer(const WindowBuffer &) = delete;
+    WindowBuffer &operator=(const WindowBuffer &) = delete;
+    uint8_t *data() { return bytes; }
+};
+
 void set_counters(benchmark::State &state, int w, int h) {
     state.SetItemsProcessed(int64_t(state.iterations()) * w * h);
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-void ours(benchmark::State &state, int w, int h, int bpp) {
+void ours(benchmark::State &state, int w, int h, int bpp, int matrix = DEVICE_MATRIX_BT601,
+          int range = DEVICE_RANGE_LIMITED, Layout layout = Layout::planar) {
     Planes p(w, h);
+    SemiPlanes semi(p, layout == Layout::nv12);
     const int stride = w * bpp / 8;
-    std::vector<uint8_t> dst(size_t(stride) * h);
+    WindowBuffer dst(size_t(stride) * h);
     DeviceBlitOps *blit = orv_device_blit_create();
-    YuvFrame f = p.frame();
+    orv_device_blit_set_colour(blit, matrix, range);
+    orv_device_blit_set_chroma_step(blit, layout == Layout::planar ? 1 : 2);
+    YuvFrame f = layout == Layout::planar ? p.frame() : semi.frame(p);
     blit->update_buffer(blit, &f);
     for (auto _ : state) {
         blit->blit(blit, &f, dst.data(), stride, bpp);
@@ -72,7 +111,7 @@ enum class Peer { abgr, rgb565, rgb565_dither };
 void libyuv_peer(benchmark::State &state, int w, int h, Peer peer) {
     Planes p(w, h);
     const int stride = w * (peer == Peer::abgr ? 4 : 2);
-    std::vector<uint8_t> dst(size_t(stride) * h);
+    WindowBuffer dst(size_t(stride) * h);
     static const uint8_t kDither4x4[16] = {0, 4, 1, 5, 6, 2, 7, 3, 1, 5, 0, 4, 7, 3, 6, 2};
     const int hw = w / 2;
     for (auto _ : state) {
@@ -118,6 +157,35 @@ int register_all() {
         benchmark::RegisterBenchmark(("BM_blit_rgb565/libyuvdither/" + size).c_str(),
                                      [=](benchmark::State &st) { libyuv_peer(st, w, h, Peer::rgb565_dither); });
 #endif
+    }
+    // Every matrix and range as fast as BT.601 limited; NV12/NV21 beside planar.
+    const struct {
+        int matrix, range;
+        const char *name;
+    } colours[] = {{DEVICE_MATRIX_BT601, DEVICE_RANGE_FULL, "bt601full"},
+                   {DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED, "bt709"},
+                   {DEVICE_MATRIX_BT709, DEVICE_RANGE_FULL, "bt709full"},
+                   {DEVICE_MATRIX_BT2020, DEVICE_RANGE_LIMITED, "bt2020"},
+                   {DEVICE_MATRIX_BT2020, DEVICE_RANGE_FULL, "bt2020full"}};
+    const int w = 1920, h = 1080;
+    for (int bpp : {32, 16}) {
+        const std::string fmt = bpp == 32 ? "rgba" : "rgb565";
+        for (auto c : colours) {
+            const std::string rest = std::string(c.name) + "_1920x1080";
+            benchmark::RegisterBenchmark(("BM_colour_" + fmt + "/ours/" + rest).c_str(),
+                                         [=](benchmark::State &st) { ours(st, w, h, bpp, c.matrix, c.range); });
+            benchmark::RegisterBenchmark(("BM_colour_" + fmt + "/bt601/" + rest).c_str(),
+                                         [=](benchmark::State &st) { ours(st, w, h, bpp); });
+        }
+        for (Layout layout : {Layout::nv12, Layout::nv21}) {
+            const std::string name = layout == Layout::nv12 ? "nv12" : "nv21";
+            benchmark::RegisterBenchmark(("BM_" + name + "_" + fmt + "/ours/1920x1080").c_str(),
+                                         [=](benchmark::State &st) {
+                                             ours(st, w, h, bpp, DEVICE_MATRIX_BT601, DEVICE_RANGE_LIMITED, layout);
+                                         });
+            benchmark::RegisterBenchmark(("BM_" + name + "_" + fmt + "/planar/1920x1080").c_str(),
+                                         [=](benchmark::State &st) { ours(st, w, h, bpp); });
+        }
     }
     return 0;
 }

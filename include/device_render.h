@@ -65,6 +65,22 @@ struct RenderModule {
  * a failure, gives null. */
 ORV_API RenderModule *CreateDeviceRendModule(int flag);
 
+/* Colour handling of a module's conversions. The defaults (BT.601, limited
+ * range, planar chroma) give the same bytes as before these settings existed.
+ * Both calls may come from any host thread at any time, also while the module
+ * renders: a change takes effect with the next frame converted, and no frame
+ * mixes two settings. Any other value, or a null module, returns
+ * ORV_ERR_INVALID_PARAM and changes nothing. */
+enum { DEVICE_MATRIX_BT601 = 0, DEVICE_MATRIX_BT709 = 1, DEVICE_MATRIX_BT2020 = 2 };
+enum { DEVICE_RANGE_LIMITED = 0, DEVICE_RANGE_FULL = 1 };
+/* Colour handling of one module's conversions; from the next frame converted. */
+ORV_API ResultCode DeviceRendModuleSetColor(RenderModule *module, int matrix, int range);
+/* Chroma samples of a row are `step` bytes apart: 1 planar (the default), 2 semi-planar.
+   u and v point at the first U and V sample, u_stride and v_stride are their row strides:
+   NV12 has v = u + 1, NV21 has u = v + 1. A step-2 frame whose u and v are not one byte
+   apart is refused (ORV_ERR_INVALID_PARAM from the render thread's present). */
+ORV_API ResultCode DeviceRendModuleSetChromaStep(RenderModule *module, int step);
+
 /* 32-byte constant block that drives the kernels' 16-bit arithmetic. Each
  * weight w acts as w / 4096; the offsets are pre-multiplied by 128. */
 typedef struct YuvCoefficients {

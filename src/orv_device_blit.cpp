@@ -1,16 +1,19 @@
-// The YUV-to-RGB blitter: walks the rows of a planar YUV 4:2:0 frame, hands
-// every whole group of 16 pixels to a row kernel and converts the remaining
-// 0-15 pixels here in Q13 integer arithmetic with a clipping table. Owns the
-// per-column error carry of the RGB565 output (the dither buffer). Takes no
-// lock: the overlay that owns it serialises every call.
+// The YUV-to-RGB blitter: walks the rows of a YUV 4:2:0 frame (planar or
+// semi-planar chroma), hands every whole group of 16 pixels to a row kernel
+// and converts the remaining 0-15 pixels here in Q13 integer arithmetic with
+// a clipping table. Owns the per-column error carry of the RGB565 output (the
+// dither buffer) and the colour settings word. Takes no lock: the overlay
+// that owns it serialises every call, and the settings word is atomic.
 #include "orv_device_blit.h"
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
+#include "orv_device_kernels.h"
 #include "orv_device_record.h"
 
 namespace {
@@ -39,7 +42,46 @@ struct DeviceBlit {
     uint8_t *dither_buffer;
     int32_t dither_columns;  // columns the buffer has room for
     int32_t carry_width;
+    // Matrix, range and chroma step, packed (see Settings); zero is the
+    // default. Written by host threads, read once per blit.
+    uint32_t settings;
+    DeviceRowKernels kernels;  // picked for this CPU at creation
 };
+
+// The settings word: one byte each, so one load gives a consistent set.
+struct Settings {
+    int matrix, range, step;
+
+    static Settings unpack(uint32_t w) { return {int(w & 0xFF), int(w >> 8 & 0xFF), int(w >> 16 & 0xFF) + 1}; }
+    uint32_t pack() const { return uint32_t(matrix) | uint32_t(range) << 8 | uint32_t(step - 1) << 16; }
+};
+
+// The word stays a plain field of the record; the NDK's libc++ has no
+// atomic_ref, so it is reached through the compiler's atomics.
+static_assert(int(std::memory_order_relaxed) == __ATOMIC_RELAXED && int(std::memory_order_acquire) == __ATOMIC_ACQUIRE &&
+              int(std::memory_order_release) == __ATOMIC_RELEASE);
+struct SettingsWord {
+    uint32_t &word;
+    uint32_t load(std::memory_order order) const { return __atomic_load_n(&word, int(order)); }
+    bool compare_exchange_weak(uint32_t &expected, uint32_t desired, std::memory_order success,
+                               std::memory_order failure) {
+        return __atomic_compare_exchange_n(&word, &expected, desired, true, int(success), int(failure));
+    }
+};
+SettingsWord settings_word(DeviceBlit *blit) { return SettingsWord{blit->settings}; }
+
+// Changes the fields that change leaves untouched, also against a
+// concurrent change of the others.
+template <typename Change>
+void update_settings(DeviceBlit *blit, Change change) {
+    SettingsWord word = settings_word(blit);
+    uint32_t old = word.load(std::memory_order_relaxed);
+    for (;;) {
+        Settings s = Settings::unpack(old);
+        change(s);
+        if (word.compare_exchange_weak(old, s.pack(), std::memory_order_release, std::memory_order_relaxed)) return;
+    }
+}
 
 DeviceBlit *object_of(DeviceBlitOps *ops) { return orv_device::record_of<DeviceBlit>(ops); }
 
@@ -112,28 +154,37 @@ ResultCode ensure_dither(DeviceBlit *blit, int width, const char *who) {
     return ORV_OK;
 }
 
-// Q13 BT.601 limited range, truncating toward zero.
+// Q13 weights of the frame's matrix and range, truncating toward zero.
 struct Q13 {
     int r, g, b;
 };
 
-inline Q13 tail_pixel(int Y, int U, int V) {
-    const int l = 9576 * (Y - 16), u = U - 128, v = V - 128;
-    return {(l + 13123 * v) / 8192, (l - 3218 * u - 6686 * v) / 8192, (l + 16591 * u) / 8192};
+inline Q13 tail_pixel(int Y, int U, int V, const YuvTailCoefficients &t) {
+    const int l = t.luma * (Y - t.luma_offset) + t.rounding, u = U - 128, v = V - 128;
+    return {(l + t.cr_red * v) / 8192, (l - t.cb_green * u - t.cr_green * v) / 8192, (l + t.cb_blue * u) / 8192};
 }
 
-void tail_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, int from, int to) {
+// What a row's tail needs beside its pixels: weights and chroma step.
+struct TailSetup {
+    const YuvTailCoefficients *weights;
+    int step;
+};
+
+void tail_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, int from, int to,
+                TailSetup t) {
     for (int x = from; x < to; ++x) {
-        const Q13 c = tail_pixel(y[x], u[x / 2], v[x / 2]);
+        const int c_at = x / 2 * t.step;
+        const Q13 c = tail_pixel(y[x], u[c_at], v[c_at], *t.weights);
         uint8_t *p = dst + size_t(x) * 4;
         p[0] = clip(c.r), p[1] = clip(c.g), p[2] = clip(c.b), p[3] = 0xFF;
     }
 }
 
 void tail_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *carry, int width,
-                 int from) {
+                 int from, TailSetup t) {
     for (int x = from; x < width; ++x) {
-        const Q13 c = tail_pixel(y[x], u[x / 2], v[x / 2]);
+        const int c_at = x / 2 * t.step;
+        const Q13 c = tail_pixel(y[x], u[c_at], v[c_at], *t.weights);
         const CarrySlot slot = carry_slot(carry, width, x);
         int16_t e[3];
         read_carry(slot, e);
@@ -178,24 +229,51 @@ ResultCode blit_blit(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst, in
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: blit null plane or destination");
         return ORV_ERR_INVALID_PARAM;
     }
+    // Once per frame: every row of this frame follows these settings.
+    const Settings settings = Settings::unpack(settings_word(blit).load(std::memory_order_acquire));
+    const bool semi = settings.step == 2;
+    if (semi && frame->v != frame->u + 1 && frame->u != frame->v + 1) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: blit chroma step 2 needs u and v one byte apart");
+        return ORV_ERR_INVALID_PARAM;
+    }
     const bool rgb565 = bits_per_pixel == 16;
     if (rgb565) {
         // A frame wider than the buffer was sized for must not run past it.
         if (ResultCode rc = ensure_dither(blit, width, "blit"); ORV_FAILED(rc)) return rc;
     }
-    const YuvCoefficients *coefficients = &orv_yuv_coefficients;
-    const DeviceRowKernels kernels = orv_device_pick_kernels(coefficients);
-    const DeviceRowKernel kernel = rgb565 ? kernels.filter565 : kernels.rgb32;
+    const YuvColourCoefficients *colour = orv_yuv_colour_coefficients(settings.matrix, settings.range);
+    const YuvCoefficients *coefficients = &colour->lanes;
+    const TailSetup tail = {&colour->tail, settings.step};
+    const DeviceRowKernels &k = blit->kernels;
+    const DeviceRowKernel kernel = rgb565 ? (semi ? k.filter565_semi : k.filter565) : (semi ? k.rgb32_semi : k.rgb32);
+    const DeviceRowPairKernel pair =
+        rgb565 ? (semi ? k.filter565_semi_pair : k.filter565_pair) : (semi ? k.rgb32_semi_pair : k.rgb32_pair);
     const int width16 = width & ~15;
     uint8_t *carry = blit->dither_buffer;
     const uint8_t *y = frame->y, *u = frame->u, *v = frame->v;
-    for (int row = 0; row < height; ++row) {
-        if (width16 > 0) kernel(dst, y, u, v, carry, coefficients, width16);
+    auto tail_row = [&](uint8_t *d, const uint8_t *l) {
         if (rgb565) {
-            tail_rgb565(dst, y, u, v, carry, width, width16);
+            tail_rgb565(d, l, u, v, carry, width, width16, tail);
         } else {
-            tail_rgb32(dst, y, u, v, width16, width);
+            tail_rgb32(d, l, u, v, width16, width, tail);
         }
+    };
+    int row = 0;
+    if (pair && width16 > 0) {
+        // Rows 2k and 2k + 1 share chroma row k: both through one kernel
+        // call, the tails after it (their carries are columns of their own).
+        for (; row + 1 < height; row += 2) {
+            pair(dst, dst_stride, y, frame->y_stride, u, v, carry, coefficients, width16);
+            tail_row(dst, y);
+            tail_row(dst + dst_stride, y + frame->y_stride);
+            y += 2 * ptrdiff_t(frame->y_stride);
+            dst += 2 * ptrdiff_t(dst_stride);
+            u += frame->u_stride, v += frame->v_stride;
+        }
+    }
+    for (; row < height; ++row) {
+        if (width16 > 0) kernel(dst, y, u, v, carry, coefficients, width16);
+        tail_row(dst, y);
         y += frame->y_stride;
         dst += dst_stride;
         if (row & 1) u += frame->u_stride, v += frame->v_stride;
@@ -223,5 +301,26 @@ extern "C" DeviceBlitOps *orv_device_blit_create(void) {
     blit->ops.update_buffer = blit_update_buffer;
     blit->ops.blit = blit_blit;
     blit->ops.destroy = blit_destroy;
+    blit->kernels = orv_device_pick_kernels();
     return &blit->ops;
+}
+
+extern "C" ResultCode orv_device_blit_set_colour(DeviceBlitOps *ops, int matrix, int range) {
+    DeviceBlit *blit = object_of(ops);
+    if (!blit || !orv_yuv_colour_coefficients(matrix, range)) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: no colour matrix %d range %d", matrix, range);
+        return ORV_ERR_INVALID_PARAM;
+    }
+    update_settings(blit, [&](Settings &s) { s.matrix = matrix, s.range = range; });
+    return ORV_OK;
+}
+
+extern "C" ResultCode orv_device_blit_set_chroma_step(DeviceBlitOps *ops, int step) {
+    DeviceBlit *blit = object_of(ops);
+    if (!blit || (step != 1 && step != 2)) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: no chroma step %d", step);
+        return ORV_ERR_INVALID_PARAM;
+    }
+    update_settings(blit, [&](Settings &s) { s.step = step; });
+    return ORV_OK;
 }

@@ -1,5 +1,5 @@
-/* The YUV-to-RGB blitter (a DeviceBlit component object) and what it shares
- * with the row kernels; private to the render module and its tests. */
+/* The YUV-to-RGB blitter (a DeviceBlit component object); private to the
+ * render module and its tests. */
 #ifndef ORV_DEVICE_BLIT_H
 #define ORV_DEVICE_BLIT_H
 
@@ -29,29 +29,12 @@ DeviceBlitOps *orv_device_blit_create(void);
  * slots of three int16 from byte width16 * 8. */
 #define ORV_DITHER_BYTES_PER_COLUMN 8
 
-/* The library's coefficient block (BT.601 limited range, no bias). */
-extern const YuvCoefficients orv_yuv_coefficients;
-
-/* Bytes B, G, R per pixel; not exported and not used by the blitter. */
-void device_yuv_bgr24_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
-                           uint8_t *errors, const YuvCoefficients *coefficients, int count);
-
-typedef void (*DeviceRowKernel)(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
-                                uint8_t *errors, const YuvCoefficients *coefficients, int count);
-
-/* The two kernels the blitter calls, as one set per instruction tier. The
- * x86 tiers give the reference kernels' bytes exactly. */
-typedef struct DeviceRowKernels {
-    DeviceRowKernel rgb32;
-    DeviceRowKernel filter565;
-} DeviceRowKernels;
-
-enum { ORV_KERNELS_REFERENCE = 0, ORV_KERNELS_SSE41 = 1, ORV_KERNELS_AVX2 = 2 };
-
-/* The set of a tier; both null when this CPU or build lacks it. */
-DeviceRowKernels orv_device_row_kernels(int tier);
-/* The fastest set that gives the reference bytes for these coefficients. */
-DeviceRowKernels orv_device_pick_kernels(const YuvCoefficients *coefficients);
+/* Colour settings of the blitter's conversions (DEVICE_MATRIX_*,
+ * DEVICE_RANGE_*, chroma step 1 or 2). Any thread may set them at any time:
+ * blit reads them once per frame, so a frame never mixes two settings.
+ * ORV_ERR_INVALID_PARAM for any other value; nothing changes then. */
+ResultCode orv_device_blit_set_colour(DeviceBlitOps *blit, int matrix, int range);
+ResultCode orv_device_blit_set_chroma_step(DeviceBlitOps *blit, int step);
 
 ORV_EXTERN_C_END
 

@@ -1,11 +1,10 @@
-// x86 versions of the two row kernels the blitter calls, for CPUs with
-// SSE4.1 or AVX2. They give the bytes of the NEON-intrinsics kernels exactly
-// (those stay the reference and the exported entry points); the blitter picks
-// one set once, from the CPU. Owns no state after the first pick; takes no lock.
-#include "orv_device_blit.h"
+// x86 versions of the row kernels the blitter calls (32-bit and RGB565 with
+// the carry, planar and semi-planar chroma), for CPUs with SSE4.1 or AVX2.
+// They give the bytes of the NEON-intrinsics kernels exactly (those stay the
+// reference and the exported entry points). Owns no state; takes no lock.
+#include "orv_device_kernels.h"
 
 #include <cstdint>
-#include <initializer_list>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -45,12 +44,34 @@ ORV_SSE inline __m128i sse_narrow(__m128i lo, __m128i hi, __m128i eight) {
                             _mm_srai_epi16(_mm_adds_epi16(hi, eight), 4));
 }
 
+// Where the chroma samples come from: two planes, or one row of pairs (Cb
+// first for NV12, Cr first for NV21), split by masking and shifting the
+// 16-bit lanes, which also widens them.
+enum class Chroma { planar, semi_uv, semi_vu };
+
+template <Chroma C>
+constexpr int kChromaAdvance = C == Chroma::planar ? 8 : 16;
+
+template <Chroma C>
+ORV_SSE inline void sse_load_chroma(const uint8_t *u, const uint8_t *v, __m128i &cb, __m128i &cr) {
+    if constexpr (C == Chroma::planar) {
+        cb = _mm_cvtepu8_epi16(_mm_loadl_epi64((const __m128i *)u));
+        cr = _mm_cvtepu8_epi16(_mm_loadl_epi64((const __m128i *)v));
+    } else {
+        const __m128i pairs = _mm_loadu_si128((const __m128i *)(C == Chroma::semi_uv ? u : v));
+        const __m128i first = _mm_and_si128(pairs, _mm_set1_epi16(0x00FF)), second = _mm_srli_epi16(pairs, 8);
+        cb = C == Chroma::semi_uv ? first : second;
+        cr = C == Chroma::semi_uv ? second : first;
+    }
+}
+
+template <Chroma C>
 ORV_SSE inline SseRgb sse_convert16(const uint8_t *y, const uint8_t *u, const uint8_t *v, const SseConstants &k) {
     const __m128i zero = _mm_setzero_si128();
-    __m128i cb = _mm_sub_epi16(_mm_slli_epi16(_mm_cvtepu8_epi16(_mm_loadl_epi64((const __m128i *)u)), 7),
-                               k.chroma_offset);
-    __m128i cr = _mm_sub_epi16(_mm_slli_epi16(_mm_cvtepu8_epi16(_mm_loadl_epi64((const __m128i *)v)), 7),
-                               k.chroma_offset);
+    __m128i cb, cr;
+    sse_load_chroma<C>(u, v, cb, cr);
+    cb = _mm_sub_epi16(_mm_slli_epi16(cb, 7), k.chroma_offset);
+    cr = _mm_sub_epi16(_mm_slli_epi16(cr, 7), k.chroma_offset);
     __m128i b_u = _mm_mulhrs_epi16(cb, k.cb_blue);
     __m128i g_uv = _mm_add_epi16(_mm_mulhrs_epi16(cb, k.cb_green), _mm_mulhrs_epi16(cr, k.cr_green));
     __m128i r_v = _mm_mulhrs_epi16(cr, k.cr_red);
@@ -96,21 +117,23 @@ ORV_SSE inline void sse_store565(uint8_t *dst, const SseRgb &c) {
     }
 }
 
+template <Chroma C>
 ORV_SSE void sse_yuv_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *,
                            const YuvCoefficients *coefficients, int count) {
     const SseConstants k = sse_constants(coefficients);
     for (int steps = count / 16; steps > 0; --steps) {
-        sse_store_rgb32(dst, sse_convert16(y, u, v, k));
-        y += 16, u += 8, v += 8, dst += 64;
+        sse_store_rgb32(dst, sse_convert16<C>(y, u, v, k));
+        y += 16, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 64;
     }
 }
 
+template <Chroma C>
 ORV_SSE void sse_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
                                uint8_t *errors, const YuvCoefficients *coefficients, int count) {
     const SseConstants k = sse_constants(coefficients);
     const __m128i mask7 = _mm_set1_epi8(7), mask3 = _mm_set1_epi8(3);
     for (int steps = count / 16; steps > 0; --steps) {
-        SseRgb c = sse_convert16(y, u, v, k);
+        SseRgb c = sse_convert16<C>(y, u, v, k);
         c.r = _mm_adds_epu8(c.r, _mm_loadu_si128((const __m128i *)errors));
         c.g = _mm_adds_epu8(c.g, _mm_loadu_si128((const __m128i *)(errors + 16)));
         c.b = _mm_adds_epu8(c.b, _mm_loadu_si128((const __m128i *)(errors + 32)));
@@ -118,7 +141,7 @@ ORV_SSE void sse_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u,
         _mm_storeu_si128((__m128i *)(errors + 16), _mm_and_si128(c.g, mask3));
         _mm_storeu_si128((__m128i *)(errors + 32), _mm_and_si128(c.b, mask7));
         sse_store565(dst, c);
-        y += 16, u += 8, v += 8, dst += 32, errors += 48;
+        y += 16, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 32, errors += 48;
     }
 }
 
@@ -162,16 +185,49 @@ ORV_AVX2 inline __m256i avx_narrow(__m256i even, __m256i odd, const AvxConstants
 
 // 32 pixels, split like the NEON kernels into even and odd pixels: 16-bit
 // lane i of each 128-bit half holds pixel pair i, which is chroma sample i.
-ORV_AVX2 inline AvxRgb avx_convert32(const uint8_t *y, const uint8_t *u, const uint8_t *v, const AvxConstants &k) {
-    __m256i cb = _mm256_sub_epi16(
-        _mm256_slli_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i *)u)), 7), k.chroma_offset);
-    __m256i cr = _mm256_sub_epi16(
-        _mm256_slli_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i *)v)), 7), k.chroma_offset);
-    __m256i b_u = _mm256_mulhrs_epi16(cb, k.cb_blue);
-    __m256i g_uv = _mm256_add_epi16(_mm256_mulhrs_epi16(cb, k.cb_green), _mm256_mulhrs_epi16(cr, k.cr_green));
-    __m256i r_v = _mm256_mulhrs_epi16(cr, k.cr_red);
+template <Chroma C>
+ORV_AVX2 inline void avx_load_chroma(const uint8_t *u, const uint8_t *v, __m256i &cb, __m256i &cr) {
+    if constexpr (C == Chroma::planar) {
+        cb = _mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i *)u));
+        cr = _mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i *)v));
+    } else {
+        const __m256i pairs = _mm256_loadu_si256((const __m256i *)(C == Chroma::semi_uv ? u : v));
+        const __m256i first = _mm256_and_si256(pairs, _mm256_set1_epi16(0x00FF));
+        const __m256i second = _mm256_srli_epi16(pairs, 8);
+        cb = C == Chroma::semi_uv ? first : second;
+        cr = C == Chroma::semi_uv ? second : first;
+    }
+}
 
+struct AvxTerms {
+    __m256i r_v, g_uv, b_u;
+};
+
+// RGBA order: each 128-bit lane holds every other group of 4 pixels (lane 0
+// pixels 0-3, 8-11, 16-19, 24-27), so that the byte and word interleaves of
+// the RGBA store land whole 32-byte runs in order, with no lane permute. One
+// dword permute of the luma (and of each chroma vector) sets it up.
+template <Chroma C, bool RgbaOrder = false>
+ORV_AVX2 inline AvxTerms avx_terms(const uint8_t *u, const uint8_t *v, const AvxConstants &k) {
+    __m256i cb, cr;
+    avx_load_chroma<C>(u, v, cb, cr);
+    if constexpr (RgbaOrder) {
+        const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+        cb = _mm256_permutevar8x32_epi32(cb, order);
+        cr = _mm256_permutevar8x32_epi32(cr, order);
+    }
+    cb = _mm256_sub_epi16(_mm256_slli_epi16(cb, 7), k.chroma_offset);
+    cr = _mm256_sub_epi16(_mm256_slli_epi16(cr, 7), k.chroma_offset);
+    return {_mm256_mulhrs_epi16(cr, k.cr_red),
+            _mm256_add_epi16(_mm256_mulhrs_epi16(cb, k.cb_green), _mm256_mulhrs_epi16(cr, k.cr_green)),
+            _mm256_mulhrs_epi16(cb, k.cb_blue)};
+}
+
+template <bool RgbaOrder = false>
+ORV_AVX2 inline AvxRgb avx_row32(const uint8_t *y, const AvxTerms &t, const AvxConstants &k) {
+    const __m256i r_v = t.r_v, g_uv = t.g_uv, b_u = t.b_u;
     __m256i luma = _mm256_loadu_si256((const __m256i *)y);
+    if constexpr (RgbaOrder) luma = _mm256_permutevar8x32_epi32(luma, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
     __m256i even = _mm256_and_si256(luma, k.low_bytes), odd = _mm256_srli_epi16(luma, 8);
     even = _mm256_mulhrs_epi16(_mm256_sub_epi16(_mm256_slli_epi16(even, 7), k.luma_offset), k.luma_gain);
     odd = _mm256_mulhrs_epi16(_mm256_sub_epi16(_mm256_slli_epi16(odd, 7), k.luma_offset), k.luma_gain);
@@ -187,18 +243,20 @@ ORV_AVX2 inline AvxRgb avx_convert32(const uint8_t *y, const uint8_t *u, const u
     return out;
 }
 
+template <Chroma C>
+ORV_AVX2 inline AvxRgb avx_convert32(const uint8_t *y, const uint8_t *u, const uint8_t *v, const AvxConstants &k) {
+    return avx_row32(y, avx_terms<C>(u, v, k), k);
+}
+
+// 32 pixels converted in RGBA order (above).
 ORV_AVX2 inline void avx_store_rgb32(uint8_t *dst, const AvxRgb &c) {
     const __m256i alpha = _mm256_set1_epi8(char(0xFF));
     __m256i rg_lo = _mm256_unpacklo_epi8(c.r, c.g), rg_hi = _mm256_unpackhi_epi8(c.r, c.g);
     __m256i ba_lo = _mm256_unpacklo_epi8(c.b, alpha), ba_hi = _mm256_unpackhi_epi8(c.b, alpha);
-    __m256i p0 = _mm256_unpacklo_epi16(rg_lo, ba_lo);  // pixels 0-3 | 16-19
-    __m256i p1 = _mm256_unpackhi_epi16(rg_lo, ba_lo);  // 4-7 | 20-23
-    __m256i p2 = _mm256_unpacklo_epi16(rg_hi, ba_hi);  // 8-11 | 24-27
-    __m256i p3 = _mm256_unpackhi_epi16(rg_hi, ba_hi);  // 12-15 | 28-31
-    _mm256_storeu_si256((__m256i *)dst, _mm256_permute2x128_si256(p0, p1, 0x20));
-    _mm256_storeu_si256((__m256i *)(dst + 32), _mm256_permute2x128_si256(p2, p3, 0x20));
-    _mm256_storeu_si256((__m256i *)(dst + 64), _mm256_permute2x128_si256(p0, p1, 0x31));
-    _mm256_storeu_si256((__m256i *)(dst + 96), _mm256_permute2x128_si256(p2, p3, 0x31));
+    _mm256_storeu_si256((__m256i *)dst, _mm256_unpacklo_epi16(rg_lo, ba_lo));          // pixels 0-3 | 4-7
+    _mm256_storeu_si256((__m256i *)(dst + 32), _mm256_unpackhi_epi16(rg_lo, ba_lo));   // 8-11 | 12-15
+    _mm256_storeu_si256((__m256i *)(dst + 64), _mm256_unpacklo_epi16(rg_hi, ba_hi));   // 16-19 | 20-23
+    _mm256_storeu_si256((__m256i *)(dst + 96), _mm256_unpackhi_epi16(rg_hi, ba_hi));   // 24-27 | 28-31
 }
 
 ORV_AVX2 inline void avx_store565(uint8_t *dst, const AvxRgb &c) {
@@ -228,24 +286,26 @@ ORV_AVX2 inline void avx_store_carry(uint8_t *block, __m256i carry) {
     _mm_storeu_si128((__m128i *)(block + 48), _mm256_extracti128_si256(carry, 1));
 }
 
+template <Chroma C>
 ORV_AVX2 void avx_yuv_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors,
                             const YuvCoefficients *coefficients, int count) {
     const AvxConstants k = avx_constants(coefficients);
     int steps = count / 16;
     for (; steps >= 2; steps -= 2) {
-        avx_store_rgb32(dst, avx_convert32(y, u, v, k));
-        y += 32, u += 16, v += 16, dst += 128;
+        avx_store_rgb32(dst, avx_row32<true>(y, avx_terms<C, true>(u, v, k), k));
+        y += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 128;
     }
-    if (steps) sse_yuv_rgb32(dst, y, u, v, errors, coefficients, 16);
+    if (steps) sse_yuv_rgb32<C>(dst, y, u, v, errors, coefficients, 16);
 }
 
+template <Chroma C>
 ORV_AVX2 void avx_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
                                 uint8_t *errors, const YuvCoefficients *coefficients, int count) {
     const AvxConstants k = avx_constants(coefficients);
     const __m256i mask7 = _mm256_set1_epi8(7), mask3 = _mm256_set1_epi8(3);
     int steps = count / 16;
     for (; steps >= 2; steps -= 2) {
-        AvxRgb c = avx_convert32(y, u, v, k);
+        AvxRgb c = avx_convert32<C>(y, u, v, k);
         c.r = _mm256_adds_epu8(c.r, avx_load_carry(errors));
         c.g = _mm256_adds_epu8(c.g, avx_load_carry(errors + 16));
         c.b = _mm256_adds_epu8(c.b, avx_load_carry(errors + 32));
@@ -253,40 +313,108 @@ ORV_AVX2 void avx_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u
         avx_store_carry(errors + 16, _mm256_and_si256(c.g, mask3));
         avx_store_carry(errors + 32, _mm256_and_si256(c.b, mask7));
         avx_store565(dst, c);
-        y += 32, u += 16, v += 16, dst += 64, errors += 96;
+        y += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 64, errors += 96;
     }
-    if (steps) sse_filter_rgb565(dst, y, u, v, errors, coefficients, 16);
+    if (steps) sse_filter_rgb565<C>(dst, y, u, v, errors, coefficients, 16);
 }
+
+// Two rows of one chroma row: the chroma terms once for both, the carry
+// through the first row into the second in registers. A leftover group of
+// 16 columns goes to the SSE row kernel, first row first.
+template <Chroma C>
+ORV_AVX2 void avx_yuv_rgb32_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                                 const uint8_t *u, const uint8_t *v, uint8_t *errors,
+                                 const YuvCoefficients *coefficients, int count) {
+    const AvxConstants k = avx_constants(coefficients);
+    uint8_t *dst1 = dst + dst_stride;
+    const uint8_t *y1 = y + y_stride;
+    int steps = count / 16;
+    for (; steps >= 2; steps -= 2) {
+        const AvxTerms t = avx_terms<C, true>(u, v, k);
+        avx_store_rgb32(dst, avx_row32<true>(y, t, k));
+        avx_store_rgb32(dst1, avx_row32<true>(y1, t, k));
+        y += 32, y1 += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 128, dst1 += 128;
+    }
+    if (steps) {
+        sse_yuv_rgb32<C>(dst, y, u, v, errors, coefficients, 16);
+        sse_yuv_rgb32<C>(dst1, y1, u, v, errors, coefficients, 16);
+    }
+}
+
+template <Chroma C>
+ORV_AVX2 void avx_filter_rgb565_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                                     const uint8_t *u, const uint8_t *v, uint8_t *errors,
+                                     const YuvCoefficients *coefficients, int count) {
+    const AvxConstants k = avx_constants(coefficients);
+    const __m256i mask7 = _mm256_set1_epi8(7), mask3 = _mm256_set1_epi8(3);
+    uint8_t *dst1 = dst + dst_stride;
+    const uint8_t *y1 = y + y_stride;
+    int steps = count / 16;
+    for (; steps >= 2; steps -= 2) {
+        const AvxTerms t = avx_terms<C>(u, v, k);
+        __m256i er = avx_load_carry(errors), eg = avx_load_carry(errors + 16), eb = avx_load_carry(errors + 32);
+        AvxRgb c = avx_row32(y, t, k);
+        c.r = _mm256_adds_epu8(c.r, er), c.g = _mm256_adds_epu8(c.g, eg), c.b = _mm256_adds_epu8(c.b, eb);
+        er = _mm256_and_si256(c.r, mask7), eg = _mm256_and_si256(c.g, mask3), eb = _mm256_and_si256(c.b, mask7);
+        avx_store565(dst, c);
+        c = avx_row32(y1, t, k);
+        c.r = _mm256_adds_epu8(c.r, er), c.g = _mm256_adds_epu8(c.g, eg), c.b = _mm256_adds_epu8(c.b, eb);
+        avx_store_carry(errors, _mm256_and_si256(c.r, mask7));
+        avx_store_carry(errors + 16, _mm256_and_si256(c.g, mask3));
+        avx_store_carry(errors + 32, _mm256_and_si256(c.b, mask7));
+        avx_store565(dst1, c);
+        y += 32, y1 += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 64, dst1 += 64;
+        errors += 96;
+    }
+    if (steps) {
+        sse_filter_rgb565<C>(dst, y, u, v, errors, coefficients, 16);
+        sse_filter_rgb565<C>(dst1, y1, u, v, errors, coefficients, 16);
+    }
+}
+
+#define ORV_SEMI_PAIR_ENTRY(attr, name, body)                                                             \
+    attr void name(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u, \
+                   const uint8_t *v, uint8_t *errors, const YuvCoefficients *coefficients, int count) {      \
+        if (v == u + 1)                                                                                   \
+            body<Chroma::semi_uv>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);       \
+        else if (u == v + 1)                                                                              \
+            body<Chroma::semi_vu>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);       \
+    }
+
+ORV_SEMI_PAIR_ENTRY(ORV_AVX2, avx_yuv_rgb32_semi_pair, avx_yuv_rgb32_pair)
+ORV_SEMI_PAIR_ENTRY(ORV_AVX2, avx_filter_rgb565_semi_pair, avx_filter_rgb565_pair)
+#undef ORV_SEMI_PAIR_ENTRY
+
+// Semi-planar entry points: NV12 (v = u + 1) or NV21 (u = v + 1); other
+// pointers are no semi-planar row and draw nothing, as in the reference.
+#define ORV_SEMI_ENTRY(attr, name, body)                                                                 \
+    attr void name(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors, \
+                   const YuvCoefficients *coefficients, int count) {                                     \
+        if (v == u + 1)                                                                                  \
+            body<Chroma::semi_uv>(dst, y, u, v, errors, coefficients, count);                            \
+        else if (u == v + 1)                                                                             \
+            body<Chroma::semi_vu>(dst, y, u, v, errors, coefficients, count);                            \
+    }
+
+ORV_SEMI_ENTRY(ORV_SSE, sse_yuv_rgb32_semi, sse_yuv_rgb32)
+ORV_SEMI_ENTRY(ORV_SSE, sse_filter_rgb565_semi, sse_filter_rgb565)
+ORV_SEMI_ENTRY(ORV_AVX2, avx_yuv_rgb32_semi, avx_yuv_rgb32)
+ORV_SEMI_ENTRY(ORV_AVX2, avx_filter_rgb565_semi, avx_filter_rgb565)
+#undef ORV_SEMI_ENTRY
 
 }  // namespace
 
+extern "C" DeviceRowKernels orv_device_row_kernels_sse41(void) {
+    if (!__builtin_cpu_supports("sse4.1")) return {};
+    return {sse_yuv_rgb32<Chroma::planar>, sse_filter_rgb565<Chroma::planar>, sse_yuv_rgb32_semi,
+            sse_filter_rgb565_semi, nullptr, nullptr, nullptr, nullptr};
+}
+
+extern "C" DeviceRowKernels orv_device_row_kernels_avx2(void) {
+    if (!__builtin_cpu_supports("avx2")) return {};
+    return {avx_yuv_rgb32<Chroma::planar>, avx_filter_rgb565<Chroma::planar>, avx_yuv_rgb32_semi,
+            avx_filter_rgb565_semi, avx_yuv_rgb32_pair<Chroma::planar>, avx_filter_rgb565_pair<Chroma::planar>,
+            avx_yuv_rgb32_semi_pair, avx_filter_rgb565_semi_pair};
+}
+
 #endif
-
-namespace {
-
-// -32768 is the one weight where the x86 multiply and the NEON one part ways.
-bool weights_shared(const YuvCoefficients *c) {
-    for (int16_t w : {c->luma_gain, c->cr_green, c->cb_green, c->cr_red, c->cb_blue})
-        if (w == INT16_MIN) return false;
-    return true;
-}
-
-}  // namespace
-
-extern "C" DeviceRowKernels orv_device_row_kernels(int tier) {
-    const DeviceRowKernels reference = {device_yuv_rgb32_neon, device_filter_yuv_rgb565_neon};
-#if defined(__x86_64__) || defined(__i386__)
-    if (tier == ORV_KERNELS_AVX2 && __builtin_cpu_supports("avx2")) return {avx_yuv_rgb32, avx_filter_rgb565};
-    if (tier == ORV_KERNELS_SSE41 && __builtin_cpu_supports("sse4.1")) return {sse_yuv_rgb32, sse_filter_rgb565};
-#endif
-    return tier == ORV_KERNELS_REFERENCE ? reference : DeviceRowKernels{nullptr, nullptr};
-}
-
-extern "C" DeviceRowKernels orv_device_pick_kernels(const YuvCoefficients *coefficients) {
-    static const int best = [] {
-        for (int tier : {ORV_KERNELS_AVX2, ORV_KERNELS_SSE41})
-            if (orv_device_row_kernels(tier).rgb32) return tier;
-        return int(ORV_KERNELS_REFERENCE);
-    }();
-    return weights_shared(coefficients) ? orv_device_row_kernels(best) : orv_device_row_kernels(ORV_KERNELS_REFERENCE);
-}

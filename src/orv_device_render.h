@@ -74,6 +74,9 @@ typedef struct DeviceRenderRecord {
 /* Flag 0: over an AndroidOverlay; any other flag fails (null). */
 DeviceRender *orv_device_render_create(int flag);
 
+/* The DeviceRender a module owns; null for a null module. */
+DeviceRender *orv_device_module_render(RenderModule *module);
+
 /* Largest frame side the render path accepts; larger ones are refused. */
 #define ORV_DEVICE_MAX_SIDE 16384
 

@@ -206,6 +206,8 @@ ResultCode module_set_host(RenderModule *self, void *context, const HostCallback
 ResultCode module_start(RenderModule *self) {
     RenderModuleRecord *m = record_of(self);
     if (m == nullptr) return ORV_FAIL;
+    // The host thread writes thread_live; the render thread must not read it.
+    if (on_own_render_thread(m, "start")) return ORV_ERR_OBJ_STATUS;
     if (m->thread_live) {
         orv_log(kLogFlags, ORV_ERR_THREAD_RUNING, "VRE: device thread: start while running");
         return ORV_ERR_THREAD_RUNING;
@@ -258,6 +260,11 @@ ResultCode module_destroy(RenderModule *self) {
 }
 
 }  // namespace
+
+DeviceRender *orv_device_module_render(RenderModule *module) {
+    RenderModuleRecord *m = record_of(module);
+    return m != nullptr ? m->render : nullptr;
+}
 
 void orv_device_fail_alloc(int n) { g_fail_alloc_countdown.store(n < 0 ? 0 : n); }
 

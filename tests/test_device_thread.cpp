@@ -234,17 +234,18 @@ int keep_android(int, const char *, const char *text) {
     return 0;
 }
 
-TEST_F(DeviceThread, StopOrDestroyFromACallbackIsRefused) {
+TEST_F(DeviceThread, StartStopOrDestroyFromACallbackIsRefused) {
     StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
     host.add_frame(solid(64, 32));
     host.set_tail({ORV_OK, 1});
-    std::atomic<ResultCode> stop_result{ORV_OK}, destroy_result{ORV_OK};
+    std::atomic<ResultCode> stop_result{ORV_OK}, destroy_result{ORV_OK}, start_result{ORV_OK};
     std::atomic<int> releases{0};
     g_android_lines.clear();
     const orv::AndroidWriter old = orv::log_set_android_writer(keep_android);
     host.set_observer([&](const HostCall &c) {
         if (c.kind == Call::Started) stop_result = module->stop(module);
-        if (c.kind == Call::Release && ++releases == 3) destroy_result = module->destroy(module);
+        if (c.kind == Call::Release && ++releases == 2) start_result = module->start(module);
+        if (c.kind == Call::Release && releases == 3) destroy_result = module->destroy(module);
     });
     ASSERT_EQ(module->set_host(module, host.context(), host.callbacks()), ORV_OK);
     attach(d);
@@ -252,13 +253,14 @@ TEST_F(DeviceThread, StopOrDestroyFromACallbackIsRefused) {
     ASSERT_TRUE(host.wait_count(Call::Release, 6)) << host.trace();
     EXPECT_EQ(stop_result.load(), ORV_ERR_OBJ_STATUS);
     EXPECT_EQ(destroy_result.load(), ORV_ERR_OBJ_STATUS);
+    EXPECT_EQ(start_result.load(), ORV_ERR_OBJ_STATUS);
     EXPECT_EQ(module->stop(module), ORV_OK);
     orv::log_set_android_writer(old);
     host.set_observer(nullptr);
     EXPECT_EQ(host.count(Call::Error), 0u);
     size_t refused = 0;
     for (const std::string &line : g_android_lines) refused += line.find("refused") != std::string::npos;
-    EXPECT_EQ(refused, 2u);
+    EXPECT_EQ(refused, 3u);
     // The host's destroy (in TearDown) frees everything: no leak, no window held.
     EXPECT_EQ(module->destroy(module), ORV_OK);
     module = nullptr;

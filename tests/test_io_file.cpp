@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -188,6 +190,15 @@ TEST_F(FileIo, CopyAndSizeByPath) {
     EXPECT_EQ(read_file(path("dst")).size(), 5000u);
     EXPECT_EQ(orv_file_copy(path("src").c_str(), path("src").c_str()), ORV_ERR_INVALID_PARAM);
     EXPECT_EQ(read_file(path("src")).size(), 5000u);
+
+    // A copy onto a link replaces the file it names and keeps the link.
+    write_file(path("target"), "old");
+    ASSERT_EQ(symlink(path("target").c_str(), path("link").c_str()), 0);
+    ASSERT_EQ(orv_file_copy(path("src").c_str(), path("link").c_str()), ORV_OK);
+    struct stat st {};
+    ASSERT_EQ(lstat(path("link").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(read_file(path("target")).size(), 5000u);
 
     int64_t got = 123;
     EXPECT_EQ(orv_file_size_by_path(dir.c_str(), &got), ORV_FAIL);

@@ -191,6 +191,66 @@ TEST_F(Tracked, LongTagsAreCut)
         EXPECT_NE(report.find("context = " + tag.substr(0, 255) + ", "), std::string::npos) << report.size();
 }
 
+TEST_F(Tracked, RepeatedTagsFollowTheFileText)
+{
+    // A thread's first tag may name no file; a file buffer rewritten in
+    // place, same pointer and line, gets the new text.
+    std::thread([] { ASSERT_NE(orv_mem_alloc_at(1, nullptr, 0), nullptr); }).join();
+    char file[8] = "./a";
+    ASSERT_NE(orv_mem_alloc_at(1, file, 3), nullptr);
+    file[2] = 'b';
+    ASSERT_NE(orv_mem_alloc_at(1, file, 3), nullptr);
+    strcpy(file, "./ab");
+    ASSERT_NE(orv_mem_alloc_at(1, file, 3), nullptr);
+    orv_mem_shutdown();
+    ASSERT_EQ(g_lines.size(), 4u);
+    EXPECT_NE(g_lines[0].find("context = ::0, "), std::string::npos) << g_lines[0];
+    EXPECT_NE(g_lines[1].find("context = ./a::3, "), std::string::npos) << g_lines[1];
+    EXPECT_NE(g_lines[2].find("context = ./b::3, "), std::string::npos) << g_lines[2];
+    EXPECT_NE(g_lines[3].find("context = ./ab::3, "), std::string::npos) << g_lines[3];
+}
+
+TEST_F(Tracked, RewrittenFileTextIsSeenAtAnyAlignment)
+{
+    // One changed character anywhere in the file text, a shorter or a
+    // longer text, at every offset within a machine word, makes a new tag.
+    alignas(16) char buffer[320];
+    std::vector<std::string> expected;
+    auto make = [&](const char *file) {
+        ASSERT_NE(orv_mem_alloc_at(1, file, 5), nullptr);
+        expected.push_back((std::string(file) + "::5").substr(0, 255));
+    };
+    for (size_t skew = 0; skew < 8; ++skew)
+        for (size_t length : {1u, 7u, 8u, 9u, 15u, 16u, 17u, 24u}) {
+            char *file = buffer + skew;
+            memset(buffer, 'x', sizeof buffer);
+            memset(file, 'a', length);
+            file[length] = '\0';
+            make(file);
+            for (size_t k : {size_t{0}, length / 2, length - 1}) {
+                file[k] = static_cast<char>('b' + k % 20);
+                make(file);
+            }
+            file[length - 1] = '\0';  // shorter
+            if (length > 1)
+                make(file);
+            file[length - 1] = 'z';  // as long again
+            make(file);
+            file[length] = 'y';  // longer
+            file[length + 1] = '\0';
+            make(file);
+        }
+    memset(buffer, 'p', sizeof buffer);
+    buffer[300] = '\0';
+    make(buffer);
+    buffer[100] = 'q';  // within the first 255 characters
+    make(buffer);
+    orv_mem_shutdown();
+    ASSERT_EQ(g_lines.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        ASSERT_NE(g_lines[i].find("context = " + expected[i] + ", "), std::string::npos) << i << ": " << g_lines[i];
+}
+
 TEST_F(Tracked, ReportFollowsAllocationOrderAcrossThreads)
 {
     // Blocks made one after another on different threads are reported in

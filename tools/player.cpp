@@ -38,6 +38,9 @@ struct Options {
     int every = 1;
     int32_t width = 640, height = 360;       // built-in clip, first half
     int32_t width2 = 1280, height2 = 720;    // built-in clip, second half
+    int matrix = DEVICE_MATRIX_BT601;
+    int range = -1;  // -1: the clip's XCOLORRANGE tag, else limited
+    int semi = 0;    // 0 planar; 12 NV12, 21 NV21: chroma repacked into one plane of pairs
 };
 
 void usage(std::FILE *to) {
@@ -53,6 +56,9 @@ void usage(std::FILE *to) {
                  "  --out DIR         output folder (player-out)\n"
                  "  --size WxH        built-in clip size before its change (640x360)\n"
                  "  --size2 WxH       built-in clip size after it (1280x720)\n"
+                 "  --matrix bt601|bt709|bt2020   colour matrix (bt601)\n"
+                 "  --range limited|full          colour range (the clip's XCOLORRANGE tag, else limited)\n"
+                 "  --nv12, --nv21    repack each frame's chroma into one plane of pairs (semi-planar)\n"
                  "  --lib PATH        library to load (%s)\n",
                  ORV_PLAYER_LIBRARY);
 }
@@ -136,6 +142,27 @@ int parse_options(int argc, char **argv, Options *o) {
                 std::fprintf(stderr, "orv_player: bad size '%s' (WxH, each 1..%d)\n", v, Y4mReader::kMaxSide);
                 return 2;
             }
+        } else if (a == "--matrix") {
+            if (!(v = value("--matrix"))) return 2;
+            const std::string m = v;
+            if (m == "bt601") o->matrix = DEVICE_MATRIX_BT601;
+            else if (m == "bt709") o->matrix = DEVICE_MATRIX_BT709;
+            else if (m == "bt2020") o->matrix = DEVICE_MATRIX_BT2020;
+            else {
+                std::fprintf(stderr, "orv_player: unknown matrix '%s' (bt601, bt709, bt2020)\n", v);
+                return 2;
+            }
+        } else if (a == "--range") {
+            if (!(v = value("--range"))) return 2;
+            const std::string r = v;
+            if (r == "limited") o->range = DEVICE_RANGE_LIMITED;
+            else if (r == "full") o->range = DEVICE_RANGE_FULL;
+            else {
+                std::fprintf(stderr, "orv_player: unknown range '%s' (limited, full)\n", v);
+                return 2;
+            }
+        } else if (a == "--nv12" || a == "--nv21") {
+            o->semi = a == "--nv12" ? 12 : 21;
         } else if (a == "--lib") {
             if (!(v = value("--lib"))) return 2;
             o->library = v;
@@ -192,6 +219,7 @@ struct Player {
     Clock::duration frame_period{};
 
     HostFrame frame;  // the one handed out; the library reads it until release
+    std::vector<uint8_t> pairs;  // its chroma as one plane of pairs, with --nv12/--nv21
     int handed = 0;   // frames handed out
     Clock::time_point start_time{};
     Clock::time_point handed_at{};
@@ -236,11 +264,32 @@ struct Player {
             }
         }
         *out = frame.view();
+        if (opt.semi != 0) repack(out);
         *release = 1;
         ++handed;
         hook_time = {};
         handed_at = Clock::now();
         return ORV_OK;
+    }
+
+    // What a decoder handing out NV12 or NV21 gives: one chroma plane of
+    // pairs, u and v one byte apart.
+    void repack(YuvFrame *out) {
+        const int32_t cw = HostFrame::chroma_width(frame.width), ch = HostFrame::chroma_height(frame.height);
+        const bool nv12 = opt.semi == 12;
+        pairs.resize(size_t(2 * cw) * ch);
+        for (int32_t r = 0; r < ch; ++r) {
+            uint8_t *row = pairs.data() + size_t(r) * 2 * cw;
+            const uint8_t *u = frame.u.data() + size_t(r) * frame.c_stride;
+            const uint8_t *v = frame.v.data() + size_t(r) * frame.c_stride;
+            for (int32_t i = 0; i < cw; ++i) {
+                row[2 * i + (nv12 ? 0 : 1)] = u[i];
+                row[2 * i + (nv12 ? 1 : 0)] = v[i];
+            }
+        }
+        out->u = pairs.data() + (nv12 ? 0 : 1);
+        out->v = pairs.data() + (nv12 ? 1 : 0);
+        out->u_stride = out->v_stride = 2 * cw;
     }
 
     void released(ResultCode result) {
@@ -338,8 +387,11 @@ int main(int argc, char **argv) {
     ResultCode (*lib_init)(int) = nullptr;
     ResultCode (*lib_uninit)() = nullptr;
     RenderModule *(*create)(int) = nullptr;
+    ResultCode (*set_color)(RenderModule *, int, int) = nullptr;
+    ResultCode (*set_chroma_step)(RenderModule *, int) = nullptr;
     if (!resolve(lib, "DeviceRenderLibInit", &lib_init) || !resolve(lib, "DeviceRenderLibUninit", &lib_uninit) ||
-        !resolve(lib, "CreateDeviceRendModule", &create)) {
+        !resolve(lib, "CreateDeviceRendModule", &create) || !resolve(lib, "DeviceRendModuleSetColor", &set_color) ||
+        !resolve(lib, "DeviceRendModuleSetChromaStep", &set_chroma_step)) {
         dlclose(lib);
         return 3;
     }
@@ -360,8 +412,11 @@ int main(int argc, char **argv) {
     HostCallbacks callbacks{&Player::on_event, &Player::on_started, &Player::on_error, &Player::get_frame,
                             &Player::release_frame};
     int status = 0;
+    const int range = o.range >= 0 ? o.range : !p.builtin && p.reader.color_range() == 1 ? DEVICE_RANGE_FULL
+                                                                                          : DEVICE_RANGE_LIMITED;
     RenderModule *module = create(0);
-    if (module == nullptr || module->set_host(module, &p, &callbacks) != ORV_OK ||
+    if (module == nullptr || set_color(module, o.matrix, range) != ORV_OK ||
+        set_chroma_step(module, o.semi != 0 ? 2 : 1) != ORV_OK || module->set_host(module, &p, &callbacks) != ORV_OK ||
         module->set_surface(module, vm, surface) != ORV_OK || module->start(module) != ORV_OK) {
         std::fprintf(stderr, "orv_player: could not set up the render module\n");
         status = 3;

@@ -47,7 +47,8 @@ ORV_API ResultCode orv_dump_log_set_cap(orv_dump_log *log, uint32_t bytes);
  * When lines were dropped for the cap since the last read, the text begins
  * with the note "VRV: VR: orv_dump_log dropped <count> lines;". */
 ORV_API ResultCode orv_dump_log_read(orv_dump_log *log, void *buffer, uint32_t *size);
-/* Appends text (no terminator, no separator) to the attached dump log. */
+/* Appends text (no terminator, no separator) to the attached dump log.
+ * ORV_OK only when the text is kept; out of memory, nothing is appended. */
 ORV_API ResultCode orv_dump_log_write(const char *text);
 /* orv_log's entry: appends length bytes of line to the attached dump log. */
 ORV_API ResultCode orv_dump_log_write_attached(const char *line, uint32_t length);

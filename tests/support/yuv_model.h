@@ -44,6 +44,34 @@ inline Rgb tail_pixel(uint8_t Y, uint8_t U, uint8_t V) {
     return {c(l + 13123 * v), c(l - 3218 * u - 6686 * v), c(l + 16591 * u)};
 }
 
+// The same for any matrix and range, with the weights the blitter uses.
+template <typename Tail>
+inline Rgb tail_pixel(uint8_t Y, uint8_t U, uint8_t V, const Tail &t) {
+    const int l = t.luma * (Y - t.luma_offset) + t.rounding, u = U - 128, v = V - 128;
+    auto c = [](int q) { return uint8_t(std::clamp(q / 8192, 0, 255)); };
+    return {c(l + t.cr_red * v), c(l - t.cb_green * u - t.cr_green * v), c(l + t.cb_blue * u)};
+}
+
+// Exact conversion in floating point, from the standard's Kr and Kb alone
+// (matrix 0 BT.601, 1 BT.709, 2 BT.2020; range 0 limited, 1 full), clamped
+// to 0..255 and not rounded.
+struct Exact {
+    double r, g, b;
+};
+
+inline Exact exact_pixel(int matrix, int range, int Y, int U, int V) {
+    static const double kr[] = {0.299, 0.2126, 0.2627}, kb[] = {0.114, 0.0722, 0.0593};
+    const double r_ = kr[matrix], b_ = kb[matrix], g_ = 1 - r_ - b_;
+    const bool full = range == 1;
+    const double y = full ? Y / 255.0 : (Y - 16) / 219.0;
+    const double pb = full ? (U - 128) / 255.0 : (U - 128) / 224.0;
+    const double pr = full ? (V - 128) / 255.0 : (V - 128) / 224.0;
+    const double R = y + 2 * (1 - r_) * pr, B = y + 2 * (1 - b_) * pb;
+    const double G = (y - r_ * R - b_ * B) / g_;
+    auto c = [](double x) { return std::clamp(x * 255.0, 0.0, 255.0); };
+    return {c(R), c(G), c(B)};
+}
+
 inline uint16_t pack565(uint8_t r, uint8_t g, uint8_t b) {
     return uint16_t((r >> 3) << 11 | (g >> 2) << 5 | (b >> 3));
 }

@@ -107,6 +107,10 @@ bool Y4mReader::parse_header(const std::string &line, std::string *error) {
         case 'C':
             chroma = value;
             break;
+        case 'X':  // extensions; the colour range one matters for conversion
+            if (value == "COLORRANGE=FULL") color_range_ = 1;
+            else if (value == "COLORRANGE=LIMITED") color_range_ = 0;
+            break;
         default:  // interlacing, aspect, comments: not needed to show frames
             break;
         }

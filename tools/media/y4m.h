@@ -26,6 +26,8 @@ public:
     int32_t rate_num() const { return rate_num_; }
     int32_t rate_den() const { return rate_den_; }
     int32_t frames_read() const { return frames_read_; }
+    // From the XCOLORRANGE tag: 0 limited, 1 full, -1 when the header has none.
+    int color_range() const { return color_range_; }
 
     // Largest side accepted; bigger sizes are taken for corrupt headers.
     static constexpr int32_t kMaxSide = 16384;
@@ -40,6 +42,7 @@ private:
     int32_t rate_num_ = 25;
     int32_t rate_den_ = 1;
     int32_t frames_read_ = 0;
+    int color_range_ = -1;
 };
 
 #endif
