@@ -1,10 +1,16 @@
-/* GIDs: generation through libuuid, the 32-digit text form, and the named
- * constants (generated into orv_gid_table.inc) with lookups both ways.
+/* GIDs: generation through libuuid (on Android, which has none, from the C
+ * library's arc4random_buf in the same random-UUID form), the 32-digit text
+ * form, and the named constants (generated into orv_gid_table.inc) with
+ * lookups both ways.
  * Owns: the constant data. No lock: everything here is read-only or local. */
 #include "orv/orv_gid.h"
 
 #include <string.h>
+#if defined(__ANDROID__)
+#include <stdlib.h>
+#else
 #include <uuid/uuid.h>
+#endif
 
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
@@ -51,7 +57,14 @@ extern "C" {
 GID orv_gid_generate(GID *gid)
 {
     GID fresh;
+#if defined(__ANDROID__)
+    arc4random_buf(fresh.bytes, sizeof fresh.bytes);
+    // Version 4, RFC 4122 variant: what uuid_generate makes from random bytes.
+    fresh.bytes[6] = static_cast<uint8_t>((fresh.bytes[6] & 0x0F) | 0x40);
+    fresh.bytes[8] = static_cast<uint8_t>((fresh.bytes[8] & 0x3F) | 0x80);
+#else
     uuid_generate(fresh.bytes);
+#endif
     if (gid)
         *gid = fresh;
     return fresh;

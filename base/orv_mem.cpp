@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -66,6 +67,7 @@ constexpr size_t kLead = kSlack % alignof(Header) == 0 ? kSlack : 0;
 constexpr size_t kHeaderBytes = kPlainBytes + (kSlack - kLead);
 constexpr size_t kPrefixRoom = (sizeof(Prefix) + kAlign - 1) / kAlign * kAlign;
 static_assert(sizeof(void *) != 4 || kHeaderBytes == 20);
+static_assert(sizeof(void *) != 8 || kAlign != 16 || (kHeaderBytes == 48 && kLead == 0));
 static_assert((kLead + kHeaderBytes) % kAlign == 0);
 constexpr uint32_t kMaxSize = 0x7FFFFFFFu - kHeaderBytes;
 constexpr uint32_t kEntryLimit = 0x7FFFFFEFu;  // limit of the module's own entry points

@@ -100,10 +100,10 @@ void *thread_entry(void *param) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: thread proc input null");
         return nullptr;
     }
-    std::atomic_ref<pthread_t>(thread->self).store(pthread_self());
+    __atomic_store_n(&thread->self, pthread_self(), __ATOMIC_SEQ_CST);
     if (thread_key_ready()) pthread_setspecific(g_thread_key, thread);
     orv_log(3, ORV_OK, "VRE: VR: Thread Proc!(pid:%d tid:%d)", (int)getpid(), (int)gettid());
-    std::atomic_ref<int32_t>(thread->started).store(1);
+    __atomic_store_n(&thread->started, 1, __ATOMIC_SEQ_CST);
     if (!thread->proc) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: thread proc thread func is null");
         return nullptr;

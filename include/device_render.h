@@ -113,11 +113,16 @@ ORV_API void device_filter_yuv_rgb565_neon(uint8_t *dst, const uint8_t *y, const
                                            const uint8_t *v, uint8_t *errors,
                                            const YuvCoefficients *coefficients, int count);
 
-/* Copy the vector register file to and from 256 bytes: D0-D31 on ARMv7, the
- * sixteen XMM registers on x86-64, D0-D31 (low halves of V0-V31) on AArch64.
- * Elsewhere vstore writes zeros and vload does nothing. vload also replaces
- * registers the calling convention keeps across calls (D8-D15 on ARM): load
- * only a block that a vstore in the same context filled. */
+/* Copy the vector register file to and from 256 bytes, in register order:
+ * - ARMv7: D0-D31.
+ * - AArch64 (arm64-v8a): D0-D31, the low 64 bits of V0-V31, 8 bytes each, so
+ *   the block has the ARMv7 layout. The upper halves are not stored, and
+ *   vload clears them (writing a D register zeroes the rest of its V).
+ * - x86-64: XMM0-XMM15, 16 bytes each.
+ * Elsewhere (32-bit x86) vstore writes zeros and vload does nothing. vload
+ * also replaces registers the calling convention keeps across calls (D8-D15
+ * on ARMv7, the low halves of V8-V15 on AArch64): load only a block that a
+ * vstore in the same context filled. */
 ORV_API void device_vstore(void *block);
 ORV_API void device_vload(const void *block);
 

@@ -27,6 +27,18 @@ static_assert(offsetof(AndroidOverlayRecord, locked) == 10 * 4);
 static_assert(offsetof(AndroidOverlayRecord, buffer_ready) == 10 * 4 + sizeof(ANativeWindow_Buffer));
 static_assert(offsetof(AndroidOverlayRecord, geometry_pending) ==
               13 * 4 + sizeof(ANativeWindow_Buffer));
+#else
+// 64-bit: 8-byte pointers; has_surface and the two flags after the buffer
+// each share a word with padding or each other.
+static_assert(sizeof(ANativeWindow_Buffer) == 48);
+static_assert(offsetof(AndroidOverlayRecord, notify_target) == 6 * 8);
+static_assert(offsetof(AndroidOverlayRecord, mutex) == 7 * 8);
+static_assert(offsetof(AndroidOverlayRecord, window) == 9 * 8);
+static_assert(offsetof(AndroidOverlayRecord, locked) == 10 * 8);
+static_assert(offsetof(AndroidOverlayRecord, buffer_ready) == 10 * 8 + sizeof(ANativeWindow_Buffer));
+static_assert(offsetof(AndroidOverlayRecord, blitter) == 11 * 8 + sizeof(ANativeWindow_Buffer));
+static_assert(offsetof(AndroidOverlayRecord, geometry_pending) ==
+              12 * 8 + sizeof(ANativeWindow_Buffer));
 #endif
 
 AndroidOverlayRecord *record_of(AndroidOverlay *self) {

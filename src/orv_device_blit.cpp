@@ -56,13 +56,25 @@ struct Settings {
     uint32_t pack() const { return uint32_t(matrix) | uint32_t(range) << 8 | uint32_t(step - 1) << 16; }
 };
 
-std::atomic_ref<uint32_t> settings_word(DeviceBlit *blit) { return std::atomic_ref<uint32_t>(blit->settings); }
+// The word stays a plain field of the record; the NDK's libc++ has no
+// atomic_ref, so it is reached through the compiler's atomics.
+static_assert(int(std::memory_order_relaxed) == __ATOMIC_RELAXED && int(std::memory_order_acquire) == __ATOMIC_ACQUIRE &&
+              int(std::memory_order_release) == __ATOMIC_RELEASE);
+struct SettingsWord {
+    uint32_t &word;
+    uint32_t load(std::memory_order order) const { return __atomic_load_n(&word, int(order)); }
+    bool compare_exchange_weak(uint32_t &expected, uint32_t desired, std::memory_order success,
+                               std::memory_order failure) {
+        return __atomic_compare_exchange_n(&word, &expected, desired, true, int(success), int(failure));
+    }
+};
+SettingsWord settings_word(DeviceBlit *blit) { return SettingsWord{blit->settings}; }
 
 // Changes the fields that change leaves untouched, also against a
 // concurrent change of the others.
 template <typename Change>
 void update_settings(DeviceBlit *blit, Change change) {
-    std::atomic_ref<uint32_t> word = settings_word(blit);
+    SettingsWord word = settings_word(blit);
     uint32_t old = word.load(std::memory_order_relaxed);
     for (;;) {
         Settings s = Settings::unpack(old);

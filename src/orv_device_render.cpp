@@ -16,6 +16,8 @@ constexpr int kAllocLine = 47;
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(offsetof(DeviceRenderRecord, overlay) == 6 * 4);
+#else
+static_assert(offsetof(DeviceRenderRecord, overlay) == 6 * 8);
 #endif
 
 DeviceRenderRecord *record_of(DeviceRender *self) {

@@ -52,11 +52,25 @@ static_assert(offsetof(RenderModuleRecord, stop_requested) == 7 * 4);
 static_assert(offsetof(RenderModuleRecord, link) == 10 * 4);
 static_assert(offsetof(RenderModuleRecord, render) == 12 * 4);
 static_assert(offsetof(RenderModuleRecord, context) == 14 * 4);
+#else
+// 64-bit: pointers and pthread_t take 8 bytes, two flags share a word.
+static_assert(offsetof(RenderModuleRecord, thread) == 6 * 8);
+static_assert(offsetof(RenderModuleRecord, stop_requested) == 7 * 8);
+static_assert(offsetof(RenderModuleRecord, link) == 9 * 8);
+static_assert(offsetof(RenderModuleRecord, render) == 11 * 8);
+static_assert(offsetof(RenderModuleRecord, context) == 13 * 8);
 #endif
 
 std::atomic<int> g_fail_alloc_countdown{0};
 
-std::atomic_ref<int32_t> flag(int32_t &word) { return std::atomic_ref<int32_t>(word); }
+// The flags stay plain words of the record (its layout is fixed), so they are
+// reached through the compiler's atomics: the NDK's libc++ has no atomic_ref.
+struct Flag {
+    int32_t &word;
+    int32_t load() const { return __atomic_load_n(&word, __ATOMIC_SEQ_CST); }
+    void store(int32_t value) { __atomic_store_n(&word, value, __ATOMIC_SEQ_CST); }
+};
+Flag flag(int32_t &word) { return Flag{word}; }
 
 RenderModuleRecord *record_of(RenderModule *self) {
     return orv_device::record_of<RenderModuleRecord>(self);

@@ -113,6 +113,17 @@ TEST(Gid, GenerateGivesNewValues)
     EXPECT_TRUE(orv_gid_equal(a, back));
 }
 
+// Random UUIDs (version 4, RFC 4122 variant) from libuuid and from the
+// Android path alike.
+TEST(Gid, GenerateGivesRandomUuids)
+{
+    for (int i = 0; i < 64; ++i) {
+        GID id = orv_gid_generate(nullptr);
+        EXPECT_EQ(id.bytes[6] >> 4, 4);
+        EXPECT_EQ(id.bytes[8] >> 6, 2);
+    }
+}
+
 TEST(Gid, NamedConstants)
 {
     // Four-character codes: the code, then the fixed twelve bytes.

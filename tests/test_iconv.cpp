@@ -8,7 +8,10 @@
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
 #include "orv/orv_sys.h"
+#include "orv_iconv_internal.hpp"
 #include "orv_log_internal.hpp"
+
+#include <dlfcn.h>
 
 namespace {
 
@@ -168,4 +171,43 @@ TEST_F(Iconv, ResultsStopAt799Bytes)
 
     const std::string long_text(5000, 'x');
     EXPECT_EQ(orv_convert_text(long_text.c_str(), ORV_ENCODING_UTF8, ORV_ENCODING_ANSI), long_text.c_str());
+}
+
+// A device without iconv (Android before API 28): every conversion fails with
+// ORV_ERR_NOT_SUPPORT in the error log, and callers get their text back.
+TEST_F(Iconv, DeviceWithoutIconv)
+{
+    EXPECT_EQ(orv_iconv_available(), ORV_OK);
+    const orv::IconvCalls none{};
+    EXPECT_EQ(orv::iconv_set_calls(&none), nullptr);
+    EXPECT_EQ(orv_iconv_available(), ORV_ERR_NOT_SUPPORT);
+
+    char out[16];
+    EXPECT_EQ(orv_gb2312_to_utf8(kGbZhongWen.data(), kGbZhongWen.size(), out, sizeof out), -1);
+    EXPECT_TRUE(logged("ERR=0x8000000a"));
+    EXPECT_TRUE(logged("VRE: VR: iconv: not in this device's C library"));
+    EXPECT_EQ(orv_convert_text(kGbZhongWen.c_str(), ORV_ENCODING_ANSI, ORV_ENCODING_UTF8), kGbZhongWen.c_str());
+    EXPECT_TRUE(logged("VRE: VR: ansi_to_utf8 fail!"));
+
+    // Half a set is no set.
+    orv::IconvCalls half = orv::iconv_lookup(RTLD_DEFAULT);
+    half.close = nullptr;
+    orv::iconv_set_calls(&half);
+    EXPECT_EQ(orv_iconv_available(), ORV_ERR_NOT_SUPPORT);
+    EXPECT_EQ(orv::iconv_set_calls(nullptr), &half);
+    EXPECT_EQ(orv_iconv_available(), ORV_OK);
+}
+
+// The run-time look-up an old Android device takes, here against the host's
+// C library: it finds a working set.
+TEST_F(Iconv, RunTimeLookup)
+{
+    const orv::IconvCalls found = orv::iconv_lookup(RTLD_DEFAULT);
+    ASSERT_TRUE(found.present());
+    orv::iconv_set_calls(&found);
+    char out[16];
+    EXPECT_EQ(orv_gb2312_to_utf8(kGbZhongWen.data(), kGbZhongWen.size(), out, sizeof out), 0);
+    EXPECT_EQ(std::string(out, 6), kUtf8ZhongWen);
+    orv::iconv_set_calls(nullptr);
+    EXPECT_TRUE(g_errors.empty());
 }

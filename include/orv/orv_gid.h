@@ -17,7 +17,7 @@ typedef union GID {
 #define ORV_GID_TEXT_DIGITS 32
 #define ORV_GID_TEXT_BLOCK 64
 
-/* Fills *gid with a new random value (libuuid) and returns it. */
+/* Fills *gid with a new random value (libuuid; arc4random_buf on Android) and returns it. */
 ORV_API GID orv_gid_generate(GID *gid);
 /* New tracked 64-byte zero-filled block holding the 32 lower-case digits of
  * the bytes in memory order, or null when memory runs out. */

@@ -16,6 +16,10 @@ ORV_EXTERN_C_BEGIN
  * encoding, invalid or incomplete input, target full, null argument). */
 ORV_API int orv_iconv(const char *from, const char *to, const char *source, size_t length, char *target,
                       size_t size);
+/* ORV_OK where the C library has iconv, ORV_ERR_NOT_SUPPORT where it has
+ * none (Android before 9, API 28, unless the app loaded GNU libiconv): then
+ * every conversion fails and logs why. */
+ORV_API ResultCode orv_iconv_available(void);
 /* orv_iconv from "gb2312" to "utf-8". */
 ORV_API int orv_gb2312_to_utf8(const char *source, size_t length, char *target, size_t size);
 /* Converts a NUL-terminated text from 2 to 4 or from 4 to 2. Returns a new
