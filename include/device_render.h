@@ -37,9 +37,12 @@ typedef struct HostCallbacks {
 } HostCallbacks;
 
 /* Mode 1 sends the information log and the leak report to the Android log;
- * any other mode drops them. Call once before creating any module. */
+ * any other mode drops them. Call before creating any module. Counted and
+ * thread-safe: several players in one process each call init and uninit once;
+ * the first init starts the runtime and chooses the mode, later ones count. */
 ORV_API ResultCode DeviceRenderLibInit(int mode);
-/* Reports and frees tracked memory still alive. Always 0. */
+/* The last uninit reports and frees tracked memory still alive; earlier ones
+ * only count down, and one without a matching init logs a line. Always 0. */
 ORV_API ResultCode DeviceRenderLibUninit(void);
 
 /* The render module of one video output, as CreateDeviceRendModule hands it
