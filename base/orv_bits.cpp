@@ -48,9 +48,15 @@ static_assert(kGolomb.length[0x00] == 9 && kGolomb.value[0x00] == 15);
 constexpr uint32_t kShortCodeFlags = 0xAA800000u;
 constexpr uint32_t kWindowFlags = 0xAAAAAAAAu;
 
-bool has_stream(const BufferedStream *bio) { return bio->stream != nullptr; }
+bool has_stream(const BufferedStream *bio)
+{
+    return bio->stream != nullptr;
+}
 
-uint32_t buffered(const BufferedStream *bio) { return static_cast<uint32_t>(bio->end - bio->position); }
+uint32_t buffered(const BufferedStream *bio)
+{
+    return static_cast<uint32_t>(bio->end - bio->position);
+}
 
 // Next byte for the bit cache: 0 once the data is used up.
 uint32_t next_cache_byte(BufferedStream *bio)
@@ -295,7 +301,10 @@ int64_t orv_bio_seek(BufferedStream *bio, int64_t offset, int32_t origin)
     return orv_bio_tell(bio);
 }
 
-int64_t orv_bio_skip(BufferedStream *bio, int64_t offset) { return orv_bio_seek(bio, offset, XIO_SEEK_CUR); }
+int64_t orv_bio_skip(BufferedStream *bio, int64_t offset)
+{
+    return orv_bio_seek(bio, offset, XIO_SEEK_CUR);
+}
 
 int64_t orv_bio_tell(BufferedStream *bio)
 {

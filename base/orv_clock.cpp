@@ -22,7 +22,10 @@ std::atomic<uint64_t> g_wrap{0};
 constexpr uint64_t kFlag = 1;
 constexpr uint64_t kOneFall = uint64_t{1} << 32;
 
-uint32_t count_of(uint64_t wrap) { return static_cast<uint32_t>(wrap >> 32); }
+uint32_t count_of(uint64_t wrap)
+{
+    return static_cast<uint32_t>(wrap >> 32);
+}
 
 int64_t system_wall_us()
 {
@@ -54,7 +57,7 @@ uint32_t read_wall(int64_t unit, uint64_t base, int64_t *now)
     }
 }
 
-}  // namespace
+} // namespace
 
 orv::WallClockSource orv::clock_set_wall_source(WallClockSource source)
 {
@@ -120,4 +123,4 @@ void orv_clock_reset(void)
     g_wrap.store(0);
 }
 
-}  // extern "C"
+} // extern "C"

@@ -18,4 +18,4 @@ struct ClockState {
 };
 ClockState clock_state();
 
-}  // namespace orv
+} // namespace orv

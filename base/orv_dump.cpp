@@ -66,11 +66,20 @@ void set_attached(orv_dump_log *log)
     g_attached.store(log, std::memory_order_release);
 }
 
-orv_io_stream *stream_of(orv_dump_log *log) { return reinterpret_cast<orv_io_stream *>(log->stream); }
+orv_io_stream *stream_of(orv_dump_log *log)
+{
+    return reinterpret_cast<orv_io_stream *>(log->stream);
+}
 
-uint32_t stream_end(orv_dump_log *log) { return static_cast<uint32_t>(stream_of(log)->end - stream_of(log)->begin); }
+uint32_t stream_end(orv_dump_log *log)
+{
+    return static_cast<uint32_t>(stream_of(log)->end - stream_of(log)->begin);
+}
 
-uint32_t kept_bytes(orv_dump_log *log) { return stream_end(log) - log->head; }
+uint32_t kept_bytes(orv_dump_log *log)
+{
+    return stream_end(log) - log->head;
+}
 
 // Drops the oldest line; false when none is kept.
 bool drop_oldest(orv_dump_log *log)
@@ -153,7 +162,8 @@ ResultCode append(const char *text, uint32_t length)
     // buffer is dropped bytes, else let the stream grow. Growth so stops
     // near 4/3 of the cap and each byte is moved a few times at most.
     const orv_io_stream *s = stream_of(log);
-    if (stream_end(log) + static_cast<int64_t>(n) > s->capacity && log->head >= static_cast<uint32_t>(s->capacity) / 4)
+    if (stream_end(log) + static_cast<int64_t>(n) > s->capacity &&
+        log->head >= static_cast<uint32_t>(s->capacity) / 4)
         compact(log);
     // A line the ring cannot record is not written: it would be read out
     // as dropped although its write succeeded.
@@ -176,7 +186,8 @@ void refresh_note(orv_dump_log *log)
 {
     if (log->note_read < log->note_length || log->dropped == 0)
         return;
-    const int n = snprintf(log->note, sizeof log->note, "VRV: VR: orv_dump_log dropped %u lines;", log->dropped);
+    const int n =
+        snprintf(log->note, sizeof log->note, "VRV: VR: orv_dump_log dropped %u lines;", log->dropped);
     log->note_length = n > 0 ? std::min<uint32_t>(static_cast<uint32_t>(n), sizeof log->note - 1) : 0;
     log->note_read = 0;
     log->dropped = 0;
@@ -291,8 +302,9 @@ ResultCode orv_dump_log_attach_from(OrvComponentSlots *component, void *a, void 
         return ORV_OK;
     orv_dump_log *found = nullptr;
     uint32_t size = sizeof found;
-    const int32_t rc =
-        attributes->get_attribute ? attributes->get_attribute(attributes, ORV_ID_DUMP_LOG_CTX, &found, &size) : -1;
+    const int32_t rc = attributes->get_attribute
+                           ? attributes->get_attribute(attributes, ORV_ID_DUMP_LOG_CTX, &found, &size)
+                           : -1;
     if (attributes->release)
         attributes->release(attributes);
     // Anything but a whole pointer is not a dump log.
@@ -364,6 +376,9 @@ ResultCode orv_dump_log_write(const char *text)
     return append(text, length > INT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length));
 }
 
-ResultCode orv_dump_log_write_attached(const char *line, uint32_t length) { return append(line, length); }
+ResultCode orv_dump_log_write_attached(const char *line, uint32_t length)
+{
+    return append(line, length);
+}
 
 } // extern "C"

@@ -8,4 +8,4 @@ namespace orv {
 // finds no dump log.
 void dump_log_shutdown();
 
-}  // namespace orv
+} // namespace orv

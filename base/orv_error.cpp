@@ -180,7 +180,7 @@ constexpr CodeName kResultCodeTable[] = {
 
 static_assert(sizeof(kResultCodeTable) / sizeof(kResultCodeTable[0]) == 164);
 
-}  // namespace
+} // namespace
 
 extern "C" const char *orv_err_name(ResultCode code)
 {

@@ -33,13 +33,18 @@ constexpr int kEventTagLine = 141;
 class EventLock {
 public:
     explicit EventLock(OrvEvent *event) : event_(event), locked_(pthread_mutex_lock(&event->mutex) == 0) {}
-    ~EventLock() { if (locked_) pthread_mutex_unlock(&event_->mutex); }
+    ~EventLock()
+    {
+        if (locked_)
+            pthread_mutex_unlock(&event_->mutex);
+    }
     EventLock(const EventLock &) = delete;
     EventLock &operator=(const EventLock &) = delete;
 
     bool locked() const { return locked_; }
     // Releases early so the caller can report a failed unlock.
-    bool unlock() {
+    bool unlock()
+    {
         locked_ = false;
         return pthread_mutex_unlock(&event_->mutex) == 0;
     }
@@ -49,7 +54,8 @@ private:
     bool locked_;
 };
 
-ResultCode null_event(const char *operation) {
+ResultCode null_event(const char *operation)
+{
     orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: %s event null", operation);
     return ORV_ERR_INVALID_PARAM;
 }
@@ -58,8 +64,10 @@ ResultCode null_event(const char *operation) {
 
 extern "C" {
 
-ORV_API void orv_event_deadline(int64_t now_sec, int32_t now_usec, uint32_t ms, struct timespec *deadline) {
-    if (!deadline) return;
+ORV_API void orv_event_deadline(int64_t now_sec, int32_t now_usec, uint32_t ms, struct timespec *deadline)
+{
+    if (!deadline)
+        return;
     int64_t sec = now_sec + ms / 1000;
     int64_t nsec = ((int64_t)(ms % 1000) * 1000 + now_usec) * 1000;
     // At most 1998999000 ns, so a single carry suffices.
@@ -78,11 +86,13 @@ struct OrvTimespec32 {
     int32_t tv_sec;
     int32_t tv_nsec;
 };
-ORV_API void orv_event_deadline_time32(int64_t now_sec, int32_t now_usec, uint32_t ms, OrvTimespec32 *deadline)
-    __asm__("orv_event_deadline");
+ORV_API void orv_event_deadline_time32(int64_t now_sec, int32_t now_usec, uint32_t ms,
+                                       OrvTimespec32 *deadline) __asm__("orv_event_deadline");
 
-void orv_event_deadline_time32(int64_t now_sec, int32_t now_usec, uint32_t ms, OrvTimespec32 *deadline) {
-    if (!deadline) return;
+void orv_event_deadline_time32(int64_t now_sec, int32_t now_usec, uint32_t ms, OrvTimespec32 *deadline)
+{
+    if (!deadline)
+        return;
     struct timespec wide;
     orv_event_deadline(now_sec, now_usec, ms, &wide);
     deadline->tv_sec = (int32_t)wide.tv_sec;
@@ -90,9 +100,11 @@ void orv_event_deadline_time32(int64_t now_sec, int32_t now_usec, uint32_t ms, O
 }
 #endif
 
-ORV_API OrvEvent *orv_event_create(int32_t, int32_t manual, int32_t state, int32_t) {
+ORV_API OrvEvent *orv_event_create(int32_t, int32_t manual, int32_t state, int32_t)
+{
     auto *event = static_cast<OrvEvent *>(orv_mem_calloc_at(sizeof(OrvEvent), ORV_TAG_FILE, kEventTagLine));
-    if (!event) return nullptr;
+    if (!event)
+        return nullptr;
 
     pthread_condattr_t cond_attr;
     if (pthread_condattr_init(&cond_attr) != 0) {
@@ -124,11 +136,15 @@ ORV_API OrvEvent *orv_event_create(int32_t, int32_t manual, int32_t state, int32
     return event;
 }
 
-ORV_API ResultCode orv_event_set(OrvEvent *event) {
-    if (!event) return null_event("set");
+ORV_API ResultCode orv_event_set(OrvEvent *event)
+{
+    if (!event)
+        return null_event("set");
     EventLock lock(event);
-    if (!lock.locked()) return ORV_FAIL;
-    if (event->state != 0) return lock.unlock() ? ORV_OK : ORV_FAIL;
+    if (!lock.locked())
+        return ORV_FAIL;
+    if (event->state != 0)
+        return lock.unlock() ? ORV_OK : ORV_FAIL;
     event->state = 1;
     // Waking after the unlock spares the woken thread from blocking on the
     // mutex we still hold; a waiter that finds the state taken waits again.
@@ -139,24 +155,31 @@ ORV_API ResultCode orv_event_set(OrvEvent *event) {
     return unlocked && rc == 0 ? ORV_OK : ORV_FAIL;
 }
 
-ORV_API ResultCode orv_event_reset(OrvEvent *event) {
-    if (!event) return null_event("reset");
+ORV_API ResultCode orv_event_reset(OrvEvent *event)
+{
+    if (!event)
+        return null_event("reset");
     EventLock lock(event);
-    if (!lock.locked()) return ORV_FAIL;
+    if (!lock.locked())
+        return ORV_FAIL;
     event->state = 0;
     return lock.unlock() ? ORV_OK : ORV_FAIL;
 }
 
-ORV_API ResultCode orv_event_wait(OrvEvent *event, uint32_t ms) {
-    if (!event) return null_event("wait");
+ORV_API ResultCode orv_event_wait(OrvEvent *event, uint32_t ms)
+{
+    if (!event)
+        return null_event("wait");
     EventLock lock(event);
-    if (!lock.locked()) return ORV_FAIL;
+    if (!lock.locked())
+        return ORV_FAIL;
 
     // A wake-up that finds the state still clear (spurious, or another waiter
     // of an auto-reset event got there first) waits again until the deadline.
     if (ms == 0) {
         while (event->state == 0) {
-            if (pthread_cond_wait(&event->cond, &event->mutex) != 0) return ORV_FAIL;
+            if (pthread_cond_wait(&event->cond, &event->mutex) != 0)
+                return ORV_FAIL;
         }
     } else if (event->state == 0) {
         struct timeval now;
@@ -170,13 +193,17 @@ ORV_API ResultCode orv_event_wait(OrvEvent *event, uint32_t ms) {
         }
     }
 
-    if (event->manual == 0) event->state = 0;
+    if (event->manual == 0)
+        event->state = 0;
     return lock.unlock() ? ORV_OK : ORV_FAIL;
 }
 
-ORV_API void orv_event_destroy(OrvEvent *event) {
-    if (!event) return;
-    while (event->waking.load(std::memory_order_acquire) != 0) sched_yield();
+ORV_API void orv_event_destroy(OrvEvent *event)
+{
+    if (!event)
+        return;
+    while (event->waking.load(std::memory_order_acquire) != 0)
+        sched_yield();
     pthread_cond_destroy(&event->cond);
     pthread_mutex_destroy(&event->mutex);
     orv_mem_free(event);

@@ -30,7 +30,7 @@ struct NamedGid {
 
 // Every name in table order, aliases last; the first name of a value is its name.
 const NamedGid kNames[] = {
-#define ORV_GID_ROW(name, ...) {#name, &name},
+#define ORV_GID_ROW(name, ...)      {#name, &name},
 #define ORV_GID_ALIAS(name, target) {#name, &target},
 #include "orv/orv_gid_table.inc"
 #undef ORV_GID_ROW
@@ -113,7 +113,10 @@ void orv_gid_free_text(char **text)
     }
 }
 
-int orv_gid_equal(GID a, GID b) { return memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0; }
+int orv_gid_equal(GID a, GID b)
+{
+    return memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0;
+}
 
 const char *orv_gid_name(GID gid)
 {
@@ -137,6 +140,9 @@ int orv_gid_by_name(const char *name, GID *gid)
     return 0;
 }
 
-uint32_t orv_gid_name_count(void) { return static_cast<uint32_t>(sizeof kNames / sizeof kNames[0]); }
+uint32_t orv_gid_name_count(void)
+{
+    return static_cast<uint32_t>(sizeof kNames / sizeof kNames[0]);
+}
 
 } // extern "C"

@@ -27,11 +27,11 @@ struct SizeClass {
 };
 
 constexpr SizeClass kSizeClasses[10] = {
-    {127, 270549121, 0, 4, 35, 128},     {251, 273782775, 0, 8, 36, 256},
-    {509, 270017590, 0, 16, 37, 512},    {1021, 269224198, 0, 32, 38, 1024},
-    {2039, 134810155, 0, 32, 38, 2048},  {4093, 67158052, 0, 32, 38, 4096},
-    {8191, 33558528, 0, 32, 38, 8192},   {16381, 16780288, 0, 32, 38, 16384},
-    {32749, 8393474, 0, 32, 38, 32768},  {65521, 4195264, 0, 32, 38, 65536},
+    {127, 270549121, 0, 4, 35, 128},    {251, 273782775, 0, 8, 36, 256},
+    {509, 270017590, 0, 16, 37, 512},   {1021, 269224198, 0, 32, 38, 1024},
+    {2039, 134810155, 0, 32, 38, 2048}, {4093, 67158052, 0, 32, 38, 4096},
+    {8191, 33558528, 0, 32, 38, 8192},  {16381, 16780288, 0, 32, 38, 16384},
+    {32749, 8393474, 0, 32, 38, 32768}, {65521, 4195264, 0, 32, 38, 65536},
 };
 
 constexpr uint32_t kDefaultCapacity = 8192;
@@ -90,16 +90,26 @@ void log_bad(const char *what)
 uint32_t bucket_of(const OrvHash *t, OrvHashKey key)
 {
     switch (t->size_class) {
-    case 0: return static_cast<uint32_t>(key % kSizeClasses[0].modulus);
-    case 1: return static_cast<uint32_t>(key % kSizeClasses[1].modulus);
-    case 2: return static_cast<uint32_t>(key % kSizeClasses[2].modulus);
-    case 3: return static_cast<uint32_t>(key % kSizeClasses[3].modulus);
-    case 4: return static_cast<uint32_t>(key % kSizeClasses[4].modulus);
-    case 5: return static_cast<uint32_t>(key % kSizeClasses[5].modulus);
-    case 6: return static_cast<uint32_t>(key % kSizeClasses[6].modulus);
-    case 7: return static_cast<uint32_t>(key % kSizeClasses[7].modulus);
-    case 8: return static_cast<uint32_t>(key % kSizeClasses[8].modulus);
-    default: return static_cast<uint32_t>(key % kSizeClasses[9].modulus);
+    case 0:
+        return static_cast<uint32_t>(key % kSizeClasses[0].modulus);
+    case 1:
+        return static_cast<uint32_t>(key % kSizeClasses[1].modulus);
+    case 2:
+        return static_cast<uint32_t>(key % kSizeClasses[2].modulus);
+    case 3:
+        return static_cast<uint32_t>(key % kSizeClasses[3].modulus);
+    case 4:
+        return static_cast<uint32_t>(key % kSizeClasses[4].modulus);
+    case 5:
+        return static_cast<uint32_t>(key % kSizeClasses[5].modulus);
+    case 6:
+        return static_cast<uint32_t>(key % kSizeClasses[6].modulus);
+    case 7:
+        return static_cast<uint32_t>(key % kSizeClasses[7].modulus);
+    case 8:
+        return static_cast<uint32_t>(key % kSizeClasses[8].modulus);
+    default:
+        return static_cast<uint32_t>(key % kSizeClasses[9].modulus);
     }
 }
 
@@ -136,7 +146,8 @@ uint32_t read_le16(const uint8_t *p)
 // One fold of the folding hash with the modulus known at compile time, so the
 // remainders become multiplications (no divide instruction on many ARMv7
 // cores). The first pass reads the text itself, zero-padding its last word.
-template <size_t Row> uint32_t fold(const char *text, uint32_t length, uint8_t *buf)
+template <size_t Row>
+uint32_t fold(const char *text, uint32_t length, uint8_t *buf)
 {
     constexpr uint32_t M = kSizeClasses[Row].modulus;
     const auto *src = reinterpret_cast<const uint8_t *>(text);
@@ -433,7 +444,10 @@ void orv_hash_destroy_with(OrvHash *t, OrvHashRelease release)
     orv_hash_destroy(t);
 }
 
-int32_t orv_hash_count(const OrvHash *t) { return t ? t->count : 0; }
+int32_t orv_hash_count(const OrvHash *t)
+{
+    return t ? t->count : 0;
+}
 
 ResultCode orv_hash_insert(OrvHash *t, void *value, OrvHashKey key)
 {
@@ -600,8 +614,14 @@ void *orv_hash_next(OrvHash *t)
     return e ? e->value : nullptr;
 }
 
-OrvHashEntry *orv_hash_first_entry(OrvHash *t) { return t ? walk_first(t) : nullptr; }
-OrvHashEntry *orv_hash_next_entry(OrvHash *t) { return t ? walk_next(t) : nullptr; }
+OrvHashEntry *orv_hash_first_entry(OrvHash *t)
+{
+    return t ? walk_first(t) : nullptr;
+}
+OrvHashEntry *orv_hash_next_entry(OrvHash *t)
+{
+    return t ? walk_next(t) : nullptr;
+}
 
 void orv_hash_entry_fields(const OrvHashEntry *e, void **value, OrvHashKey *key, const char **key_text,
                            void **blob, int32_t *blob_length)
@@ -643,8 +663,14 @@ OrvHash *orv_hash_clone(OrvHash *src)
     return copy;
 }
 
-uint32_t orv_hash_modulus(const OrvHash *t) { return t ? t->modulus : 0; }
-uint32_t orv_hash_bucket_slots(const OrvHash *t) { return t ? t->slots : 0; }
+uint32_t orv_hash_modulus(const OrvHash *t)
+{
+    return t ? t->modulus : 0;
+}
+uint32_t orv_hash_bucket_slots(const OrvHash *t)
+{
+    return t ? t->slots : 0;
+}
 
 uint32_t orv_hash_bucket_str(OrvHash *t, const char *key)
 {
@@ -659,7 +685,10 @@ constexpr int32_t kSelfTestMaxItems = 10000;
 constexpr int kSelfTestRounds = 1000;
 constexpr uint32_t kSelfTestItemSize = 64;
 
-double per(uint64_t start, uint64_t stop, int32_t n) { return static_cast<double>(stop - start) / n; }
+double per(uint64_t start, uint64_t stop, int32_t n)
+{
+    return static_cast<double>(stop - start) / n;
+}
 
 bool same_item(int text, const void *a, const void *b)
 {
@@ -738,7 +767,8 @@ extern "C" void orv_hash_self_test(int kind, int32_t count, OrvHashReport report
         for (int r = 0; r < kSelfTestRounds; ++r)
             sink = items[static_cast<uint32_t>(lrand48()) & mask];
         (void)sink;
-        report("find array item: time elapsed = %f microsec\r\n", per(start, orv_clock_us(), kSelfTestRounds));
+        report("find array item: time elapsed = %f microsec\r\n",
+               per(start, orv_clock_us(), kSelfTestRounds));
     }
     for (int32_t i = 0; i < count; ++i)
         orv_mem_free(items[i]);

@@ -50,7 +50,8 @@ const orv::IconvCalls &calls()
 class IconvDescriptor {
 public:
     IconvDescriptor(const orv::IconvCalls &calls, const char *to, const char *from)
-        : calls_(calls), cd_(calls.open(to, from)) {}
+        : calls_(calls), cd_(calls.open(to, from))
+    {}
     ~IconvDescriptor()
     {
         if (ok())
@@ -69,7 +70,7 @@ private:
     iconv_t cd_;
 };
 
-}  // namespace
+} // namespace
 
 namespace orv {
 
@@ -92,7 +93,7 @@ const IconvCalls *iconv_set_calls(const IconvCalls *calls)
     return g_calls_override.exchange(calls);
 }
 
-}  // namespace orv
+} // namespace orv
 
 extern "C" {
 
@@ -102,7 +103,8 @@ int orv_iconv(const char *from, const char *to, const char *source, size_t lengt
         return -1;
     const orv::IconvCalls &use = calls();
     if (!use.present()) {
-        orv_log(3, ORV_ERR_NOT_SUPPORT, "VRE: VR: iconv: not in this device's C library (Android 9 brings it)");
+        orv_log(3, ORV_ERR_NOT_SUPPORT,
+                "VRE: VR: iconv: not in this device's C library (Android 9 brings it)");
         return -1;
     }
     IconvDescriptor cd(use, to, from);
@@ -174,4 +176,4 @@ void orv_convert_text_free(const char *text, const char *result)
         orv_mem_free(const_cast<char *>(result));
 }
 
-}  // extern "C"
+} // extern "C"

@@ -23,4 +23,4 @@ IconvCalls iconv_lookup(void *handle);
 // table that was in use before, null for the library's own.
 const IconvCalls *iconv_set_calls(const IconvCalls *calls);
 
-}  // namespace orv
+} // namespace orv

@@ -31,9 +31,15 @@ constexpr std::array<uint8_t, 256> make_r64_table()
 }
 constexpr std::array<uint8_t, 256> kR64Value = make_r64_table();
 
-bool readonly(const XiniTree *tree) { return (tree->flags & XINI_READ_ONLY) != 0; }
+bool readonly(const XiniTree *tree)
+{
+    return (tree->flags & XINI_READ_ONLY) != 0;
+}
 
-XiniNode *key_or_root(XiniTree *tree, XiniNode *key) { return key ? key : tree->root; }
+XiniNode *key_or_root(XiniTree *tree, XiniNode *key)
+{
+    return key ? key : tree->root;
+}
 
 // Copy without reserved characters into a zero-filled block of
 // (length + 8) rounded down to a multiple of 8 bytes.
@@ -120,9 +126,10 @@ bool has_reserved(const char *text, size_t length)
 // The text itself stays out of the log: its line breaks would split the line.
 ResultCode refuse_text(const char *what, size_t length)
 {
-    orv_log(3, ORV_ERR_INVALID_PARAM,
-            "VRE: VR: xini %s of %zu characters refused: tabs, line breaks and stray blanks would not come back", what,
-            length);
+    orv_log(
+        3, ORV_ERR_INVALID_PARAM,
+        "VRE: VR: xini %s of %zu characters refused: tabs, line breaks and stray blanks would not come back",
+        what, length);
     return ORV_ERR_INVALID_PARAM;
 }
 
@@ -182,8 +189,8 @@ void destroy_subkeys(XiniNode *key)
 }
 
 // create_key with the lengths given by the caller.
-ResultCode create_key_n(XiniTree *tree, XiniNode *parent, const char *name, uint32_t name_length, const char *value,
-                        uint32_t value_length, XiniNode **out)
+ResultCode create_key_n(XiniTree *tree, XiniNode *parent, const char *name, uint32_t name_length,
+                        const char *value, uint32_t value_length, XiniNode **out)
 {
     if (!tree || !name)
         return ORV_ERR_INVALID_PARAM;
@@ -239,7 +246,8 @@ ResultCode create_key(XiniTree *tree, XiniNode *parent, const char *name, const 
     if (value && !comes_back(value, v))
         return refuse_text("value", v);
     if (!has_reserved(name, n))
-        return create_key_n(tree, parent, name, static_cast<uint32_t>(n), value, static_cast<uint32_t>(v), out);
+        return create_key_n(tree, parent, name, static_cast<uint32_t>(n), value, static_cast<uint32_t>(v),
+                            out);
     // Looked up as stored, so the name that made a key finds it again.
     uint32_t stored = 0;
     char *plain = strip_copy(name, static_cast<uint32_t>(n), &stored);
@@ -310,7 +318,8 @@ ResultCode delete_key(XiniTree *tree, XiniNode *key)
     return ORV_OK;
 }
 
-ResultCode create_key_by_path(XiniTree *tree, const char *path, const char *name, const char *value, XiniNode **out)
+ResultCode create_key_by_path(XiniTree *tree, const char *path, const char *name, const char *value,
+                              XiniNode **out)
 {
     XiniNode *at = nullptr;
     ResultCode rc = find_path(tree, path, &at);
@@ -436,9 +445,15 @@ ResultCode set_number(XiniTree *tree, XiniNode *key, int64_t value)
     return ORV_OK;
 }
 
-ResultCode set_int(XiniTree *tree, XiniNode *key, int32_t value) { return set_number(tree, key, value); }
+ResultCode set_int(XiniTree *tree, XiniNode *key, int32_t value)
+{
+    return set_number(tree, key, value);
+}
 
-ResultCode set_int64(XiniTree *tree, XiniNode *key, int64_t value) { return set_number(tree, key, value); }
+ResultCode set_int64(XiniTree *tree, XiniNode *key, int64_t value)
+{
+    return set_number(tree, key, value);
+}
 
 ResultCode set_string(XiniTree *tree, XiniNode *key, const char *text)
 {
@@ -503,7 +518,10 @@ ResultCode get_int_array(XiniTree *tree, XiniNode *key, int32_t count, int32_t *
     return stored >= count ? ORV_OK : ORV_ERR_INVALID_RESULT;
 }
 
-uint32_t pieces_for(uint64_t length) { return static_cast<uint32_t>((length + kPieceLength - 1) / kPieceLength); }
+uint32_t pieces_for(uint64_t length)
+{
+    return static_cast<uint32_t>((length + kPieceLength - 1) / kPieceLength);
+}
 
 // Stores a binary key: its byte count as the value and text in pieces as
 // the subkeys val-0, val-1, ..., replacing the old ones. The pieces are made
@@ -573,7 +591,10 @@ ResultCode stored_count(XiniNode *key, int32_t *count)
 
 // Bytes a getter may write: the stored count, and no more than the caller
 // says its buffer holds.
-int32_t write_limit(int32_t stored, const int32_t *count) { return *count >= 0 && *count < stored ? *count : stored; }
+int32_t write_limit(int32_t stored, const int32_t *count)
+{
+    return *count >= 0 && *count < stored ? *count : stored;
+}
 
 ResultCode get_binary_hex(XiniTree *tree, XiniNode *key, int32_t *count, void *buffer)
 {
@@ -587,7 +608,10 @@ ResultCode get_binary_hex(XiniTree *tree, XiniNode *key, int32_t *count, void *b
         *count = stored;
         return ORV_OK;
     }
-    auto nibble = [](char c) { int v = orv_hex_value(static_cast<unsigned char>(c)); return v < 0 ? 0 : v; };
+    auto nibble = [](char c) {
+        int v = orv_hex_value(static_cast<unsigned char>(c));
+        return v < 0 ? 0 : v;
+    };
     const uint32_t limit = static_cast<uint32_t>(write_limit(stored, count));
     uint8_t *out = static_cast<uint8_t *>(buffer);
     uint32_t at = 0, reached = 0;
@@ -683,7 +707,10 @@ ResultCode get_binary_r64(XiniTree *tree, XiniNode *key, int32_t *count, void *b
     return ORV_OK;
 }
 
-uint32_t get_flags(XiniTree *tree) { return tree ? tree->flags : 0; }
+uint32_t get_flags(XiniTree *tree)
+{
+    return tree ? tree->flags : 0;
+}
 
 void set_flags(XiniTree *tree, uint32_t flags)
 {
@@ -691,7 +718,10 @@ void set_flags(XiniTree *tree, uint32_t flags)
         tree->flags = flags;
 }
 
-bool known_type(int32_t type) { return type >= XINI_TYPE_STRING && type <= XINI_TYPE_BINARY_R64; }
+bool known_type(int32_t type)
+{
+    return type >= XINI_TYPE_STRING && type <= XINI_TYPE_BINARY_R64;
+}
 
 ResultCode set_value(XiniTree *tree, XiniNode *parent, const char *name, int32_t type, int32_t count,
                      const void *value, XiniNode **out)
@@ -720,8 +750,8 @@ ResultCode set_value(XiniTree *tree, XiniNode *parent, const char *name, int32_t
     }
 }
 
-ResultCode get_value(XiniTree *tree, XiniNode *parent, const char *name, int32_t type, int32_t *count, void *value,
-                     XiniNode **out)
+ResultCode get_value(XiniTree *tree, XiniNode *parent, const char *name, int32_t type, int32_t *count,
+                     void *value, XiniNode **out)
 {
     if (!known_type(type))
         return ORV_ERR_INVALID_PARAM;
@@ -739,7 +769,8 @@ ResultCode get_value(XiniTree *tree, XiniNode *parent, const char *name, int32_t
     case XINI_TYPE_INT64:
         return get_int64(tree, key, static_cast<int64_t *>(value));
     case XINI_TYPE_INT_ARRAY:
-        return count ? get_int_array(tree, key, *count, static_cast<int32_t *>(value)) : ORV_ERR_INVALID_PARAM;
+        return count ? get_int_array(tree, key, *count, static_cast<int32_t *>(value))
+                     : ORV_ERR_INVALID_PARAM;
     case XINI_TYPE_BINARY_HEX:
         return get_binary_hex(tree, key, count, value);
     default:

@@ -7,13 +7,16 @@
 
 /* Reader-internal results beside -1, -2, -3: the end of the input, and the
  * failures that no lenient rule may swallow (a stream read error among them). */
-#define XINI_END_OF_INPUT (-4)
-#define XINI_ERR_DEPTH (-5)
+#define XINI_END_OF_INPUT  (-4)
+#define XINI_ERR_DEPTH     (-5)
 #define XINI_ERR_NO_MEMORY (-6)
-#define XINI_ERR_READ (-7)
+#define XINI_ERR_READ      (-7)
 
 /* Reserved characters never stored in names or values. */
-inline bool xini_is_reserved(char c) { return c == '<' || c == '=' || c == ';' || c == '>'; }
+inline bool xini_is_reserved(char c)
+{
+    return c == '<' || c == '=' || c == ';' || c == '>';
+}
 
 /* Destroys key and everything below it (depth first); accepts null. */
 void xini_destroy_node(XiniNode *key);

@@ -148,7 +148,8 @@ ResultCode write_text(XiniTree *tree, const XiniNode *key, xio *stream)
     if (w.failure == ORV_OK)
         return ORV_OK;
     const ResultCode rc = w.failure < 0 ? w.failure : ORV_ERR_IO_WRITE;
-    orv_log(3, rc, "VRE: VR: xini text cut short: the stream refused it (0x%x)", static_cast<unsigned>(w.failure));
+    orv_log(3, rc, "VRE: VR: xini text cut short: the stream refused it (0x%x)",
+            static_cast<unsigned>(w.failure));
     return rc;
 }
 
@@ -157,7 +158,7 @@ ResultCode write_text(XiniTree *tree, const XiniNode *key, xio *stream)
 struct Reader {
     BufferedStream bio;
     int64_t budget;
-    char *entry;        // the current entry's text, growing up to XINI_ENTRY_MAX
+    char *entry; // the current entry's text, growing up to XINI_ENTRY_MAX
     uint32_t entry_size;
     ResultCode read_error; // a failed stream read: never taken for the end
     bool partial;          // an entry was left out under the lenient rule
@@ -199,7 +200,10 @@ struct Reader {
     }
 };
 
-bool dropped(int c) { return c == '\r' || c == '\n' || c == '\t' || c == 0; }
+bool dropped(int c)
+{
+    return c == '\r' || c == '\n' || c == '\t' || c == 0;
+}
 
 // Applies the blank rule to text[from, to) in place at text + from, leaving
 // out reserved characters as well when asked, and trims trailing blanks.
@@ -247,9 +251,15 @@ int64_t lenient_count(const char *text, uint32_t from, uint32_t to)
     return negative ? -v : v;
 }
 
-bool hard_failure(ResultCode rc) { return rc == XINI_ERR_DEPTH || rc == XINI_ERR_NO_MEMORY || rc == XINI_ERR_READ; }
+bool hard_failure(ResultCode rc)
+{
+    return rc == XINI_ERR_DEPTH || rc == XINI_ERR_NO_MEMORY || rc == XINI_ERR_READ;
+}
 
-bool blank(int c) { return c == ' ' || dropped(c); }
+bool blank(int c)
+{
+    return c == ' ' || dropped(c);
+}
 
 // Reads one entry and, recursively, its subkeys. Returns 0 with the key in
 // out, XINI_END_OF_INPUT, or a failure.
@@ -299,7 +309,8 @@ ResultCode read_entry(Reader &r, XiniNode *parent, int depth, XiniNode **out)
     if (value_end < length) {
         uint32_t n = clean_field(e, field_start, field_end, false);
         if (n == 6 && std::memcmp(e + field_start, "subkey", 6) == 0) {
-            count = field_end < length && e[field_end] == '=' ? lenient_count(e, field_end + 1, count_end) : 0;
+            count =
+                field_end < length && e[field_end] == '=' ? lenient_count(e, field_end + 1, count_end) : 0;
         } else {
             if (n > static_cast<uint32_t>(kMaxCountDigits))
                 return XINI_ERR_NOT_FOUND;
@@ -423,12 +434,18 @@ uint32_t file_mode(uint32_t flags)
 
 // ---- Saving to a file -----------------------------------------------------
 
-int system_open(const char *path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+int system_open(const char *path, int flags, mode_t mode)
+{
+    return ::open(path, flags, mode);
+}
 
 constexpr XiniSaveCalls kSystemCalls = {system_open, ::write, ::fchmod, ::fsync, ::close, ::rename, ::unlink};
 std::atomic<const XiniSaveCalls *> g_calls{&kSystemCalls};
 
-const XiniSaveCalls &sys() { return *g_calls.load(std::memory_order_acquire); }
+const XiniSaveCalls &sys()
+{
+    return *g_calls.load(std::memory_order_acquire);
+}
 
 // An xio that only writes, straight to a descriptor, so that every failed
 // or short system write reaches the writer.
@@ -459,21 +476,43 @@ ResultCode sink_write(xio *io, const void *src, int32_t length, int32_t *done)
     return left ? ORV_ERR_IO_WRITE : ORV_OK;
 }
 
-ResultCode sink_refuse(xio *) { return ORV_ERR_NOT_SUPPORT; }
-ResultCode sink_open(xio *, const char *, uint32_t) { return ORV_ERR_NOT_SUPPORT; }
-ResultCode sink_read(xio *, void *, uint32_t, int32_t *) { return ORV_ERR_NOT_SUPPORT; }
-int64_t sink_seek(xio *, int64_t, int32_t) { return ORV_ERR_NOT_SUPPORT; }
-int64_t sink_position(xio *) { return ORV_ERR_NOT_SUPPORT; }
-ResultCode sink_set(xio *, uint32_t, void *) { return ORV_ERR_NOT_SUPPORT; }
-ResultCode sink_get(xio *, uint32_t, XioParam *) { return ORV_ERR_NOT_SUPPORT; }
+ResultCode sink_refuse(xio *)
+{
+    return ORV_ERR_NOT_SUPPORT;
+}
+ResultCode sink_open(xio *, const char *, uint32_t)
+{
+    return ORV_ERR_NOT_SUPPORT;
+}
+ResultCode sink_read(xio *, void *, uint32_t, int32_t *)
+{
+    return ORV_ERR_NOT_SUPPORT;
+}
+int64_t sink_seek(xio *, int64_t, int32_t)
+{
+    return ORV_ERR_NOT_SUPPORT;
+}
+int64_t sink_position(xio *)
+{
+    return ORV_ERR_NOT_SUPPORT;
+}
+ResultCode sink_set(xio *, uint32_t, void *)
+{
+    return ORV_ERR_NOT_SUPPORT;
+}
+ResultCode sink_get(xio *, uint32_t, XioParam *)
+{
+    return ORV_ERR_NOT_SUPPORT;
+}
 
-constexpr XioVtbl kSinkSlots = {sink_open,     sink_refuse,   sink_read, sink_write,  sink_seek,   sink_position,
-                                sink_position, sink_set,      sink_get,  sink_refuse, sink_refuse, sink_refuse};
+constexpr XioVtbl kSinkSlots = {sink_open, sink_refuse,   sink_read,     sink_write,
+                                sink_seek, sink_position, sink_position, sink_set,
+                                sink_get,  sink_refuse,   sink_refuse,   sink_refuse};
 
 ResultCode save_failed(const char *path, const char *step, int error, ResultCode rc)
 {
-    orv_log(3, rc, "VRE: VR: xini save of %s: %s failed, errno %d (%s); the file is left as it was", path, step,
-            error, std::strerror(error));
+    orv_log(3, rc, "VRE: VR: xini save of %s: %s failed, errno %d (%s); the file is left as it was", path,
+            step, error, std::strerror(error));
     return rc;
 }
 
@@ -561,7 +600,8 @@ ResultCode save_file(XiniTree *tree, const char *path)
             FdSink sink{kSinkSlots, fd, 0};
             ResultCode w = write_text(tree, tree->root, &sink.io);
             if (w != ORV_OK)
-                rc = save_failed(path, "writing", sink.error ? sink.error : ENOMEM, w < 0 ? w : ORV_ERR_IO_WRITE);
+                rc = save_failed(path, "writing", sink.error ? sink.error : ENOMEM,
+                                 w < 0 ? w : ORV_ERR_IO_WRITE);
         }
         if (rc == ORV_OK && fsync_retrying(fd) != 0)
             rc = save_failed(path, "flushing to disk", errno, ORV_ERR_IO_WRITE);
@@ -575,8 +615,9 @@ ResultCode save_file(XiniTree *tree, const char *path)
                 orv_log(3, ORV_ERR_IO, "VRE: VR: xini temporary file %s not removed, errno %d", temp, errno);
         } else if ((error = sync_directory(dir)) != 0) {
             // The new text is in place; only its lasting through a crash is in doubt.
-            orv_log(3, ORV_ERR_IO_WRITE, "VRE: VR: xini save of %s: syncing its directory failed, errno %d (%s)",
-                    path, error, std::strerror(error));
+            orv_log(3, ORV_ERR_IO_WRITE,
+                    "VRE: VR: xini save of %s: syncing its directory failed, errno %d (%s)", path, error,
+                    std::strerror(error));
             rc = ORV_ERR_IO_WRITE;
         }
     }
@@ -672,8 +713,12 @@ ResultCode orv_ini_open(const char *path, xio *stream, uint32_t flags, void *res
             rc = ORV_ERR_IO_READ;
         } else if (rc != ORV_ERR_FILE_NOT_FOUND && rc != ORV_ERR_INVALID_FILE) {
             const bool memory = rc == XINI_ERR_NO_MEMORY || rc == ORV_FAIL;
-            orv_log(3, memory ? ORV_ERR_MEM_ALLOC : ORV_ERR_INVALID_FILE, "VRE: VR: xini text refused (%s, %d)",
-                    rc == XINI_ERR_DEPTH ? "nested too deep" : memory ? "out of memory" : "malformed", rc);
+            orv_log(3, memory ? ORV_ERR_MEM_ALLOC : ORV_ERR_INVALID_FILE,
+                    "VRE: VR: xini text refused (%s, %d)",
+                    rc == XINI_ERR_DEPTH ? "nested too deep"
+                    : memory             ? "out of memory"
+                                         : "malformed",
+                    rc);
             rc = XINI_ERR_ADD;
         }
         destroy_tree(tree);
@@ -690,10 +735,19 @@ ResultCode orv_ini_open(const char *path, xio *stream, uint32_t flags, void *res
     return ORV_OK;
 }
 
-ResultCode orv_ini_close(XiniTree *tree) { return xini_close(tree); }
+ResultCode orv_ini_close(XiniTree *tree)
+{
+    return xini_close(tree);
+}
 
-ResultCode orv_ini_write(XiniTree *tree, xio *stream) { return xini_write_tree(tree, stream); }
+ResultCode orv_ini_write(XiniTree *tree, xio *stream)
+{
+    return xini_write_tree(tree, stream);
+}
 
-ResultCode orv_ini_write_key(XiniTree *tree, XiniNode *key, xio *stream) { return xini_write_key(tree, key, stream); }
+ResultCode orv_ini_write_key(XiniTree *tree, XiniNode *key, xio *stream)
+{
+    return xini_write_key(tree, key, stream);
+}
 
 } // extern "C"

@@ -51,22 +51,29 @@ constexpr OpenMode kOpenModes[] = {
 // first open that failed for a passing reason must not empty an existing file.
 constexpr int kOpenAlwaysCreateFlags = O_RDWR | O_CREAT;
 
-const OpenMode *find_mode(uint32_t mode) {
+const OpenMode *find_mode(uint32_t mode)
+{
     for (const OpenMode &m : kOpenModes)
-        if (m.mode == mode) return &m;
+        if (m.mode == mode)
+            return &m;
     return nullptr;
 }
 
-xio_file *as_file(xio *io) { return reinterpret_cast<xio_file *>(io); }
+xio_file *as_file(xio *io)
+{
+    return reinterpret_cast<xio_file *>(io);
+}
 
-ResultCode file_open(xio *io, const char *path, uint32_t mode) {
+ResultCode file_open(xio *io, const char *path, uint32_t mode)
+{
     xio_file *f = as_file(io);
     if (!f || !path) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: xio_file open with null %s", f ? "path" : "stream");
         return ORV_ERR_INVALID_PARAM;
     }
     const OpenMode *m = find_mode(mode);
-    if (!m) return ORV_FAIL;
+    if (!m)
+        return ORV_FAIL;
 
     int flags = m->flags;
     mode_t permissions = m->permissions;
@@ -77,8 +84,9 @@ ResultCode file_open(xio *io, const char *path, uint32_t mode) {
     }
     if (f->hfile == -1) {
         int err = errno;
-        orv_log(3, ORV_ERR_IO_OPEN, "VRE: VR: filename:%s flags:%d i_mode:%d xio_file->hfile:%d errno:%d errno:%s",
-                path, flags, (int)permissions, f->hfile, err, strerror(err));
+        orv_log(3, ORV_ERR_IO_OPEN,
+                "VRE: VR: filename:%s flags:%d i_mode:%d xio_file->hfile:%d errno:%d errno:%s", path, flags,
+                (int)permissions, f->hfile, err, strerror(err));
         return ORV_ERR_IO_OPEN;
     }
 
@@ -94,7 +102,8 @@ ResultCode file_open(xio *io, const char *path, uint32_t mode) {
     return ORV_OK;
 }
 
-ResultCode file_close(xio *io) {
+ResultCode file_close(xio *io)
+{
     xio_file *f = as_file(io);
     if (f && f->hfile != -1) {
         close(f->hfile);
@@ -103,16 +112,20 @@ ResultCode file_close(xio *io) {
     return ORV_OK;
 }
 
-ResultCode file_release(xio *io) {
+ResultCode file_release(xio *io)
+{
     xio_file *f = as_file(io);
-    if (!f) return ORV_OK;
+    if (!f)
+        return ORV_OK;
     file_close(io);
-    if (f->file_mutex) orv_mutex_destroy(f->file_mutex);
+    if (f->file_mutex)
+        orv_mutex_destroy(f->file_mutex);
     orv_mem_free(f);
     return ORV_OK;
 }
 
-ResultCode file_read(xio *io, void *dest, uint32_t length, int32_t *done) {
+ResultCode file_read(xio *io, void *dest, uint32_t length, int32_t *done)
+{
     xio_file *f = as_file(io);
     if (!f || f->hfile == -1) {
         orv_log(3, ORV_ERR_IO_READ, "VRE: VR: xio_file->hfile invalid");
@@ -132,11 +145,13 @@ ResultCode file_read(xio *io, void *dest, uint32_t length, int32_t *done) {
         orv_log(3, ORV_ERR_IO_READ, "VRE: VR: orv_read fail");
         return ORV_ERR_IO;
     }
-    if (done) *done = (int32_t)n;
+    if (done)
+        *done = (int32_t)n;
     return ORV_OK;
 }
 
-ResultCode file_write(xio *io, const void *src, int32_t length, int32_t *done) {
+ResultCode file_write(xio *io, const void *src, int32_t length, int32_t *done)
+{
     xio_file *f = as_file(io);
     if (!f || f->hfile == -1) {
         orv_log(3, ORV_ERR_IO_WRITE, "VRE: VR: xio_file->hfile invalid");
@@ -154,36 +169,45 @@ ResultCode file_write(xio *io, const void *src, int32_t length, int32_t *done) {
         orv_log(3, ORV_ERR_IO_WRITE, "VRE: VR: orv_write fail");
         return ORV_ERR_IO;
     }
-    if (done) *done = (int32_t)n;
+    if (done)
+        *done = (int32_t)n;
     return ORV_OK;
 }
 
-int64_t file_seek(xio *io, int64_t offset, int32_t origin) {
+int64_t file_seek(xio *io, int64_t offset, int32_t origin)
+{
     xio_file *f = as_file(io);
     if (!f || f->hfile == -1) {
         orv_log(3, ORV_ERR_IO_SEEK, "VRE: VR: xio_file->hfile invalid");
         return kClosedResult;
     }
     int64_t pos = lseek64(f->hfile, offset, origin);
-    if (pos < 0) orv_log(3, ORV_ERR_IO_SEEK, "VRE: VR: lseek fail errno:%d", errno);
+    if (pos < 0)
+        orv_log(3, ORV_ERR_IO_SEEK, "VRE: VR: lseek fail errno:%d", errno);
     return pos;
 }
 
-int64_t file_tell(xio *io) {
+int64_t file_tell(xio *io)
+{
     xio_file *f = as_file(io);
-    if (!f || f->hfile == -1) return kClosedResult;
+    if (!f || f->hfile == -1)
+        return kClosedResult;
     return lseek64(f->hfile, 0, SEEK_CUR);
 }
 
-int64_t file_size(xio *io) {
+int64_t file_size(xio *io)
+{
     xio_file *f = as_file(io);
-    if (!f || f->hfile == -1) return kClosedResult;
+    if (!f || f->hfile == -1)
+        return kClosedResult;
     return f->file_size;
 }
 
-ResultCode file_get(xio *io, uint32_t code, XioParam *param) {
+ResultCode file_get(xio *io, uint32_t code, XioParam *param)
+{
     xio_file *f = as_file(io);
-    if (code != XIO_FILE_GET_STATS) return ORV_OK;
+    if (code != XIO_FILE_GET_STATS)
+        return ORV_OK;
     if (!f || !param) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: xio_file get %u with null param", code);
         return ORV_ERR_INVALID_PARAM;
@@ -201,9 +225,11 @@ ResultCode file_get(xio *io, uint32_t code, XioParam *param) {
     return ORV_OK;
 }
 
-ResultCode file_set(xio *io, uint32_t code, void *param) {
+ResultCode file_set(xio *io, uint32_t code, void *param)
+{
     xio_file *f = as_file(io);
-    if (!f || !param) return ORV_FAIL;
+    if (!f || !param)
+        return ORV_FAIL;
     if (code == XIO_FILE_SET_LIST) {
         auto *owner = static_cast<OrvFileListOwner *>(param);
         if (!owner->list) {
@@ -229,48 +255,61 @@ ResultCode file_set(xio *io, uint32_t code, void *param) {
     return ORV_OK;
 }
 
-ResultCode file_reset(xio *) { return ORV_FAIL; }
+ResultCode file_reset(xio *)
+{
+    return ORV_FAIL;
+}
 
-ResultCode file_flush(xio *io) {
+ResultCode file_flush(xio *io)
+{
     xio_file *f = as_file(io);
-    if (f && f->hfile != -1) fsync(f->hfile);
+    if (f && f->hfile != -1)
+        fsync(f->hfile);
     return ORV_OK;
 }
 
 constexpr XioVtbl kFileVtbl = {
-    file_open, file_release, file_read, file_write, file_seek, file_tell,
-    file_size, file_set, file_get, file_reset, file_close, file_flush,
+    file_open, file_release, file_read, file_write, file_seek,  file_tell,
+    file_size, file_set,     file_get,  file_reset, file_close, file_flush,
 };
 
 // Releases a stream when the copy leaves, whichever way.
 struct StreamGuard {
     xio_file *file;
-    ~StreamGuard() {
-        if (file) file->vt.release(reinterpret_cast<xio *>(file));
+    ~StreamGuard()
+    {
+        if (file)
+            file->vt.release(reinterpret_cast<xio *>(file));
     }
 };
 
 // Logs a failed step of the copy with its errno; the copy's result.
-ResultCode copy_failed(const char *what, const char *path) {
+ResultCode copy_failed(const char *what, const char *path)
+{
     const int err = errno;
-    orv_log(3, ORV_ERR_IO_WRITE, "VRE: VR: file copy %s failed on %s, errno:%d, %s", what, path, err, strerror(err));
+    orv_log(3, ORV_ERR_IO_WRITE, "VRE: VR: file copy %s failed on %s, errno:%d, %s", what, path, err,
+            strerror(err));
     return ORV_ERR_IO_WRITE;
 }
 
 // total bytes (or fewer, when the source shrank since it was opened) from in to out.
-ResultCode copy_bytes(xio *in, xio *out, int64_t total) {
+ResultCode copy_bytes(xio *in, xio *out, int64_t total)
+{
     uint8_t buffer[kCopyChunk];
     int64_t left = total;
     while (left > 0) {
         uint32_t chunk = left < (int64_t)kCopyChunk ? (uint32_t)left : kCopyChunk;
         int32_t got = 0;
         ResultCode rc = in->vt.read(in, buffer, chunk, &got);
-        if (ORV_FAILED(rc)) return rc;
-        if (got == 0) break;
+        if (ORV_FAILED(rc))
+            return rc;
+        if (got == 0)
+            break;
         for (int32_t put = 0; put < got;) {
             int32_t wrote = 0;
             rc = out->vt.write(out, buffer + put, got - put, &wrote);
-            if (ORV_FAILED(rc)) return rc;
+            if (ORV_FAILED(rc))
+                return rc;
             if (wrote == 0) {
                 orv_log(3, ORV_ERR_IO_WRITE, "VRE: VR: orv_write wrote nothing");
                 return ORV_ERR_IO_WRITE;
@@ -287,7 +326,8 @@ ResultCode copy_bytes(xio *in, xio *out, int64_t total) {
 
 extern "C" {
 
-ORV_API xio_file *orv_io_file_create(void) {
+ORV_API xio_file *orv_io_file_create(void)
+{
     auto *f = static_cast<xio_file *>(orv_mem_calloc_at(sizeof(xio_file), ORV_TAG_FILE, kFileTagLine));
     if (!f) {
         orv_log(3, ORV_ERR_IO, "VRE: VR: malloc fail");
@@ -303,16 +343,19 @@ ORV_API xio_file *orv_io_file_create(void) {
     return f;
 }
 
-ORV_API ResultCode orv_file_copy(const char *source, const char *destination) {
+ORV_API ResultCode orv_file_copy(const char *source, const char *destination)
+{
     if (!source || !destination) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: file copy with null path");
         return ORV_ERR_INVALID_PARAM;
     }
     StreamGuard a{orv_io_file_create()};
-    if (!a.file) return ORV_FAIL;
+    if (!a.file)
+        return ORV_FAIL;
     xio *in = reinterpret_cast<xio *>(a.file);
     ResultCode rc = in->vt.open(in, source, XIO_FILE_READ);
-    if (ORV_FAILED(rc)) return rc;
+    if (ORV_FAILED(rc))
+        return rc;
     int64_t total = in->vt.size(in);
 
     // A copy onto the source itself is refused.
@@ -329,8 +372,10 @@ ORV_API ResultCode orv_file_copy(const char *source, const char *destination) {
     // opening it would be: the file it names is replaced, the link stays.
     struct stat64 link_st;
     std::unique_ptr<char, decltype(&free)> resolved(nullptr, free);
-    if (lstat64(destination, &link_st) == 0 && S_ISLNK(link_st.st_mode)) resolved.reset(realpath(destination, nullptr));
-    if (resolved) destination = resolved.get();
+    if (lstat64(destination, &link_st) == 0 && S_ISLNK(link_st.st_mode))
+        resolved.reset(realpath(destination, nullptr));
+    if (resolved)
+        destination = resolved.get();
     const bool replaces = stat64(destination, &dst_st) == 0 && S_ISREG(dst_st.st_mode);
     char part[PATH_MAX];
     static std::atomic<unsigned> serial{0};
@@ -340,30 +385,39 @@ ORV_API ResultCode orv_file_copy(const char *source, const char *destination) {
         return ORV_ERR_INVALID_PARAM;
     }
     StreamGuard b{orv_io_file_create()};
-    if (!b.file) return ORV_FAIL;
+    if (!b.file)
+        return ORV_FAIL;
     xio *out = reinterpret_cast<xio *>(b.file);
     rc = out->vt.open(out, part, XIO_FILE_CREATE);
-    if (ORV_FAILED(rc)) return rc;
+    if (ORV_FAILED(rc))
+        return rc;
     rc = copy_bytes(in, out, total);
-    if (rc == ORV_OK && replaces && fchmod(b.file->hfile, dst_st.st_mode & 07777) != 0) rc = copy_failed("fchmod", part);
-    if (rc == ORV_OK && fsync(b.file->hfile) != 0) rc = copy_failed("fsync", part);
+    if (rc == ORV_OK && replaces && fchmod(b.file->hfile, dst_st.st_mode & 07777) != 0)
+        rc = copy_failed("fchmod", part);
+    if (rc == ORV_OK && fsync(b.file->hfile) != 0)
+        rc = copy_failed("fsync", part);
     if (rc == ORV_OK) {
         const int fd = b.file->hfile;
         b.file->hfile = -1;
-        if (close(fd) != 0) rc = copy_failed("close", part);
+        if (close(fd) != 0)
+            rc = copy_failed("close", part);
     }
-    if (rc == ORV_OK && rename(part, destination) != 0) rc = copy_failed("rename", destination);
-    if (rc != ORV_OK) unlink(part);
+    if (rc == ORV_OK && rename(part, destination) != 0)
+        rc = copy_failed("rename", destination);
+    if (rc != ORV_OK)
+        unlink(part);
     return rc;
 }
 
-ORV_API ResultCode orv_file_size_by_path(const char *path, int64_t *size) {
+ORV_API ResultCode orv_file_size_by_path(const char *path, int64_t *size)
+{
     if (!path || !size) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: file size with null %s", path ? "size" : "path");
         return ORV_ERR_INVALID_PARAM;
     }
     struct stat64 st;
-    if (stat64(path, &st) != 0 || !S_ISREG(st.st_mode)) return ORV_FAIL;
+    if (stat64(path, &st) != 0 || !S_ISREG(st.st_mode))
+        return ORV_FAIL;
     *size = (int64_t)st.st_size;
     return ORV_OK;
 }

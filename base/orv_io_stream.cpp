@@ -26,10 +26,19 @@ constexpr int kTagLineWrite = 207;
 constexpr int kTagLineReserve = 429;
 constexpr int kTagLineDirect = 523;
 
-orv_io_stream *stream_of(xio *io) { return reinterpret_cast<orv_io_stream *>(io); }
+orv_io_stream *stream_of(xio *io)
+{
+    return reinterpret_cast<orv_io_stream *>(io);
+}
 
-int64_t data_size(const orv_io_stream *s) { return s->end - s->begin; }
-int64_t position(const orv_io_stream *s) { return s->pos - s->begin; }
+int64_t data_size(const orv_io_stream *s)
+{
+    return s->end - s->begin;
+}
+int64_t position(const orv_io_stream *s)
+{
+    return s->pos - s->begin;
+}
 
 ResultCode bad_param(const char *what)
 {
@@ -48,7 +57,8 @@ ResultCode grow_to(orv_io_stream *s, int64_t new_size, int tag_line)
                 static_cast<long long>(new_size));
         return ORV_FAIL;
     }
-    auto *fresh = static_cast<uint8_t *>(orv_mem_alloc_at(static_cast<uint32_t>(new_size), ORV_TAG_FILE, tag_line));
+    auto *fresh =
+        static_cast<uint8_t *>(orv_mem_alloc_at(static_cast<uint32_t>(new_size), ORV_TAG_FILE, tag_line));
     if (!fresh) {
         orv_log(LOG_TO_ANDROID, ORV_FAIL, "VRE: VR: orv_io_stream grow to %lld bytes failed",
                 static_cast<long long>(new_size));
@@ -66,8 +76,14 @@ ResultCode grow_to(orv_io_stream *s, int64_t new_size, int tag_line)
     return ORV_OK;
 }
 
-ResultCode stream_nop(xio *) { return ORV_OK; }
-ResultCode stream_open(xio *, const char *, uint32_t) { return ORV_OK; }
+ResultCode stream_nop(xio *)
+{
+    return ORV_OK;
+}
+ResultCode stream_open(xio *, const char *, uint32_t)
+{
+    return ORV_OK;
+}
 
 ResultCode stream_release(xio *io)
 {
@@ -153,8 +169,14 @@ int64_t stream_seek(xio *io, int64_t offset, int32_t origin)
     }
 }
 
-int64_t stream_tell(xio *io) { return io ? position(stream_of(io)) : static_cast<int64_t>(ORV_FAIL); }
-int64_t stream_size(xio *io) { return io ? data_size(stream_of(io)) : static_cast<int64_t>(ORV_FAIL); }
+int64_t stream_tell(xio *io)
+{
+    return io ? position(stream_of(io)) : static_cast<int64_t>(ORV_FAIL);
+}
+int64_t stream_size(xio *io)
+{
+    return io ? data_size(stream_of(io)) : static_cast<int64_t>(ORV_FAIL);
+}
 
 ResultCode stream_reset(xio *io)
 {
@@ -174,7 +196,8 @@ ResultCode get_direct(orv_io_stream *s, XioParam *p)
     if (n > static_cast<uint64_t>(free_bytes)) {
         if (n > static_cast<uint64_t>(s->limit)) // also keeps the sum below from wrapping
             return ORV_WOUNLD_BLOCK;
-        const uint64_t new_size = static_cast<uint64_t>(s->capacity) + (n - static_cast<uint64_t>(free_bytes));
+        const uint64_t new_size =
+            static_cast<uint64_t>(s->capacity) + (n - static_cast<uint64_t>(free_bytes));
         if (new_size > static_cast<uint64_t>(s->limit))
             return ORV_WOUNLD_BLOCK;
         ResultCode rc = grow_to(s, static_cast<int64_t>(new_size), kTagLineDirect);
@@ -262,7 +285,7 @@ ResultCode stream_set(xio *io, uint32_t code, void *param)
 
 constexpr XioVtbl kStreamSlots = {
     stream_open, stream_release, stream_read, stream_write, stream_seek, stream_tell,
-    stream_size, stream_set, stream_get, stream_reset, stream_nop, stream_nop,
+    stream_size, stream_set,     stream_get,  stream_reset, stream_nop,  stream_nop,
 };
 
 } // namespace

@@ -11,4 +11,4 @@ namespace orv {
 // largest block unless the write itself needs more (which then fails).
 int64_t stream_grown_size(int32_t capacity, int64_t needed);
 
-}  // namespace orv
+} // namespace orv

@@ -32,9 +32,8 @@ struct ErrnoName {
 
 // Searched from the first row; the second EPIPE row never wins.
 constexpr ErrnoName kErrnoNames[16] = {
-    {2, "ENOENT"},   {4, "EINTR"},       {32, "EPIPE"},  {107, "ENOTCONN"},
-    {11, "EAGAIN"},  {32, "EPIPE"},      {98, "EADDRINUSE"}, {24, "EMFILE"},
-    {115, "EINPROGRESS"}, {99, "EADDRNOTAVAIL"},
+    {2, "ENOENT"}, {4, "EINTR"},       {32, "EPIPE"},  {107, "ENOTCONN"},    {11, "EAGAIN"},
+    {32, "EPIPE"}, {98, "EADDRINUSE"}, {24, "EMFILE"}, {115, "EINPROGRESS"}, {99, "EADDRNOTAVAIL"},
 };
 
 constexpr XioTcpWait kDefaultWait{0, 25};
@@ -54,8 +53,14 @@ const char *lookup_name(int err)
 }
 
 // strerror_r comes in two shapes; either gives a text that is ours alone.
-[[maybe_unused]] const char *pick_text(int result, const char *buf) { return result == 0 ? buf : "unknown error"; }
-[[maybe_unused]] const char *pick_text(const char *result, const char *) { return result ? result : "unknown error"; }
+[[maybe_unused]] const char *pick_text(int result, const char *buf)
+{
+    return result == 0 ? buf : "unknown error";
+}
+[[maybe_unused]] const char *pick_text(const char *result, const char *)
+{
+    return result ? result : "unknown error";
+}
 
 struct ErrText {
     explicit ErrText(int err) { text = pick_text(strerror_r(err, buf, sizeof buf), buf); }
@@ -63,9 +68,15 @@ struct ErrText {
     const char *text;
 };
 
-xio_tcp *as_tcp(xio *io) { return reinterpret_cast<xio_tcp *>(io); }
+xio_tcp *as_tcp(xio *io)
+{
+    return reinterpret_cast<xio_tcp *>(io);
+}
 
-bool would_block(int err) { return err == EAGAIN || err == EWOULDBLOCK || err == EINPROGRESS; }
+bool would_block(int err)
+{
+    return err == EAGAIN || err == EWOULDBLOCK || err == EINPROGRESS;
+}
 
 enum class Ready { yes, no, failed };
 
@@ -422,7 +433,10 @@ ResultCode no_socket(const char *what)
 // Only these say the listening socket itself is unusable. The rest concern
 // one connection (aborted before it was taken, refused by a filter) or the
 // moment (no descriptor or memory left): the next accept may well succeed.
-bool accept_fatal(int err) { return err == EBADF || err == ENOTSOCK || err == EINVAL || err == EFAULT; }
+bool accept_fatal(int err)
+{
+    return err == EBADF || err == ENOTSOCK || err == EINVAL || err == EFAULT;
+}
 
 ResultCode accept_one(xio_tcp *t, void *dest)
 {
@@ -438,7 +452,8 @@ ResultCode accept_one(xio_tcp *t, void *dest)
             // Logged once per run of the same error: a listener out of
             // descriptors is readable at every call.
             if (err != t->accept_err && !would_block(err))
-                orv_log(3, ORV_ERR_SOCK_LOCAL, "VRE: vrtcp: accept failed err:%d, %s; the listener stays open", err,
+                orv_log(3, ORV_ERR_SOCK_LOCAL,
+                        "VRE: vrtcp: accept failed err:%d, %s; the listener stays open", err,
                         ErrText(err).text);
             t->accept_err = err;
             return ORV_WOUNLD_BLOCK;
@@ -617,10 +632,22 @@ ResultCode tcp_write(xio *io, const void *src, int32_t length, int32_t *done)
     return ORV_WOUNLD_BLOCK;
 }
 
-int64_t tcp_not_imp64(xio *) { return static_cast<int64_t>(ORV_ERR_NOT_IMP); }
-int64_t tcp_seek(xio *, int64_t, int32_t) { return static_cast<int64_t>(ORV_ERR_NOT_IMP); }
-ResultCode tcp_reset(xio *) { return ORV_ERR_NOT_IMP; }
-ResultCode tcp_flush(xio *) { return ORV_OK; }
+int64_t tcp_not_imp64(xio *)
+{
+    return static_cast<int64_t>(ORV_ERR_NOT_IMP);
+}
+int64_t tcp_seek(xio *, int64_t, int32_t)
+{
+    return static_cast<int64_t>(ORV_ERR_NOT_IMP);
+}
+ResultCode tcp_reset(xio *)
+{
+    return ORV_ERR_NOT_IMP;
+}
+ResultCode tcp_flush(xio *)
+{
+    return ORV_OK;
+}
 
 ResultCode tcp_close(xio *io)
 {
@@ -709,11 +736,11 @@ ResultCode tcp_get(xio *io, uint32_t code, XioParam *p)
 }
 
 constexpr XioVtbl kTcpVtbl = {
-    tcp_open, tcp_release, tcp_read, tcp_write, tcp_seek,  tcp_not_imp64,
-    tcp_not_imp64, tcp_set, tcp_get,  tcp_reset, tcp_close, tcp_flush,
+    tcp_open,      tcp_release, tcp_read, tcp_write, tcp_seek,  tcp_not_imp64,
+    tcp_not_imp64, tcp_set,     tcp_get,  tcp_reset, tcp_close, tcp_flush,
 };
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -732,7 +759,7 @@ const sockaddr_in *endpoint(xio *stream, bool peer)
     return &t->local_addr;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -797,7 +824,8 @@ ResultCode orv_io_tcp_write_vector(xio *stream, const XioTcpVec *elements, int32
                 r = stream->vt.write(stream, data + off, length - off, &done);
             } while (r == ORV_AGAIN);
             if (r == ORV_OK && done > length - off) {
-                orv_log(3, ORV_ERR_INVALID_RESULT, "VRE: vrtcp: write answered %d for %d bytes", done, length - off);
+                orv_log(3, ORV_ERR_INVALID_RESULT, "VRE: vrtcp: write answered %d for %d bytes", done,
+                        length - off);
                 return ORV_ERR_INVALID_RESULT;
             }
             // Nothing taken counts as blocked, or the loop would spin.
@@ -918,4 +946,4 @@ const char *orv_io_tcp_peer_ip_text(xio *stream)
     return t->peer_ip;
 }
 
-}  // extern "C"
+} // extern "C"

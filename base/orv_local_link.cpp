@@ -41,7 +41,8 @@ int listen_on_loopback(int32_t port)
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 || listen(fd, kBacklog) != 0) {
+        bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+        listen(fd, kBacklog) != 0) {
         const int err = errno;
         close(fd);
         errno = err;
@@ -50,7 +51,7 @@ int listen_on_loopback(int32_t port)
     return fd;
 }
 
-}  // namespace
+} // namespace
 
 namespace orv {
 
@@ -59,7 +60,7 @@ uint16_t local_link_set_counter(uint16_t next)
     return g_link_counter.exchange(next);
 }
 
-}  // namespace orv
+} // namespace orv
 
 extern "C" {
 
@@ -69,7 +70,8 @@ OrvLocalLink *orv_local_link_create(void)
     // Past 65535 the port would wrap onto another service's or an ephemeral one.
     const int32_t port = ORV_LOCAL_LINK_PORT + static_cast<int32_t>(n);
     if (port > 65535) {
-        orv_log(3, ORV_FAIL, "VRE: VR: local link %u: port %d is out of range", static_cast<unsigned>(n), port);
+        orv_log(3, ORV_FAIL, "VRE: VR: local link %u: port %d is out of range", static_cast<unsigned>(n),
+                port);
         return nullptr;
     }
     auto *link = static_cast<OrvLocalLink *>(ORV_CALLOC(sizeof(OrvLocalLink)));
@@ -78,7 +80,8 @@ OrvLocalLink *orv_local_link_create(void)
     link->socket = listen_on_loopback(port);
     if (link->socket < 0) {
         const int err = errno;
-        orv_log(3, ORV_FAIL, "VRE: VR: local link on 127.0.0.1:%d failed, err:%d, %s", port, err, strerror(err));
+        orv_log(3, ORV_FAIL, "VRE: VR: local link on 127.0.0.1:%d failed, err:%d, %s", port, err,
+                strerror(err));
         orv_mem_free(link);
         return nullptr;
     }
@@ -134,4 +137,4 @@ int32_t orv_local_link_port(const OrvLocalLink *link)
     return link ? link->port : 0;
 }
 
-}  // extern "C"
+} // extern "C"

@@ -24,11 +24,10 @@
 #include "orv_mem_internal.hpp"
 #include "orv_sync.hpp"
 
-
 namespace {
 
 constexpr size_t kBuffer = 32768;
-constexpr size_t kLineMax = ORV_LOG_LINE_MAX;  // characters, the terminator aside
+constexpr size_t kLineMax = ORV_LOG_LINE_MAX; // characters, the terminator aside
 
 std::atomic<LogSink> g_sink{nullptr};
 std::atomic<orv::AndroidWriter> g_writer{__android_log_write};
@@ -47,7 +46,10 @@ void time_text(char (&out)[32])
     out[19] = '\0';
 }
 
-int thread_id() { return static_cast<int>(gettid()); }
+int thread_id()
+{
+    return static_cast<int>(gettid());
+}
 
 // Bounded formatting of the heads, under the global lock as all locked
 // formatting of the runtime. Returns the length written (never beyond max).
@@ -94,7 +96,7 @@ int write_pieces(char *text, size_t length, Write write)
     return result;
 }
 
-}  // namespace
+} // namespace
 
 orv::AndroidWriter orv::log_set_android_writer(AndroidWriter writer)
 {
@@ -146,7 +148,8 @@ int orv_log_android(const char *text)
     char line[kBuffer];
     char when[32];
     time_text(when);
-    const size_t length = format_head(line, kLineMax, "(tid=%d)(%.19s): %s", thread_id(), when, text ? text : "");
+    const size_t length =
+        format_head(line, kLineMax, "(tid=%d)(%.19s): %s", thread_id(), when, text ? text : "");
     if (length == 0)
         return 0;
     return write_pieces(line, length, android_write);
@@ -174,9 +177,15 @@ ResultCode orv_log_init(LogSink sink, unsigned)
     return ORV_OK;
 }
 
-LogSink orv_log_sink(void) { return g_sink.load(); }
+LogSink orv_log_sink(void)
+{
+    return g_sink.load();
+}
 
-int orv_log_null_sink(const char *) { return 0; }
+int orv_log_null_sink(const char *)
+{
+    return 0;
+}
 
 // One sink call per row: "0x%08X:", "%08X," per whole group of four bytes
 // (big-endian), "%02X" per byte left over, then "\r\n".
@@ -215,4 +224,4 @@ void orv_hex_dump(const void *data, uint32_t length)
     }
 }
 
-}  // extern "C"
+} // extern "C"

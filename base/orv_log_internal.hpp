@@ -8,4 +8,4 @@ using AndroidWriter = int (*)(int priority, const char *tag, const char *text);
 // Replaces the writer (null restores __android_log_write); returns the old one.
 AndroidWriter log_set_android_writer(AndroidWriter writer);
 
-}  // namespace orv
+} // namespace orv

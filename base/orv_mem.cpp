@@ -48,9 +48,9 @@ struct Shard;
 
 // Bookkeeping in front of the header, in the same system block.
 struct Prefix {
-    uint64_t order;       // from g_order: position in the report
-    Shard *shard;         // the list the header is linked into
-    uint32_t generation;  // g_generation when it was linked
+    uint64_t order;      // from g_order: position in the report
+    Shard *shard;        // the list the header is linked into
+    uint32_t generation; // g_generation when it was linked
 };
 
 struct alignas(64) Shard {
@@ -70,8 +70,8 @@ static_assert(sizeof(void *) != 4 || kHeaderBytes == 20);
 static_assert(sizeof(void *) != 8 || kAlign != 16 || (kHeaderBytes == 48 && kLead == 0));
 static_assert((kLead + kHeaderBytes) % kAlign == 0);
 constexpr uint32_t kMaxSize = 0x7FFFFFFFu - kHeaderBytes;
-constexpr uint32_t kEntryLimit = 0x7FFFFFEFu;  // limit of the module's own entry points
-constexpr size_t kTagMax = 256;                 // 255 characters and the terminator
+constexpr uint32_t kEntryLimit = 0x7FFFFFEFu; // limit of the module's own entry points
+constexpr size_t kTagMax = 256;               // 255 characters and the terminator
 
 constexpr unsigned kShards = 16;
 Shard g_shards[kShards];
@@ -94,16 +94,16 @@ std::atomic<OrvMutex *> g_lock{nullptr};
 // instead of formatting the tag again.
 // Plain data, zero at thread start, so reaching it needs no first-use check.
 struct TagCache {
-    const char *file;  // null: nothing cached
+    const char *file; // null: nothing cached
     int line;
     bool hyphen;
-    size_t file_length;  // characters of the file in text
+    size_t file_length; // characters of the file in text
     size_t length;
     char text[kTagMax];
 };
 
 struct ThreadState {
-    unsigned shard;  // index + 1; 0 until the thread first allocates
+    unsigned shard; // index + 1; 0 until the thread first allocates
     TagCache tag;
 };
 thread_local ThreadState t_state;
@@ -123,12 +123,21 @@ Header *header_of(const void *data)
     return reinterpret_cast<Header *>(static_cast<char *>(const_cast<void *>(data)) - kHeaderBytes);
 }
 
-Prefix *prefix_of(Header *h) { return reinterpret_cast<Prefix *>(reinterpret_cast<char *>(h) - kLead - kPrefixRoom); }
+Prefix *prefix_of(Header *h)
+{
+    return reinterpret_cast<Prefix *>(reinterpret_cast<char *>(h) - kLead - kPrefixRoom);
+}
 
 // One system block per tracked block: [tag, padded][prefix][lead][header][data].
-void *block_of(Header *h) { return h->tag ? static_cast<void *>(h->tag) : static_cast<void *>(prefix_of(h)); }
+void *block_of(Header *h)
+{
+    return h->tag ? static_cast<void *>(h->tag) : static_cast<void *>(prefix_of(h));
+}
 
-uint32_t &size_of(Header *h) { return *reinterpret_cast<uint32_t *>(static_cast<char *>(h->data) - sizeof(uint32_t)); }
+uint32_t &size_of(Header *h)
+{
+    return *reinterpret_cast<uint32_t *>(static_cast<char *>(h->data) - sizeof(uint32_t));
+}
 
 // memcpy through the platform's call: with the length known to be small the
 // compiler would inline a string instruction that is slow to start.
@@ -276,7 +285,7 @@ void *tagged(uint32_t size, const char *file, int line, bool clear)
     return p;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -390,7 +399,8 @@ char *orv_mem_strdup_tag(const char *text, const char *tag)
     if (!text)
         return nullptr;
     const size_t n = strlen(text);
-    return n >= kEntryLimit ? nullptr : static_cast<char *>(orv_mem_memdup_tag(text, static_cast<uint32_t>(n), tag));
+    return n >= kEntryLimit ? nullptr
+                            : static_cast<char *>(orv_mem_memdup_tag(text, static_cast<uint32_t>(n), tag));
 }
 
 void orv_mem_shutdown(void)
@@ -528,9 +538,12 @@ void *orv_page_alloc(size_t *size, int executable)
     return addr;
 }
 
-int orv_page_free(void *address, size_t size) { return munmap(address, size); }
+int orv_page_free(void *address, size_t size)
+{
+    return munmap(address, size);
+}
 
-}  // extern "C"
+} // extern "C"
 
 bool orv::mem_start()
 {
@@ -545,4 +558,7 @@ bool orv::mem_start()
     return true;
 }
 
-OrvMutex *orv::global_lock() { return g_lock.load(std::memory_order_acquire); }
+OrvMutex *orv::global_lock()
+{
+    return g_lock.load(std::memory_order_acquire);
+}

@@ -12,4 +12,4 @@ OrvMutex *global_lock();
 // and creates the list mutex. False when the mutex cannot be created.
 bool mem_start();
 
-}  // namespace orv
+} // namespace orv

@@ -9,7 +9,7 @@
 
 struct OrvMutex {
     pthread_mutex_t mutex;
-    pthread_mutexattr_t attr;  // only used while the mutex is created
+    pthread_mutexattr_t attr; // only used while the mutex is created
 };
 
 extern "C" OrvMutex *orv_mutex_create(int, int, int)

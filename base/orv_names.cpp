@@ -15,28 +15,28 @@
 // Name-based (SHA-1) values under the framework's GID namespace, as the other
 // framework constants.
 extern "C" {
-const GID ORV_MSG_OnLoadSource = {{0x08, 0x93, 0x0d, 0xef, 0x33, 0xcd, 0x5a, 0x24, 0x87, 0xc9, 0xa1, 0xd4, 0x5a, 0xbf,
-                                   0x06, 0xf8}};
-const GID ORV_MSG_OnCmdUMsg = {{0xb0, 0xd7, 0x9e, 0x77, 0xcf, 0x23, 0x56, 0x40, 0xb0, 0x58, 0xd9, 0x86, 0x30, 0x71,
-                                0xe2, 0x07}};
-const GID ORV_MSG_VEXO_Play = {{0xdc, 0x31, 0xe5, 0xb7, 0x35, 0x93, 0x5a, 0xe5, 0x9a, 0x77, 0x33, 0x19, 0x0d, 0x9f,
-                                0xa7, 0x0a}};
-const GID ORV_MSG_PrevSetTime = {{0x6c, 0xb5, 0x40, 0xab, 0x66, 0x9b, 0x54, 0xfc, 0xb7, 0xf3, 0x8b, 0x2e, 0x2f, 0xf6,
-                                  0xf4, 0x3c}};
-const GID ORV_MSG_AfterSetTime = {{0x83, 0x6a, 0x82, 0x88, 0x84, 0x9e, 0x56, 0x8d, 0x9f, 0x62, 0xfc, 0x75, 0x49, 0x83,
-                                   0x6a, 0xfa}};
-const GID ORV_MSG_VEXO_Pause = {{0xe3, 0x27, 0x4b, 0xe1, 0x31, 0xfa, 0x5a, 0xa7, 0x9c, 0xce, 0x90, 0xdf, 0x79, 0x88,
-                                 0x09, 0xed}};
-const GID ORV_MSG_VEXO_Resume = {{0xd1, 0x8a, 0xf7, 0x42, 0xca, 0xe5, 0x52, 0x83, 0xbc, 0x82, 0x87, 0x0f, 0xe0, 0x71,
-                                  0x6c, 0x3b}};
-const GID ORV_MSG_VEXO_Stop = {{0xcb, 0xa9, 0xd5, 0xe8, 0x94, 0xcd, 0x58, 0xf5, 0x94, 0x74, 0x1b, 0xcf, 0x9d, 0xce,
-                                0xa0, 0xfc}};
-const GID ORV_MSG_Push = {{0xde, 0xb5, 0x3e, 0x94, 0xd0, 0x38, 0x53, 0x0e, 0xac, 0xaa, 0x5b, 0x53, 0xc9, 0x76, 0x49,
-                           0x41}};
-const GID ORV_MSG_OnCloseConn = {{0x8b, 0xb6, 0x19, 0xde, 0x32, 0x82, 0x57, 0x20, 0x8c, 0xaf, 0x00, 0x50, 0x87, 0xe8,
-                                  0x59, 0xd8}};
-const GID ORV_MSG_OnSessionErrNotify = {{0x16, 0xe8, 0x12, 0x69, 0xd1, 0xe2, 0x51, 0xaa, 0xb7, 0xa0, 0x5b, 0x7b, 0xb4,
-                                         0x8e, 0x52, 0x4c}};
+const GID ORV_MSG_OnLoadSource = {
+    {0x08, 0x93, 0x0d, 0xef, 0x33, 0xcd, 0x5a, 0x24, 0x87, 0xc9, 0xa1, 0xd4, 0x5a, 0xbf, 0x06, 0xf8}};
+const GID ORV_MSG_OnCmdUMsg = {
+    {0xb0, 0xd7, 0x9e, 0x77, 0xcf, 0x23, 0x56, 0x40, 0xb0, 0x58, 0xd9, 0x86, 0x30, 0x71, 0xe2, 0x07}};
+const GID ORV_MSG_VEXO_Play = {
+    {0xdc, 0x31, 0xe5, 0xb7, 0x35, 0x93, 0x5a, 0xe5, 0x9a, 0x77, 0x33, 0x19, 0x0d, 0x9f, 0xa7, 0x0a}};
+const GID ORV_MSG_PrevSetTime = {
+    {0x6c, 0xb5, 0x40, 0xab, 0x66, 0x9b, 0x54, 0xfc, 0xb7, 0xf3, 0x8b, 0x2e, 0x2f, 0xf6, 0xf4, 0x3c}};
+const GID ORV_MSG_AfterSetTime = {
+    {0x83, 0x6a, 0x82, 0x88, 0x84, 0x9e, 0x56, 0x8d, 0x9f, 0x62, 0xfc, 0x75, 0x49, 0x83, 0x6a, 0xfa}};
+const GID ORV_MSG_VEXO_Pause = {
+    {0xe3, 0x27, 0x4b, 0xe1, 0x31, 0xfa, 0x5a, 0xa7, 0x9c, 0xce, 0x90, 0xdf, 0x79, 0x88, 0x09, 0xed}};
+const GID ORV_MSG_VEXO_Resume = {
+    {0xd1, 0x8a, 0xf7, 0x42, 0xca, 0xe5, 0x52, 0x83, 0xbc, 0x82, 0x87, 0x0f, 0xe0, 0x71, 0x6c, 0x3b}};
+const GID ORV_MSG_VEXO_Stop = {
+    {0xcb, 0xa9, 0xd5, 0xe8, 0x94, 0xcd, 0x58, 0xf5, 0x94, 0x74, 0x1b, 0xcf, 0x9d, 0xce, 0xa0, 0xfc}};
+const GID ORV_MSG_Push = {
+    {0xde, 0xb5, 0x3e, 0x94, 0xd0, 0x38, 0x53, 0x0e, 0xac, 0xaa, 0x5b, 0x53, 0xc9, 0x76, 0x49, 0x41}};
+const GID ORV_MSG_OnCloseConn = {
+    {0x8b, 0xb6, 0x19, 0xde, 0x32, 0x82, 0x57, 0x20, 0x8c, 0xaf, 0x00, 0x50, 0x87, 0xe8, 0x59, 0xd8}};
+const GID ORV_MSG_OnSessionErrNotify = {
+    {0x16, 0xe8, 0x12, 0x69, 0xd1, 0xe2, 0x51, 0xaa, 0xb7, 0xa0, 0x5b, 0x7b, 0xb4, 0x8e, 0x52, 0x4c}};
 }
 
 namespace {
@@ -79,7 +79,10 @@ constexpr CodeName kRequests[] = {
 };
 static_assert(sizeof kRequests / sizeof kRequests[0] == 29);
 
-#define ORV_SERVICE_ROW(name) {name, #name}
+#define ORV_SERVICE_ROW(name)                                                                                \
+    {                                                                                                        \
+        name, #name                                                                                          \
+    }
 constexpr CodeName kServiceRequests[] = {
     ORV_SERVICE_ROW(ORV_SERVICE_CLIENT_MESSAGE),      ORV_SERVICE_ROW(ORV_SERVICE_REQUEST_LOGIN),
     ORV_SERVICE_ROW(ORV_SERVICE_REQUEST_CONFIRM),     ORV_SERVICE_ROW(ORV_SERVICE_REQUEST_BROWSE),
@@ -97,14 +100,23 @@ struct MessageName {
     const char *name;
 };
 
-#define ORV_MESSAGE_ROW(name) {&name, #name}
+#define ORV_MESSAGE_ROW(name)                                                                                \
+    {                                                                                                        \
+        &name, #name                                                                                         \
+    }
 const MessageName kMessages[] = {
-    ORV_MESSAGE_ROW(ORV_MSG_OnLoadSource),  ORV_MESSAGE_ROW(ORV_MSG_OnCmdUMsg),
-    ORV_MESSAGE_ROW(ORV_MSG_VEXO_Play),     ORV_MESSAGE_ROW(ORV_MSG_PrevSetTime),
-    ORV_MESSAGE_ROW(ORV_MSG_AfterSetTime),  ORV_MESSAGE_ROW(ORV_MSG_VEXO_Pause),
-    ORV_MESSAGE_ROW(ORV_MSG_VEXO_Resume),   ORV_MESSAGE_ROW(ORV_MSG_VEXO_Stop),
-    ORV_MESSAGE_ROW(ORV_MSG_Push),          ORV_MESSAGE_ROW(ORV_MSG_OnCloseConn),
-    ORV_MESSAGE_ROW(ORV_MSG_OnSessionErrNotify), ORV_MESSAGE_ROW(ORV_VEXO_HEART_BEAT),
+    ORV_MESSAGE_ROW(ORV_MSG_OnLoadSource),
+    ORV_MESSAGE_ROW(ORV_MSG_OnCmdUMsg),
+    ORV_MESSAGE_ROW(ORV_MSG_VEXO_Play),
+    ORV_MESSAGE_ROW(ORV_MSG_PrevSetTime),
+    ORV_MESSAGE_ROW(ORV_MSG_AfterSetTime),
+    ORV_MESSAGE_ROW(ORV_MSG_VEXO_Pause),
+    ORV_MESSAGE_ROW(ORV_MSG_VEXO_Resume),
+    ORV_MESSAGE_ROW(ORV_MSG_VEXO_Stop),
+    ORV_MESSAGE_ROW(ORV_MSG_Push),
+    ORV_MESSAGE_ROW(ORV_MSG_OnCloseConn),
+    ORV_MESSAGE_ROW(ORV_MSG_OnSessionErrNotify),
+    ORV_MESSAGE_ROW(ORV_VEXO_HEART_BEAT),
 };
 #undef ORV_MESSAGE_ROW
 
@@ -114,8 +126,8 @@ struct KeywordProtocol {
 };
 
 constexpr KeywordProtocol kKeywords[] = {
-    {"ORV:", "ORV:"},       {"HEAD:", "HTTP:"},  {"GET:", "HTTP:"},   {"POST:", "HTTP:"},
-    {"DESCRIBE:", "RTSP:"}, {"SETUP:", "RTSP:"}, {"OPTION:", "RTSP:"}, {"PLAY:", "RTSP:"},
+    {"ORV:", "ORV:"},       {"HEAD:", "HTTP:"},     {"GET:", "HTTP:"},    {"POST:", "HTTP:"},
+    {"DESCRIBE:", "RTSP:"}, {"SETUP:", "RTSP:"},    {"OPTION:", "RTSP:"}, {"PLAY:", "RTSP:"},
     {"PAUSE:", "RTSP:"},    {"TEARDOWN:", "RTSP:"},
 };
 
@@ -183,9 +195,9 @@ struct GroupWriter {
     }
 };
 
-ResultCode write_group(GroupKind kind, XiniTree *tree, XiniNode *parent, const char *group, const char *description,
-                       int32_t default_option, int32_t current_option, int32_t count, const OrvMediaOption *options,
-                       const int32_t *status, const int32_t *exclusive)
+ResultCode write_group(GroupKind kind, XiniTree *tree, XiniNode *parent, const char *group,
+                       const char *description, int32_t default_option, int32_t current_option, int32_t count,
+                       const OrvMediaOption *options, const int32_t *status, const int32_t *exclusive)
 {
     const bool radio = kind == GroupKind::radio;
     const char *kind_name = radio ? "radio" : "checkbox";
@@ -193,8 +205,8 @@ ResultCode write_group(GroupKind kind, XiniTree *tree, XiniNode *parent, const c
     for (int32_t i = 0; valid && i < count; ++i)
         valid = options[i].major_type && options[i].sub_type;
     if (!valid) {
-        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: %s group %s: missing tree, name, option or type", kind_name,
-                group ? group : "(null)");
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: %s group %s: missing tree, name, option or type",
+                kind_name, group ? group : "(null)");
         return ORV_ERR_INVALID_PARAM;
     }
     const GroupWriter w{tree};
@@ -218,7 +230,7 @@ ResultCode write_group(GroupKind kind, XiniTree *tree, XiniNode *parent, const c
     return ORV_OK;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -254,16 +266,16 @@ ResultCode orv_write_radio_group(XiniTree *tree, XiniNode *parent, const char *g
                                  int32_t default_option, int32_t current_option, int32_t count,
                                  const OrvMediaOption *options, const int32_t *exclusive)
 {
-    return write_group(GroupKind::radio, tree, parent, group, description, default_option, current_option, count,
-                       options, nullptr, exclusive);
+    return write_group(GroupKind::radio, tree, parent, group, description, default_option, current_option,
+                       count, options, nullptr, exclusive);
 }
 
-ResultCode orv_write_checkbox_group(XiniTree *tree, XiniNode *parent, const char *group, const char *description,
-                                    int32_t count, const OrvMediaOption *options, const int32_t *status,
-                                    const int32_t *exclusive)
+ResultCode orv_write_checkbox_group(XiniTree *tree, XiniNode *parent, const char *group,
+                                    const char *description, int32_t count, const OrvMediaOption *options,
+                                    const int32_t *status, const int32_t *exclusive)
 {
     return write_group(GroupKind::checkbox, tree, parent, group, description, 0, 0, count, options, status,
                        exclusive);
 }
 
-}  // extern "C"
+} // extern "C"

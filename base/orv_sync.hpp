@@ -67,4 +67,4 @@ private:
     SpinLock &lock_;
 };
 
-}  // namespace orv
+} // namespace orv

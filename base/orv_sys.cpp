@@ -50,23 +50,24 @@ struct CodeName {
 };
 
 constexpr CodeName kOsNames[] = {
-    {ORV_OS_NONE, "none"},       {ORV_OS_WINDOWS, "windows"},        {ORV_OS_LINUX, "linux"},
-    {ORV_OS_UNIX, "unix"},       {ORV_OS_MAC, "mac os"},             {ORV_OS_ANDROID, "android"},
-    {ORV_OS_IOS, "ios"},         {ORV_OS_WINDOWS_PHONE, "windows phone"}, {ORV_OS_FREEBSD, "FreeBSD"},
-    {ORV_OS_SOLARIS, "Solaris"},
+    {ORV_OS_NONE, "none"},       {ORV_OS_WINDOWS, "windows"},
+    {ORV_OS_LINUX, "linux"},     {ORV_OS_UNIX, "unix"},
+    {ORV_OS_MAC, "mac os"},      {ORV_OS_ANDROID, "android"},
+    {ORV_OS_IOS, "ios"},         {ORV_OS_WINDOWS_PHONE, "windows phone"},
+    {ORV_OS_FREEBSD, "FreeBSD"}, {ORV_OS_SOLARIS, "Solaris"},
 };
 
 constexpr CodeName kEncodingNames[] = {
-    {ORV_ENCODING_NONE, "none"}, {ORV_ENCODING_ASCII, "ascii"}, {ORV_ENCODING_ANSI, "ansi"},
-    {ORV_ENCODING_UTF7, "utf7"}, {ORV_ENCODING_UTF8, "utf8"},   {ORV_ENCODING_UTF16, "utf16"},
+    {ORV_ENCODING_NONE, "none"},   {ORV_ENCODING_ASCII, "ascii"}, {ORV_ENCODING_ANSI, "ansi"},
+    {ORV_ENCODING_UTF7, "utf7"},   {ORV_ENCODING_UTF8, "utf8"},   {ORV_ENCODING_UTF16, "utf16"},
     {ORV_ENCODING_UTF32, "utf32"},
 };
 
 // Prefix order of the parser: "utf8" must be tried before "utf16" and
 // "utf7", "ascii" before "ansi" is harmless (they differ in the second letter).
 constexpr CodeName kEncodingParseOrder[] = {
-    {ORV_ENCODING_ASCII, "ascii"}, {ORV_ENCODING_ANSI, "ansi"},   {ORV_ENCODING_UTF8, "utf8"},
-    {ORV_ENCODING_UTF16, "utf16"}, {ORV_ENCODING_UTF7, "utf7"},   {ORV_ENCODING_UTF32, "utf32"},
+    {ORV_ENCODING_ASCII, "ascii"}, {ORV_ENCODING_ANSI, "ansi"}, {ORV_ENCODING_UTF8, "utf8"},
+    {ORV_ENCODING_UTF16, "utf16"}, {ORV_ENCODING_UTF7, "utf7"}, {ORV_ENCODING_UTF32, "utf32"},
 };
 
 template <size_t N>
@@ -200,9 +201,12 @@ ResultCode empty_dir(int fd, char *path, size_t length)
     return result;
 }
 
-}  // namespace
+} // namespace
 
-orv::RemoveTreeHook orv::remove_tree_set_hook(RemoveTreeHook hook) { return g_remove_tree_hook.exchange(hook); }
+orv::RemoveTreeHook orv::remove_tree_set_hook(RemoveTreeHook hook)
+{
+    return g_remove_tree_hook.exchange(hook);
+}
 
 extern "C" {
 
@@ -369,8 +373,9 @@ ResultCode orv_path_join(char *buffer, uint32_t *size, const char *directory, co
     return child_path(buffer, *size, directory, name) ? ORV_OK : ORV_ERR_INVALID_PARAM;
 }
 
-void orv_split_path(const char *path, char *drive, uint32_t drive_size, char *directory, uint32_t directory_size,
-                    char *name, uint32_t name_size, char *extension, uint32_t extension_size)
+void orv_split_path(const char *path, char *drive, uint32_t drive_size, char *directory,
+                    uint32_t directory_size, char *name, uint32_t name_size, char *extension,
+                    uint32_t extension_size)
 {
     clear_out(drive, drive_size);
     clear_out(directory, directory_size);
@@ -474,7 +479,8 @@ ResultCode orv_disk_space(const char *path, uint64_t *total, uint64_t *free_byte
     struct statfs fs;
     if (!path || statfs(path, &fs) != 0)
         return ORV_FAIL;
-    orv_trace("statfs: f_bsize=%d,f_blocks=%d\r\n", static_cast<int>(fs.f_bsize), static_cast<int>(fs.f_blocks));
+    orv_trace("statfs: f_bsize=%d,f_blocks=%d\r\n", static_cast<int>(fs.f_bsize),
+              static_cast<int>(fs.f_blocks));
     const uint64_t block = static_cast<uint64_t>(fs.f_bsize);
     if (total)
         *total = block * static_cast<uint64_t>(fs.f_blocks);
@@ -517,7 +523,7 @@ ResultCode orv_host_user_name(char *buffer, uint32_t *size)
 
     char user[ORV_HOST_USER_SIZE] = {};
     {
-        orv::GlobalLockGuard guard;  // getlogin shares a static buffer
+        orv::GlobalLockGuard guard; // getlogin shares a static buffer
         const char *login = getlogin();
         if (login)
             snprintf(user, sizeof user, "%s", login);
@@ -660,4 +666,4 @@ size_t orv_strftime(char *buffer, size_t size, const char *format, const struct 
     return strftime(buffer, size, format, time);
 }
 
-}  // extern "C"
+} // extern "C"

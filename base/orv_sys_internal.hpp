@@ -14,4 +14,4 @@ uint16_t local_link_set_counter(uint16_t next);
 using RemoveTreeHook = void (*)(const char *path);
 RemoveTreeHook remove_tree_set_hook(RemoveTreeHook hook);
 
-}  // namespace orv
+} // namespace orv

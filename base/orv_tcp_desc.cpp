@@ -132,7 +132,8 @@ ResultCode get_address(TcpDesc *desc, const char *name, char *host, int32_t host
     const ResultCode r = get_text(desc, name, &text);
     if (r)
         return r;
-    return port2 ? orv_addr_parse2(text, host, host_size, port, port2) : orv_addr_parse(text, host, host_size, port);
+    return port2 ? orv_addr_parse2(text, host, host_size, port, port2)
+                 : orv_addr_parse(text, host, host_size, port);
 }
 
 ResultCode set_int64(TcpDesc *desc, const char *name, int64_t value)
@@ -214,8 +215,8 @@ public:
 // The byte count stored in the key is the sender's word; radix-64 needs more
 // than one character per byte, so a count beyond the text's own length is a
 // lie, refused before anything that large is allocated.
-ResultCode read_block(XiniTree *tree, const char *name, const char *prefix, size_t prefix_len, size_t text_len,
-                      char **out)
+ResultCode read_block(XiniTree *tree, const char *name, const char *prefix, size_t prefix_len,
+                      size_t text_len, char **out)
 {
     XiniNode *k = nullptr;
     ResultCode r = tree->vt.create_key(tree, nullptr, name, nullptr, &k);
@@ -254,13 +255,16 @@ ResultCode write_block(XiniTree *tree, const char *name, const char *text)
     return tree->vt.set_binary_r64(tree, k, static_cast<int32_t>(n), text);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
 // ------------------------------------------------------------ address texts
 
-int32_t orv_addr_text_size(const char *host) { return host ? static_cast<int32_t>(strlen(host)) + 8 : 8; }
+int32_t orv_addr_text_size(const char *host)
+{
+    return host ? static_cast<int32_t>(strlen(host)) + 8 : 8;
+}
 
 int32_t orv_addr_format(const char *host, int32_t port, char *buffer, int32_t size)
 {
@@ -313,7 +317,7 @@ ResultCode orv_addr_parse2(const char *text, char *host, int32_t host_size, int3
         return ORV_FAIL;
     *port = first;
     if (*p != ':') {
-        *port2 = 0;  // one port only
+        *port2 = 0; // one port only
         return ORV_OK;
     }
     int32_t second = 0;
@@ -397,7 +401,8 @@ ResultCode orv_radix64_to_ip(const char *text, char *output)
     const char *data = nullptr;
     // Four bytes take exactly six characters; anything else is not an address.
     if (!text || !output || orv_r64_count(text, &data) != 4 || strnlen(data, 7) != 6) {
-        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: vrtcp: not a radix-64 address: %.32s", text ? text : "(null)");
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: vrtcp: not a radix-64 address: %.32s",
+                text ? text : "(null)");
         return ORV_ERR_INVALID_PARAM;
     }
     in_addr a{};
@@ -493,36 +498,86 @@ ResultCode orv_tcp_desc_get_channel(TcpDesc *desc, char *host, int32_t host_size
     return get_address(desc, "channel", host, host_size, port, nullptr);
 }
 
-ResultCode orv_tcp_desc_get_remote2(TcpDesc *desc, char *host, int32_t host_size, int32_t *port, int32_t *port2)
+ResultCode orv_tcp_desc_get_remote2(TcpDesc *desc, char *host, int32_t host_size, int32_t *port,
+                                    int32_t *port2)
 {
     if (!port2)
         return ORV_ERR_INVALID_PARAM;
     return get_address(desc, "remote", host, host_size, port, port2);
 }
 
-ResultCode orv_tcp_desc_get_channel2(TcpDesc *desc, char *host, int32_t host_size, int32_t *port, int32_t *port2)
+ResultCode orv_tcp_desc_get_channel2(TcpDesc *desc, char *host, int32_t host_size, int32_t *port,
+                                     int32_t *port2)
 {
     if (!port2)
         return ORV_ERR_INVALID_PARAM;
     return get_address(desc, "channel", host, host_size, port, port2);
 }
 
-ResultCode orv_tcp_desc_set_connect_timeout(TcpDesc *d, int64_t v) { return set_int64(d, "connect timeout", v); }
-ResultCode orv_tcp_desc_get_connect_timeout(TcpDesc *d, int64_t *v) { return get_int64(d, "connect timeout", v); }
-ResultCode orv_tcp_desc_set_wait_timeout(TcpDesc *d, int64_t v) { return set_int64(d, "wait timeout", v); }
-ResultCode orv_tcp_desc_get_wait_timeout(TcpDesc *d, int64_t *v) { return get_int64(d, "wait timeout", v); }
-ResultCode orv_tcp_desc_set_read_timeout(TcpDesc *d, int64_t v) { return set_int64(d, "read timeout", v); }
-ResultCode orv_tcp_desc_get_read_timeout(TcpDesc *d, int64_t *v) { return get_int64(d, "read timeout", v); }
-ResultCode orv_tcp_desc_set_write_timeout(TcpDesc *d, int64_t v) { return set_int64(d, "write timeout", v); }
-ResultCode orv_tcp_desc_get_write_timeout(TcpDesc *d, int64_t *v) { return get_int64(d, "write timeout", v); }
-ResultCode orv_tcp_desc_set_socket_opt(TcpDesc *d, int32_t v) { return set_int(d, "socket opt", v); }
-ResultCode orv_tcp_desc_get_socket_opt(TcpDesc *d, int32_t *v) { return get_int(d, "socket opt", v); }
-ResultCode orv_tcp_desc_set_read_stat(TcpDesc *d) { return set_int(d, "read stat", 1); }
-ResultCode orv_tcp_desc_get_read_stat(TcpDesc *d, int32_t *v) { return get_int(d, "read stat", v); }
-ResultCode orv_tcp_desc_set_write_stat(TcpDesc *d) { return set_int(d, "write stat", 1); }
-ResultCode orv_tcp_desc_get_write_stat(TcpDesc *d, int32_t *v) { return get_int(d, "write stat", v); }
-ResultCode orv_tcp_desc_set_socket_none_block(TcpDesc *d) { return set_int(d, "socket none block", 1); }
-ResultCode orv_tcp_desc_get_socket_none_block(TcpDesc *d, int32_t *v) { return get_int(d, "socket none block", v); }
+ResultCode orv_tcp_desc_set_connect_timeout(TcpDesc *d, int64_t v)
+{
+    return set_int64(d, "connect timeout", v);
+}
+ResultCode orv_tcp_desc_get_connect_timeout(TcpDesc *d, int64_t *v)
+{
+    return get_int64(d, "connect timeout", v);
+}
+ResultCode orv_tcp_desc_set_wait_timeout(TcpDesc *d, int64_t v)
+{
+    return set_int64(d, "wait timeout", v);
+}
+ResultCode orv_tcp_desc_get_wait_timeout(TcpDesc *d, int64_t *v)
+{
+    return get_int64(d, "wait timeout", v);
+}
+ResultCode orv_tcp_desc_set_read_timeout(TcpDesc *d, int64_t v)
+{
+    return set_int64(d, "read timeout", v);
+}
+ResultCode orv_tcp_desc_get_read_timeout(TcpDesc *d, int64_t *v)
+{
+    return get_int64(d, "read timeout", v);
+}
+ResultCode orv_tcp_desc_set_write_timeout(TcpDesc *d, int64_t v)
+{
+    return set_int64(d, "write timeout", v);
+}
+ResultCode orv_tcp_desc_get_write_timeout(TcpDesc *d, int64_t *v)
+{
+    return get_int64(d, "write timeout", v);
+}
+ResultCode orv_tcp_desc_set_socket_opt(TcpDesc *d, int32_t v)
+{
+    return set_int(d, "socket opt", v);
+}
+ResultCode orv_tcp_desc_get_socket_opt(TcpDesc *d, int32_t *v)
+{
+    return get_int(d, "socket opt", v);
+}
+ResultCode orv_tcp_desc_set_read_stat(TcpDesc *d)
+{
+    return set_int(d, "read stat", 1);
+}
+ResultCode orv_tcp_desc_get_read_stat(TcpDesc *d, int32_t *v)
+{
+    return get_int(d, "read stat", v);
+}
+ResultCode orv_tcp_desc_set_write_stat(TcpDesc *d)
+{
+    return set_int(d, "write stat", 1);
+}
+ResultCode orv_tcp_desc_get_write_stat(TcpDesc *d, int32_t *v)
+{
+    return get_int(d, "write stat", v);
+}
+ResultCode orv_tcp_desc_set_socket_none_block(TcpDesc *d)
+{
+    return set_int(d, "socket none block", 1);
+}
+ResultCode orv_tcp_desc_get_socket_none_block(TcpDesc *d, int32_t *v)
+{
+    return get_int(d, "socket none block", v);
+}
 
 int32_t orv_tcp_desc_compose_size(const char *channel, const char *remote)
 {
@@ -638,7 +693,8 @@ ResultCode orv_url_parse(const char *url, char **base, char **user_agent, char *
     if (!query)
         return ORV_EOF;
     Scratch s;
-    if (const ResultCode r = s.open(query + 1, strlen(query + 1) + 1, XINI_READ_ONLY | XINI_COMPACT); r != ORV_OK)
+    if (const ResultCode r = s.open(query + 1, strlen(query + 1) + 1, XINI_READ_ONLY | XINI_COMPACT);
+        r != ORV_OK)
         return s.stream ? r : ORV_FAIL;
 
     const size_t prefix = static_cast<size_t>(query - url) + 1;
@@ -677,4 +733,4 @@ ResultCode orv_url_parse(const char *url, char **base, char **user_agent, char *
     return ORV_OK;
 }
 
-}  // extern "C"
+} // extern "C"

@@ -41,67 +41,85 @@ std::atomic<void *> g_default_slot_key{nullptr};
 
 // The key is made once and kept: a thread may still hold its value when the
 // module goes away, and a deleted key could be handed out again.
-void make_thread_key() { g_thread_key_ok = pthread_key_create(&g_thread_key, nullptr) == 0; }
-bool thread_key_ready() {
+void make_thread_key()
+{
+    g_thread_key_ok = pthread_key_create(&g_thread_key, nullptr) == 0;
+}
+bool thread_key_ready()
+{
     pthread_once(&g_thread_key_once, make_thread_key);
     return g_thread_key_ok.load();
 }
 
-uintptr_t resolve_key(uintptr_t key) {
+uintptr_t resolve_key(uintptr_t key)
+{
     return key ? key : reinterpret_cast<uintptr_t>(g_default_slot_key.load());
 }
 
 // Frees the cells of a table that nobody else reaches any more, then the table.
-void destroy_slot_table(OrvHash *table) {
-    if (!table) return;
-    for (void *cell = orv_hash_first(table); cell; cell = orv_hash_next(table)) orv_mem_free(cell);
+void destroy_slot_table(OrvHash *table)
+{
+    if (!table)
+        return;
+    for (void *cell = orv_hash_first(table); cell; cell = orv_hash_next(table))
+        orv_mem_free(cell);
     orv_hash_destroy(table);
 }
 
 // Under the global lock: the cell of `key` in `table` gets `value`.
-ResultCode set_locked(OrvHash *table, uintptr_t key, uintptr_t value) {
+ResultCode set_locked(OrvHash *table, uintptr_t key, uintptr_t value)
+{
     if (auto *cell = static_cast<uintptr_t *>(orv_hash_find(table, key))) {
         *cell = value;
         return ORV_OK;
     }
     auto *cell = static_cast<uintptr_t *>(orv_mem_alloc_at(sizeof(uintptr_t), ORV_TAG_FILE, kCellTagLine));
-    if (!cell) return ORV_FAIL;
+    if (!cell)
+        return ORV_FAIL;
     *cell = value;
     ResultCode rc = orv_hash_insert(table, cell, key);
-    if (ORV_FAILED(rc)) orv_mem_free(cell);
+    if (ORV_FAILED(rc))
+        orv_mem_free(cell);
     return rc;
 }
 
-uintptr_t get_locked(OrvHash *table, uintptr_t key) {
+uintptr_t get_locked(OrvHash *table, uintptr_t key)
+{
     auto *cell = static_cast<uintptr_t *>(orv_hash_find(table, key));
     return cell ? *cell : 0;
 }
 
 // The table is read under the lock: orv_thread_stop destroys it under it.
-ResultCode thread_set_slot(OrvThread *thread, uintptr_t key, uintptr_t value) {
+ResultCode thread_set_slot(OrvThread *thread, uintptr_t key, uintptr_t value)
+{
     if (thread) {
         orv::GlobalLockGuard lock;
-        if (OrvHash *slots = thread->slots) return set_locked(slots, resolve_key(key), value);
+        if (OrvHash *slots = thread->slots)
+            return set_locked(slots, resolve_key(key), value);
     }
     orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: slot set on a thread without a slot table");
     return ORV_ERR_INVALID_PARAM;
 }
 
-uintptr_t thread_get_slot(OrvThread *thread, uintptr_t key) {
-    if (!thread) return 0;
+uintptr_t thread_get_slot(OrvThread *thread, uintptr_t key)
+{
+    if (!thread)
+        return 0;
     orv::GlobalLockGuard lock;
     OrvHash *slots = thread->slots;
     return slots ? get_locked(slots, resolve_key(key)) : 0;
 }
 
-void *thread_entry(void *param) {
+void *thread_entry(void *param)
+{
     auto *thread = static_cast<OrvThread *>(param);
     if (!thread) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: thread proc input null");
         return nullptr;
     }
     __atomic_store_n(&thread->self, pthread_self(), __ATOMIC_SEQ_CST);
-    if (thread_key_ready()) pthread_setspecific(g_thread_key, thread);
+    if (thread_key_ready())
+        pthread_setspecific(g_thread_key, thread);
     orv_log(3, ORV_OK, "VRE: VR: Thread Proc!(pid:%d tid:%d)", (int)getpid(), (int)gettid());
     __atomic_store_n(&thread->started, 1, __ATOMIC_SEQ_CST);
     if (!thread->proc) {
@@ -116,7 +134,8 @@ void *thread_entry(void *param) {
 
 extern "C" {
 
-ORV_API ResultCode orv_thread_module_init(void) {
+ORV_API ResultCode orv_thread_module_init(void)
+{
     thread_key_ready();
     // Made outside the global lock, installed under it; a second init keeps
     // what it has rather than leaking it.
@@ -125,8 +144,10 @@ ORV_API ResultCode orv_thread_module_init(void) {
     bool complete;
     {
         orv::GlobalLockGuard lock;
-        if (!g_registry.load() && registry) g_registry = std::exchange(registry, nullptr);
-        if (!g_default_slot_key.load() && key) g_default_slot_key = std::exchange(key, nullptr);
+        if (!g_registry.load() && registry)
+            g_registry = std::exchange(registry, nullptr);
+        if (!g_default_slot_key.load() && key)
+            g_default_slot_key = std::exchange(key, nullptr);
         complete = g_registry.load() && g_default_slot_key.load();
     }
     orv_hash_destroy(registry);
@@ -134,7 +155,8 @@ ORV_API ResultCode orv_thread_module_init(void) {
     return complete ? ORV_OK : ORV_FAIL;
 }
 
-ORV_API void orv_thread_module_uninit(void) {
+ORV_API void orv_thread_module_uninit(void)
+{
     OrvHash *registry;
     void *default_key;
     {
@@ -146,7 +168,8 @@ ORV_API void orv_thread_module_uninit(void) {
     orv_free(default_key);
 }
 
-ORV_API ResultCode orv_thread_create(void *arg, OrvThreadProc proc, OrvThread *thread) {
+ORV_API ResultCode orv_thread_create(void *arg, OrvThreadProc proc, OrvThread *thread)
+{
     if (!thread) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: thread create with null thread");
         return ORV_ERR_INVALID_PARAM;
@@ -185,8 +208,10 @@ ORV_API ResultCode orv_thread_create(void *arg, OrvThreadProc proc, OrvThread *t
     return handle ? ORV_OK : ORV_FAIL;
 }
 
-ORV_API void orv_thread_stop(OrvThread *thread) {
-    if (!thread || !thread->event || !thread->handle) return;
+ORV_API void orv_thread_stop(OrvThread *thread)
+{
+    if (!thread || !thread->event || !thread->handle)
+        return;
     if (pthread_equal(thread->handle, pthread_self())) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: thread stop from the thread itself");
         return;
@@ -206,36 +231,47 @@ ORV_API void orv_thread_stop(OrvThread *thread) {
     thread->event = nullptr;
 }
 
-ORV_API pthread_t orv_thread_spawn(int32_t, int32_t, OrvThread *thread) {
+ORV_API pthread_t orv_thread_spawn(int32_t, int32_t, OrvThread *thread)
+{
     if (!thread) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: thread spawn with null thread");
         return 0;
     }
     thread_key_ready();
     pthread_t handle = 0;
-    if (pthread_create(&handle, nullptr, thread_entry, thread) != 0) return 0;
+    if (pthread_create(&handle, nullptr, thread_entry, thread) != 0)
+        return 0;
     return handle;
 }
 
-ORV_API int orv_thread_join_result(pthread_t handle) {
+ORV_API int orv_thread_join_result(pthread_t handle)
+{
     // Joining handle 0 would crash the platform join.
-    if (!handle) return ESRCH;
+    if (!handle)
+        return ESRCH;
     return pthread_join(handle, nullptr);
 }
 
-ORV_API ResultCode orv_thread_join(pthread_t handle) {
+ORV_API ResultCode orv_thread_join(pthread_t handle)
+{
     orv_thread_join_result(handle);
     return ORV_OK;
 }
 
-ORV_API pthread_t orv_thread_self(void) { return pthread_self(); }
+ORV_API pthread_t orv_thread_self(void)
+{
+    return pthread_self();
+}
 
-ORV_API OrvThread *orv_thread_current(void) {
-    if (!thread_key_ready()) return nullptr;
+ORV_API OrvThread *orv_thread_current(void)
+{
+    if (!thread_key_ready())
+        return nullptr;
     return static_cast<OrvThread *>(pthread_getspecific(g_thread_key));
 }
 
-ORV_API ResultCode orv_slot_set(OrvHash *table, uintptr_t key, uintptr_t value) {
+ORV_API ResultCode orv_slot_set(OrvHash *table, uintptr_t key, uintptr_t value)
+{
     if (!table) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: VR: slot set without a table");
         return ORV_ERR_INVALID_PARAM;
@@ -244,23 +280,28 @@ ORV_API ResultCode orv_slot_set(OrvHash *table, uintptr_t key, uintptr_t value) 
     return set_locked(table, key, value);
 }
 
-ORV_API uintptr_t orv_slot_get(OrvHash *table, uintptr_t key) {
-    if (!table) return 0;
+ORV_API uintptr_t orv_slot_get(OrvHash *table, uintptr_t key)
+{
+    if (!table)
+        return 0;
     orv::GlobalLockGuard lock;
     return get_locked(table, key);
 }
 
-ORV_API ResultCode orv_global_slot_set(uintptr_t key, uintptr_t value) {
+ORV_API ResultCode orv_global_slot_set(uintptr_t key, uintptr_t value)
+{
     {
         // The registry is read under the lock so that uninit cannot free it between.
         orv::GlobalLockGuard lock;
-        if (OrvHash *registry = g_registry.load()) return set_locked(registry, resolve_key(key), value);
+        if (OrvHash *registry = g_registry.load())
+            return set_locked(registry, resolve_key(key), value);
     }
     orv_log(3, ORV_ERR_OBJ_UNINIT, "VRE: VR: global slot set before thread module init");
     return ORV_ERR_OBJ_UNINIT;
 }
 
-ORV_API uintptr_t orv_global_slot_get(uintptr_t key) {
+ORV_API uintptr_t orv_global_slot_get(uintptr_t key)
+{
     orv::GlobalLockGuard lock;
     OrvHash *registry = g_registry.load();
     return registry ? get_locked(registry, resolve_key(key)) : 0;

@@ -23,32 +23,39 @@ struct Planes {
     int width, height;
     std::vector<uint8_t> y, u, v;
 
-    Planes(int w, int h) : width(w), height(h), y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size()) {
+    Planes(int w, int h) : width(w), height(h), y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size())
+    {
         // Gradients with a little noise: video-like, not constant.
         std::mt19937 rng(1);
         std::uniform_int_distribution<int> noise(-6, 6);
         for (int r = 0; r < h; ++r)
-            for (int x = 0; x < w; ++x) y[size_t(r) * w + x] = uint8_t(16 + (x + r) * 200 / (w + h) + noise(rng) + 6);
+            for (int x = 0; x < w; ++x)
+                y[size_t(r) * w + x] = uint8_t(16 + (x + r) * 200 / (w + h) + noise(rng) + 6);
         for (int r = 0; r < h / 2; ++r)
             for (int x = 0; x < w / 2; ++x) {
                 u[size_t(r) * (w / 2) + x] = uint8_t(40 + x * 170 / (w / 2));
                 v[size_t(r) * (w / 2) + x] = uint8_t(220 - r * 170 / (h / 2));
             }
     }
-    YuvFrame frame() const { return {y.data(), u.data(), v.data(), width, width / 2, width / 2, width, height}; }
+    YuvFrame frame() const
+    {
+        return {y.data(), u.data(), v.data(), width, width / 2, width / 2, width, height};
+    }
 };
 
 // The same samples with the chroma as one plane of pairs (NV12 or NV21).
 struct SemiPlanes {
     std::vector<uint8_t> pairs;
     bool nv12;
-    SemiPlanes(const Planes &p, bool cb_first) : pairs(p.u.size() * 2), nv12(cb_first) {
+    SemiPlanes(const Planes &p, bool cb_first) : pairs(p.u.size() * 2), nv12(cb_first)
+    {
         for (size_t i = 0; i < p.u.size(); ++i) {
             pairs[2 * i + (nv12 ? 0 : 1)] = p.u[i];
             pairs[2 * i + (nv12 ? 1 : 0)] = p.v[i];
         }
     }
-    YuvFrame frame(const Planes &p) const {
+    YuvFrame frame(const Planes &p) const
+    {
         YuvFrame f = p.frame();
         f.u = pairs.data() + (nv12 ? 0 : 1);
         f.v = pairs.data() + (nv12 ? 1 : 0);
@@ -63,20 +70,24 @@ enum class Layout { planar, nv12, nv21 };
 // peers write into the same kind).
 struct WindowBuffer {
     uint8_t *bytes;
-    explicit WindowBuffer(size_t n) : bytes(static_cast<uint8_t *>(std::aligned_alloc(4096, (n + 4095) / 4096 * 4096))) {}
+    explicit WindowBuffer(size_t n)
+        : bytes(static_cast<uint8_t *>(std::aligned_alloc(4096, (n + 4095) / 4096 * 4096)))
+    {}
     ~WindowBuffer() { std::free(bytes); }
     WindowBuffer(const WindowBuffer &) = delete;
     WindowBuffer &operator=(const WindowBuffer &) = delete;
     uint8_t *data() { return bytes; }
 };
 
-void set_counters(benchmark::State &state, int w, int h) {
+void set_counters(benchmark::State &state, int w, int h)
+{
     state.SetItemsProcessed(int64_t(state.iterations()) * w * h);
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void ours(benchmark::State &state, int w, int h, int bpp, int matrix = DEVICE_MATRIX_BT601,
-          int range = DEVICE_RANGE_LIMITED, Layout layout = Layout::planar) {
+          int range = DEVICE_RANGE_LIMITED, Layout layout = Layout::planar)
+{
     Planes p(w, h);
     SemiPlanes semi(p, layout == Layout::nv12);
     const int stride = w * bpp / 8;
@@ -95,7 +106,8 @@ void ours(benchmark::State &state, int w, int h, int bpp, int matrix = DEVICE_MA
     set_counters(state, w, h);
 }
 
-void copy(benchmark::State &state, int w, int h, int bpp) {
+void copy(benchmark::State &state, int w, int h, int bpp)
+{
     std::vector<uint8_t> src(size_t(w) * h * bpp / 8, 1), dst(src.size());
     for (auto _ : state) {
         std::memcpy(dst.data(), src.data(), dst.size());
@@ -108,7 +120,8 @@ void copy(benchmark::State &state, int w, int h, int bpp) {
 #ifdef ORV_HAVE_LIBYUV
 enum class Peer { abgr, rgb565, rgb565_dither };
 
-void libyuv_peer(benchmark::State &state, int w, int h, Peer peer) {
+void libyuv_peer(benchmark::State &state, int w, int h, Peer peer)
+{
     Planes p(w, h);
     const int stride = w * (peer == Peer::abgr ? 4 : 2);
     WindowBuffer dst(size_t(stride) * h);
@@ -116,16 +129,16 @@ void libyuv_peer(benchmark::State &state, int w, int h, Peer peer) {
     const int hw = w / 2;
     for (auto _ : state) {
         switch (peer) {
-            case Peer::abgr:
-                libyuv::I420ToABGR(p.y.data(), w, p.u.data(), hw, p.v.data(), hw, dst.data(), stride, w, h);
-                break;
-            case Peer::rgb565:
-                libyuv::I420ToRGB565(p.y.data(), w, p.u.data(), hw, p.v.data(), hw, dst.data(), stride, w, h);
-                break;
-            case Peer::rgb565_dither:
-                libyuv::I420ToRGB565Dither(p.y.data(), w, p.u.data(), hw, p.v.data(), hw, dst.data(), stride,
-                                           kDither4x4, w, h);
-                break;
+        case Peer::abgr:
+            libyuv::I420ToABGR(p.y.data(), w, p.u.data(), hw, p.v.data(), hw, dst.data(), stride, w, h);
+            break;
+        case Peer::rgb565:
+            libyuv::I420ToRGB565(p.y.data(), w, p.u.data(), hw, p.v.data(), hw, dst.data(), stride, w, h);
+            break;
+        case Peer::rgb565_dither:
+            libyuv::I420ToRGB565Dither(p.y.data(), w, p.u.data(), hw, p.v.data(), hw, dst.data(), stride,
+                                       kDither4x4, w, h);
+            break;
         }
         benchmark::DoNotOptimize(dst.data());
         benchmark::ClobberMemory();
@@ -134,7 +147,8 @@ void libyuv_peer(benchmark::State &state, int w, int h, Peer peer) {
 }
 #endif
 
-int register_all() {
+int register_all()
+{
     const struct {
         int w, h;
     } sizes[] = {{1280, 720}, {1920, 1080}};
@@ -154,8 +168,9 @@ int register_all() {
                                      [=](benchmark::State &st) { libyuv_peer(st, w, h, Peer::abgr); });
         benchmark::RegisterBenchmark(("BM_blit_rgb565/libyuv/" + size).c_str(),
                                      [=](benchmark::State &st) { libyuv_peer(st, w, h, Peer::rgb565); });
-        benchmark::RegisterBenchmark(("BM_blit_rgb565/libyuvdither/" + size).c_str(),
-                                     [=](benchmark::State &st) { libyuv_peer(st, w, h, Peer::rgb565_dither); });
+        benchmark::RegisterBenchmark(
+            ("BM_blit_rgb565/libyuvdither/" + size).c_str(),
+            [=](benchmark::State &st) { libyuv_peer(st, w, h, Peer::rgb565_dither); });
 #endif
     }
     // Every matrix and range as fast as BT.601 limited; NV12/NV21 beside planar.
@@ -172,17 +187,18 @@ int register_all() {
         const std::string fmt = bpp == 32 ? "rgba" : "rgb565";
         for (auto c : colours) {
             const std::string rest = std::string(c.name) + "_1920x1080";
-            benchmark::RegisterBenchmark(("BM_colour_" + fmt + "/ours/" + rest).c_str(),
-                                         [=](benchmark::State &st) { ours(st, w, h, bpp, c.matrix, c.range); });
+            benchmark::RegisterBenchmark(
+                ("BM_colour_" + fmt + "/ours/" + rest).c_str(),
+                [=](benchmark::State &st) { ours(st, w, h, bpp, c.matrix, c.range); });
             benchmark::RegisterBenchmark(("BM_colour_" + fmt + "/bt601/" + rest).c_str(),
                                          [=](benchmark::State &st) { ours(st, w, h, bpp); });
         }
         for (Layout layout : {Layout::nv12, Layout::nv21}) {
             const std::string name = layout == Layout::nv12 ? "nv12" : "nv21";
-            benchmark::RegisterBenchmark(("BM_" + name + "_" + fmt + "/ours/1920x1080").c_str(),
-                                         [=](benchmark::State &st) {
-                                             ours(st, w, h, bpp, DEVICE_MATRIX_BT601, DEVICE_RANGE_LIMITED, layout);
-                                         });
+            benchmark::RegisterBenchmark(
+                ("BM_" + name + "_" + fmt + "/ours/1920x1080").c_str(), [=](benchmark::State &st) {
+                    ours(st, w, h, bpp, DEVICE_MATRIX_BT601, DEVICE_RANGE_LIMITED, layout);
+                });
             benchmark::RegisterBenchmark(("BM_" + name + "_" + fmt + "/planar/1920x1080").c_str(),
                                          [=](benchmark::State &st) { ours(st, w, h, bpp); });
         }
@@ -192,4 +208,4 @@ int register_all() {
 
 [[maybe_unused]] const int registered = register_all();
 
-}  // namespace
+} // namespace

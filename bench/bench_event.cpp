@@ -11,12 +11,14 @@
 
 namespace {
 
-void event_ping_pong(benchmark::State &state) {
+void event_ping_pong(benchmark::State &state)
+{
     OrvEvent *ping = orv_event_create(0, 0, 0, 0);
     OrvEvent *pong = orv_event_create(0, 0, 0, 0);
     std::atomic<bool> stop{false};
     std::thread partner([&] {
-        while (orv_event_wait(ping, 0) == ORV_OK && !stop.load(std::memory_order_relaxed)) orv_event_set(pong);
+        while (orv_event_wait(ping, 0) == ORV_OK && !stop.load(std::memory_order_relaxed))
+            orv_event_set(pong);
     });
     for (auto _ : state) {
         orv_event_set(ping);
@@ -35,27 +37,31 @@ struct Signal {
     std::condition_variable cv;
     bool set = false;
 
-    void post() {
+    void post()
+    {
         {
             std::lock_guard<std::mutex> lock(mutex);
             set = true;
         }
         cv.notify_one();
     }
-    void take() {
+    void take()
+    {
         std::unique_lock<std::mutex> lock(mutex);
         cv.wait(lock, [this] { return set; });
         set = false;
     }
 };
 
-void cv_ping_pong(benchmark::State &state) {
+void cv_ping_pong(benchmark::State &state)
+{
     Signal ping, pong;
     std::atomic<bool> stop{false};
     std::thread partner([&] {
         for (;;) {
             ping.take();
-            if (stop.load(std::memory_order_relaxed)) break;
+            if (stop.load(std::memory_order_relaxed))
+                break;
             pong.post();
         }
     });

@@ -33,14 +33,15 @@ std::vector<std::string> text_keys(int64_t n)
     std::mt19937 rng(7);
     char text[33];
     for (int64_t i = 0; i < n; ++i) {
-        snprintf(text, sizeof text, "%08x%08x%08x%08x", static_cast<unsigned>(rng()), static_cast<unsigned>(rng()),
-                 static_cast<unsigned>(rng()), static_cast<unsigned>(i));
+        snprintf(text, sizeof text, "%08x%08x%08x%08x", static_cast<unsigned>(rng()),
+                 static_cast<unsigned>(rng()), static_cast<unsigned>(rng()), static_cast<unsigned>(i));
         keys.emplace_back(text);
     }
     return keys;
 }
 
-template <typename T> std::vector<T> shuffled(std::vector<T> v)
+template <typename T>
+std::vector<T> shuffled(std::vector<T> v)
 {
     std::shuffle(v.begin(), v.end(), std::mt19937(11));
     return v;

@@ -126,11 +126,15 @@ void BM_xini_set_binary_vector(benchmark::State &state, bool hex)
 
 } // namespace
 
-BENCHMARK_CAPTURE(BM_xini_set_binary_ours, hex, true)->Name("BM_xini_set_binary/ours/hex_1MiB")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_xini_set_binary_ours, hex, true)
+    ->Name("BM_xini_set_binary/ours/hex_1MiB")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_xini_set_binary_vector, hex, true)
     ->Name("BM_xini_set_binary/std_vector/hex_1MiB")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_xini_set_binary_ours, r64, false)->Name("BM_xini_set_binary/ours/r64_1MiB")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_xini_set_binary_ours, r64, false)
+    ->Name("BM_xini_set_binary/ours/r64_1MiB")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_xini_set_binary_vector, r64, false)
     ->Name("BM_xini_set_binary/std_vector/r64_1MiB")
     ->Unit(benchmark::kMillisecond);

@@ -20,30 +20,39 @@ constexpr size_t kFileBytes = 64u << 20;
 // A 64 MB source in a private folder, removed when the run ends.
 struct CopyFiles {
     fs::path dir, src, dst;
-    CopyFiles() {
+    CopyFiles()
+    {
         std::string tmpl = (fs::temp_directory_path() / "orv_bench_copy_XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) return;
+        if (!mkdtemp(tmpl.data()))
+            return;
         dir = tmpl;
         src = dir / "src";
         dst = dir / "dst";
         std::vector<char> block(1 << 20);
-        for (size_t i = 0; i < block.size(); ++i) block[i] = (char)(i * 31);
+        for (size_t i = 0; i < block.size(); ++i)
+            block[i] = (char)(i * 31);
         int fd = open(src.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         for (size_t done = 0; fd >= 0 && done < kFileBytes; done += block.size())
-            if (write(fd, block.data(), block.size()) != (ssize_t)block.size()) break;
-        if (fd >= 0) close(fd);
+            if (write(fd, block.data(), block.size()) != (ssize_t)block.size())
+                break;
+        if (fd >= 0)
+            close(fd);
     }
-    ~CopyFiles() {
-        if (!dir.empty()) fs::remove_all(dir);
+    ~CopyFiles()
+    {
+        if (!dir.empty())
+            fs::remove_all(dir);
     }
 };
 
-CopyFiles &files() {
+CopyFiles &files()
+{
     static CopyFiles f;
     return f;
 }
 
-bool copy_64k(const char *from, const char *to) {
+bool copy_64k(const char *from, const char *to)
+{
     int in = open(from, O_RDONLY);
     int out = open(to, O_WRONLY | O_CREAT | O_TRUNC, 0666);
     bool ok = in >= 0 && out >= 0;
@@ -60,22 +69,28 @@ bool copy_64k(const char *from, const char *to) {
             put += w;
         }
     }
-    if (in >= 0) close(in);
-    if (out >= 0) close(out);
+    if (in >= 0)
+        close(in);
+    if (out >= 0)
+        close(out);
     return ok;
 }
 
-void file_copy_ours(benchmark::State &state) {
+void file_copy_ours(benchmark::State &state)
+{
     CopyFiles &f = files();
     for (auto _ : state)
-        if (orv_file_copy(f.src.c_str(), f.dst.c_str()) != ORV_OK) state.SkipWithError("copy failed");
+        if (orv_file_copy(f.src.c_str(), f.dst.c_str()) != ORV_OK)
+            state.SkipWithError("copy failed");
     state.SetBytesProcessed((int64_t)(state.iterations() * kFileBytes));
 }
 
-void file_copy_64k(benchmark::State &state) {
+void file_copy_64k(benchmark::State &state)
+{
     CopyFiles &f = files();
     for (auto _ : state)
-        if (!copy_64k(f.src.c_str(), f.dst.c_str())) state.SkipWithError("copy failed");
+        if (!copy_64k(f.src.c_str(), f.dst.c_str()))
+            state.SkipWithError("copy failed");
     state.SetBytesProcessed((int64_t)(state.iterations() * kFileBytes));
 }
 

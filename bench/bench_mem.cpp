@@ -16,10 +16,11 @@ struct Runtime {
 template <bool Clear>
 void tracked_pair(benchmark::State &state)
 {
-    static Runtime runtime;  // the list mutex exists, as in a running library
+    static Runtime runtime; // the list mutex exists, as in a running library
     const auto size = static_cast<uint32_t>(state.range(0));
     for (auto _ : state) {
-        void *p = Clear ? orv_mem_calloc_at(size, "./bench_mem.cpp", 22) : orv_mem_alloc_at(size, "./bench_mem.cpp", 22);
+        void *p = Clear ? orv_mem_calloc_at(size, "./bench_mem.cpp", 22)
+                        : orv_mem_alloc_at(size, "./bench_mem.cpp", 22);
         benchmark::DoNotOptimize(p);
         orv_mem_free(p);
     }
@@ -48,10 +49,34 @@ void plain_pair(benchmark::State &state)
     }
 }
 
-}  // namespace
+} // namespace
 
-BENCHMARK(tracked_pair<false>)->Name("BM_alloc_free/ours")->Arg(16)->Arg(256)->Arg(4096)->Threads(1)->Threads(2);
-BENCHMARK(plain_pair<false>)->Name("BM_alloc_free/malloc")->Arg(16)->Arg(256)->Arg(4096)->Threads(1)->Threads(2);
+BENCHMARK(tracked_pair<false>)
+    ->Name("BM_alloc_free/ours")
+    ->Arg(16)
+    ->Arg(256)
+    ->Arg(4096)
+    ->Threads(1)
+    ->Threads(2);
+BENCHMARK(plain_pair<false>)
+    ->Name("BM_alloc_free/malloc")
+    ->Arg(16)
+    ->Arg(256)
+    ->Arg(4096)
+    ->Threads(1)
+    ->Threads(2);
 BENCHMARK(untagged_pair)->Name("BM_alloc_free/untagged")->Arg(16)->Arg(256)->Arg(4096)->Threads(1);
-BENCHMARK(tracked_pair<true>)->Name("BM_calloc_free/ours")->Arg(16)->Arg(256)->Arg(4096)->Threads(1)->Threads(2);
-BENCHMARK(plain_pair<true>)->Name("BM_calloc_free/calloc")->Arg(16)->Arg(256)->Arg(4096)->Threads(1)->Threads(2);
+BENCHMARK(tracked_pair<true>)
+    ->Name("BM_calloc_free/ours")
+    ->Arg(16)
+    ->Arg(256)
+    ->Arg(4096)
+    ->Threads(1)
+    ->Threads(2);
+BENCHMARK(plain_pair<true>)
+    ->Name("BM_calloc_free/calloc")
+    ->Arg(16)
+    ->Arg(256)
+    ->Arg(4096)
+    ->Threads(1)
+    ->Threads(2);

@@ -27,16 +27,21 @@ struct Planes {
     int width, height;
     std::vector<uint8_t> y, u, v;
 
-    Planes(int w, int h) : width(w), height(h), y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size()) {
+    Planes(int w, int h) : width(w), height(h), y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size())
+    {
         for (int r = 0; r < h; ++r)
-            for (int x = 0; x < w; ++x) y[size_t(r) * w + x] = uint8_t(16 + (x + r) * 219 / (w + h));
+            for (int x = 0; x < w; ++x)
+                y[size_t(r) * w + x] = uint8_t(16 + (x + r) * 219 / (w + h));
         for (int r = 0; r < h / 2; ++r)
             for (int x = 0; x < w / 2; ++x) {
                 u[size_t(r) * (w / 2) + x] = uint8_t(40 + x * 170 / (w / 2));
                 v[size_t(r) * (w / 2) + x] = uint8_t(220 - r * 170 / (h / 2));
             }
     }
-    YuvFrame frame() const { return {y.data(), u.data(), v.data(), width, width / 2, width / 2, width, height}; }
+    YuvFrame frame() const
+    {
+        return {y.data(), u.data(), v.data(), width, width / 2, width / 2, width, height};
+    }
 };
 
 constexpr uint32_t kFailed = UINT32_MAX;
@@ -49,13 +54,15 @@ constexpr uint32_t kStamps = 4096;
 // CPU time of the calling thread: the work done, whatever share of a core the
 // thread got. Wall time on a machine shared with other jobs mostly measures
 // waits for a core, on both sides of the pair.
-double thread_cpu_seconds() {
+double thread_cpu_seconds()
+{
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
-double wall_seconds() {
+double wall_seconds()
+{
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
@@ -77,18 +84,21 @@ struct ReadyHost {
 
     explicit ReadyHost(YuvFrame f) : frame(f) {}
 
-    static ResultCode on_event(void *ctx, int, int, int) {
+    static ResultCode on_event(void *ctx, int, int, int)
+    {
         static_cast<ReadyHost *>(ctx)->events.fetch_add(1);
         return ORV_OK;
     }
     static ResultCode on_started(void *) { return ORV_OK; }
-    static ResultCode on_error(void *ctx, ResultCode, int) {
+    static ResultCode on_error(void *ctx, ResultCode, int)
+    {
         auto *h = static_cast<ReadyHost *>(ctx);
         h->released.store(kFailed);
         h->released.notify_all();
         return ORV_OK;
     }
-    static ResultCode get_frame(void *ctx, YuvFrame *f, int *release) {
+    static ResultCode get_frame(void *ctx, YuvFrame *f, int *release)
+    {
         auto *h = static_cast<ReadyHost *>(ctx);
         for (uint32_t a = h->allowed.load(); h->released.load() >= a; a = h->allowed.load())
             h->allowed.wait(a);
@@ -96,21 +106,25 @@ struct ReadyHost {
         *release = 1;
         return ORV_OK;
     }
-    void allow(uint32_t n) {
+    void allow(uint32_t n)
+    {
         allowed.store(n);
         allowed.notify_all();
     }
-    static ResultCode release_frame(void *ctx, int, ResultCode) {
+    static ResultCode release_frame(void *ctx, int, ResultCode)
+    {
         auto *h = static_cast<ReadyHost *>(ctx);
         const uint32_t n = h->released.load() + 1;
         h->cpu[n % kStamps].store(thread_cpu_seconds());
         h->wall[n % kStamps].store(wall_seconds());
         h->released.store(n);
-        if (n == h->wake_at.load()) h->released.notify_all();
+        if (n == h->wake_at.load())
+            h->released.notify_all();
         return ORV_OK;
     }
     // Waits until released reaches target (or the thread failed).
-    uint32_t wait_for(uint32_t target) {
+    uint32_t wait_for(uint32_t target)
+    {
         wake_at.store(target);
         uint32_t now = released.load();
         while (now != kFailed && now < target) {
@@ -123,7 +137,8 @@ struct ReadyHost {
 
 // Row stride in bytes of the buffers a software window of this size and
 // format hands out.
-int window_stride_bytes(int w, int h, int32_t format, int bpp) {
+int window_stride_bytes(int w, int h, int32_t format, int bpp)
+{
     ANativeWindow *window = orv_standin_window_create(w, h, format);
     ANativeWindow_Buffer b{};
     int stride = w * bpp / 8;
@@ -138,7 +153,8 @@ int window_stride_bytes(int w, int h, int32_t format, int bpp) {
 // The conversion alone into buffers like the window's (as many as its queue,
 // at its row stride), so that each frame goes to a buffer other than the last.
 struct BareBlit {
-    BareBlit(const Planes &p, int32_t format, int bpp) : frame(p.frame()), bpp(bpp) {
+    BareBlit(const Planes &p, int32_t format, int bpp) : frame(p.frame()), bpp(bpp)
+    {
         stride = window_stride_bytes(p.width, p.height, format, bpp);
         dst.assign(ORV_STANDIN_QUEUE, std::vector<uint8_t>(size_t(stride) * p.height));
         blit = orv_device_blit_create();
@@ -146,7 +162,8 @@ struct BareBlit {
     }
     ~BareBlit() { blit->destroy(blit); }
     // One frame; its CPU time.
-    double run() {
+    double run()
+    {
         uint8_t *to = dst[next].data();
         next = (next + 1) % dst.size();
         const double c0 = thread_cpu_seconds();
@@ -169,7 +186,8 @@ struct BareBlit {
 // figure to read on a shared machine. A frame is always ready and the surface stays
 // attached, so the loop never sleeps (a size event would mean it did: then
 // the run is refused).
-void render_thread(benchmark::State &state, int w, int h, int32_t format) {
+void render_thread(benchmark::State &state, int w, int h, int32_t format)
+{
     Planes p(w, h);
     DeviceRenderLibInit(0);
     JavaVM *vm = orv_standin_vm_create();
@@ -197,7 +215,8 @@ void render_thread(benchmark::State &state, int w, int h, int32_t format) {
         // caches as the other left them.
         double bare_batch = 0;
         if (bare_first)
-            for (uint32_t i = 0; i < kBatch; ++i) bare_batch += bare->run();
+            for (uint32_t i = 0; i < kBatch; ++i)
+                bare_batch += bare->run();
         const uint32_t from = host->released.load();
         const double opened = wall_seconds();
         host->allow(from + kBatch);
@@ -214,7 +233,8 @@ void render_thread(benchmark::State &state, int w, int h, int32_t format) {
             break;
         }
         if (!bare_first)
-            for (uint32_t i = 0; i < kBatch; ++i) bare_batch += bare->run();
+            for (uint32_t i = 0; i < kBatch; ++i)
+                bare_batch += bare->run();
         bare_first = !bare_first;
         state.SetIterationTime(c / kBatch);
         frames += kBatch;
@@ -223,7 +243,8 @@ void render_thread(benchmark::State &state, int w, int h, int32_t format) {
         bare_cpu += bare_batch;
         ratios.push_back(c / bare_batch);
     }
-    if (host->events.load() != events) state.SkipWithError("the render thread waited on a size event");
+    if (host->events.load() != events)
+        state.SkipWithError("the render thread waited on a size event");
     state.counters["fps_cpu"] = cpu > 0 ? frames / cpu : 0;
     state.counters["wall_ms"] = frames > 0 ? wall / frames * 1e3 : 0;
     state.counters["bare_ms"] = frames > 0 ? bare_cpu / frames * 1e3 : 0;
@@ -244,7 +265,8 @@ void render_thread(benchmark::State &state, int w, int h, int32_t format) {
 }
 
 // The conversion alone, timed in this thread's CPU time like the render thread.
-void bare_blit(benchmark::State &state, int w, int h, int32_t format, int bpp) {
+void bare_blit(benchmark::State &state, int w, int h, int32_t format, int bpp)
+{
     Planes p(w, h);
     BareBlit bare(p, format, bpp);
     double cpu = 0, wall = 0;
@@ -279,4 +301,4 @@ BENCHMARK_CAPTURE(bare_blit, rgb565_1080p, 1920, 1080, WINDOW_FORMAT_RGB_565, 16
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace

@@ -126,7 +126,15 @@ void raw_sockets(benchmark::State &state)
     close(lfd);
 }
 
-}  // namespace
+} // namespace
 
-BENCHMARK(tcp_streams)->Name("BM_tcp_256MB/ours")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
-BENCHMARK(raw_sockets)->Name("BM_tcp_256MB/send_recv")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(tcp_streams)
+    ->Name("BM_tcp_256MB/ours")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
+BENCHMARK(raw_sockets)
+    ->Name("BM_tcp_256MB/send_recv")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);

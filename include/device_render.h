@@ -87,13 +87,13 @@ ORV_API ResultCode DeviceRendModuleSetChromaStep(RenderModule *module, int step)
 /* 32-byte constant block that drives the kernels' 16-bit arithmetic. Each
  * weight w acts as w / 4096; the offsets are pre-multiplied by 128. */
 typedef struct YuvCoefficients {
-    uint16_t luma_offset;    /* 16 << 7 */
-    uint16_t chroma_offset;  /* 128 << 7 */
-    int16_t luma_gain;       /* 4767 */
-    int16_t cr_green;        /* 3330 */
-    int16_t cb_green;        /* 1601 */
-    int16_t cr_red;          /* 6537 */
-    int16_t cb_blue;         /* 8265 */
+    uint16_t luma_offset;   /* 16 << 7 */
+    uint16_t chroma_offset; /* 128 << 7 */
+    int16_t luma_gain;      /* 4767 */
+    int16_t cr_green;       /* 3330 */
+    int16_t cb_green;       /* 1601 */
+    int16_t cr_red;         /* 6537 */
+    int16_t cb_blue;        /* 8265 */
     uint8_t unused14[4];
     uint8_t red_bias;
     uint8_t unused19;
@@ -106,15 +106,12 @@ typedef struct YuvCoefficients {
 /* Row kernels: convert count / 16 whole groups of 16 pixels (a remainder is
  * ignored). u and v supply one sample per two pixels. errors is read only by
  * the filter kernel: 48 bytes per group (16 red, 16 green, 16 blue carries). */
-ORV_API void device_yuv_rgb32_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u,
-                                   const uint8_t *v, uint8_t *errors,
-                                   const YuvCoefficients *coefficients, int count);
-ORV_API void device_yuv_rgb16_565_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u,
-                                       const uint8_t *v, uint8_t *errors,
-                                       const YuvCoefficients *coefficients, int count);
-ORV_API void device_filter_yuv_rgb565_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u,
-                                           const uint8_t *v, uint8_t *errors,
-                                           const YuvCoefficients *coefficients, int count);
+ORV_API void device_yuv_rgb32_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
+                                   uint8_t *errors, const YuvCoefficients *coefficients, int count);
+ORV_API void device_yuv_rgb16_565_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
+                                       uint8_t *errors, const YuvCoefficients *coefficients, int count);
+ORV_API void device_filter_yuv_rgb565_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
+                                           uint8_t *errors, const YuvCoefficients *coefficients, int count);
 
 /* Copy the vector register file to and from 256 bytes, in register order:
  * - ARMv7: D0-D31.

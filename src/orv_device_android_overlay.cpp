@@ -25,8 +25,7 @@ static_assert(offsetof(AndroidOverlayRecord, notify_target) == 6 * 4);
 static_assert(offsetof(AndroidOverlayRecord, mutex) == 7 * 4);
 static_assert(offsetof(AndroidOverlayRecord, locked) == 10 * 4);
 static_assert(offsetof(AndroidOverlayRecord, buffer_ready) == 10 * 4 + sizeof(ANativeWindow_Buffer));
-static_assert(offsetof(AndroidOverlayRecord, geometry_pending) ==
-              13 * 4 + sizeof(ANativeWindow_Buffer));
+static_assert(offsetof(AndroidOverlayRecord, geometry_pending) == 13 * 4 + sizeof(ANativeWindow_Buffer));
 #else
 // 64-bit: 8-byte pointers; has_surface and the two flags after the buffer
 // each share a word with padding or each other.
@@ -37,11 +36,11 @@ static_assert(offsetof(AndroidOverlayRecord, window) == 9 * 8);
 static_assert(offsetof(AndroidOverlayRecord, locked) == 10 * 8);
 static_assert(offsetof(AndroidOverlayRecord, buffer_ready) == 10 * 8 + sizeof(ANativeWindow_Buffer));
 static_assert(offsetof(AndroidOverlayRecord, blitter) == 11 * 8 + sizeof(ANativeWindow_Buffer));
-static_assert(offsetof(AndroidOverlayRecord, geometry_pending) ==
-              12 * 8 + sizeof(ANativeWindow_Buffer));
+static_assert(offsetof(AndroidOverlayRecord, geometry_pending) == 12 * 8 + sizeof(ANativeWindow_Buffer));
 #endif
 
-AndroidOverlayRecord *record_of(AndroidOverlay *self) {
+AndroidOverlayRecord *record_of(AndroidOverlay *self)
+{
     return orv_device::record_of<AndroidOverlayRecord>(self);
 }
 
@@ -51,7 +50,8 @@ struct FormatInfo {
     int bytes_per_pixel;
 };
 
-constexpr FormatInfo format_info(int32_t format) {
+constexpr FormatInfo format_info(int32_t format)
+{
     switch (format) {
     case WINDOW_FORMAT_RGBA_8888:
     case WINDOW_FORMAT_RGBX_8888:
@@ -65,8 +65,10 @@ constexpr FormatInfo format_info(int32_t format) {
 
 // Shared by check_surface and present while no window is attached: tell the
 // host once per detach, answer "not yet".
-ResultCode no_surface_answer(AndroidOverlayRecord *rec) {
-    if (rec->has_surface) return ORV_OK;
+ResultCode no_surface_answer(AndroidOverlayRecord *rec)
+{
+    if (rec->has_surface)
+        return ORV_OK;
     if (rec->notify_target != nullptr && !rec->no_surface_notified) {
         rec->no_surface_notified = 1;
         rec->notify_target->notify(rec->notify_target, 0, 0, 0);
@@ -74,8 +76,10 @@ ResultCode no_surface_answer(AndroidOverlayRecord *rec) {
     return ORV_WOUNLD_BLOCK;
 }
 
-ResultCode post_buffer(AndroidOverlayRecord *rec) {
-    if (rec->window == nullptr) return ORV_OK;
+ResultCode post_buffer(AndroidOverlayRecord *rec)
+{
+    if (rec->window == nullptr)
+        return ORV_OK;
     const int32_t err = ANativeWindow_unlockAndPost(rec->window);
     if (err != 0) {
         orv_log(kLogFlags, err, "VRE: deviceoverlay: unlock fail err:%d", err);
@@ -84,25 +88,29 @@ ResultCode post_buffer(AndroidOverlayRecord *rec) {
     return ORV_OK;
 }
 
-ResultCode overlay_set_notify(AndroidOverlay *self, NotifyLink *target, const void *) {
+ResultCode overlay_set_notify(AndroidOverlay *self, NotifyLink *target, const void *)
+{
     AndroidOverlayRecord *rec = record_of(self);
-    if (rec == nullptr) return ORV_FAIL;
+    if (rec == nullptr)
+        return ORV_FAIL;
     rec->notify_target = target;
     return ORV_OK;
 }
 
-ResultCode overlay_check_surface(AndroidOverlay *self) {
+ResultCode overlay_check_surface(AndroidOverlay *self)
+{
     AndroidOverlayRecord *rec = record_of(self);
-    if (rec == nullptr) return ORV_FAIL;
+    if (rec == nullptr)
+        return ORV_FAIL;
     orv::MutexGuard hold(rec->mutex);
     return no_surface_answer(rec);
 }
 
 // Sets the window's buffer geometry to the frame size; a window that refuses
 // it would only ever give buffers of the wrong size.
-ResultCode set_geometry(AndroidOverlayRecord *rec, const YuvFrame *frame, int32_t format) {
-    const int32_t err =
-        ANativeWindow_setBuffersGeometry(rec->window, frame->width, frame->height, format);
+ResultCode set_geometry(AndroidOverlayRecord *rec, const YuvFrame *frame, int32_t format)
+{
+    const int32_t err = ANativeWindow_setBuffersGeometry(rec->window, frame->width, frame->height, format);
     if (err != 0) {
         orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: set geometry %dx%d format %d fail err:%d",
                 frame->width, frame->height, format, err);
@@ -112,16 +120,20 @@ ResultCode set_geometry(AndroidOverlayRecord *rec, const YuvFrame *frame, int32_
 }
 
 // The frame was checked where it entered the render path (the DeviceRender).
-ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame) {
+ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
+{
     AndroidOverlayRecord *rec = record_of(self);
-    if (rec == nullptr || frame == nullptr) return ORV_FAIL;
+    if (rec == nullptr || frame == nullptr)
+        return ORV_FAIL;
     orv::MutexGuard hold(rec->mutex);
-    if (!rec->has_surface) return no_surface_answer(rec);
+    if (!rec->has_surface)
+        return no_surface_answer(rec);
     // Sized once here; the blitter grows its error carry for wider frames.
     if (!rec->buffer_ready) {
         rec->buffer_ready = 1;
         const ResultCode r = rec->blitter->update_buffer(rec->blitter, frame);
-        if (ORV_FAILED(r)) return r;
+        if (ORV_FAILED(r))
+            return r;
     }
     if (rec->geometry_pending) {
         rec->geometry_pending = 0;
@@ -135,7 +147,8 @@ ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame) {
     ANativeWindow_Buffer &buf = rec->locked;
     if (buf.width != frame->width || buf.height != frame->height) {
         // Not an error: show nothing this time, ask for the frame's size.
-        if (ORV_FAILED(post_buffer(rec))) return ORV_FAIL;
+        if (ORV_FAILED(post_buffer(rec)))
+            return ORV_FAIL;
         const int32_t format = buf.format;
         if (rec->notify_target != nullptr) {
             ANativeWindow *const window = rec->window;
@@ -143,27 +156,31 @@ ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame) {
             // The host may have detached (or swapped) the surface from inside
             // on_event: the recursive mutex let it in. A new window gets its
             // geometry on the next present; a released one must not be touched.
-            if (rec->window != window || !rec->has_surface) return ORV_WOUNLD_BLOCK;
+            if (rec->window != window || !rec->has_surface)
+                return ORV_WOUNLD_BLOCK;
         }
-        if (ORV_FAILED(set_geometry(rec, frame, format))) return ORV_FAIL;
+        if (ORV_FAILED(set_geometry(rec, frame, format)))
+            return ORV_FAIL;
         return ORV_WOUNLD_BLOCK;
     }
     const FormatInfo info = format_info(buf.format);
     const ResultCode r = rec->blitter->blit(rec->blitter, frame, static_cast<uint8_t *>(buf.bits),
-                                            buf.stride * info.bytes_per_pixel,
-                                            info.bits_per_pixel);
+                                            buf.stride * info.bytes_per_pixel, info.bits_per_pixel);
     if (ORV_FAILED(r)) {
         post_buffer(rec);
         orv_log(kLogFlags, r, "VRE: deviceoverlay: blit fail");
         return r;
     }
-    if (ORV_FAILED(post_buffer(rec))) return ORV_FAIL;
+    if (ORV_FAILED(post_buffer(rec)))
+        return ORV_FAIL;
     return r;
 }
 
-ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface) {
+ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface)
+{
     AndroidOverlayRecord *rec = record_of(self);
-    if (rec == nullptr) return ORV_FAIL;
+    if (rec == nullptr)
+        return ORV_FAIL;
     orv::MutexGuard hold(rec->mutex);
     if (vm == nullptr || surface == nullptr) {
         if (rec->window != nullptr) {
@@ -174,7 +191,8 @@ ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface
         rec->has_surface = 0;
         return ORV_OK;
     }
-    if (rec->window != nullptr) return ORV_OK;
+    if (rec->window != nullptr)
+        return ORV_OK;
 
     JNIEnv *env = nullptr;
     bool attached_here = false;
@@ -197,7 +215,8 @@ ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface
             orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: fromSurface fail");
             result = ORV_FAIL;
         }
-        if (attached_here) vm->DetachCurrentThread();
+        if (attached_here)
+            vm->DetachCurrentThread();
     }
     if (result == ORV_OK) {
         rec->has_surface = 1;
@@ -208,8 +227,10 @@ ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface
 }
 
 // Accepts a partly built object, so creation undoes itself with it.
-ResultCode destroy_record(AndroidOverlayRecord *rec) {
-    if (rec == nullptr) return ORV_OK;
+ResultCode destroy_record(AndroidOverlayRecord *rec)
+{
+    if (rec == nullptr)
+        return ORV_OK;
     orv_device::destroy_owned(rec->blitter);
     if (rec->window != nullptr) {
         ANativeWindow_release(rec->window);
@@ -223,14 +244,19 @@ ResultCode destroy_record(AndroidOverlayRecord *rec) {
     return ORV_OK;
 }
 
-ResultCode overlay_destroy(AndroidOverlay *self) { return destroy_record(record_of(self)); }
+ResultCode overlay_destroy(AndroidOverlay *self)
+{
+    return destroy_record(record_of(self));
+}
 
-}  // namespace
+} // namespace
 
-AndroidOverlay *orv_device_android_overlay_create(void) {
-    auto *rec = orv_device::new_record<AndroidOverlayRecord>(
-        ORV_TAG_FILE, kAllocLine, "VRE: deviceoverlay: malloc yuvlist fail");
-    if (rec == nullptr) return nullptr;
+AndroidOverlay *orv_device_android_overlay_create(void)
+{
+    auto *rec = orv_device::new_record<AndroidOverlayRecord>(ORV_TAG_FILE, kAllocLine,
+                                                             "VRE: deviceoverlay: malloc yuvlist fail");
+    if (rec == nullptr)
+        return nullptr;
     rec->mutex = orv_mutex_create(0, 0, 0);
     if (rec->mutex == nullptr) {
         destroy_record(rec);

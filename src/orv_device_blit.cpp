@@ -28,11 +28,15 @@ constexpr int kDitherTagLine = 182;
 constexpr int kClipZero = 8192;
 constexpr auto kClip = [] {
     std::array<uint8_t, 16640> t{};
-    for (int i = 0; i < 16640; ++i) t[i] = i < kClipZero ? 0 : i < kClipZero + 256 ? uint8_t(i - kClipZero) : 255;
+    for (int i = 0; i < 16640; ++i)
+        t[i] = i < kClipZero ? 0 : i < kClipZero + 256 ? uint8_t(i - kClipZero) : 255;
     return t;
 }();
 
-inline uint8_t clip(int v) { return kClip[kClipZero + v]; }
+inline uint8_t clip(int v)
+{
+    return kClip[kClipZero + v];
+}
 
 struct DeviceBlit {
     DeviceBlit *self;
@@ -40,64 +44,80 @@ struct DeviceBlit {
     // Error carry, ORV_DITHER_BYTES_PER_COLUMN bytes per column; its layout
     // follows carry_width (the width of the last frame drawn with it).
     uint8_t *dither_buffer;
-    int32_t dither_columns;  // columns the buffer has room for
+    int32_t dither_columns; // columns the buffer has room for
     int32_t carry_width;
     // Matrix, range and chroma step, packed (see Settings); zero is the
     // default. Written by host threads, read once per blit.
     uint32_t settings;
-    DeviceRowKernels kernels;  // picked for this CPU at creation
+    DeviceRowKernels kernels; // picked for this CPU at creation
 };
 
 // The settings word: one byte each, so one load gives a consistent set.
 struct Settings {
     int matrix, range, step;
 
-    static Settings unpack(uint32_t w) { return {int(w & 0xFF), int(w >> 8 & 0xFF), int(w >> 16 & 0xFF) + 1}; }
+    static Settings unpack(uint32_t w)
+    {
+        return {int(w & 0xFF), int(w >> 8 & 0xFF), int(w >> 16 & 0xFF) + 1};
+    }
     uint32_t pack() const { return uint32_t(matrix) | uint32_t(range) << 8 | uint32_t(step - 1) << 16; }
 };
 
 // The word stays a plain field of the record; the NDK's libc++ has no
 // atomic_ref, so it is reached through the compiler's atomics.
-static_assert(int(std::memory_order_relaxed) == __ATOMIC_RELAXED && int(std::memory_order_acquire) == __ATOMIC_ACQUIRE &&
+static_assert(int(std::memory_order_relaxed) == __ATOMIC_RELAXED &&
+              int(std::memory_order_acquire) == __ATOMIC_ACQUIRE &&
               int(std::memory_order_release) == __ATOMIC_RELEASE);
 struct SettingsWord {
     uint32_t &word;
     uint32_t load(std::memory_order order) const { return __atomic_load_n(&word, int(order)); }
     bool compare_exchange_weak(uint32_t &expected, uint32_t desired, std::memory_order success,
-                               std::memory_order failure) {
+                               std::memory_order failure)
+    {
         return __atomic_compare_exchange_n(&word, &expected, desired, true, int(success), int(failure));
     }
 };
-SettingsWord settings_word(DeviceBlit *blit) { return SettingsWord{blit->settings}; }
+SettingsWord settings_word(DeviceBlit *blit)
+{
+    return SettingsWord{blit->settings};
+}
 
 // Changes the fields that change leaves untouched, also against a
 // concurrent change of the others.
 template <typename Change>
-void update_settings(DeviceBlit *blit, Change change) {
+void update_settings(DeviceBlit *blit, Change change)
+{
     SettingsWord word = settings_word(blit);
     uint32_t old = word.load(std::memory_order_relaxed);
     for (;;) {
         Settings s = Settings::unpack(old);
         change(s);
-        if (word.compare_exchange_weak(old, s.pack(), std::memory_order_release, std::memory_order_relaxed)) return;
+        if (word.compare_exchange_weak(old, s.pack(), std::memory_order_release, std::memory_order_relaxed))
+            return;
     }
 }
 
-DeviceBlit *object_of(DeviceBlitOps *ops) { return orv_device::record_of<DeviceBlit>(ops); }
+DeviceBlit *object_of(DeviceBlitOps *ops)
+{
+    return orv_device::record_of<DeviceBlit>(ops);
+}
 
 // Where column x's three carries live for a frame of the given width.
 struct CarrySlot {
     uint8_t *at;
-    bool vector;  // bytes at +0, +16, +32; else three int16 at +0, +2, +4
+    bool vector; // bytes at +0, +16, +32; else three int16 at +0, +2, +4
 };
 
-CarrySlot carry_slot(uint8_t *buffer, int width, int x) {
+CarrySlot carry_slot(uint8_t *buffer, int width, int x)
+{
     const int width16 = width & ~15;
-    if (x < width16) return {buffer + (x / 16) * 48 + x % 16, true};
+    if (x < width16)
+        return {buffer + (x / 16) * 48 + x % 16, true};
     return {buffer + size_t(width16) * ORV_DITHER_BYTES_PER_COLUMN + size_t(x - width16) * 6, false};
 }
 
-void read_carry(CarrySlot s, int16_t e[3]) {
+void read_carry(CarrySlot s, int16_t e[3])
+{
     if (s.vector) {
         e[0] = s.at[0], e[1] = s.at[16], e[2] = s.at[32];
     } else {
@@ -105,7 +125,8 @@ void read_carry(CarrySlot s, int16_t e[3]) {
     }
 }
 
-void write_carry(CarrySlot s, const int16_t e[3]) {
+void write_carry(CarrySlot s, const int16_t e[3])
+{
     if (s.vector) {
         s.at[0] = uint8_t(e[0]), s.at[16] = uint8_t(e[1]), s.at[32] = uint8_t(e[2]);
     } else {
@@ -117,15 +138,18 @@ void write_carry(CarrySlot s, const int16_t e[3]) {
 // in place. Columns below both widths' vector parts sit at the same place in
 // either layout; of the shared columns only the at most 15 past that change
 // slot. Every other column of the new layout starts at zero.
-void relayout_carry(uint8_t *buffer, int from, int to) {
+void relayout_carry(uint8_t *buffer, int from, int to)
+{
     const int kept = from < to ? from : to;
     const int same = (from & ~15) < (to & ~15) ? from & ~15 : to & ~15;
     int16_t moved[15][3];
     const int n = kept - same;
-    for (int i = 0; i < n; ++i) read_carry(carry_slot(buffer, from, same + i), moved[i]);
+    for (int i = 0; i < n; ++i)
+        read_carry(carry_slot(buffer, from, same + i), moved[i]);
     // Vector blocks of 48 bytes per 16 columns: columns below `same` end at same * 3.
     std::memset(buffer + size_t(same) * 3, 0, size_t(to) * ORV_DITHER_BYTES_PER_COLUMN - size_t(same) * 3);
-    for (int i = 0; i < n; ++i) write_carry(carry_slot(buffer, to, same + i), moved[i]);
+    for (int i = 0; i < n; ++i)
+        write_carry(carry_slot(buffer, to, same + i), moved[i]);
 }
 
 // Lays the carry out for frames of the given width. Carries of the columns
@@ -133,8 +157,10 @@ void relayout_carry(uint8_t *buffer, int from, int to) {
 // nor reads one layout as another. One buffer serves every width up to the
 // widest seen: memory is taken only for a frame wider than any before, so
 // frames that alternate widths allocate nothing.
-ResultCode ensure_dither(DeviceBlit *blit, int width, const char *who) {
-    if (width == blit->carry_width && width <= blit->dither_columns) return ORV_OK;
+ResultCode ensure_dither(DeviceBlit *blit, int width, const char *who)
+{
+    if (width == blit->carry_width && width <= blit->dither_columns)
+        return ORV_OK;
     if (width > blit->dither_columns) {
         auto *grown = static_cast<uint8_t *>(
             orv_mem_calloc_at(uint32_t(width) * ORV_DITHER_BYTES_PER_COLUMN, ORV_TAG_FILE, kDitherTagLine));
@@ -143,7 +169,8 @@ ResultCode ensure_dither(DeviceBlit *blit, int width, const char *who) {
             return ORV_FAIL;
         }
         if (blit->dither_buffer) {
-            std::memcpy(grown, blit->dither_buffer, size_t(blit->dither_columns) * ORV_DITHER_BYTES_PER_COLUMN);
+            std::memcpy(grown, blit->dither_buffer,
+                        size_t(blit->dither_columns) * ORV_DITHER_BYTES_PER_COLUMN);
             orv_mem_free(blit->dither_buffer);
         }
         blit->dither_buffer = grown;
@@ -159,9 +186,11 @@ struct Q13 {
     int r, g, b;
 };
 
-inline Q13 tail_pixel(int Y, int U, int V, const YuvTailCoefficients &t) {
+inline Q13 tail_pixel(int Y, int U, int V, const YuvTailCoefficients &t)
+{
     const int l = t.luma * (Y - t.luma_offset) + t.rounding, u = U - 128, v = V - 128;
-    return {(l + t.cr_red * v) / 8192, (l - t.cb_green * u - t.cr_green * v) / 8192, (l + t.cb_blue * u) / 8192};
+    return {(l + t.cr_red * v) / 8192, (l - t.cb_green * u - t.cr_green * v) / 8192,
+            (l + t.cb_blue * u) / 8192};
 }
 
 // What a row's tail needs beside its pixels: weights and chroma step.
@@ -171,7 +200,8 @@ struct TailSetup {
 };
 
 void tail_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, int from, int to,
-                TailSetup t) {
+                TailSetup t)
+{
     for (int x = from; x < to; ++x) {
         const int c_at = x / 2 * t.step;
         const Q13 c = tail_pixel(y[x], u[c_at], v[c_at], *t.weights);
@@ -180,8 +210,9 @@ void tail_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t 
     }
 }
 
-void tail_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *carry, int width,
-                 int from, TailSetup t) {
+void tail_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *carry,
+                 int width, int from, TailSetup t)
+{
     for (int x = from; x < width; ++x) {
         const int c_at = x / 2 * t.step;
         const Q13 c = tail_pixel(y[x], u[c_at], v[c_at], *t.weights);
@@ -196,7 +227,8 @@ void tail_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t
     }
 }
 
-bool frame_readable(const YuvFrame *frame, const char *who) {
+bool frame_readable(const YuvFrame *frame, const char *who)
+{
     if (!frame) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: %s null frame", who);
         return false;
@@ -213,18 +245,25 @@ bool frame_readable(const YuvFrame *frame, const char *who) {
     return true;
 }
 
-ResultCode blit_update_buffer(DeviceBlitOps *ops, const YuvFrame *frame) {
+ResultCode blit_update_buffer(DeviceBlitOps *ops, const YuvFrame *frame)
+{
     DeviceBlit *blit = object_of(ops);
-    if (!blit || !frame_readable(frame, "update_buffer")) return ORV_ERR_INVALID_PARAM;
-    if (frame->width == 0) return ORV_OK;  // nothing to size yet; blit lays it out
+    if (!blit || !frame_readable(frame, "update_buffer"))
+        return ORV_ERR_INVALID_PARAM;
+    if (frame->width == 0)
+        return ORV_OK; // nothing to size yet; blit lays it out
     return ensure_dither(blit, frame->width, "update_buffer");
 }
 
-ResultCode blit_blit(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst, int dst_stride, int bits_per_pixel) {
+ResultCode blit_blit(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst, int dst_stride,
+                     int bits_per_pixel)
+{
     DeviceBlit *blit = object_of(ops);
-    if (!blit || !frame_readable(frame, "blit")) return ORV_ERR_INVALID_PARAM;
+    if (!blit || !frame_readable(frame, "blit"))
+        return ORV_ERR_INVALID_PARAM;
     const int width = frame->width, height = frame->height;
-    if (width == 0 || height == 0 || (bits_per_pixel != 16 && bits_per_pixel != 32)) return ORV_OK;
+    if (width == 0 || height == 0 || (bits_per_pixel != 16 && bits_per_pixel != 32))
+        return ORV_OK;
     if (!dst || !frame->y || !frame->u || !frame->v) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: blit null plane or destination");
         return ORV_ERR_INVALID_PARAM;
@@ -239,15 +278,17 @@ ResultCode blit_blit(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst, in
     const bool rgb565 = bits_per_pixel == 16;
     if (rgb565) {
         // A frame wider than the buffer was sized for must not run past it.
-        if (ResultCode rc = ensure_dither(blit, width, "blit"); ORV_FAILED(rc)) return rc;
+        if (ResultCode rc = ensure_dither(blit, width, "blit"); ORV_FAILED(rc))
+            return rc;
     }
     const YuvColourCoefficients *colour = orv_yuv_colour_coefficients(settings.matrix, settings.range);
     const YuvCoefficients *coefficients = &colour->lanes;
     const TailSetup tail = {&colour->tail, settings.step};
     const DeviceRowKernels &k = blit->kernels;
-    const DeviceRowKernel kernel = rgb565 ? (semi ? k.filter565_semi : k.filter565) : (semi ? k.rgb32_semi : k.rgb32);
-    const DeviceRowPairKernel pair =
-        rgb565 ? (semi ? k.filter565_semi_pair : k.filter565_pair) : (semi ? k.rgb32_semi_pair : k.rgb32_pair);
+    const DeviceRowKernel kernel =
+        rgb565 ? (semi ? k.filter565_semi : k.filter565) : (semi ? k.rgb32_semi : k.rgb32);
+    const DeviceRowPairKernel pair = rgb565 ? (semi ? k.filter565_semi_pair : k.filter565_pair)
+                                            : (semi ? k.rgb32_semi_pair : k.rgb32_pair);
     const int width16 = width & ~15;
     uint8_t *carry = blit->dither_buffer;
     const uint8_t *y = frame->y, *u = frame->u, *v = frame->v;
@@ -272,27 +313,34 @@ ResultCode blit_blit(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst, in
         }
     }
     for (; row < height; ++row) {
-        if (width16 > 0) kernel(dst, y, u, v, carry, coefficients, width16);
+        if (width16 > 0)
+            kernel(dst, y, u, v, carry, coefficients, width16);
         tail_row(dst, y);
         y += frame->y_stride;
         dst += dst_stride;
-        if (row & 1) u += frame->u_stride, v += frame->v_stride;
+        if (row & 1)
+            u += frame->u_stride, v += frame->v_stride;
     }
     return ORV_OK;
 }
 
-ResultCode blit_destroy(DeviceBlitOps *ops) {
+ResultCode blit_destroy(DeviceBlitOps *ops)
+{
     DeviceBlit *blit = object_of(ops);
-    if (!blit) return ORV_OK;
-    if (blit->dither_buffer) orv_mem_free(blit->dither_buffer);
+    if (!blit)
+        return ORV_OK;
+    if (blit->dither_buffer)
+        orv_mem_free(blit->dither_buffer);
     orv_mem_free(blit);
     return ORV_OK;
 }
 
-}  // namespace
+} // namespace
 
-extern "C" DeviceBlitOps *orv_device_blit_create(void) {
-    auto *blit = static_cast<DeviceBlit *>(orv_mem_calloc_at(sizeof(DeviceBlit), ORV_TAG_FILE, kObjectTagLine));
+extern "C" DeviceBlitOps *orv_device_blit_create(void)
+{
+    auto *blit =
+        static_cast<DeviceBlit *>(orv_mem_calloc_at(sizeof(DeviceBlit), ORV_TAG_FILE, kObjectTagLine));
     if (!blit) {
         orv_log(3, ORV_FAIL, "VRE: deviceblit: malloc yuvlist fail");
         return nullptr;
@@ -305,7 +353,8 @@ extern "C" DeviceBlitOps *orv_device_blit_create(void) {
     return &blit->ops;
 }
 
-extern "C" ResultCode orv_device_blit_set_colour(DeviceBlitOps *ops, int matrix, int range) {
+extern "C" ResultCode orv_device_blit_set_colour(DeviceBlitOps *ops, int matrix, int range)
+{
     DeviceBlit *blit = object_of(ops);
     if (!blit || !orv_yuv_colour_coefficients(matrix, range)) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: no colour matrix %d range %d", matrix, range);
@@ -315,7 +364,8 @@ extern "C" ResultCode orv_device_blit_set_colour(DeviceBlitOps *ops, int matrix,
     return ORV_OK;
 }
 
-extern "C" ResultCode orv_device_blit_set_chroma_step(DeviceBlitOps *ops, int step) {
+extern "C" ResultCode orv_device_blit_set_chroma_step(DeviceBlitOps *ops, int step)
+{
     DeviceBlit *blit = object_of(ops);
     if (!blit || (step != 1 && step != 2)) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: no chroma step %d", step);

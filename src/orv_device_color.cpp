@@ -9,28 +9,35 @@
 namespace {
 
 // The chain below a module is built at creation and stays until destroy.
-DeviceBlitOps *blitter_of(RenderModule *module) {
+DeviceBlitOps *blitter_of(RenderModule *module)
+{
     auto *render = static_cast<DeviceRenderRecord *>(orv_record_of(orv_device_module_render(module)));
-    if (render == nullptr) return nullptr;
+    if (render == nullptr)
+        return nullptr;
     auto *overlay = static_cast<AndroidOverlayRecord *>(orv_record_of(render->overlay));
     return overlay != nullptr ? overlay->blitter : nullptr;
 }
 
-ResultCode no_module(const char *who) {
+ResultCode no_module(const char *who)
+{
     orv_log(LOG_TO_ANDROID | LOG_TO_DUMP, ORV_ERR_INVALID_PARAM, "VRE: VR: %s without a module", who);
     return ORV_ERR_INVALID_PARAM;
 }
 
-}  // namespace
+} // namespace
 
-extern "C" ORV_API ResultCode DeviceRendModuleSetColor(RenderModule *module, int matrix, int range) {
+extern "C" ORV_API ResultCode DeviceRendModuleSetColor(RenderModule *module, int matrix, int range)
+{
     DeviceBlitOps *blit = blitter_of(module);
-    if (blit == nullptr) return no_module("DeviceRendModuleSetColor");
+    if (blit == nullptr)
+        return no_module("DeviceRendModuleSetColor");
     return orv_device_blit_set_colour(blit, matrix, range);
 }
 
-extern "C" ORV_API ResultCode DeviceRendModuleSetChromaStep(RenderModule *module, int step) {
+extern "C" ORV_API ResultCode DeviceRendModuleSetChromaStep(RenderModule *module, int step)
+{
     DeviceBlitOps *blit = blitter_of(module);
-    if (blit == nullptr) return no_module("DeviceRendModuleSetChromaStep");
+    if (blit == nullptr)
+        return no_module("DeviceRendModuleSetChromaStep");
     return orv_device_blit_set_chroma_step(blit, step);
 }

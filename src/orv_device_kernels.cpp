@@ -34,12 +34,16 @@ struct Standard {
 };
 constexpr Standard kStandards[] = {{0.299, 0.114}, {0.2126, 0.0722}, {0.2627, 0.0593}};
 
-constexpr int32_t fixed(double x, double one) { return int32_t(x * one + 0.5); }
+constexpr int32_t fixed(double x, double one)
+{
+    return int32_t(x * one + 0.5);
+}
 
 // Weights straight from Kr and Kb: limited range scales luma by 255/219 and
 // chroma by 255/224 around offsets 16 and 128; full range uses 0-255 as is.
 // The tail rounds to nearest.
-constexpr YuvColourCoefficients colour_of(Standard s, bool full) {
+constexpr YuvColourCoefficients colour_of(Standard s, bool full)
+{
     const double kg = 1 - s.kr - s.kb;
     const double ys = full ? 1.0 : 255.0 / 219.0, cs = full ? 1.0 : 255.0 / 224.0;
     const double cr_red = 2 * (1 - s.kr) * cs, cb_blue = 2 * (1 - s.kb) * cs;
@@ -52,16 +56,23 @@ constexpr YuvColourCoefficients colour_of(Standard s, bool full) {
     c.lanes.cb_green = int16_t(fixed(cb_green, 4096));
     c.lanes.cr_red = int16_t(fixed(cr_red, 4096));
     c.lanes.cb_blue = int16_t(fixed(cb_blue, 4096));
-    c.tail = {full ? 0 : 16,           fixed(ys, 8192),       fixed(cr_red, 8192), fixed(cb_green, 8192),
-              fixed(cr_green, 8192),   fixed(cb_blue, 8192),  4096};
+    c.tail = {full ? 0 : 16,
+              fixed(ys, 8192),
+              fixed(cr_red, 8192),
+              fixed(cb_green, 8192),
+              fixed(cr_green, 8192),
+              fixed(cb_blue, 8192),
+              4096};
     return c;
 }
 
 // BT.601 limited keeps the weights (and the truncating tail) it always had,
 // so the default output does not change by a bit.
-constexpr YuvColourCoefficients legacy_bt601() {
+constexpr YuvColourCoefficients legacy_bt601()
+{
     YuvColourCoefficients c{};
-    c.lanes = {2048, 16384, 4767, 3330, 1601, 6537, 8265, {0, 0, 0, 0}, 0, 0, 0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0, 0}};
+    c.lanes = {2048,         16384, 4767, 3330, 1601, 6537, 8265,
+               {0, 0, 0, 0}, 0,     0,    0,    0,    0,    {0, 0, 0, 0, 0, 0, 0, 0, 0}};
     c.tail = {16, 9576, 13123, 3218, 6686, 16591, 0};
     return c;
 }
@@ -73,12 +84,14 @@ constexpr YuvColourCoefficients kColours[3][2] = {
     {colour_of(kStandards[2], false), colour_of(kStandards[2], true)},
 };
 
-constexpr bool weights_avoid_int16_min() {
+constexpr bool weights_avoid_int16_min()
+{
     for (const auto &m : kColours)
         for (const auto &c : m)
-            for (int16_t w : {c.lanes.luma_gain, c.lanes.cr_green, c.lanes.cb_green, c.lanes.cr_red,
-                              c.lanes.cb_blue})
-                if (w == INT16_MIN) return false;
+            for (int16_t w :
+                 {c.lanes.luma_gain, c.lanes.cr_green, c.lanes.cb_green, c.lanes.cr_red, c.lanes.cb_blue})
+                if (w == INT16_MIN)
+                    return false;
     return true;
 }
 static_assert(weights_avoid_int16_min(), "every kernel tier must give the same bytes for library blocks");
@@ -97,16 +110,11 @@ struct Constants {
     uint8x16_t blue_bias;
 
     explicit Constants(const YuvCoefficients *c)
-        : luma_offset(vdupq_n_u16(c->luma_offset)),
-          chroma_offset(vdupq_n_u16(c->chroma_offset)),
-          luma_gain(c->luma_gain),
-          cr_green(c->cr_green),
-          cb_green(c->cb_green),
-          cr_red(c->cr_red),
-          cb_blue(c->cb_blue),
-          red_bias(vdupq_n_u8(c->red_bias)),
-          green_bias(vdupq_n_u8(c->green_bias)),
-          blue_bias(vdupq_n_u8(c->blue_bias)) {}
+        : luma_offset(vdupq_n_u16(c->luma_offset)), chroma_offset(vdupq_n_u16(c->chroma_offset)),
+          luma_gain(c->luma_gain), cr_green(c->cr_green), cb_green(c->cb_green), cr_red(c->cr_red),
+          cb_blue(c->cb_blue), red_bias(vdupq_n_u8(c->red_bias)), green_bias(vdupq_n_u8(c->green_bias)),
+          blue_bias(vdupq_n_u8(c->blue_bias))
+    {}
 };
 
 struct Rgb16 {
@@ -118,7 +126,8 @@ struct Rgb16 {
 enum class Chroma { planar, semi_uv, semi_vu };
 
 template <Chroma C>
-inline void load_chroma(const uint8_t *u, const uint8_t *v, uint8x8_t &cb, uint8x8_t &cr) {
+inline void load_chroma(const uint8_t *u, const uint8_t *v, uint8x8_t &cb, uint8x8_t &cr)
+{
     if constexpr (C == Chroma::planar) {
         cb = vld1_u8(u);
         cr = vld1_u8(v);
@@ -136,7 +145,8 @@ constexpr int kChromaAdvance = C == Chroma::planar ? 8 : 16;
 
 // Pixels 0..15 of y with chroma samples 0..7.
 template <Chroma C>
-inline Rgb16 convert16(const uint8_t *y, const uint8_t *u, const uint8_t *v, const Constants &k) {
+inline Rgb16 convert16(const uint8_t *y, const uint8_t *u, const uint8_t *v, const Constants &k)
+{
     uint8x8_t cb8, cr8;
     load_chroma<C>(u, v, cb8, cr8);
     int16x8_t cb = vreinterpretq_s16_u16(vsubq_u16(vshll_n_u8(cb8, 7), k.chroma_offset));
@@ -147,7 +157,7 @@ inline Rgb16 convert16(const uint8_t *y, const uint8_t *u, const uint8_t *v, con
     int16x8_t r_v = vqrdmulhq_n_s16(cr, k.cr_red);
     int16x8_t g_uv = vaddq_s16(g_u, g_v);
 
-    uint8x8x2_t luma = vld2_u8(y);  // [0]: even pixels, [1]: odd pixels
+    uint8x8x2_t luma = vld2_u8(y); // [0]: even pixels, [1]: odd pixels
     uint8x8_t r[2], g[2], b[2];
     for (int half = 0; half < 2; ++half) {
         int16x8_t l = vreinterpretq_s16_u16(vsubq_u16(vshll_n_u8(luma.val[half], 7), k.luma_offset));
@@ -168,7 +178,8 @@ inline Rgb16 convert16(const uint8_t *y, const uint8_t *u, const uint8_t *v, con
 
 // The two bytes of each RGB565 pixel built in 8-bit lanes, then stored
 // interleaved: high byte r & 0xF8 | g >> 5, low byte (g << 3) & 0xE0 | b >> 3.
-inline void store565(uint8_t *dst, const Rgb16 &c) {
+inline void store565(uint8_t *dst, const Rgb16 &c)
+{
     uint8x16x2_t px;
     px.val[1] = vsriq_n_u8(c.r, c.g, 5);
     px.val[0] = vsriq_n_u8(vshlq_n_u8(c.g, 3), c.b, 3);
@@ -177,7 +188,8 @@ inline void store565(uint8_t *dst, const Rgb16 &c) {
 
 template <Chroma C>
 void rgb32_row(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
-               const YuvCoefficients *coefficients, int count) {
+               const YuvCoefficients *coefficients, int count)
+{
     const Constants k(coefficients);
     const uint8x16_t alpha = vdupq_n_u8(0xFF);
     for (int steps = count / 16; steps > 0; --steps) {
@@ -190,7 +202,8 @@ void rgb32_row(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *
 
 template <Chroma C>
 void filter565_row(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors,
-                   const YuvCoefficients *coefficients, int count) {
+                   const YuvCoefficients *coefficients, int count)
+{
     const Constants k(coefficients);
     const uint8x16_t mask7 = vdupq_n_u8(7);
     const uint8x16_t mask3 = vdupq_n_u8(3);
@@ -212,11 +225,12 @@ void filter565_row(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8
 // order, so luma loads straight and outputs need no interleave. Bytes equal
 // the single-row kernels' for each row.
 struct ChromaTerms {
-    int16x8_t r[2], g[2], b[2];  // [0]: pixels 0-7, [1]: pixels 8-15
+    int16x8_t r[2], g[2], b[2]; // [0]: pixels 0-7, [1]: pixels 8-15
 };
 
 template <Chroma C>
-inline ChromaTerms chroma_terms(const uint8_t *u, const uint8_t *v, const Constants &k) {
+inline ChromaTerms chroma_terms(const uint8_t *u, const uint8_t *v, const Constants &k)
+{
     uint8x8_t cb8, cr8;
     load_chroma<C>(u, v, cb8, cr8);
     const int16x8_t cb = vreinterpretq_s16_u16(vsubq_u16(vshll_n_u8(cb8, 7), k.chroma_offset));
@@ -229,7 +243,8 @@ inline ChromaTerms chroma_terms(const uint8_t *u, const uint8_t *v, const Consta
 }
 
 template <bool Bias>
-inline Rgb16 convert_row16(const uint8_t *y, const ChromaTerms &t, const Constants &k) {
+inline Rgb16 convert_row16(const uint8_t *y, const ChromaTerms &t, const Constants &k)
+{
     const uint8x16_t luma = vld1q_u8(y);
     const uint8x8_t half8[2] = {vget_low_u8(luma), vget_high_u8(luma)};
     uint8x8_t r[2], g[2], b[2];
@@ -249,11 +264,15 @@ inline Rgb16 convert_row16(const uint8_t *y, const ChromaTerms &t, const Constan
     return out;
 }
 
-bool has_bias(const YuvCoefficients *c) { return (c->red_bias | c->green_bias | c->blue_bias) != 0; }
+bool has_bias(const YuvCoefficients *c)
+{
+    return (c->red_bias | c->green_bias | c->blue_bias) != 0;
+}
 
 template <Chroma C, bool Bias>
 void rgb32_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u,
-                const uint8_t *v, const YuvCoefficients *coefficients, int count) {
+                const uint8_t *v, const YuvCoefficients *coefficients, int count)
+{
     const Constants k(coefficients);
     const uint8x16_t alpha = vdupq_n_u8(0xFF);
     uint8_t *dst1 = dst + dst_stride;
@@ -271,8 +290,10 @@ void rgb32_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t 
 // The carry goes down each column through the first row into the second in
 // registers, and back to memory once.
 template <Chroma C, bool Bias>
-void filter565_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u,
-                    const uint8_t *v, uint8_t *errors, const YuvCoefficients *coefficients, int count) {
+void filter565_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                    const uint8_t *u, const uint8_t *v, uint8_t *errors, const YuvCoefficients *coefficients,
+                    int count)
+{
     const Constants k(coefficients);
     const uint8x16_t mask7 = vdupq_n_u8(7);
     const uint8x16_t mask3 = vdupq_n_u8(3);
@@ -291,7 +312,8 @@ void filter565_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdif
         vst1q_u8(errors + 16, vandq_u8(c.g, mask3));
         vst1q_u8(errors + 32, vandq_u8(c.b, mask7));
         store565(dst1, c);
-        y += 16, y1 += 16, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 32, dst1 += 32, errors += 48;
+        y += 16, y1 += 16, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 32, dst1 += 32,
+            errors += 48;
     }
 }
 
@@ -303,119 +325,122 @@ void filter565_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdif
 // cr_red}, d1[0] = luma gain, q1 luma offset, q2 chroma offset, q5-q7 chroma
 // terms (g, r, b), q8-q10 and q15 scratch, q11-q13 outputs, q14 alpha (RGBA)
 // or blue carry (RGB565), q3/q4 red/green carry.
-#define ORV_A32_SETUP                                                                                  \
-    "vld1.16 {d0, d1}, [%[w]]\n"                                                                       \
-    "vdup.16 q1, %[lo]\n"                                                                              \
+#define ORV_A32_SETUP                                                                                        \
+    "vld1.16 {d0, d1}, [%[w]]\n"                                                                             \
+    "vdup.16 q1, %[lo]\n"                                                                                    \
     "vdup.16 q2, %[co]\n"
-#define ORV_A32_TERMS(CB, CR)                                                                          \
-    "vshll.u8 q5, " CB ", #7\n"                                                                        \
-    "vshll.u8 q6, " CR ", #7\n"                                                                        \
-    "vsub.i16 q5, q5, q2\n"                                                                            \
-    "vsub.i16 q6, q6, q2\n"                                                                            \
-    "vqrdmulh.s16 q7, q5, d0[0]\n"                                                                     \
-    "vqrdmulh.s16 q5, q5, d0[1]\n"                                                                     \
-    "vqrdmulh.s16 q8, q6, d0[2]\n"                                                                     \
-    "vqrdmulh.s16 q6, q6, d0[3]\n"                                                                     \
+#define ORV_A32_TERMS(CB, CR)                                                                                \
+    "vshll.u8 q5, " CB ", #7\n"                                                                              \
+    "vshll.u8 q6, " CR ", #7\n"                                                                              \
+    "vsub.i16 q5, q5, q2\n"                                                                                  \
+    "vsub.i16 q6, q6, q2\n"                                                                                  \
+    "vqrdmulh.s16 q7, q5, d0[0]\n"                                                                           \
+    "vqrdmulh.s16 q5, q5, d0[1]\n"                                                                           \
+    "vqrdmulh.s16 q8, q6, d0[2]\n"                                                                           \
+    "vqrdmulh.s16 q6, q6, d0[3]\n"                                                                           \
     "vadd.i16 q5, q5, q8\n"
 // Planar: d8 Cb, d9 Cr. NV12 pairs from u: d8 Cb, d9 Cr. NV21 pairs from v:
 // d8 Cr, d9 Cb.
 #define ORV_A32_CHROMA_PLANAR "vld1.8 {d8}, [%[u]]!\n vld1.8 {d9}, [%[v]]!\n" ORV_A32_TERMS("d8", "d9")
-#define ORV_A32_CHROMA_UV "vld2.8 {d8, d9}, [%[u]]!\n" ORV_A32_TERMS("d8", "d9")
-#define ORV_A32_CHROMA_VU "vld2.8 {d8, d9}, [%[v]]!\n" ORV_A32_TERMS("d9", "d8")
+#define ORV_A32_CHROMA_UV     "vld2.8 {d8, d9}, [%[u]]!\n" ORV_A32_TERMS("d8", "d9")
+#define ORV_A32_CHROMA_VU     "vld2.8 {d8, d9}, [%[v]]!\n" ORV_A32_TERMS("d9", "d8")
 // 16 pixels of the row at Y: red, green, blue narrowed into the d pairs
 // given (even pixels, odd pixels), then zipped into pixel order.
-#define ORV_A32_ROW(Y, RE, RO, GE, GO, BE, BO)                                                         \
-    "vld2.8 {d16, d17}, [" Y "]!\n"                                                                    \
-    "vshll.u8 q9, d16, #7\n"                                                                           \
-    "vshll.u8 q10, d17, #7\n"                                                                          \
-    "vsub.i16 q9, q9, q1\n"                                                                            \
-    "vsub.i16 q10, q10, q1\n"                                                                          \
-    "vqrdmulh.s16 q9, q9, d1[0]\n"                                                                     \
-    "vqrdmulh.s16 q10, q10, d1[0]\n"                                                                   \
-    "vadd.i16 q8, q9, q6\n"                                                                            \
-    "vadd.i16 q15, q10, q6\n"                                                                          \
-    "vqrshrun.s16 " RE ", q8, #4\n"                                                                    \
-    "vqrshrun.s16 " RO ", q15, #4\n"                                                                   \
-    "vsub.i16 q8, q9, q5\n"                                                                            \
-    "vsub.i16 q15, q10, q5\n"                                                                          \
-    "vqrshrun.s16 " GE ", q8, #4\n"                                                                    \
-    "vqrshrun.s16 " GO ", q15, #4\n"                                                                   \
-    "vadd.i16 q8, q9, q7\n"                                                                            \
-    "vadd.i16 q15, q10, q7\n"                                                                          \
-    "vqrshrun.s16 " BE ", q8, #4\n"                                                                    \
-    "vqrshrun.s16 " BO ", q15, #4\n"                                                                   \
-    "vzip.8 " RE ", " RO "\n"                                                                          \
-    "vzip.8 " GE ", " GO "\n"                                                                          \
+#define ORV_A32_ROW(Y, RE, RO, GE, GO, BE, BO)                                                               \
+    "vld2.8 {d16, d17}, [" Y "]!\n"                                                                          \
+    "vshll.u8 q9, d16, #7\n"                                                                                 \
+    "vshll.u8 q10, d17, #7\n"                                                                                \
+    "vsub.i16 q9, q9, q1\n"                                                                                  \
+    "vsub.i16 q10, q10, q1\n"                                                                                \
+    "vqrdmulh.s16 q9, q9, d1[0]\n"                                                                           \
+    "vqrdmulh.s16 q10, q10, d1[0]\n"                                                                         \
+    "vadd.i16 q8, q9, q6\n"                                                                                  \
+    "vadd.i16 q15, q10, q6\n"                                                                                \
+    "vqrshrun.s16 " RE ", q8, #4\n"                                                                          \
+    "vqrshrun.s16 " RO ", q15, #4\n"                                                                         \
+    "vsub.i16 q8, q9, q5\n"                                                                                  \
+    "vsub.i16 q15, q10, q5\n"                                                                                \
+    "vqrshrun.s16 " GE ", q8, #4\n"                                                                          \
+    "vqrshrun.s16 " GO ", q15, #4\n"                                                                         \
+    "vadd.i16 q8, q9, q7\n"                                                                                  \
+    "vadd.i16 q15, q10, q7\n"                                                                                \
+    "vqrshrun.s16 " BE ", q8, #4\n"                                                                          \
+    "vqrshrun.s16 " BO ", q15, #4\n"                                                                         \
+    "vzip.8 " RE ", " RO "\n"                                                                                \
+    "vzip.8 " GE ", " GO "\n"                                                                                \
     "vzip.8 " BE ", " BO "\n"
-#define ORV_A32_RGBA_ROW(Y, D)                                                                         \
-    ORV_A32_ROW(Y, "d22", "d23", "d24", "d25", "d26", "d27")                                           \
-    "vst4.8 {d22, d24, d26, d28}, [" D "]!\n"                                                          \
+#define ORV_A32_RGBA_ROW(Y, D)                                                                               \
+    ORV_A32_ROW(Y, "d22", "d23", "d24", "d25", "d26", "d27")                                                 \
+    "vst4.8 {d22, d24, d26, d28}, [" D "]!\n"                                                                \
     "vst4.8 {d23, d25, d27, d29}, [" D "]!\n"
 // Red in q13, green q12, blue q11; the carry added and renewed; then the
 // high byte (q13) and low byte (q12) of each pixel stored interleaved.
-#define ORV_A32_565_ROW(Y, D)                                                                          \
-    ORV_A32_ROW(Y, "d26", "d27", "d24", "d25", "d22", "d23")                                           \
-    "vqadd.u8 q13, q13, q3\n"                                                                          \
-    "vqadd.u8 q12, q12, q4\n"                                                                          \
-    "vqadd.u8 q11, q11, q14\n"                                                                         \
-    "vmov.i8 q8, #7\n"                                                                                 \
-    "vmov.i8 q9, #3\n"                                                                                 \
-    "vand q3, q13, q8\n"                                                                               \
-    "vand q4, q12, q9\n"                                                                               \
-    "vand q14, q11, q8\n"                                                                              \
-    "vsri.8 q13, q12, #5\n"                                                                            \
-    "vshl.i8 q12, q12, #3\n"                                                                           \
-    "vsri.8 q12, q11, #3\n"                                                                            \
+#define ORV_A32_565_ROW(Y, D)                                                                                \
+    ORV_A32_ROW(Y, "d26", "d27", "d24", "d25", "d22", "d23")                                                 \
+    "vqadd.u8 q13, q13, q3\n"                                                                                \
+    "vqadd.u8 q12, q12, q4\n"                                                                                \
+    "vqadd.u8 q11, q11, q14\n"                                                                               \
+    "vmov.i8 q8, #7\n"                                                                                       \
+    "vmov.i8 q9, #3\n"                                                                                       \
+    "vand q3, q13, q8\n"                                                                                     \
+    "vand q4, q12, q9\n"                                                                                     \
+    "vand q14, q11, q8\n"                                                                                    \
+    "vsri.8 q13, q12, #5\n"                                                                                  \
+    "vshl.i8 q12, q12, #3\n"                                                                                 \
+    "vsri.8 q12, q11, #3\n"                                                                                  \
     "vst2.8 {d24-d27}, [" D "]!\n"
-#define ORV_A32_CLOBBERS                                                                               \
-    "memory", "cc", "d0", "d1", "d2", "d3", "d4", "d5", "d6", "d7", "d8", "d9", "d10", "d11", "d12",     \
-        "d13", "d14", "d15", "d16", "d17", "d18", "d19", "d20", "d21", "d22", "d23", "d24", "d25", "d26", \
-        "d27", "d28", "d29", "d30", "d31"
+#define ORV_A32_CLOBBERS                                                                                     \
+    "memory", "cc", "d0", "d1", "d2", "d3", "d4", "d5", "d6", "d7", "d8", "d9", "d10", "d11", "d12", "d13",  \
+        "d14", "d15", "d16", "d17", "d18", "d19", "d20", "d21", "d22", "d23", "d24", "d25", "d26", "d27",    \
+        "d28", "d29", "d30", "d31"
 
 // The weights in the order the assembly reads them.
 struct A32Weights {
     int16_t w[8];
     explicit A32Weights(const YuvCoefficients *c)
-        : w{c->cb_blue, c->cb_green, c->cr_green, c->cr_red, c->luma_gain, 0, 0, 0} {}
+        : w{c->cb_blue, c->cb_green, c->cr_green, c->cr_red, c->luma_gain, 0, 0, 0}
+    {}
 };
 
-#define ORV_A32_RGBA_PAIR(name, CHROMA)                                                                \
-    void name(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u, \
-              const uint8_t *v, const YuvCoefficients *c, int count) {                                  \
-        const A32Weights weights(c);                                                                   \
-        uint8_t *dst1 = dst + dst_stride;                                                              \
-        const uint8_t *y1 = y + y_stride;                                                              \
-        int steps = count / 16;                                                                        \
-        asm volatile(ORV_A32_SETUP "vmov.i8 q14, #255\n"                                               \
-                                   "1:\n" CHROMA ORV_A32_RGBA_ROW("%[y0]", "%[d0]")                    \
-                                       ORV_A32_RGBA_ROW("%[y1]", "%[d1]") "subs %[n], %[n], #1\n"      \
-                                                                          "bne 1b\n"                   \
-                     : [d0] "+r"(dst), [d1] "+r"(dst1), [y0] "+r"(y), [y1] "+r"(y1), [u] "+r"(u),       \
-                       [v] "+r"(v), [n] "+r"(steps)                                                    \
-                     : [w] "r"(weights.w), [lo] "r"(int(c->luma_offset)), [co] "r"(int(c->chroma_offset)) \
-                     : ORV_A32_CLOBBERS);                                                              \
+#define ORV_A32_RGBA_PAIR(name, CHROMA)                                                                      \
+    void name(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u,    \
+              const uint8_t *v, const YuvCoefficients *c, int count)                                         \
+    {                                                                                                        \
+        const A32Weights weights(c);                                                                         \
+        uint8_t *dst1 = dst + dst_stride;                                                                    \
+        const uint8_t *y1 = y + y_stride;                                                                    \
+        int steps = count / 16;                                                                              \
+        asm volatile(ORV_A32_SETUP "vmov.i8 q14, #255\n"                                                     \
+                                   "1:\n" CHROMA ORV_A32_RGBA_ROW("%[y0]", "%[d0]")                          \
+                                       ORV_A32_RGBA_ROW("%[y1]", "%[d1]") "subs %[n], %[n], #1\n"            \
+                                                                          "bne 1b\n"                         \
+                     : [d0] "+r"(dst), [d1] "+r"(dst1), [y0] "+r"(y), [y1] "+r"(y1), [u] "+r"(u),            \
+                       [v] "+r"(v), [n] "+r"(steps)                                                          \
+                     : [w] "r"(weights.w), [lo] "r"(int(c->luma_offset)), [co] "r"(int(c->chroma_offset))    \
+                     : ORV_A32_CLOBBERS);                                                                    \
     }
 
-#define ORV_A32_565_PAIR(name, CHROMA)                                                                 \
-    void name(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u, \
-              const uint8_t *v, uint8_t *errors, const YuvCoefficients *c, int count) {                 \
-        const A32Weights weights(c);                                                                   \
-        uint8_t *dst1 = dst + dst_stride;                                                              \
-        const uint8_t *y1 = y + y_stride;                                                              \
-        int steps = count / 16;                                                                        \
-        asm volatile(ORV_A32_SETUP "1:\n" CHROMA "vld1.8 {d6, d7}, [%[e]]!\n"                          \
-                                   "vld1.8 {d8, d9}, [%[e]]!\n"                                        \
-                                   "vld1.8 {d28, d29}, [%[e]]\n"                                       \
-                                   "sub %[e], %[e], #32\n" ORV_A32_565_ROW("%[y0]", "%[d0]")           \
-                                       ORV_A32_565_ROW("%[y1]", "%[d1]") "vst1.8 {d6, d7}, [%[e]]!\n"  \
-                                                                         "vst1.8 {d8, d9}, [%[e]]!\n"  \
-                                                                         "vst1.8 {d28, d29}, [%[e]]!\n" \
-                                                                         "subs %[n], %[n], #1\n"       \
-                                                                         "bne 1b\n"                    \
-                     : [d0] "+r"(dst), [d1] "+r"(dst1), [y0] "+r"(y), [y1] "+r"(y1), [u] "+r"(u),       \
-                       [v] "+r"(v), [e] "+r"(errors), [n] "+r"(steps)                                  \
-                     : [w] "r"(weights.w), [lo] "r"(int(c->luma_offset)), [co] "r"(int(c->chroma_offset)) \
-                     : ORV_A32_CLOBBERS);                                                              \
+#define ORV_A32_565_PAIR(name, CHROMA)                                                                       \
+    void name(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u,    \
+              const uint8_t *v, uint8_t *errors, const YuvCoefficients *c, int count)                        \
+    {                                                                                                        \
+        const A32Weights weights(c);                                                                         \
+        uint8_t *dst1 = dst + dst_stride;                                                                    \
+        const uint8_t *y1 = y + y_stride;                                                                    \
+        int steps = count / 16;                                                                              \
+        asm volatile(ORV_A32_SETUP "1:\n" CHROMA "vld1.8 {d6, d7}, [%[e]]!\n"                                \
+                                   "vld1.8 {d8, d9}, [%[e]]!\n"                                              \
+                                   "vld1.8 {d28, d29}, [%[e]]\n"                                             \
+                                   "sub %[e], %[e], #32\n" ORV_A32_565_ROW("%[y0]", "%[d0]")                 \
+                                       ORV_A32_565_ROW("%[y1]", "%[d1]") "vst1.8 {d6, d7}, [%[e]]!\n"        \
+                                                                         "vst1.8 {d8, d9}, [%[e]]!\n"        \
+                                                                         "vst1.8 {d28, d29}, [%[e]]!\n"      \
+                                                                         "subs %[n], %[n], #1\n"             \
+                                                                         "bne 1b\n"                          \
+                     : [d0] "+r"(dst), [d1] "+r"(dst1), [y0] "+r"(y), [y1] "+r"(y1), [u] "+r"(u),            \
+                       [v] "+r"(v), [e] "+r"(errors), [n] "+r"(steps)                                        \
+                     : [w] "r"(weights.w), [lo] "r"(int(c->luma_offset)), [co] "r"(int(c->chroma_offset))    \
+                     : ORV_A32_CLOBBERS);                                                                    \
     }
 
 ORV_A32_RGBA_PAIR(a32_rgba_pair_planar, ORV_A32_CHROMA_PLANAR)
@@ -426,11 +451,11 @@ ORV_A32_565_PAIR(a32_565_pair_uv, ORV_A32_CHROMA_UV)
 ORV_A32_565_PAIR(a32_565_pair_vu, ORV_A32_CHROMA_VU)
 
 template <Chroma C>
-constexpr auto kA32RgbaPair = C == Chroma::planar ? a32_rgba_pair_planar
+constexpr auto kA32RgbaPair = C == Chroma::planar    ? a32_rgba_pair_planar
                               : C == Chroma::semi_uv ? a32_rgba_pair_uv
                                                      : a32_rgba_pair_vu;
 template <Chroma C>
-constexpr auto kA32Rgb565Pair = C == Chroma::planar ? a32_565_pair_planar
+constexpr auto kA32Rgb565Pair = C == Chroma::planar    ? a32_565_pair_planar
                                 : C == Chroma::semi_uv ? a32_565_pair_uv
                                                        : a32_565_pair_vu;
 #endif
@@ -439,8 +464,10 @@ constexpr auto kA32Rgb565Pair = C == Chroma::planar ? a32_565_pair_planar
 // are made once per call, outside the loop.
 template <Chroma C>
 void rgb32_pair_of(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u,
-                   const uint8_t *v, const YuvCoefficients *coefficients, int count) {
-    if (count < 16) return;
+                   const uint8_t *v, const YuvCoefficients *coefficients, int count)
+{
+    if (count < 16)
+        return;
     if (has_bias(coefficients))
         rgb32_pair<C, true>(dst, dst_stride, y, y_stride, u, v, coefficients, count);
     else
@@ -452,9 +479,12 @@ void rgb32_pair_of(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff
 }
 
 template <Chroma C>
-void filter565_pair_of(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u,
-                       const uint8_t *v, uint8_t *errors, const YuvCoefficients *coefficients, int count) {
-    if (count < 16) return;
+void filter565_pair_of(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                       const uint8_t *u, const uint8_t *v, uint8_t *errors,
+                       const YuvCoefficients *coefficients, int count)
+{
+    if (count < 16)
+        return;
     if (has_bias(coefficients))
         filter565_pair<C, true>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
     else
@@ -465,23 +495,28 @@ void filter565_pair_of(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptr
 #endif
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
-const YuvColourCoefficients *orv_yuv_colour_coefficients(int matrix, int range) {
-    if (matrix < DEVICE_MATRIX_BT601 || matrix > DEVICE_MATRIX_BT2020) return nullptr;
-    if (range != DEVICE_RANGE_LIMITED && range != DEVICE_RANGE_FULL) return nullptr;
+const YuvColourCoefficients *orv_yuv_colour_coefficients(int matrix, int range)
+{
+    if (matrix < DEVICE_MATRIX_BT601 || matrix > DEVICE_MATRIX_BT2020)
+        return nullptr;
+    if (range != DEVICE_RANGE_LIMITED && range != DEVICE_RANGE_FULL)
+        return nullptr;
     return &kColours[matrix][range];
 }
 
 ORV_API void device_yuv_rgb32_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
-                                   uint8_t *errors, const YuvCoefficients *coefficients, int count) {
+                                   uint8_t *errors, const YuvCoefficients *coefficients, int count)
+{
     rgb32_row<Chroma::planar>(dst, y, u, v, coefficients, count);
 }
 
-void device_yuv_bgr24_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors,
-                           const YuvCoefficients *coefficients, int count) {
+void device_yuv_bgr24_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
+                           uint8_t *errors, const YuvCoefficients *coefficients, int count)
+{
     const Constants k(coefficients);
     for (int steps = count / 16; steps > 0; --steps) {
         Rgb16 c = convert16<Chroma::planar>(y, u, v, k);
@@ -492,7 +527,8 @@ void device_yuv_bgr24_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, con
 }
 
 ORV_API void device_yuv_rgb16_565_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
-                                       uint8_t *errors, const YuvCoefficients *coefficients, int count) {
+                                       uint8_t *errors, const YuvCoefficients *coefficients, int count)
+{
     const Constants k(coefficients);
     for (int steps = count / 16; steps > 0; --steps) {
         store565(dst, convert16<Chroma::planar>(y, u, v, k));
@@ -501,13 +537,15 @@ ORV_API void device_yuv_rgb16_565_neon(uint8_t *dst, const uint8_t *y, const uin
 }
 
 ORV_API void device_filter_yuv_rgb565_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
-                                           uint8_t *errors, const YuvCoefficients *coefficients, int count) {
+                                           uint8_t *errors, const YuvCoefficients *coefficients, int count)
+{
     filter565_row<Chroma::planar>(dst, y, u, v, errors, coefficients, count);
 }
 
 // Pointers that are not one byte apart are no semi-planar row: nothing is drawn.
 void device_yuv_rgb32_semi_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
-                                uint8_t *errors, const YuvCoefficients *coefficients, int count) {
+                                uint8_t *errors, const YuvCoefficients *coefficients, int count)
+{
     if (v == u + 1)
         rgb32_row<Chroma::semi_uv>(dst, y, u, v, coefficients, count);
     else if (u == v + 1)
@@ -515,7 +553,8 @@ void device_yuv_rgb32_semi_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u
 }
 
 void device_filter_yuv_rgb565_semi_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
-                                        uint8_t *errors, const YuvCoefficients *coefficients, int count) {
+                                        uint8_t *errors, const YuvCoefficients *coefficients, int count)
+{
     if (v == u + 1)
         filter565_row<Chroma::semi_uv>(dst, y, u, v, errors, coefficients, count);
     else if (u == v + 1)
@@ -524,19 +563,22 @@ void device_filter_yuv_rgb565_semi_neon(uint8_t *dst, const uint8_t *y, const ui
 
 void device_yuv_rgb32_pair_neon(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
                                 const uint8_t *u, const uint8_t *v, uint8_t *errors,
-                                const YuvCoefficients *coefficients, int count) {
+                                const YuvCoefficients *coefficients, int count)
+{
     rgb32_pair_of<Chroma::planar>(dst, dst_stride, y, y_stride, u, v, coefficients, count);
 }
 
-void device_filter_yuv_rgb565_pair_neon(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
-                                        const uint8_t *u, const uint8_t *v, uint8_t *errors,
-                                        const YuvCoefficients *coefficients, int count) {
+void device_filter_yuv_rgb565_pair_neon(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y,
+                                        ptrdiff_t y_stride, const uint8_t *u, const uint8_t *v,
+                                        uint8_t *errors, const YuvCoefficients *coefficients, int count)
+{
     filter565_pair_of<Chroma::planar>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
 }
 
 void device_yuv_rgb32_semi_pair_neon(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
                                      const uint8_t *u, const uint8_t *v, uint8_t *errors,
-                                     const YuvCoefficients *coefficients, int count) {
+                                     const YuvCoefficients *coefficients, int count)
+{
     if (v == u + 1)
         rgb32_pair_of<Chroma::semi_uv>(dst, dst_stride, y, y_stride, u, v, coefficients, count);
     else if (u == v + 1)
@@ -545,14 +587,15 @@ void device_yuv_rgb32_semi_pair_neon(uint8_t *dst, ptrdiff_t dst_stride, const u
 
 void device_filter_yuv_rgb565_semi_pair_neon(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y,
                                              ptrdiff_t y_stride, const uint8_t *u, const uint8_t *v,
-                                             uint8_t *errors, const YuvCoefficients *coefficients, int count) {
+                                             uint8_t *errors, const YuvCoefficients *coefficients, int count)
+{
     if (v == u + 1)
         filter565_pair_of<Chroma::semi_uv>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
     else if (u == v + 1)
         filter565_pair_of<Chroma::semi_vu>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
 }
 
-}  // extern "C"
+} // extern "C"
 
 // The register copies are plain assembly: a compiled function body could
 // itself use the registers it is asked to copy.
@@ -679,7 +722,10 @@ device_vload:
 #else
 extern "C" {
 // No register file of that shape here: report zeros and accept any block.
-ORV_API void device_vstore(void *block) { std::memset(block, 0, 256); }
+ORV_API void device_vstore(void *block)
+{
+    std::memset(block, 0, 256);
+}
 ORV_API void device_vload(const void *block) {}
 }
 #endif

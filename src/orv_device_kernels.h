@@ -25,9 +25,8 @@ void device_yuv_bgr24_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, con
  * NV21). Same bytes as the planar kernels for the same samples. */
 void device_yuv_rgb32_semi_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
                                 uint8_t *errors, const YuvCoefficients *coefficients, int count);
-void device_filter_yuv_rgb565_semi_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u,
-                                        const uint8_t *v, uint8_t *errors,
-                                        const YuvCoefficients *coefficients, int count);
+void device_filter_yuv_rgb565_semi_neon(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
+                                        uint8_t *errors, const YuvCoefficients *coefficients, int count);
 
 /* Two rows sharing one chroma row (rows 2k and 2k + 1 of 4:2:0): the row at
  * y and dst, and the one y_stride and dst_stride bytes further; the error
@@ -40,9 +39,9 @@ typedef void (*DeviceRowPairKernel)(uint8_t *dst, ptrdiff_t dst_stride, const ui
 void device_yuv_rgb32_pair_neon(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
                                 const uint8_t *u, const uint8_t *v, uint8_t *errors,
                                 const YuvCoefficients *coefficients, int count);
-void device_filter_yuv_rgb565_pair_neon(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
-                                        const uint8_t *u, const uint8_t *v, uint8_t *errors,
-                                        const YuvCoefficients *coefficients, int count);
+void device_filter_yuv_rgb565_pair_neon(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y,
+                                        ptrdiff_t y_stride, const uint8_t *u, const uint8_t *v,
+                                        uint8_t *errors, const YuvCoefficients *coefficients, int count);
 void device_yuv_rgb32_semi_pair_neon(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
                                      const uint8_t *u, const uint8_t *v, uint8_t *errors,
                                      const YuvCoefficients *coefficients, int count);

@@ -6,7 +6,8 @@
 
 #include <initializer_list>
 
-extern "C" DeviceRowKernels orv_device_row_kernels(int tier) {
+extern "C" DeviceRowKernels orv_device_row_kernels(int tier)
+{
     switch (tier) {
     case ORV_KERNELS_REFERENCE:
         return {device_yuv_rgb32_neon,           device_filter_yuv_rgb565_neon,
@@ -24,11 +25,13 @@ extern "C" DeviceRowKernels orv_device_row_kernels(int tier) {
     }
 }
 
-extern "C" DeviceRowKernels orv_device_pick_kernels(void) {
+extern "C" DeviceRowKernels orv_device_pick_kernels(void)
+{
     static const DeviceRowKernels best = [] {
         for (int tier : {ORV_KERNELS_AVX2, ORV_KERNELS_SSE41}) {
             const DeviceRowKernels set = orv_device_row_kernels(tier);
-            if (set.rgb32 != nullptr) return set;
+            if (set.rgb32 != nullptr)
+                return set;
         }
         return orv_device_row_kernels(ORV_KERNELS_REFERENCE);
     }();

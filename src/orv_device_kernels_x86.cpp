@@ -18,7 +18,7 @@ namespace {
 // Pixel order needs no even/odd split here: each pixel's chroma term is its
 // sample's term duplicated.
 
-#define ORV_SSE __attribute__((target("sse4.1")))
+#define ORV_SSE  __attribute__((target("sse4.1")))
 #define ORV_AVX2 __attribute__((target("avx2")))
 
 struct SseConstants {
@@ -26,12 +26,18 @@ struct SseConstants {
     __m128i red_bias, green_bias, blue_bias, eight;
 };
 
-ORV_SSE inline SseConstants sse_constants(const YuvCoefficients *c) {
-    return {_mm_set1_epi16(short(c->luma_offset)), _mm_set1_epi16(short(c->chroma_offset)),
-            _mm_set1_epi16(c->luma_gain),          _mm_set1_epi16(c->cr_green),
-            _mm_set1_epi16(c->cb_green),           _mm_set1_epi16(c->cr_red),
-            _mm_set1_epi16(c->cb_blue),            _mm_set1_epi8(char(c->red_bias)),
-            _mm_set1_epi8(char(c->green_bias)),    _mm_set1_epi8(char(c->blue_bias)),
+ORV_SSE inline SseConstants sse_constants(const YuvCoefficients *c)
+{
+    return {_mm_set1_epi16(short(c->luma_offset)),
+            _mm_set1_epi16(short(c->chroma_offset)),
+            _mm_set1_epi16(c->luma_gain),
+            _mm_set1_epi16(c->cr_green),
+            _mm_set1_epi16(c->cb_green),
+            _mm_set1_epi16(c->cr_red),
+            _mm_set1_epi16(c->cb_blue),
+            _mm_set1_epi8(char(c->red_bias)),
+            _mm_set1_epi8(char(c->green_bias)),
+            _mm_set1_epi8(char(c->blue_bias)),
             _mm_set1_epi16(8)};
 }
 
@@ -39,7 +45,8 @@ struct SseRgb {
     __m128i r, g, b;
 };
 
-ORV_SSE inline __m128i sse_narrow(__m128i lo, __m128i hi, __m128i eight) {
+ORV_SSE inline __m128i sse_narrow(__m128i lo, __m128i hi, __m128i eight)
+{
     return _mm_packus_epi16(_mm_srai_epi16(_mm_adds_epi16(lo, eight), 4),
                             _mm_srai_epi16(_mm_adds_epi16(hi, eight), 4));
 }
@@ -53,7 +60,8 @@ template <Chroma C>
 constexpr int kChromaAdvance = C == Chroma::planar ? 8 : 16;
 
 template <Chroma C>
-ORV_SSE inline void sse_load_chroma(const uint8_t *u, const uint8_t *v, __m128i &cb, __m128i &cr) {
+ORV_SSE inline void sse_load_chroma(const uint8_t *u, const uint8_t *v, __m128i &cb, __m128i &cr)
+{
     if constexpr (C == Chroma::planar) {
         cb = _mm_cvtepu8_epi16(_mm_loadl_epi64((const __m128i *)u));
         cr = _mm_cvtepu8_epi16(_mm_loadl_epi64((const __m128i *)v));
@@ -66,7 +74,9 @@ ORV_SSE inline void sse_load_chroma(const uint8_t *u, const uint8_t *v, __m128i 
 }
 
 template <Chroma C>
-ORV_SSE inline SseRgb sse_convert16(const uint8_t *y, const uint8_t *u, const uint8_t *v, const SseConstants &k) {
+ORV_SSE inline SseRgb sse_convert16(const uint8_t *y, const uint8_t *u, const uint8_t *v,
+                                    const SseConstants &k)
+{
     const __m128i zero = _mm_setzero_si128();
     __m128i cb, cr;
     sse_load_chroma<C>(u, v, cb, cr);
@@ -77,10 +87,10 @@ ORV_SSE inline SseRgb sse_convert16(const uint8_t *y, const uint8_t *u, const ui
     __m128i r_v = _mm_mulhrs_epi16(cr, k.cr_red);
 
     __m128i luma = _mm_loadu_si128((const __m128i *)y);
-    __m128i l0 = _mm_mulhrs_epi16(_mm_sub_epi16(_mm_slli_epi16(_mm_unpacklo_epi8(luma, zero), 7), k.luma_offset),
-                                  k.luma_gain);
-    __m128i l1 = _mm_mulhrs_epi16(_mm_sub_epi16(_mm_slli_epi16(_mm_unpackhi_epi8(luma, zero), 7), k.luma_offset),
-                                  k.luma_gain);
+    __m128i l0 = _mm_mulhrs_epi16(
+        _mm_sub_epi16(_mm_slli_epi16(_mm_unpacklo_epi8(luma, zero), 7), k.luma_offset), k.luma_gain);
+    __m128i l1 = _mm_mulhrs_epi16(
+        _mm_sub_epi16(_mm_slli_epi16(_mm_unpackhi_epi8(luma, zero), 7), k.luma_offset), k.luma_gain);
     SseRgb out;
     out.r = sse_narrow(_mm_add_epi16(l0, _mm_unpacklo_epi16(r_v, r_v)),
                        _mm_add_epi16(l1, _mm_unpackhi_epi16(r_v, r_v)), k.eight);
@@ -94,7 +104,8 @@ ORV_SSE inline SseRgb sse_convert16(const uint8_t *y, const uint8_t *u, const ui
     return out;
 }
 
-ORV_SSE inline void sse_store_rgb32(uint8_t *dst, const SseRgb &c) {
+ORV_SSE inline void sse_store_rgb32(uint8_t *dst, const SseRgb &c)
+{
     const __m128i alpha = _mm_set1_epi8(char(0xFF));
     __m128i rg_lo = _mm_unpacklo_epi8(c.r, c.g), rg_hi = _mm_unpackhi_epi8(c.r, c.g);
     __m128i ba_lo = _mm_unpacklo_epi8(c.b, alpha), ba_hi = _mm_unpackhi_epi8(c.b, alpha);
@@ -104,13 +115,14 @@ ORV_SSE inline void sse_store_rgb32(uint8_t *dst, const SseRgb &c) {
     _mm_storeu_si128((__m128i *)(dst + 48), _mm_unpackhi_epi16(rg_hi, ba_hi));
 }
 
-ORV_SSE inline void sse_store565(uint8_t *dst, const SseRgb &c) {
+ORV_SSE inline void sse_store565(uint8_t *dst, const SseRgb &c)
+{
     const __m128i zero = _mm_setzero_si128();
     const __m128i red_mask = _mm_set1_epi16(short(0xF800)), green_mask = _mm_set1_epi16(0x07E0);
     for (int half = 0; half < 2; ++half) {
-        __m128i r = half ? _mm_unpackhi_epi8(zero, c.r) : _mm_unpacklo_epi8(zero, c.r);  // r << 8
-        __m128i g = half ? _mm_unpackhi_epi8(zero, c.g) : _mm_unpacklo_epi8(zero, c.g);  // g << 8
-        __m128i b = half ? _mm_unpackhi_epi8(zero, c.b) : _mm_unpacklo_epi8(zero, c.b);  // b << 8
+        __m128i r = half ? _mm_unpackhi_epi8(zero, c.r) : _mm_unpacklo_epi8(zero, c.r); // r << 8
+        __m128i g = half ? _mm_unpackhi_epi8(zero, c.g) : _mm_unpacklo_epi8(zero, c.g); // g << 8
+        __m128i b = half ? _mm_unpackhi_epi8(zero, c.b) : _mm_unpacklo_epi8(zero, c.b); // b << 8
         __m128i p = _mm_or_si128(_mm_and_si128(r, red_mask), _mm_and_si128(_mm_srli_epi16(g, 5), green_mask));
         p = _mm_or_si128(p, _mm_srli_epi16(b, 11));
         _mm_storeu_si128((__m128i *)(dst + 16 * half), p);
@@ -119,7 +131,8 @@ ORV_SSE inline void sse_store565(uint8_t *dst, const SseRgb &c) {
 
 template <Chroma C>
 ORV_SSE void sse_yuv_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *,
-                           const YuvCoefficients *coefficients, int count) {
+                           const YuvCoefficients *coefficients, int count)
+{
     const SseConstants k = sse_constants(coefficients);
     for (int steps = count / 16; steps > 0; --steps) {
         sse_store_rgb32(dst, sse_convert16<C>(y, u, v, k));
@@ -129,7 +142,8 @@ ORV_SSE void sse_yuv_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, con
 
 template <Chroma C>
 ORV_SSE void sse_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
-                               uint8_t *errors, const YuvCoefficients *coefficients, int count) {
+                               uint8_t *errors, const YuvCoefficients *coefficients, int count)
+{
     const SseConstants k = sse_constants(coefficients);
     const __m128i mask7 = _mm_set1_epi8(7), mask3 = _mm_set1_epi8(3);
     for (int steps = count / 16; steps > 0; --steps) {
@@ -151,10 +165,11 @@ struct AvxConstants {
     bool has_bias;
 };
 
-ORV_AVX2 inline AvxConstants avx_constants(const YuvCoefficients *c) {
+ORV_AVX2 inline AvxConstants avx_constants(const YuvCoefficients *c)
+{
     // Per lane: bytes 0-7 (even pixels) and 8-15 (odd pixels) back in order.
-    const __m256i interleave = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1, 9, 2,
-                                                10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
+    const __m256i interleave = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1,
+                                                9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
     return {_mm256_set1_epi16(short(c->luma_offset)),
             _mm256_set1_epi16(short(c->chroma_offset)),
             _mm256_set1_epi16(c->luma_gain),
@@ -172,12 +187,13 @@ ORV_AVX2 inline AvxConstants avx_constants(const YuvCoefficients *c) {
 }
 
 struct AvxRgb {
-    __m256i r, g, b;  // pixels 0-15 in the low lane, 16-31 in the high lane
+    __m256i r, g, b; // pixels 0-15 in the low lane, 16-31 in the high lane
 };
 
 // (x + 8) >> 4 without overflow is mulhrs by 2048; packus saturates, and
 // the shuffle puts even and odd pixels back in order.
-ORV_AVX2 inline __m256i avx_narrow(__m256i even, __m256i odd, const AvxConstants &k) {
+ORV_AVX2 inline __m256i avx_narrow(__m256i even, __m256i odd, const AvxConstants &k)
+{
     return _mm256_shuffle_epi8(
         _mm256_packus_epi16(_mm256_mulhrs_epi16(even, k.narrow), _mm256_mulhrs_epi16(odd, k.narrow)),
         k.interleave);
@@ -186,7 +202,8 @@ ORV_AVX2 inline __m256i avx_narrow(__m256i even, __m256i odd, const AvxConstants
 // 32 pixels, split like the NEON kernels into even and odd pixels: 16-bit
 // lane i of each 128-bit half holds pixel pair i, which is chroma sample i.
 template <Chroma C>
-ORV_AVX2 inline void avx_load_chroma(const uint8_t *u, const uint8_t *v, __m256i &cb, __m256i &cr) {
+ORV_AVX2 inline void avx_load_chroma(const uint8_t *u, const uint8_t *v, __m256i &cb, __m256i &cr)
+{
     if constexpr (C == Chroma::planar) {
         cb = _mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i *)u));
         cr = _mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i *)v));
@@ -208,7 +225,8 @@ struct AvxTerms {
 // the RGBA store land whole 32-byte runs in order, with no lane permute. One
 // dword permute of the luma (and of each chroma vector) sets it up.
 template <Chroma C, bool RgbaOrder = false>
-ORV_AVX2 inline AvxTerms avx_terms(const uint8_t *u, const uint8_t *v, const AvxConstants &k) {
+ORV_AVX2 inline AvxTerms avx_terms(const uint8_t *u, const uint8_t *v, const AvxConstants &k)
+{
     __m256i cb, cr;
     avx_load_chroma<C>(u, v, cb, cr);
     if constexpr (RgbaOrder) {
@@ -224,10 +242,12 @@ ORV_AVX2 inline AvxTerms avx_terms(const uint8_t *u, const uint8_t *v, const Avx
 }
 
 template <bool RgbaOrder = false>
-ORV_AVX2 inline AvxRgb avx_row32(const uint8_t *y, const AvxTerms &t, const AvxConstants &k) {
+ORV_AVX2 inline AvxRgb avx_row32(const uint8_t *y, const AvxTerms &t, const AvxConstants &k)
+{
     const __m256i r_v = t.r_v, g_uv = t.g_uv, b_u = t.b_u;
     __m256i luma = _mm256_loadu_si256((const __m256i *)y);
-    if constexpr (RgbaOrder) luma = _mm256_permutevar8x32_epi32(luma, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+    if constexpr (RgbaOrder)
+        luma = _mm256_permutevar8x32_epi32(luma, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
     __m256i even = _mm256_and_si256(luma, k.low_bytes), odd = _mm256_srli_epi16(luma, 8);
     even = _mm256_mulhrs_epi16(_mm256_sub_epi16(_mm256_slli_epi16(even, 7), k.luma_offset), k.luma_gain);
     odd = _mm256_mulhrs_epi16(_mm256_sub_epi16(_mm256_slli_epi16(odd, 7), k.luma_offset), k.luma_gain);
@@ -244,22 +264,26 @@ ORV_AVX2 inline AvxRgb avx_row32(const uint8_t *y, const AvxTerms &t, const AvxC
 }
 
 template <Chroma C>
-ORV_AVX2 inline AvxRgb avx_convert32(const uint8_t *y, const uint8_t *u, const uint8_t *v, const AvxConstants &k) {
+ORV_AVX2 inline AvxRgb avx_convert32(const uint8_t *y, const uint8_t *u, const uint8_t *v,
+                                     const AvxConstants &k)
+{
     return avx_row32(y, avx_terms<C>(u, v, k), k);
 }
 
 // 32 pixels converted in RGBA order (above).
-ORV_AVX2 inline void avx_store_rgb32(uint8_t *dst, const AvxRgb &c) {
+ORV_AVX2 inline void avx_store_rgb32(uint8_t *dst, const AvxRgb &c)
+{
     const __m256i alpha = _mm256_set1_epi8(char(0xFF));
     __m256i rg_lo = _mm256_unpacklo_epi8(c.r, c.g), rg_hi = _mm256_unpackhi_epi8(c.r, c.g);
     __m256i ba_lo = _mm256_unpacklo_epi8(c.b, alpha), ba_hi = _mm256_unpackhi_epi8(c.b, alpha);
-    _mm256_storeu_si256((__m256i *)dst, _mm256_unpacklo_epi16(rg_lo, ba_lo));          // pixels 0-3 | 4-7
-    _mm256_storeu_si256((__m256i *)(dst + 32), _mm256_unpackhi_epi16(rg_lo, ba_lo));   // 8-11 | 12-15
-    _mm256_storeu_si256((__m256i *)(dst + 64), _mm256_unpacklo_epi16(rg_hi, ba_hi));   // 16-19 | 20-23
-    _mm256_storeu_si256((__m256i *)(dst + 96), _mm256_unpackhi_epi16(rg_hi, ba_hi));   // 24-27 | 28-31
+    _mm256_storeu_si256((__m256i *)dst, _mm256_unpacklo_epi16(rg_lo, ba_lo));        // pixels 0-3 | 4-7
+    _mm256_storeu_si256((__m256i *)(dst + 32), _mm256_unpackhi_epi16(rg_lo, ba_lo)); // 8-11 | 12-15
+    _mm256_storeu_si256((__m256i *)(dst + 64), _mm256_unpacklo_epi16(rg_hi, ba_hi)); // 16-19 | 20-23
+    _mm256_storeu_si256((__m256i *)(dst + 96), _mm256_unpackhi_epi16(rg_hi, ba_hi)); // 24-27 | 28-31
 }
 
-ORV_AVX2 inline void avx_store565(uint8_t *dst, const AvxRgb &c) {
+ORV_AVX2 inline void avx_store565(uint8_t *dst, const AvxRgb &c)
+{
     const __m256i zero = _mm256_setzero_si256();
     const __m256i red_mask = _mm256_set1_epi16(short(0xF800)), green_mask = _mm256_set1_epi16(0x07E0);
     __m256i half[2];
@@ -269,38 +293,43 @@ ORV_AVX2 inline void avx_store565(uint8_t *dst, const AvxRgb &c) {
         __m256i b = h ? _mm256_unpackhi_epi8(zero, c.b) : _mm256_unpacklo_epi8(zero, c.b);
         __m256i p = _mm256_or_si256(_mm256_and_si256(r, red_mask),
                                     _mm256_and_si256(_mm256_srli_epi16(g, 5), green_mask));
-        half[h] = _mm256_or_si256(p, _mm256_srli_epi16(b, 11));  // 0-7 | 16-23, then 8-15 | 24-31
+        half[h] = _mm256_or_si256(p, _mm256_srli_epi16(b, 11)); // 0-7 | 16-23, then 8-15 | 24-31
     }
     _mm256_storeu_si256((__m256i *)dst, _mm256_permute2x128_si256(half[0], half[1], 0x20));
     _mm256_storeu_si256((__m256i *)(dst + 32), _mm256_permute2x128_si256(half[0], half[1], 0x31));
 }
 
 // The carries of two consecutive 48-byte blocks as one 32-pixel vector.
-ORV_AVX2 inline __m256i avx_load_carry(const uint8_t *block) {
+ORV_AVX2 inline __m256i avx_load_carry(const uint8_t *block)
+{
     return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128((const __m128i *)block)),
                                    _mm_loadu_si128((const __m128i *)(block + 48)), 1);
 }
 
-ORV_AVX2 inline void avx_store_carry(uint8_t *block, __m256i carry) {
+ORV_AVX2 inline void avx_store_carry(uint8_t *block, __m256i carry)
+{
     _mm_storeu_si128((__m128i *)block, _mm256_castsi256_si128(carry));
     _mm_storeu_si128((__m128i *)(block + 48), _mm256_extracti128_si256(carry, 1));
 }
 
 template <Chroma C>
-ORV_AVX2 void avx_yuv_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors,
-                            const YuvCoefficients *coefficients, int count) {
+ORV_AVX2 void avx_yuv_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
+                            uint8_t *errors, const YuvCoefficients *coefficients, int count)
+{
     const AvxConstants k = avx_constants(coefficients);
     int steps = count / 16;
     for (; steps >= 2; steps -= 2) {
         avx_store_rgb32(dst, avx_row32<true>(y, avx_terms<C, true>(u, v, k), k));
         y += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 128;
     }
-    if (steps) sse_yuv_rgb32<C>(dst, y, u, v, errors, coefficients, 16);
+    if (steps)
+        sse_yuv_rgb32<C>(dst, y, u, v, errors, coefficients, 16);
 }
 
 template <Chroma C>
 ORV_AVX2 void avx_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
-                                uint8_t *errors, const YuvCoefficients *coefficients, int count) {
+                                uint8_t *errors, const YuvCoefficients *coefficients, int count)
+{
     const AvxConstants k = avx_constants(coefficients);
     const __m256i mask7 = _mm256_set1_epi8(7), mask3 = _mm256_set1_epi8(3);
     int steps = count / 16;
@@ -315,7 +344,8 @@ ORV_AVX2 void avx_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u
         avx_store565(dst, c);
         y += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 64, errors += 96;
     }
-    if (steps) sse_filter_rgb565<C>(dst, y, u, v, errors, coefficients, 16);
+    if (steps)
+        sse_filter_rgb565<C>(dst, y, u, v, errors, coefficients, 16);
 }
 
 // Two rows of one chroma row: the chroma terms once for both, the carry
@@ -324,7 +354,8 @@ ORV_AVX2 void avx_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u
 template <Chroma C>
 ORV_AVX2 void avx_yuv_rgb32_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
                                  const uint8_t *u, const uint8_t *v, uint8_t *errors,
-                                 const YuvCoefficients *coefficients, int count) {
+                                 const YuvCoefficients *coefficients, int count)
+{
     const AvxConstants k = avx_constants(coefficients);
     uint8_t *dst1 = dst + dst_stride;
     const uint8_t *y1 = y + y_stride;
@@ -344,7 +375,8 @@ ORV_AVX2 void avx_yuv_rgb32_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8
 template <Chroma C>
 ORV_AVX2 void avx_filter_rgb565_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
                                      const uint8_t *u, const uint8_t *v, uint8_t *errors,
-                                     const YuvCoefficients *coefficients, int count) {
+                                     const YuvCoefficients *coefficients, int count)
+{
     const AvxConstants k = avx_constants(coefficients);
     const __m256i mask7 = _mm256_set1_epi8(7), mask3 = _mm256_set1_epi8(3);
     uint8_t *dst1 = dst + dst_stride;
@@ -352,10 +384,12 @@ ORV_AVX2 void avx_filter_rgb565_pair(uint8_t *dst, ptrdiff_t dst_stride, const u
     int steps = count / 16;
     for (; steps >= 2; steps -= 2) {
         const AvxTerms t = avx_terms<C>(u, v, k);
-        __m256i er = avx_load_carry(errors), eg = avx_load_carry(errors + 16), eb = avx_load_carry(errors + 32);
+        __m256i er = avx_load_carry(errors), eg = avx_load_carry(errors + 16),
+                eb = avx_load_carry(errors + 32);
         AvxRgb c = avx_row32(y, t, k);
         c.r = _mm256_adds_epu8(c.r, er), c.g = _mm256_adds_epu8(c.g, eg), c.b = _mm256_adds_epu8(c.b, eb);
-        er = _mm256_and_si256(c.r, mask7), eg = _mm256_and_si256(c.g, mask3), eb = _mm256_and_si256(c.b, mask7);
+        er = _mm256_and_si256(c.r, mask7), eg = _mm256_and_si256(c.g, mask3),
+        eb = _mm256_and_si256(c.b, mask7);
         avx_store565(dst, c);
         c = avx_row32(y1, t, k);
         c.r = _mm256_adds_epu8(c.r, er), c.g = _mm256_adds_epu8(c.g, eg), c.b = _mm256_adds_epu8(c.b, eb);
@@ -372,13 +406,15 @@ ORV_AVX2 void avx_filter_rgb565_pair(uint8_t *dst, ptrdiff_t dst_stride, const u
     }
 }
 
-#define ORV_SEMI_PAIR_ENTRY(attr, name, body)                                                             \
-    attr void name(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u, \
-                   const uint8_t *v, uint8_t *errors, const YuvCoefficients *coefficients, int count) {      \
-        if (v == u + 1)                                                                                   \
-            body<Chroma::semi_uv>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);       \
-        else if (u == v + 1)                                                                              \
-            body<Chroma::semi_vu>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);       \
+#define ORV_SEMI_PAIR_ENTRY(attr, name, body)                                                                \
+    attr void name(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,                 \
+                   const uint8_t *u, const uint8_t *v, uint8_t *errors, const YuvCoefficients *coefficients, \
+                   int count)                                                                                \
+    {                                                                                                        \
+        if (v == u + 1)                                                                                      \
+            body<Chroma::semi_uv>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);          \
+        else if (u == v + 1)                                                                                 \
+            body<Chroma::semi_vu>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);          \
     }
 
 ORV_SEMI_PAIR_ENTRY(ORV_AVX2, avx_yuv_rgb32_semi_pair, avx_yuv_rgb32_pair)
@@ -387,13 +423,14 @@ ORV_SEMI_PAIR_ENTRY(ORV_AVX2, avx_filter_rgb565_semi_pair, avx_filter_rgb565_pai
 
 // Semi-planar entry points: NV12 (v = u + 1) or NV21 (u = v + 1); other
 // pointers are no semi-planar row and draw nothing, as in the reference.
-#define ORV_SEMI_ENTRY(attr, name, body)                                                                 \
-    attr void name(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors, \
-                   const YuvCoefficients *coefficients, int count) {                                     \
-        if (v == u + 1)                                                                                  \
-            body<Chroma::semi_uv>(dst, y, u, v, errors, coefficients, count);                            \
-        else if (u == v + 1)                                                                             \
-            body<Chroma::semi_vu>(dst, y, u, v, errors, coefficients, count);                            \
+#define ORV_SEMI_ENTRY(attr, name, body)                                                                     \
+    attr void name(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors,      \
+                   const YuvCoefficients *coefficients, int count)                                           \
+    {                                                                                                        \
+        if (v == u + 1)                                                                                      \
+            body<Chroma::semi_uv>(dst, y, u, v, errors, coefficients, count);                                \
+        else if (u == v + 1)                                                                                 \
+            body<Chroma::semi_vu>(dst, y, u, v, errors, coefficients, count);                                \
     }
 
 ORV_SEMI_ENTRY(ORV_SSE, sse_yuv_rgb32_semi, sse_yuv_rgb32)
@@ -402,19 +439,34 @@ ORV_SEMI_ENTRY(ORV_AVX2, avx_yuv_rgb32_semi, avx_yuv_rgb32)
 ORV_SEMI_ENTRY(ORV_AVX2, avx_filter_rgb565_semi, avx_filter_rgb565)
 #undef ORV_SEMI_ENTRY
 
-}  // namespace
+} // namespace
 
-extern "C" DeviceRowKernels orv_device_row_kernels_sse41(void) {
-    if (!__builtin_cpu_supports("sse4.1")) return {};
-    return {sse_yuv_rgb32<Chroma::planar>, sse_filter_rgb565<Chroma::planar>, sse_yuv_rgb32_semi,
-            sse_filter_rgb565_semi, nullptr, nullptr, nullptr, nullptr};
+extern "C" DeviceRowKernels orv_device_row_kernels_sse41(void)
+{
+    if (!__builtin_cpu_supports("sse4.1"))
+        return {};
+    return {sse_yuv_rgb32<Chroma::planar>,
+            sse_filter_rgb565<Chroma::planar>,
+            sse_yuv_rgb32_semi,
+            sse_filter_rgb565_semi,
+            nullptr,
+            nullptr,
+            nullptr,
+            nullptr};
 }
 
-extern "C" DeviceRowKernels orv_device_row_kernels_avx2(void) {
-    if (!__builtin_cpu_supports("avx2")) return {};
-    return {avx_yuv_rgb32<Chroma::planar>, avx_filter_rgb565<Chroma::planar>, avx_yuv_rgb32_semi,
-            avx_filter_rgb565_semi, avx_yuv_rgb32_pair<Chroma::planar>, avx_filter_rgb565_pair<Chroma::planar>,
-            avx_yuv_rgb32_semi_pair, avx_filter_rgb565_semi_pair};
+extern "C" DeviceRowKernels orv_device_row_kernels_avx2(void)
+{
+    if (!__builtin_cpu_supports("avx2"))
+        return {};
+    return {avx_yuv_rgb32<Chroma::planar>,
+            avx_filter_rgb565<Chroma::planar>,
+            avx_yuv_rgb32_semi,
+            avx_filter_rgb565_semi,
+            avx_yuv_rgb32_pair<Chroma::planar>,
+            avx_filter_rgb565_pair<Chroma::planar>,
+            avx_yuv_rgb32_semi_pair,
+            avx_filter_rgb565_semi_pair};
 }
 
 #endif

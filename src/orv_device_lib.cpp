@@ -16,11 +16,12 @@ namespace {
 std::mutex g_entry_lock;
 unsigned g_users = 0;
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
-ORV_API ResultCode DeviceRenderLibInit(int mode) {
+ORV_API ResultCode DeviceRenderLibInit(int mode)
+{
     std::lock_guard<std::mutex> hold(g_entry_lock);
     if (g_users > 0) {
         ++g_users;
@@ -29,19 +30,22 @@ ORV_API ResultCode DeviceRenderLibInit(int mode) {
     }
     const LogSink sink = mode == 1 ? orv_log_android : orv_log_null_sink;
     const ResultCode result = orv_base_init(sink, 0, nullptr, nullptr);
-    if (result == ORV_OK) g_users = 1;
+    if (result == ORV_OK)
+        g_users = 1;
     return result;
 }
 
-ORV_API ResultCode DeviceRenderLibUninit(void) {
+ORV_API ResultCode DeviceRenderLibUninit(void)
+{
     std::lock_guard<std::mutex> hold(g_entry_lock);
     if (g_users == 0) {
         orv_log(LOG_TO_ANDROID | LOG_TO_DUMP, ORV_ERR_OBJ_UNINIT,
                 "VRE: VR: DeviceRenderLibUninit without a matching init");
         return ORV_OK;
     }
-    if (--g_users == 0) orv_base_uninit();
+    if (--g_users == 0)
+        orv_base_uninit();
     return ORV_OK;
 }
 
-}  // extern "C"
+} // extern "C"

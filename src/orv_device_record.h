@@ -15,7 +15,8 @@
 ORV_EXTERN_C_BEGIN
 
 /* The object behind an interface pointer: the self word just before it. */
-static inline void *orv_record_of(const void *interface_pointer) {
+static inline void *orv_record_of(const void *interface_pointer)
+{
     return interface_pointer ? *((void *const *)interface_pointer - 1) : NULL;
 }
 
@@ -35,14 +36,16 @@ ORV_EXTERN_C_END
 namespace orv_device {
 
 template <class Record, class Interface>
-Record *record_of(Interface *interface_pointer) {
+Record *record_of(Interface *interface_pointer)
+{
     return static_cast<Record *>(orv_record_of(interface_pointer));
 }
 
 // A zero-filled record tagged file::line with its self link set; on failure
 // the object's own message is logged and null returned.
 template <class Record>
-Record *new_record(const char *file, int line, const char *failure) {
+Record *new_record(const char *file, int line, const char *failure)
+{
     auto *rec = static_cast<Record *>(orv_device_alloc(sizeof(Record), file, line));
     if (rec == nullptr) {
         orv_log(LOG_TO_ANDROID | LOG_TO_DUMP, ORV_FAIL, "%s", failure);
@@ -55,13 +58,15 @@ Record *new_record(const char *file, int line, const char *failure) {
 // Destroys the object an owning field points at, through its own slot, and
 // clears the field; an empty field is skipped (partly built owners).
 template <class Interface>
-void destroy_owned(Interface *&field) {
-    if (field == nullptr) return;
+void destroy_owned(Interface *&field)
+{
+    if (field == nullptr)
+        return;
     field->destroy(field);
     field = nullptr;
 }
 
-}  // namespace orv_device
+} // namespace orv_device
 
 #endif
 

@@ -26,7 +26,7 @@ constexpr uint32_t kRetrySleepMs = 4;
 constexpr uint32_t kStartPollMs = 1;
 
 struct NotifyLinkRecord {
-    void *self;  // the enclosing RenderModuleRecord
+    void *self; // the enclosing RenderModuleRecord
     NotifyLink ops;
 };
 
@@ -70,9 +70,13 @@ struct Flag {
     int32_t load() const { return __atomic_load_n(&word, __ATOMIC_SEQ_CST); }
     void store(int32_t value) { __atomic_store_n(&word, value, __ATOMIC_SEQ_CST); }
 };
-Flag flag(int32_t &word) { return Flag{word}; }
+Flag flag(int32_t &word)
+{
+    return Flag{word};
+}
 
-RenderModuleRecord *record_of(RenderModule *self) {
+RenderModuleRecord *record_of(RenderModule *self)
+{
     return orv_device::record_of<RenderModuleRecord>(self);
 }
 
@@ -81,8 +85,10 @@ RenderModuleRecord *record_of(RenderModule *self) {
 // thread it runs on.
 thread_local const RenderModuleRecord *t_rendering = nullptr;
 
-bool on_own_render_thread(const RenderModuleRecord *m, const char *what) {
-    if (t_rendering != m) return false;
+bool on_own_render_thread(const RenderModuleRecord *m, const char *what)
+{
+    if (t_rendering != m)
+        return false;
     orv_log(kLogFlags, ORV_ERR_OBJ_STATUS,
             "VRE: device thread: %s called from the module's own render thread, refused", what);
     return true;
@@ -97,25 +103,34 @@ union FrameRoom {
 class RenderThread {
 public:
     explicit RenderThread(RenderModuleRecord *m)
-        : m_(m), cb_(m->callbacks), ctx_(m->context), render_(m->render) {}
+        : m_(m), cb_(m->callbacks), ctx_(m->context), render_(m->render)
+    {}
 
     void run();
 
 private:
     bool stopping() const { return flag(m_->stop_requested).load() != 0; }
-    ResultCode get_frame() {
+    ResultCode get_frame()
+    {
         release_ = 0;
-        if (cb_->get_frame == nullptr) return ORV_FAIL;
+        if (cb_->get_frame == nullptr)
+            return ORV_FAIL;
         return cb_->get_frame(ctx_, &room_.frame, &release_);
     }
-    void release_frame(ResultCode result) {
-        if (release_ != 0 && cb_->release_frame != nullptr) cb_->release_frame(ctx_, 1, result);
+    void release_frame(ResultCode result)
+    {
+        if (release_ != 0 && cb_->release_frame != nullptr)
+            cb_->release_frame(ctx_, 1, result);
     }
-    void report_error(ResultCode code) {
-        if (cb_->on_error != nullptr) cb_->on_error(ctx_, code, 0);
+    void report_error(ResultCode code)
+    {
+        if (cb_->on_error != nullptr)
+            cb_->on_error(ctx_, code, 0);
     }
-    void report_started() {
-        if (cb_->on_started != nullptr) cb_->on_started(ctx_);
+    void report_started()
+    {
+        if (cb_->on_started != nullptr)
+            cb_->on_started(ctx_);
     }
     ResultCode render_loop();
 
@@ -125,32 +140,37 @@ private:
     DeviceRender *render_;
     FrameRoom room_{};
     int release_ = 0;
-    bool presented_ = false;  // one frame was presented: on_started went out
+    bool presented_ = false; // one frame was presented: on_started went out
 };
 
 // Until stopped (ORV_OK) or a failure (its code). Before the first presented
 // frame a present answering 3 is retried after 5 ms, after it 4 ms; the
 // release after a successful present carries 0 for that first frame and the
 // present's result afterwards.
-ResultCode RenderThread::render_loop() {
+ResultCode RenderThread::render_loop()
+{
     while (!stopping()) {
         ResultCode result = render_->check_surface(render_);
         if (result == ORV_WOUNLD_BLOCK) {
             orv_sleep_ms(kIdleSleepMs);
             continue;
         }
-        if (ORV_FAILED(result)) return result;
+        if (ORV_FAILED(result))
+            return result;
         result = get_frame();
         if (result == ORV_WOUNLD_BLOCK) {
             orv_sleep_ms(kIdleSleepMs);
             continue;
         }
-        if (ORV_FAILED(result)) return result;
-        if (stopping()) break;  // the frame is neither presented nor released
+        if (ORV_FAILED(result))
+            return result;
+        if (stopping())
+            break; // the frame is neither presented nor released
         const uint32_t retry_ms = presented_ ? kRetrySleepMs : kFirstRetrySleepMs;
         while ((result = render_->present(render_, &room_.frame)) == ORV_WOUNLD_BLOCK) {
             orv_sleep_ms(retry_ms);
-            if (stopping()) return ORV_OK;
+            if (stopping())
+                return ORV_OK;
         }
         if (ORV_FAILED(result)) {
             release_frame(result);
@@ -165,10 +185,12 @@ ResultCode RenderThread::render_loop() {
     return ORV_OK;
 }
 
-void RenderThread::run() {
+void RenderThread::run()
+{
     t_rendering = m_;
     flag(m_->running).store(1);
-    if (cb_ == nullptr) return;
+    if (cb_ == nullptr)
+        return;
     if (render_ == nullptr || render_->check_surface == nullptr || ctx_ == nullptr) {
         report_error(ORV_FAIL);
         return;
@@ -179,22 +201,26 @@ void RenderThread::run() {
         return;
     }
     // Stopped before any frame was presented: the host still hears the start.
-    if (!presented_) report_started();
+    if (!presented_)
+        report_started();
 }
 
-void *render_thread_main(void *arg) {
+void *render_thread_main(void *arg)
+{
     RenderThread(static_cast<RenderModuleRecord *>(arg)).run();
     return nullptr;
 }
 
-ResultCode notify_forward(NotifyLink *link, int a, int b, int c) {
+ResultCode notify_forward(NotifyLink *link, int a, int b, int c)
+{
     auto *m = orv_device::record_of<RenderModuleRecord>(link);
     if (m == nullptr || m->callbacks == nullptr || m->callbacks->on_event == nullptr)
         return ORV_FAIL;
     return m->callbacks->on_event(m->context, a, b, c);
 }
 
-ResultCode module_set_host(RenderModule *self, void *context, const HostCallbacks *callbacks) {
+ResultCode module_set_host(RenderModule *self, void *context, const HostCallbacks *callbacks)
+{
     RenderModuleRecord *m = record_of(self);
     if (m == nullptr || m->render == nullptr || context == nullptr || callbacks == nullptr)
         return ORV_FAIL;
@@ -203,11 +229,14 @@ ResultCode module_set_host(RenderModule *self, void *context, const HostCallback
     return m->render->set_notify(m->render, &m->link.ops, callbacks);
 }
 
-ResultCode module_start(RenderModule *self) {
+ResultCode module_start(RenderModule *self)
+{
     RenderModuleRecord *m = record_of(self);
-    if (m == nullptr) return ORV_FAIL;
+    if (m == nullptr)
+        return ORV_FAIL;
     // The host thread writes thread_live; the render thread must not read it.
-    if (on_own_render_thread(m, "start")) return ORV_ERR_OBJ_STATUS;
+    if (on_own_render_thread(m, "start"))
+        return ORV_ERR_OBJ_STATUS;
     if (m->thread_live) {
         orv_log(kLogFlags, ORV_ERR_THREAD_RUNING, "VRE: device thread: start while running");
         return ORV_ERR_THREAD_RUNING;
@@ -218,20 +247,26 @@ ResultCode module_start(RenderModule *self) {
     }
     m->thread_live = 1;
     flag(m->started).store(1);
-    while (flag(m->running).load() == 0) orv_sleep_ms(kStartPollMs);
+    while (flag(m->running).load() == 0)
+        orv_sleep_ms(kStartPollMs);
     return ORV_OK;
 }
 
-ResultCode module_set_surface(RenderModule *self, JavaVM *vm, jobject surface) {
+ResultCode module_set_surface(RenderModule *self, JavaVM *vm, jobject surface)
+{
     RenderModuleRecord *m = record_of(self);
-    if (m == nullptr || m->render == nullptr) return ORV_FAIL;
+    if (m == nullptr || m->render == nullptr)
+        return ORV_FAIL;
     return m->render->set_surface(m->render, vm, surface);
 }
 
-ResultCode module_stop(RenderModule *self) {
+ResultCode module_stop(RenderModule *self)
+{
     RenderModuleRecord *m = record_of(self);
-    if (m == nullptr) return ORV_OK;
-    if (on_own_render_thread(m, "stop")) return ORV_ERR_OBJ_STATUS;
+    if (m == nullptr)
+        return ORV_OK;
+    if (on_own_render_thread(m, "stop"))
+        return ORV_ERR_OBJ_STATUS;
     flag(m->stop_requested).store(1);
     if (flag(m->started).load() != 0 && m->thread_live) {
         pthread_join(m->thread, nullptr);
@@ -240,8 +275,10 @@ ResultCode module_stop(RenderModule *self) {
     return ORV_OK;
 }
 
-ResultCode destroy_record(RenderModuleRecord *m) {
-    if (m == nullptr) return ORV_OK;
+ResultCode destroy_record(RenderModuleRecord *m)
+{
+    if (m == nullptr)
+        return ORV_OK;
     if (m->thread_live) {
         // Freeing the module under a running thread would pull its state away.
         orv_log(kLogFlags, ORV_ERR_THREAD_RUNING,
@@ -253,36 +290,46 @@ ResultCode destroy_record(RenderModuleRecord *m) {
     return ORV_OK;
 }
 
-ResultCode module_destroy(RenderModule *self) {
+ResultCode module_destroy(RenderModule *self)
+{
     RenderModuleRecord *m = record_of(self);
-    if (m != nullptr && on_own_render_thread(m, "destroy")) return ORV_ERR_OBJ_STATUS;
+    if (m != nullptr && on_own_render_thread(m, "destroy"))
+        return ORV_ERR_OBJ_STATUS;
     return destroy_record(m);
 }
 
-}  // namespace
+} // namespace
 
-DeviceRender *orv_device_module_render(RenderModule *module) {
+DeviceRender *orv_device_module_render(RenderModule *module)
+{
     RenderModuleRecord *m = record_of(module);
     return m != nullptr ? m->render : nullptr;
 }
 
-void orv_device_fail_alloc(int n) { g_fail_alloc_countdown.store(n < 0 ? 0 : n); }
+void orv_device_fail_alloc(int n)
+{
+    g_fail_alloc_countdown.store(n < 0 ? 0 : n);
+}
 
-void *orv_device_alloc(uint32_t size, const char *file, int line) {
+void *orv_device_alloc(uint32_t size, const char *file, int line)
+{
     int n = g_fail_alloc_countdown.load();
     while (n > 0) {
         if (g_fail_alloc_countdown.compare_exchange_weak(n, n - 1)) {
-            if (n == 1) return nullptr;
+            if (n == 1)
+                return nullptr;
             break;
         }
     }
     return orv_mem_calloc_at(size, file, line);
 }
 
-extern "C" ORV_API RenderModule *CreateDeviceRendModule(int flag) {
+extern "C" ORV_API RenderModule *CreateDeviceRendModule(int flag)
+{
     auto *m = orv_device::new_record<RenderModuleRecord>(ORV_TAG_FILE, kAllocLine,
                                                          "VRE: device thread: malloc yuvlist fail");
-    if (m == nullptr) return nullptr;
+    if (m == nullptr)
+        return nullptr;
     m->render = orv_device_render_create(flag);
     if (m->render == nullptr) {
         destroy_record(m);

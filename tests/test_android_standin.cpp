@@ -12,13 +12,15 @@
 
 namespace {
 
-OrvStandinWindowStats stats_of(ANativeWindow *w) {
+OrvStandinWindowStats stats_of(ANativeWindow *w)
+{
     OrvStandinWindowStats s{};
     orv_standin_window_stats(w, &s);
     return s;
 }
 
-TEST(AndroidStandin, GeometryAppliesAtNextLockAndRowsArePadded) {
+TEST(AndroidStandin, GeometryAppliesAtNextLockAndRowsArePadded)
+{
     ANativeWindow *w = orv_standin_window_create(640, 360, WINDOW_FORMAT_RGB_565);
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(orv_standin_window_create(0, 10, 1), nullptr);
@@ -70,7 +72,8 @@ TEST(AndroidStandin, GeometryAppliesAtNextLockAndRowsArePadded) {
     ANativeWindow_release(w);
 }
 
-TEST(AndroidStandin, InjectedFailuresAndMisuse) {
+TEST(AndroidStandin, InjectedFailuresAndMisuse)
+{
     ANativeWindow *w = orv_standin_window_create(32, 16, WINDOW_FORMAT_RGBA_8888);
     ANativeWindow_Buffer b{};
     EXPECT_EQ(ANativeWindow_unlockAndPost(w), -EINVAL);
@@ -95,7 +98,8 @@ TEST(AndroidStandin, InjectedFailuresAndMisuse) {
     ANativeWindow_release(w);
 }
 
-TEST(AndroidStandin, SurfacesVmAndReferences) {
+TEST(AndroidStandin, SurfacesVmAndReferences)
+{
     OrvStandinGlobalStats g0{};
     orv_standin_global_stats(&g0);
     JavaVM *vm = orv_standin_vm_create();
@@ -158,7 +162,8 @@ TEST(AndroidStandin, SurfacesVmAndReferences) {
 
 // A call on a released or null window would touch freed memory on a device:
 // here it stops the test run, whichever call it is.
-TEST(AndroidStandinDeathTest, ReleasedOrNullWindowAborts) {
+TEST(AndroidStandinDeathTest, ReleasedOrNullWindowAborts)
+{
     ANativeWindow_Buffer buffer{};
     EXPECT_DEATH(
         {
@@ -179,7 +184,8 @@ TEST(AndroidStandinDeathTest, ReleasedOrNullWindowAborts) {
         "ANativeWindow_unlockAndPost on a released window");
 }
 
-TEST(AndroidStandin, GeometryRefusals) {
+TEST(AndroidStandin, GeometryRefusals)
+{
     ANativeWindow *w = orv_standin_window_create(32, 16, WINDOW_FORMAT_RGBA_8888);
     orv_standin_window_fail_geometry(w, 2, -12);
     EXPECT_EQ(ANativeWindow_setBuffersGeometry(w, 64, 32, 0), -12);
@@ -197,4 +203,4 @@ TEST(AndroidStandin, GeometryRefusals) {
     ANativeWindow_release(w);
 }
 
-}  // namespace
+} // namespace

@@ -207,7 +207,7 @@ TEST(BufferedStream, MemoryViewSeekTellEof)
     EXPECT_EQ(orv_bio_read(&bio, out, 4, &done), ORV_OK);
     EXPECT_EQ(done, 4u);
     EXPECT_EQ(orv_bio_tell(&bio), 4);
-    EXPECT_EQ(orv_bio_skip(&bio, -10), 0);       // clamped to the start
+    EXPECT_EQ(orv_bio_skip(&bio, -10), 0);             // clamped to the start
     EXPECT_EQ(orv_bio_seek(&bio, 3, XIO_SEEK_END), 7); // counted back from the end
     EXPECT_EQ(orv_bio_getc(&bio), 'h');
     EXPECT_EQ(orv_bio_seek(&bio, -1, XIO_SEEK_END), 10);
@@ -340,7 +340,8 @@ TEST(BufferedStream, AFullMemoryStreamIsReported)
     orv_bio_init(&bio, out, buffer, sizeof buffer, BIO_WRITE);
     std::vector<uint8_t> data(XIO_MEM_INITIAL_CAPACITY + 10000, 'x');
     uint32_t written = 0;
-    EXPECT_EQ(orv_bio_write(&bio, data.data(), static_cast<uint32_t>(data.size()), &written), ORV_WOUNLD_BLOCK);
+    EXPECT_EQ(orv_bio_write(&bio, data.data(), static_cast<uint32_t>(data.size()), &written),
+              ORV_WOUNLD_BLOCK);
     EXPECT_LT(written, data.size());
     EXPECT_EQ(out->vt.size(out), XIO_MEM_INITIAL_CAPACITY);
     EXPECT_EQ(orv_bio_flush(&bio), ORV_WOUNLD_BLOCK); // the rest still cannot go

@@ -22,15 +22,18 @@
 namespace {
 
 std::atomic<int64_t> g_fake_us{0};
-int64_t fake_wall() { return g_fake_us.load(); }
+int64_t fake_wall()
+{
+    return g_fake_us.load();
+}
 
-constexpr int64_t kMin = 60'000'000;        // one minute in microseconds
+constexpr int64_t kMin = 60'000'000; // one minute in microseconds
 constexpr uint64_t kDayMs = 86'400'000;
 
 struct FakeClock : ::testing::Test {
     void SetUp() override
     {
-        g_fake_us = 1'700'000'000'000'000;  // an arbitrary instant
+        g_fake_us = 1'700'000'000'000'000; // an arbitrary instant
         old_ = orv::clock_set_wall_source(fake_wall);
         orv_clock_init();
     }
@@ -42,7 +45,7 @@ struct FakeClock : ::testing::Test {
     orv::WallClockSource old_{};
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(FakeClock, CountsFromInitAndAddsADayPerFall)
 {
@@ -99,7 +102,7 @@ namespace {
 // main thread lets it go: a reader preempted between reading the wall clock
 // and counting the fall.
 thread_local bool t_stall = false;
-std::atomic<int> g_stall_state{0};  // 1: reading taken, 2: released
+std::atomic<int> g_stall_state{0}; // 1: reading taken, 2: released
 int64_t stalling_wall()
 {
     const int64_t now = g_fake_us.load();
@@ -111,12 +114,12 @@ int64_t stalling_wall()
     }
     return now;
 }
-}  // namespace
+} // namespace
 
 TEST_F(FakeClock, AStaleReadingDoesNotCountAFallTwice)
 {
     orv::clock_set_wall_source(stalling_wall);
-    g_fake_us -= 10 * kMin;  // the fall
+    g_fake_us -= 10 * kMin; // the fall
     g_stall_state = 0;
     uint64_t stale = 0;
     std::thread reader([&stale] {
@@ -125,10 +128,10 @@ TEST_F(FakeClock, AStaleReadingDoesNotCountAFallTwice)
     });
     while (g_stall_state.load() != 1)
         std::this_thread::yield();
-    EXPECT_EQ(orv_clock_ms(), kDayMs - 10u * 60'000);  // counted here
+    EXPECT_EQ(orv_clock_ms(), kDayMs - 10u * 60'000); // counted here
     g_fake_us += 11 * kMin;                           // back above the base
     EXPECT_EQ(orv_clock_ms(), kDayMs + 1u * 60'000);
-    g_stall_state = 2;  // the stale reading from below the base arrives now
+    g_stall_state = 2; // the stale reading from below the base arrives now
     reader.join();
     EXPECT_EQ(orv::clock_state().wrap_count, 1u);
     EXPECT_EQ(orv_clock_ms(), kDayMs + 1u * 60'000);
@@ -144,7 +147,7 @@ int64_t stepping_wall()
     g_fake_us += g_step_calls == 3 ? -1'000'000 : 3'000;
     return g_fake_us.load();
 }
-}  // namespace
+} // namespace
 
 TEST_F(FakeClock, SleepEndsWhenTheClockStepsBack)
 {
@@ -172,7 +175,7 @@ TEST(Mutex, RecursiveAndTryLock)
     OrvMutex *m = orv_mutex_create(0, 0, 0);
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(orv_mutex_lock(m, -1), ORV_OK);
-    EXPECT_EQ(orv_mutex_lock(m, 0), ORV_OK);  // recursion
+    EXPECT_EQ(orv_mutex_lock(m, 0), ORV_OK); // recursion
     std::atomic<ResultCode> other{ORV_OK};
     std::thread([&] { other = orv_mutex_lock(m, 0); }).join();
     EXPECT_EQ(other.load(), ORV_WAIT_TIMEOUT);
@@ -195,7 +198,7 @@ TEST(Mutex, RecursiveAndTryLock)
 // beyond it; no fall is counted for a clock that only moves forward.
 TEST_F(FakeClock, RunsOnPast2038)
 {
-    const int64_t edge = INT64_C(2147483647) * 1'000'000;  // 2038-01-19 03:14:07
+    const int64_t edge = INT64_C(2147483647) * 1'000'000; // 2038-01-19 03:14:07
     g_fake_us = edge - 5 * kMin;
     orv_clock_init();
     EXPECT_EQ(orv::clock_state().base_ms, static_cast<uint64_t>(edge / 1000 - 300'000));
@@ -203,7 +206,7 @@ TEST_F(FakeClock, RunsOnPast2038)
     g_fake_us = edge + 1'000'000;
     EXPECT_EQ(orv_clock_ms(), 301'000u);
     EXPECT_EQ(orv_clock_us(), 301'000'000u);
-    g_fake_us = INT64_C(4102444800) * 1'000'000;  // 2100-01-01
+    g_fake_us = INT64_C(4102444800) * 1'000'000; // 2100-01-01
     EXPECT_EQ(orv_clock_ms(), static_cast<uint64_t>(INT64_C(4102444800) * 1000 - (edge / 1000 - 300'000)));
     EXPECT_EQ(orv::clock_state().wrap_count, 0u);
     // A fall below the base past 2038 still counts one day.

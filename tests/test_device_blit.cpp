@@ -32,7 +32,8 @@ struct TestFrame {
     int y_stride = 0, c_stride = 0;
     std::vector<uint8_t> y, u, v;
 
-    TestFrame(int w, int h, int pad) : width(w), height(h) {
+    TestFrame(int w, int h, int pad) : width(w), height(h)
+    {
         y_stride = w + pad;
         c_stride = (w + 1) / 2 + pad;
         y.assign(size_t(y_stride) * h, 0);
@@ -42,20 +43,24 @@ struct TestFrame {
     uint8_t &Y(int x, int r) { return y[size_t(r) * y_stride + x]; }
     uint8_t &U(int x, int r) { return u[size_t(r / 2) * c_stride + x / 2]; }
     uint8_t &V(int x, int r) { return v[size_t(r / 2) * c_stride + x / 2]; }
-    YuvFrame view() const {
+    YuvFrame view() const
+    {
         return {y.data(), u.data(), v.data(), y_stride, c_stride, c_stride, width, height};
     }
 };
 
-TestFrame random_frame(std::mt19937 &rng, int w, int h, int pad) {
+TestFrame random_frame(std::mt19937 &rng, int w, int h, int pad)
+{
     TestFrame f(w, h, pad);
     std::uniform_int_distribution<int> byte(0, 255);
     for (auto *plane : {&f.y, &f.u, &f.v})
-        for (auto &b : *plane) b = uint8_t(byte(rng));
+        for (auto &b : *plane)
+            b = uint8_t(byte(rng));
     return f;
 }
 
-TestFrame flat_frame(int w, int h, uint8_t Y, uint8_t U, uint8_t V) {
+TestFrame flat_frame(int w, int h, uint8_t Y, uint8_t U, uint8_t V)
+{
     TestFrame f(w, h, 0);
     std::fill(f.y.begin(), f.y.end(), Y);
     std::fill(f.u.begin(), f.u.end(), U);
@@ -73,21 +78,29 @@ struct BlitModel {
     int carry_width = 0;
     const YuvColourCoefficients *colour = nullptr;
 
-    void set_width(int width) {
-        if (width == carry_width) return;
-        if (carry.size() < size_t(width)) carry.resize(width, {0, 0, 0});
-        for (size_t x = std::min(width, carry_width); x < carry.size(); ++x) carry[x] = {0, 0, 0};
+    void set_width(int width)
+    {
+        if (width == carry_width)
+            return;
+        if (carry.size() < size_t(width))
+            carry.resize(width, {0, 0, 0});
+        for (size_t x = std::min(width, carry_width); x < carry.size(); ++x)
+            carry[x] = {0, 0, 0};
         carry_width = width;
     }
 
-    void draw(TestFrame &f, std::vector<uint8_t> &dst, int stride, int bpp) {
-        if (bpp == 16) set_width(f.width);
+    void draw(TestFrame &f, std::vector<uint8_t> &dst, int stride, int bpp)
+    {
+        if (bpp == 16)
+            set_width(f.width);
         const int width16 = f.width / 16 * 16;
         for (int r = 0; r < f.height; ++r) {
             for (int x = 0; x < f.width; ++x) {
                 const uint8_t Y = f.Y(x, r), U = f.U(x, r), V = f.V(x, r);
-                Rgb c = colour ? (x < width16 ? lane_pixel(Y, U, V, colour->lanes) : tail_pixel(Y, U, V, colour->tail))
-                               : (x < width16 ? lane_pixel(Y, U, V, orv_yuv_coefficients) : tail_pixel(Y, U, V));
+                Rgb c = colour
+                            ? (x < width16 ? lane_pixel(Y, U, V, colour->lanes)
+                                           : tail_pixel(Y, U, V, colour->tail))
+                            : (x < width16 ? lane_pixel(Y, U, V, orv_yuv_coefficients) : tail_pixel(Y, U, V));
                 uint8_t *p = &dst[size_t(r) * stride];
                 if (bpp == 32) {
                     p[4 * x] = c.r, p[4 * x + 1] = c.g, p[4 * x + 2] = c.b, p[4 * x + 3] = 0xFF;
@@ -106,15 +119,18 @@ struct BlitModel {
 struct Blitter {
     DeviceBlitOps *ops = orv_device_blit_create();
     ~Blitter() { ops->destroy(ops); }
-    ResultCode update(const TestFrame &f) {
+    ResultCode update(const TestFrame &f)
+    {
         YuvFrame v = f.view();
         return ops->update_buffer(ops, &v);
     }
-    ResultCode blit(const TestFrame &f, std::vector<uint8_t> &dst, int stride, int bpp) {
+    ResultCode blit(const TestFrame &f, std::vector<uint8_t> &dst, int stride, int bpp)
+    {
         YuvFrame v = f.view();
         return ops->blit(ops, &v, dst.data(), stride, bpp);
     }
-    ResultCode blit(const YuvFrame &v, std::vector<uint8_t> &dst, int stride, int bpp) {
+    ResultCode blit(const YuvFrame &v, std::vector<uint8_t> &dst, int stride, int bpp)
+    {
         return ops->blit(ops, &v, dst.data(), stride, bpp);
     }
     // Field 4 of the object: the word after the three slots.
@@ -129,7 +145,8 @@ struct SemiPlanar {
     int stride;
     std::vector<uint8_t> pairs;
 
-    SemiPlanar(const TestFrame &f, bool nv12, int pad) : planes(&f), cb_first(nv12) {
+    SemiPlanar(const TestFrame &f, bool nv12, int pad) : planes(&f), cb_first(nv12)
+    {
         const int cw = (f.width + 1) / 2, ch = (f.height + 1) / 2;
         stride = 2 * cw + pad;
         pairs.assign(size_t(stride) * ch, 0x77);
@@ -139,7 +156,8 @@ struct SemiPlanar {
                 pairs[size_t(r) * stride + 2 * i + (nv12 ? 1 : 0)] = f.v[size_t(r) * f.c_stride + i];
             }
     }
-    YuvFrame view() const {
+    YuvFrame view() const
+    {
         YuvFrame v = planes->view();
         v.u = pairs.data() + (cb_first ? 0 : 1);
         v.v = pairs.data() + (cb_first ? 1 : 0);
@@ -159,11 +177,13 @@ constexpr ColourCase kColours[] = {{DEVICE_MATRIX_BT601, DEVICE_RANGE_LIMITED, "
                                    {DEVICE_MATRIX_BT2020, DEVICE_RANGE_LIMITED, "BT.2020 limited"},
                                    {DEVICE_MATRIX_BT2020, DEVICE_RANGE_FULL, "BT.2020 full"}};
 
-uint16_t px565(const std::vector<uint8_t> &dst, int stride, int x, int r) {
+uint16_t px565(const std::vector<uint8_t> &dst, int stride, int x, int r)
+{
     return uint16_t(dst[size_t(r) * stride + 2 * x] | dst[size_t(r) * stride + 2 * x + 1] << 8);
 }
 
-uint32_t px32(const std::vector<uint8_t> &dst, int stride, int x, int r) {
+uint32_t px32(const std::vector<uint8_t> &dst, int stride, int x, int r)
+{
     uint32_t w;
     std::memcpy(&w, &dst[size_t(r) * stride + 4 * x], 4);
     return w;
@@ -171,7 +191,8 @@ uint32_t px32(const std::vector<uint8_t> &dst, int stride, int x, int r) {
 
 class DeviceBlitTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_EQ(orv_log_init(orv_log_null_sink, 0), ORV_OK);
         live_before_ = orv_mem_live_count();
     }
@@ -179,14 +200,15 @@ protected:
     size_t live_before_ = 0;
 };
 
-TEST_F(DeviceBlitTest, MatchesModelAcrossSizesStridesAndFrames) {
+TEST_F(DeviceBlitTest, MatchesModelAcrossSizesStridesAndFrames)
+{
     std::mt19937 rng(11);
     // Widths around the group size, odd sizes, and width changes in both
     // directions, which move the carries between vector blocks and tail slots
     // (the first frame after update_buffer is already wider than it). Random
     // chroma rows show which chroma row each luma row used.
-    const std::array<int, 2> sizes[] = {{24, 3}, {1, 1}, {2, 2}, {15, 3}, {16, 4}, {17, 5}, {31, 2}, {33, 7},
-                                        {350, 5}, {64, 3}, {17, 2}, {129, 9}, {40, 1}};
+    const std::array<int, 2> sizes[] = {{24, 3}, {1, 1},   {2, 2},  {15, 3}, {16, 4},  {17, 5}, {31, 2},
+                                        {33, 7}, {350, 5}, {64, 3}, {17, 2}, {129, 9}, {40, 1}};
     for (int bpp : {16, 32}) {
         Blitter b;
         BlitModel model;
@@ -210,14 +232,17 @@ TEST_F(DeviceBlitTest, MatchesModelAcrossSizesStridesAndFrames) {
     }
 }
 
-TEST_F(DeviceBlitTest, NamedColoursInTheTail) {
+TEST_F(DeviceBlitTest, NamedColoursInTheTail)
+{
     struct Case {
         uint8_t y, u, v;
         uint16_t rgb565;
         uint32_t rgb32;
     };
-    const Case cases[] = {{16, 128, 128, 0x0000, 0xFF000000}, {235, 128, 128, 0xFFFF, 0xFFFFFFFF},
-                          {81, 90, 240, 0xF800, 0xFF0000FF},  {145, 54, 34, 0x07E0, 0xFF00FF00},
+    const Case cases[] = {{16, 128, 128, 0x0000, 0xFF000000},
+                          {235, 128, 128, 0xFFFF, 0xFFFFFFFF},
+                          {81, 90, 240, 0xF800, 0xFF0000FF},
+                          {145, 54, 34, 0x07E0, 0xFF00FF00},
                           {41, 240, 110, 0x001F, 0xFFFF0000}};
     for (const Case &c : cases) {
         TestFrame f = flat_frame(15, 1, c.y, c.u, c.v);
@@ -246,11 +271,12 @@ TEST_F(DeviceBlitTest, NamedColoursInTheTail) {
     EXPECT_EQ(carry[0], 4);
     EXPECT_EQ(carry[1], 0);
     EXPECT_EQ(carry[2], 4);
-    for (int x = 0; x < 16; ++x) EXPECT_EQ(b.dither()[x], 4) << "vector red carry, column " << x;
-
+    for (int x = 0; x < 16; ++x)
+        EXPECT_EQ(b.dither()[x], 4) << "vector red carry, column " << x;
 }
 
-TEST_F(DeviceBlitTest, BadInputWritesNothing) {
+TEST_F(DeviceBlitTest, BadInputWritesNothing)
+{
     Blitter b;
     TestFrame f = flat_frame(32, 4, 128, 128, 128);
     std::vector<uint8_t> dst(32 * 4 * 4, 0x5A);
@@ -293,7 +319,8 @@ TEST_F(DeviceBlitTest, BadInputWritesNothing) {
 
 // Every matrix and range against the model, and the same samples as NV12
 // and NV21 giving the planar bytes, carry included, frame after frame.
-TEST_F(DeviceBlitTest, EveryColourAndChromaLayoutMatchesTheModel) {
+TEST_F(DeviceBlitTest, EveryColourAndChromaLayoutMatchesTheModel)
+{
     std::mt19937 rng(23);
     const std::array<int, 2> sizes[] = {{17, 5}, {64, 4}, {15, 3}, {33, 3}, {350, 2}, {48, 1}};
     for (const ColourCase &cc : kColours) {
@@ -315,9 +342,9 @@ TEST_F(DeviceBlitTest, EveryColourAndChromaLayoutMatchesTheModel) {
                 ASSERT_EQ(nv12.blit(SemiPlanar(f, true, 5).view(), got12, stride, bpp), ORV_OK);
                 ASSERT_EQ(nv21.blit(SemiPlanar(f, false, 0).view(), got21, stride, bpp), ORV_OK);
                 auto m = std::mismatch(got.begin(), got.end(), want.begin());
-                ASSERT_TRUE(m.first == got.end()) << cc.name << " " << bpp << " bpp " << w << "x" << h << ": byte "
-                                                  << (m.first - got.begin()) << " got " << int(*m.first)
-                                                  << " want " << int(*m.second);
+                ASSERT_TRUE(m.first == got.end())
+                    << cc.name << " " << bpp << " bpp " << w << "x" << h << ": byte "
+                    << (m.first - got.begin()) << " got " << int(*m.first) << " want " << int(*m.second);
                 EXPECT_EQ(got12, got) << cc.name << " NV12 " << bpp << " bpp " << w << "x" << h;
                 EXPECT_EQ(got21, got) << cc.name << " NV21 " << bpp << " bpp " << w << "x" << h;
             }
@@ -325,13 +352,15 @@ TEST_F(DeviceBlitTest, EveryColourAndChromaLayoutMatchesTheModel) {
     }
 }
 
-TEST_F(DeviceBlitTest, BadColourSettingsChangeNothing) {
+TEST_F(DeviceBlitTest, BadColourSettingsChangeNothing)
+{
     std::mt19937 rng(31);
     TestFrame f = random_frame(rng, 37, 4, 0);
     Blitter fresh, poked;
     for (auto [m, r] : {std::pair{3, 0}, {-1, 0}, {0, 2}, {0, -1}, {1, 7}})
         EXPECT_EQ(orv_device_blit_set_colour(poked.ops, m, r), ORV_ERR_INVALID_PARAM) << m << "/" << r;
-    for (int step : {0, 3, -1, 16}) EXPECT_EQ(orv_device_blit_set_chroma_step(poked.ops, step), ORV_ERR_INVALID_PARAM);
+    for (int step : {0, 3, -1, 16})
+        EXPECT_EQ(orv_device_blit_set_chroma_step(poked.ops, step), ORV_ERR_INVALID_PARAM);
     EXPECT_EQ(orv_device_blit_set_colour(nullptr, 0, 0), ORV_ERR_INVALID_PARAM);
     EXPECT_EQ(orv_device_blit_set_chroma_step(nullptr, 1), ORV_ERR_INVALID_PARAM);
     std::vector<uint8_t> a(37 * 4 * 4), b(a.size());
@@ -349,14 +378,15 @@ TEST_F(DeviceBlitTest, BadColourSettingsChangeNothing) {
     EXPECT_EQ(a, b);
 }
 
-TEST_F(DeviceBlitTest, SemiPlanarNeedsInterleavedChroma) {
+TEST_F(DeviceBlitTest, SemiPlanarNeedsInterleavedChroma)
+{
     std::mt19937 rng(8);
     TestFrame f = random_frame(rng, 40, 4, 0);
     Blitter b;
     ASSERT_EQ(orv_device_blit_set_chroma_step(b.ops, 2), ORV_OK);
     std::vector<uint8_t> dst(40 * 4 * 4, 0x5A);
     const std::vector<uint8_t> untouched = dst;
-    EXPECT_EQ(b.blit(f, dst, 40 * 4, 32), ORV_ERR_INVALID_PARAM);  // two planes
+    EXPECT_EQ(b.blit(f, dst, 40 * 4, 32), ORV_ERR_INVALID_PARAM); // two planes
     EXPECT_EQ(b.blit(f, dst, 40 * 4, 16), ORV_ERR_INVALID_PARAM);
     EXPECT_EQ(dst, untouched);
 }
@@ -370,7 +400,8 @@ struct ErrorStats {
 };
 
 // Random bytes, gradients inside the legal range, even and odd sizes.
-std::vector<TestFrame> accuracy_frames() {
+std::vector<TestFrame> accuracy_frames()
+{
     std::mt19937 rng(41);
     std::vector<TestFrame> frames;
     frames.push_back(random_frame(rng, 64, 48, 0));
@@ -393,16 +424,19 @@ std::vector<TestFrame> accuracy_frames() {
 struct Carries {
     const uint8_t *buffer;
     int width;
-    int at(int x, int channel) const {
+    int at(int x, int channel) const
+    {
         const int width16 = width & ~15;
-        if (x < width16) return buffer[x / 16 * 48 + channel * 16 + x % 16];
+        if (x < width16)
+            return buffer[x / 16 * 48 + channel * 16 + x % 16];
         int16_t e[3];
         std::memcpy(e, buffer + size_t(width16) * 8 + size_t(x - width16) * 6, 6);
         return e[channel];
     }
 };
 
-void measure_rgb565(const TestFrame &f, const ColourCase &cc, std::array<ErrorStats, 3> &stats) {
+void measure_rgb565(const TestFrame &f, const ColourCase &cc, std::array<ErrorStats, 3> &stats)
+{
     Blitter b;
     ASSERT_EQ(orv_device_blit_set_colour(b.ops, cc.matrix, cc.range), ORV_OK);
     ASSERT_EQ(b.update(f), ORV_OK);
@@ -427,14 +461,16 @@ void measure_rgb565(const TestFrame &f, const ColourCase &cc, std::array<ErrorSt
                 const int sum = q[c] + out.at(x, c);
                 const int value = sum - in.at(x, c);
                 double d = std::abs(value - want[c]);
-                if (sum == 255) d = std::max(0.0, value - want[c]);  // saturated: value is a lower bound
+                if (sum == 255)
+                    d = std::max(0.0, value - want[c]); // saturated: value is a lower bound
                 stats[c].add(d);
             }
         }
     }
 }
 
-void measure_rgba(const TestFrame &f, const ColourCase &cc, int step, std::array<ErrorStats, 3> &stats) {
+void measure_rgba(const TestFrame &f, const ColourCase &cc, int step, std::array<ErrorStats, 3> &stats)
+{
     Blitter b;
     ASSERT_EQ(orv_device_blit_set_colour(b.ops, cc.matrix, cc.range), ORV_OK);
     ASSERT_EQ(orv_device_blit_set_chroma_step(b.ops, step), ORV_OK);
@@ -446,13 +482,15 @@ void measure_rgba(const TestFrame &f, const ColourCase &cc, int step, std::array
         for (int x = 0; x < f.width; ++x) {
             const Exact e = exact_pixel(cc.matrix, cc.range, m.Y(x, r), m.U(x, r), m.V(x, r));
             const double want[3] = {e.r, e.g, e.b};
-            for (int c = 0; c < 3; ++c) stats[c].add(std::abs(dst[(size_t(r) * f.width + x) * 4 + c] - want[c]));
+            for (int c = 0; c < 3; ++c)
+                stats[c].add(std::abs(dst[(size_t(r) * f.width + x) * 4 + c] - want[c]));
         }
 }
 
 // Within 2 of the exact conversion on every channel, under 0.5 on average,
 // for every matrix and range, in both output formats.
-TEST_F(DeviceBlitTest, AccurateForEveryMatrixAndRange) {
+TEST_F(DeviceBlitTest, AccurateForEveryMatrixAndRange)
+{
     const std::vector<TestFrame> frames = accuracy_frames();
     std::printf("accuracy against exact floating point (max / mean absolute error, R G B):\n");
     for (const ColourCase &cc : kColours) {
@@ -461,11 +499,13 @@ TEST_F(DeviceBlitTest, AccurateForEveryMatrixAndRange) {
             measure_rgba(f, cc, 1, rgba);
             measure_rgba(f, cc, 2, nv12);
             measure_rgb565(f, cc, rgb565);
-            if (HasFatalFailure()) return;
+            if (HasFatalFailure())
+                return;
         }
         for (auto [what, st] : {std::pair{"RGBA", &rgba}, {"NV12 RGBA", &nv12}, {"RGB565+carry", &rgb565}}) {
             std::printf("  %-16s %-13s", cc.name, what);
-            for (int c = 0; c < 3; ++c) std::printf("  %.2f / %.3f", (*st)[c].max, (*st)[c].mean());
+            for (int c = 0; c < 3; ++c)
+                std::printf("  %.2f / %.3f", (*st)[c].max, (*st)[c].mean());
             std::printf("\n");
             for (int c = 0; c < 3; ++c) {
                 EXPECT_LE((*st)[c].max, 2.0) << cc.name << " " << what << " channel " << c;
@@ -476,17 +516,20 @@ TEST_F(DeviceBlitTest, AccurateForEveryMatrixAndRange) {
 }
 
 // BT.601 limited range in floating point, rounded and clamped.
-std::array<int, 3> exact_bt601(int Y, int U, int V) {
+std::array<int, 3> exact_bt601(int Y, int U, int V)
+{
     const double l = 1.164 * (Y - 16), u = U - 128, v = V - 128;
     const double c[3] = {l + 1.596 * v, l - 0.391 * u - 0.813 * v, l + 2.018 * u};
     std::array<int, 3> out;
-    for (int i = 0; i < 3; ++i) out[i] = int(std::lround(std::clamp(c[i], 0.0, 255.0)));
+    for (int i = 0; i < 3; ++i)
+        out[i] = int(std::lround(std::clamp(c[i], 0.0, 255.0)));
     return out;
 }
 
 // Every (Y, Cb) pair on a grid, each with all 256 Cr values along the row;
 // the last 14 columns go through the scalar tail.
-TestFrame sweep_frame(int step) {
+TestFrame sweep_frame(int step)
+{
     const int n = 255 / step + 1;
     TestFrame f(526, 2 * n * n, 0);
     for (int k = 0; k < n * n; ++k) {
@@ -500,7 +543,8 @@ TestFrame sweep_frame(int step) {
     return f;
 }
 
-std::vector<uint8_t> draw32(const TestFrame &f) {
+std::vector<uint8_t> draw32(const TestFrame &f)
+{
     std::vector<uint8_t> out(size_t(f.width) * 4 * f.height);
     Blitter b;
     YuvFrame v = f.view();
@@ -508,7 +552,8 @@ std::vector<uint8_t> draw32(const TestFrame &f) {
     return out;
 }
 
-TEST_F(DeviceBlitTest, WithinOneOfBt601) {
+TEST_F(DeviceBlitTest, WithinOneOfBt601)
+{
     TestFrame f = sweep_frame(5);
     std::vector<uint8_t> out = draw32(f);
     int worst = 0;
@@ -529,12 +574,13 @@ struct Difference {
     int max = 0;
     double sum = 0;
     size_t n = 0;
-    size_t theirs_off = 0;  // pixels more than 2 apart where libyuv strays from BT.601
+    size_t theirs_off = 0; // pixels more than 2 apart where libyuv strays from BT.601
 };
 
 // Per-channel difference of our 32-bit output from libyuv's I420ToABGR
 // (bytes R, G, B, A; BT.601 limited range, like ours).
-void compare_with_libyuv(const TestFrame &f, std::array<Difference, 3> &diff) {
+void compare_with_libyuv(const TestFrame &f, std::array<Difference, 3> &diff)
+{
     const int stride = f.width * 4;
     std::vector<uint8_t> ours = draw32(f), theirs(ours.size());
     ASSERT_EQ(libyuv::I420ToABGR(f.y.data(), f.y_stride, f.u.data(), f.c_stride, f.v.data(), f.c_stride,
@@ -553,7 +599,8 @@ void compare_with_libyuv(const TestFrame &f, std::array<Difference, 3> &diff) {
                 ++d.n;
                 if (delta > 2) {
                     // Allowed only where libyuv is the one off: we stay within 1.
-                    ASSERT_LE(std::abs(ours[at + c] - exact[c]), 1) << "x " << x << " row " << r << " ch " << c;
+                    ASSERT_LE(std::abs(ours[at + c] - exact[c]), 1)
+                        << "x " << x << " row " << r << " ch " << c;
                     ++d.theirs_off;
                 }
             }
@@ -562,7 +609,8 @@ void compare_with_libyuv(const TestFrame &f, std::array<Difference, 3> &diff) {
 
 // libyuv's constants for the ABGR byte order (its "Yvu" tables with U and V
 // swapped), per matrix and range: I420 and J420, H420 and F420, U420 and V420.
-const libyuv::YuvConstants *libyuv_abgr_constants(const ColourCase &cc) {
+const libyuv::YuvConstants *libyuv_abgr_constants(const ColourCase &cc)
+{
     const libyuv::YuvConstants *table[3][2] = {{&libyuv::kYvuI601Constants, &libyuv::kYvuJPEGConstants},
                                                {&libyuv::kYvuH709Constants, &libyuv::kYvuF709Constants},
                                                {&libyuv::kYvu2020Constants, &libyuv::kYvuV2020Constants}};
@@ -572,7 +620,8 @@ const libyuv::YuvConstants *libyuv_abgr_constants(const ColourCase &cc) {
 // Ours and libyuv's bytes R, G, B, A for one frame in one layout (0 planar,
 // 1 NV12, 2 NV21).
 void both_abgr(const TestFrame &f, const ColourCase &cc, int layout, std::vector<uint8_t> &ours,
-               std::vector<uint8_t> &theirs) {
+               std::vector<uint8_t> &theirs)
+{
     const int stride = f.width * 4;
     ours.assign(size_t(stride) * f.height, 0);
     theirs = ours;
@@ -586,19 +635,20 @@ void both_abgr(const TestFrame &f, const ColourCase &cc, int layout, std::vector
     if (layout == 0)
         rc = libyuv::I420ToARGBMatrix(f.y.data(), f.y_stride, f.v.data(), f.c_stride, f.u.data(), f.c_stride,
                                       theirs.data(), stride, k, f.width, f.height);
-    else if (layout == 1)  // NV12 to ABGR is NV21 to ARGB with the swapped table
-        rc = libyuv::NV21ToARGBMatrix(f.y.data(), f.y_stride, semi.pairs.data(), semi.stride, theirs.data(), stride,
-                                      k, f.width, f.height);
+    else if (layout == 1) // NV12 to ABGR is NV21 to ARGB with the swapped table
+        rc = libyuv::NV21ToARGBMatrix(f.y.data(), f.y_stride, semi.pairs.data(), semi.stride, theirs.data(),
+                                      stride, k, f.width, f.height);
     else
-        rc = libyuv::NV12ToARGBMatrix(f.y.data(), f.y_stride, semi.pairs.data(), semi.stride, theirs.data(), stride,
-                                      k, f.width, f.height);
+        rc = libyuv::NV12ToARGBMatrix(f.y.data(), f.y_stride, semi.pairs.data(), semi.stride, theirs.data(),
+                                      stride, k, f.width, f.height);
     ASSERT_EQ(rc, 0);
 }
 
 // The accuracy figures beside libyuv's matching converters, as an outside
 // reference: ours and theirs against the exact conversion, and ours against
 // theirs. Ours is at least as close to exact as libyuv on every channel.
-TEST_F(DeviceBlitTest, ColourFiguresBesideLibyuv) {
+TEST_F(DeviceBlitTest, ColourFiguresBesideLibyuv)
+{
     const std::vector<TestFrame> frames = accuracy_frames();
     const char *layouts[] = {"planar", "NV12", "NV21"};
     std::printf("max / mean absolute error per channel R G B: ours-exact | libyuv-exact | ours-libyuv\n");
@@ -608,7 +658,8 @@ TEST_F(DeviceBlitTest, ColourFiguresBesideLibyuv) {
             for (const TestFrame &f : frames) {
                 std::vector<uint8_t> ours, theirs;
                 both_abgr(f, cc, layout, ours, theirs);
-                if (HasFatalFailure()) return;
+                if (HasFatalFailure())
+                    return;
                 TestFrame &m = const_cast<TestFrame &>(f);
                 for (int r = 0; r < f.height; ++r)
                     for (int x = 0; x < f.width; ++x) {
@@ -625,16 +676,19 @@ TEST_F(DeviceBlitTest, ColourFiguresBesideLibyuv) {
             std::printf("  %-16s %-6s", cc.name, layouts[layout]);
             for (auto *st : {&ours_exact, &theirs_exact, &apart}) {
                 std::printf(" |");
-                for (int c = 0; c < 3; ++c) std::printf(" %.2f/%.3f", (*st)[c].max, (*st)[c].mean());
+                for (int c = 0; c < 3; ++c)
+                    std::printf(" %.2f/%.3f", (*st)[c].max, (*st)[c].mean());
             }
             std::printf("\n");
             for (int c = 0; c < 3; ++c)
-                EXPECT_LE(ours_exact[c].max, std::max(2.0, theirs_exact[c].max)) << cc.name << " " << layouts[layout];
+                EXPECT_LE(ours_exact[c].max, std::max(2.0, theirs_exact[c].max))
+                    << cc.name << " " << layouts[layout];
         }
     }
 }
 
-TEST_F(DeviceBlitTest, AgreesWithLibyuv) {
+TEST_F(DeviceBlitTest, AgreesWithLibyuv)
+{
     std::mt19937 rng(5);
     const char *names[] = {"red", "green", "blue"};
     auto report = [&](const char *what, const std::array<Difference, 3> &diff) {
@@ -658,8 +712,9 @@ TEST_F(DeviceBlitTest, AgreesWithLibyuv) {
     compare_with_libyuv(g, natural);
     report("random bytes", random);
     report("gradients", natural);
-    for (int c = 0; c < 2; ++c) EXPECT_LE(std::max(random[c].max, natural[c].max), 2) << names[c];
+    for (int c = 0; c < 2; ++c)
+        EXPECT_LE(std::max(random[c].max, natural[c].max), 2) << names[c];
 }
 #endif
 
-}  // namespace
+} // namespace

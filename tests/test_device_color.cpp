@@ -25,7 +25,8 @@ using orv_test::ScriptedHost;
 using orv_test::StandinDisplay;
 
 // The RGBA bytes the blitter draws for a frame with the given settings.
-std::vector<uint8_t> expected_rgba(const YuvFrame &frame, int matrix, int range) {
+std::vector<uint8_t> expected_rgba(const YuvFrame &frame, int matrix, int range)
+{
     DeviceBlitOps *blit = orv_device_blit_create();
     std::vector<uint8_t> out(size_t(frame.width) * 4 * frame.height);
     EXPECT_EQ(orv_device_blit_set_colour(blit, matrix, range), ORV_OK);
@@ -34,16 +35,19 @@ std::vector<uint8_t> expected_rgba(const YuvFrame &frame, int matrix, int range)
     return out;
 }
 
-bool buffer_equals(const OrvStandinBuffer *b, const std::vector<uint8_t> &want) {
+bool buffer_equals(const OrvStandinBuffer *b, const std::vector<uint8_t> &want)
+{
     const size_t row = size_t(b->width) * 4;
     for (int y = 0; y < b->height; ++y)
-        if (std::memcmp(b->bits + size_t(y) * b->stride * 4, want.data() + y * row, row) != 0) return false;
+        if (std::memcmp(b->bits + size_t(y) * b->stride * 4, want.data() + y * row, row) != 0)
+            return false;
     return true;
 }
 
 struct Module {
     RenderModule *m = CreateDeviceRendModule(0);
-    ~Module() {
+    ~Module()
+    {
         if (m) {
             m->stop(m);
             m->destroy(m);
@@ -51,16 +55,20 @@ struct Module {
     }
 };
 
-TEST(DeviceColour, RefusesUnknownValuesAndChangesNothing) {
+TEST(DeviceColour, RefusesUnknownValuesAndChangesNothing)
+{
     RuntimeScope runtime;
-    EXPECT_EQ(DeviceRendModuleSetColor(nullptr, DEVICE_MATRIX_BT709, DEVICE_RANGE_FULL), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(DeviceRendModuleSetColor(nullptr, DEVICE_MATRIX_BT709, DEVICE_RANGE_FULL),
+              ORV_ERR_INVALID_PARAM);
     EXPECT_EQ(DeviceRendModuleSetChromaStep(nullptr, 2), ORV_ERR_INVALID_PARAM);
     {
         Module mod;
         ASSERT_NE(mod.m, nullptr);
         for (auto [matrix, range] : {std::pair{3, 0}, {-1, 0}, {0, 2}, {2, -1}})
-            EXPECT_EQ(DeviceRendModuleSetColor(mod.m, matrix, range), ORV_ERR_INVALID_PARAM) << matrix << range;
-        for (int step : {0, 3, 4, -2}) EXPECT_EQ(DeviceRendModuleSetChromaStep(mod.m, step), ORV_ERR_INVALID_PARAM);
+            EXPECT_EQ(DeviceRendModuleSetColor(mod.m, matrix, range), ORV_ERR_INVALID_PARAM)
+                << matrix << range;
+        for (int step : {0, 3, 4, -2})
+            EXPECT_EQ(DeviceRendModuleSetChromaStep(mod.m, step), ORV_ERR_INVALID_PARAM);
         EXPECT_EQ(DeviceRendModuleSetColor(mod.m, DEVICE_MATRIX_BT2020, DEVICE_RANGE_FULL), ORV_OK);
         EXPECT_EQ(DeviceRendModuleSetChromaStep(mod.m, 2), ORV_OK);
         EXPECT_EQ(DeviceRendModuleSetChromaStep(mod.m, 1), ORV_OK);
@@ -79,7 +87,7 @@ TEST(DeviceColour, RefusesUnknownValuesAndChangesNothing) {
         ASSERT_EQ(fresh.m->set_surface(fresh.m, d.vm, d.surface), ORV_OK);
         ASSERT_EQ(fresh.m->start(fresh.m), ORV_OK);
         ASSERT_TRUE(host.wait_count(Call::Release, 1)) << host.trace();
-        fresh.m->stop(fresh.m);  // before the host and the window go away
+        fresh.m->stop(fresh.m); // before the host and the window go away
         OrvStandinBuffer b{};
         ASSERT_EQ(orv_standin_window_last_posted(d.window, &b), 0);
         EXPECT_TRUE(buffer_equals(&b, expected_rgba(f.view(), 0, 0)));
@@ -88,7 +96,8 @@ TEST(DeviceColour, RefusesUnknownValuesAndChangesNothing) {
 }
 
 // NV12 and NV21 frames of the same samples draw the planar frame's bytes.
-TEST(DeviceColour, SemiPlanarFramesThroughTheRenderPath) {
+TEST(DeviceColour, SemiPlanarFramesThroughTheRenderPath)
+{
     RuntimeScope runtime;
     HostFrame f = HostFrame::make(70, 30);
     draw_clip_frame(7, &f);
@@ -108,13 +117,16 @@ TEST(DeviceColour, SemiPlanarFramesThroughTheRenderPath) {
             static ResultCode event(void *, int, int, int) { return ORV_OK; }
             static ResultCode started(void *) { return ORV_OK; }
             static ResultCode error(void *, ResultCode, int) { return ORV_OK; }
-            static ResultCode get(void *ctx, YuvFrame *out, int *release) {
+            static ResultCode get(void *ctx, YuvFrame *out, int *release)
+            {
                 auto *h = static_cast<Host *>(ctx);
-                if (h->released.load() > 0) return ORV_WOUNLD_BLOCK;
+                if (h->released.load() > 0)
+                    return ORV_WOUNLD_BLOCK;
                 *out = h->frame, *release = 1;
                 return ORV_OK;
             }
-            static ResultCode release(void *ctx, int, ResultCode r) {
+            static ResultCode release(void *ctx, int, ResultCode r)
+            {
                 static_cast<Host *>(ctx)->released.store(r == ORV_OK ? 1 : -1);
                 return ORV_OK;
             }
@@ -129,7 +141,8 @@ TEST(DeviceColour, SemiPlanarFramesThroughTheRenderPath) {
         ASSERT_EQ(mod.m->set_host(mod.m, &host, &cb), ORV_OK);
         ASSERT_EQ(mod.m->set_surface(mod.m, d.vm, d.surface), ORV_OK);
         ASSERT_EQ(mod.m->start(mod.m), ORV_OK);
-        for (int i = 0; i < 5000 && host.released.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int i = 0; i < 5000 && host.released.load() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         mod.m->stop(mod.m);
         ASSERT_EQ(host.released.load(), 1) << (nv12 ? "NV12" : "NV21");
         OrvStandinBuffer b{};
@@ -144,7 +157,8 @@ struct Sorter {
     std::vector<uint8_t> bt601, bt709;
     std::atomic<int> as601{0}, as709{0}, mixed{0};
 
-    static void hook(void *ctx, const OrvStandinBuffer *b) {
+    static void hook(void *ctx, const OrvStandinBuffer *b)
+    {
         auto *s = static_cast<Sorter *>(ctx);
         if (buffer_equals(b, s->bt601))
             s->as601++;
@@ -155,7 +169,8 @@ struct Sorter {
     }
 };
 
-TEST(DeviceColour, ChangesWhileRenderingTakeEffectBetweenFrames) {
+TEST(DeviceColour, ChangesWhileRenderingTakeEffectBetweenFrames)
+{
     RuntimeScope runtime;
     HostFrame f = HostFrame::make(160, 90);
     draw_clip_frame(11, &f);
@@ -189,7 +204,8 @@ TEST(DeviceColour, ChangesWhileRenderingTakeEffectBetweenFrames) {
 }
 
 // The player takes the range from the clip's XCOLORRANGE tag.
-TEST(DeviceColour, Y4mColourRangeTag) {
+TEST(DeviceColour, Y4mColourRangeTag)
+{
     const std::pair<const char *, int> cases[] = {{" XCOLORRANGE=FULL", 1},
                                                   {" XCOLORRANGE=LIMITED", 0},
                                                   {"", -1},
@@ -205,4 +221,4 @@ TEST(DeviceColour, Y4mColourRangeTag) {
     }
 }
 
-}  // namespace
+} // namespace

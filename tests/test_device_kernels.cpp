@@ -21,43 +21,57 @@ using namespace yuv_model;
 
 enum class Kind { rgb32, bgr24, rgb565, filter565 };
 
-constexpr int bytes_per_pixel(Kind kind) {
+constexpr int bytes_per_pixel(Kind kind)
+{
     return kind == Kind::rgb32 ? 4 : kind == Kind::bgr24 ? 3 : 2;
 }
 
-DeviceRowKernel kernel_of(Kind kind) {
+DeviceRowKernel kernel_of(Kind kind)
+{
     switch (kind) {
-        case Kind::rgb32: return device_yuv_rgb32_neon;
-        case Kind::bgr24: return device_yuv_bgr24_neon;
-        case Kind::rgb565: return device_yuv_rgb16_565_neon;
-        case Kind::filter565: return device_filter_yuv_rgb565_neon;
+    case Kind::rgb32:
+        return device_yuv_rgb32_neon;
+    case Kind::bgr24:
+        return device_yuv_bgr24_neon;
+    case Kind::rgb565:
+        return device_yuv_rgb16_565_neon;
+    case Kind::filter565:
+        return device_filter_yuv_rgb565_neon;
     }
     return nullptr;
 }
 
-void put565(uint8_t *dst, uint8_t r, uint8_t g, uint8_t b) {
+void put565(uint8_t *dst, uint8_t r, uint8_t g, uint8_t b)
+{
     uint16_t p = pack565(r, g, b);
     dst[0] = uint8_t(p), dst[1] = uint8_t(p >> 8);
 }
 
 // The whole row as the kernels are meant to convert it.
 void model_row(Kind kind, uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors,
-               const YuvCoefficients &k, int count) {
+               const YuvCoefficients &k, int count)
+{
     int n = count / 16 * 16;
     for (int x = 0; x < n; ++x) {
         Rgb c = lane_pixel(y[x], u[x / 2], v[x / 2], k);
         uint8_t *p = dst + x * bytes_per_pixel(kind);
         switch (kind) {
-            case Kind::rgb32: p[0] = c.r, p[1] = c.g, p[2] = c.b, p[3] = 0xFF; break;
-            case Kind::bgr24: p[0] = c.b, p[1] = c.g, p[2] = c.r; break;
-            case Kind::rgb565: put565(p, c.r, c.g, c.b); break;
-            case Kind::filter565: {
-                uint8_t *e = errors + x / 16 * 48 + x % 16;
-                uint8_t r = add_sat(c.r, e[0]), g = add_sat(c.g, e[16]), b = add_sat(c.b, e[32]);
-                e[0] = r & 7, e[16] = g & 3, e[32] = b & 7;
-                put565(p, r, g, b);
-                break;
-            }
+        case Kind::rgb32:
+            p[0] = c.r, p[1] = c.g, p[2] = c.b, p[3] = 0xFF;
+            break;
+        case Kind::bgr24:
+            p[0] = c.b, p[1] = c.g, p[2] = c.r;
+            break;
+        case Kind::rgb565:
+            put565(p, c.r, c.g, c.b);
+            break;
+        case Kind::filter565: {
+            uint8_t *e = errors + x / 16 * 48 + x % 16;
+            uint8_t r = add_sat(c.r, e[0]), g = add_sat(c.g, e[16]), b = add_sat(c.b, e[32]);
+            e[0] = r & 7, e[16] = g & 3, e[32] = b & 7;
+            put565(p, r, g, b);
+            break;
+        }
         }
     }
 }
@@ -66,22 +80,28 @@ struct Row {
     std::vector<uint8_t> y, u, v, errors;
 };
 
-Row random_row(std::mt19937 &rng, int width) {
+Row random_row(std::mt19937 &rng, int width)
+{
     std::uniform_int_distribution<int> byte(0, 255), carry(0, 7);
     Row row;
     row.y.resize(width);
     row.u.resize((width + 1) / 2);
     row.v.resize((width + 1) / 2);
     row.errors.resize(size_t(width) * 8);
-    for (auto &b : row.y) b = uint8_t(byte(rng));
-    for (auto &b : row.u) b = uint8_t(byte(rng));
-    for (auto &b : row.v) b = uint8_t(byte(rng));
-    for (auto &b : row.errors) b = uint8_t(carry(rng));
+    for (auto &b : row.y)
+        b = uint8_t(byte(rng));
+    for (auto &b : row.u)
+        b = uint8_t(byte(rng));
+    for (auto &b : row.v)
+        b = uint8_t(byte(rng));
+    for (auto &b : row.errors)
+        b = uint8_t(carry(rng));
     return row;
 }
 
 // First differing byte, or -1.
-long first_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
+long first_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b)
+{
     auto m = std::mismatch(a.begin(), a.end(), b.begin());
     return m.first == a.end() ? -1 : long(m.first - a.begin());
 }
@@ -89,13 +109,14 @@ long first_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> 
 // Runs the kernel and the model on copies, with guard bytes after the output,
 // and compares output and error carry byte for byte.
 void check_kernel(Kind kind, const Row &row, const YuvCoefficients &k, int count, const char *what,
-                  DeviceRowKernel kernel = nullptr) {
+                  DeviceRowKernel kernel = nullptr)
+{
     constexpr int kGuard = 64;
     const int bpp = bytes_per_pixel(kind);
     std::vector<uint8_t> got(size_t(count) * bpp + kGuard, 0xA5), want = got;
     std::vector<uint8_t> got_err = row.errors, want_err = row.errors;
-    (kernel ? kernel : kernel_of(kind))(got.data(), row.y.data(), row.u.data(), row.v.data(), got_err.data(), &k,
-                                        count);
+    (kernel ? kernel : kernel_of(kind))(got.data(), row.y.data(), row.u.data(), row.v.data(), got_err.data(),
+                                        &k, count);
     model_row(kind, want.data(), row.y.data(), row.u.data(), row.v.data(), want_err.data(), k, count);
     long at = first_difference(got, want);
     ASSERT_EQ(at, -1) << what << " kind " << int(kind) << " count " << count << ": byte " << at << " (pixel "
@@ -106,23 +127,26 @@ void check_kernel(Kind kind, const Row &row, const YuvCoefficients &k, int count
 
 constexpr Kind kAllKinds[] = {Kind::rgb32, Kind::bgr24, Kind::rgb565, Kind::filter565};
 
-TEST(DeviceKernels, MatchScalarModelOnRandomRows) {
+TEST(DeviceKernels, MatchScalarModelOnRandomRows)
+{
     std::mt19937 rng(20240611);
     for (Kind kind : kAllKinds) {
         for (int count = 16; count <= 16 * 48 + 15; count += (count < 80 ? 1 : 13)) {
             Row row = random_row(rng, count);
             check_kernel(kind, row, orv_yuv_coefficients, count, "library block");
-            if (HasFatalFailure()) return;
+            if (HasFatalFailure())
+                return;
         }
     }
 }
 
-YuvCoefficients random_block(std::mt19937 &rng, int round) {
+YuvCoefficients random_block(std::mt19937 &rng, int round)
+{
     // Random weights, offsets and biases drive the lanes into saturation and
     // 16-bit wrap-around.
     std::uniform_int_distribution<int> word(0, 0xFFFF), byte(0, 255);
     YuvCoefficients k{};
-    std::memset(&k, 0xEE, sizeof k);  // bytes no kernel should read
+    std::memset(&k, 0xEE, sizeof k); // bytes no kernel should read
     k.luma_offset = uint16_t(word(rng));
     k.chroma_offset = uint16_t(word(rng));
     k.luma_gain = int16_t(word(rng));
@@ -133,11 +157,13 @@ YuvCoefficients random_block(std::mt19937 &rng, int round) {
     k.red_bias = uint8_t(byte(rng) & (round % 2 ? 0xFF : 0x1F));
     k.green_bias = uint8_t(byte(rng) & (round % 2 ? 0xFF : 0x1F));
     k.blue_bias = uint8_t(byte(rng) & (round % 2 ? 0xFF : 0x1F));
-    if (round % 7 == 3) k.cr_red = INT16_MIN;  // the one product that saturates
+    if (round % 7 == 3)
+        k.cr_red = INT16_MIN; // the one product that saturates
     return k;
 }
 
-TEST(DeviceKernels, FollowAnyCoefficientBlock) {
+TEST(DeviceKernels, FollowAnyCoefficientBlock)
+{
     std::mt19937 rng(7);
     for (int round = 0; round < 200; ++round) {
         YuvCoefficients k = random_block(rng, round);
@@ -145,14 +171,17 @@ TEST(DeviceKernels, FollowAnyCoefficientBlock) {
         Row row = random_row(rng, count);
         for (Kind kind : kAllKinds) {
             check_kernel(kind, row, k, count, "random block");
-            if (HasFatalFailure()) return;
+            if (HasFatalFailure())
+                return;
         }
     }
 }
 
 // The chroma of a row as one row of pairs: Cb first (NV12) or Cr first (NV21).
 // Returns the u and v pointers a host would pass.
-std::pair<const uint8_t *, const uint8_t *> interleave(const Row &row, bool cb_first, std::vector<uint8_t> &pairs) {
+std::pair<const uint8_t *, const uint8_t *> interleave(const Row &row, bool cb_first,
+                                                       std::vector<uint8_t> &pairs)
+{
     pairs.assign(row.u.size() * 2, 0);
     for (size_t i = 0; i < row.u.size(); ++i) {
         pairs[2 * i + (cb_first ? 0 : 1)] = row.u[i];
@@ -164,7 +193,8 @@ std::pair<const uint8_t *, const uint8_t *> interleave(const Row &row, bool cb_f
 // The model's bytes from planar chroma against the kernel fed the same
 // samples as NV12 or NV21 pairs.
 void check_semi_kernel(Kind kind, const Row &row, const YuvCoefficients &k, int count, bool cb_first,
-                       DeviceRowKernel kernel) {
+                       DeviceRowKernel kernel)
+{
     constexpr int kGuard = 64;
     const int bpp = bytes_per_pixel(kind);
     std::vector<uint8_t> pairs;
@@ -182,7 +212,8 @@ void check_semi_kernel(Kind kind, const Row &row, const YuvCoefficients &k, int 
 }
 
 // Every matrix and range the library offers, as the kernels receive them.
-std::vector<YuvCoefficients> library_blocks() {
+std::vector<YuvCoefficients> library_blocks()
+{
     std::vector<YuvCoefficients> blocks;
     for (int matrix : {DEVICE_MATRIX_BT601, DEVICE_MATRIX_BT709, DEVICE_MATRIX_BT2020})
         for (int range : {DEVICE_RANGE_LIMITED, DEVICE_RANGE_FULL})
@@ -190,7 +221,8 @@ std::vector<YuvCoefficients> library_blocks() {
     return blocks;
 }
 
-TEST(DeviceKernels, LibraryBlocks) {
+TEST(DeviceKernels, LibraryBlocks)
+{
     const std::vector<YuvCoefficients> blocks = library_blocks();
     // The default is the block the kernels always had; the others differ.
     EXPECT_EQ(0, std::memcmp(&blocks[0], &orv_yuv_coefficients, sizeof(YuvCoefficients)));
@@ -204,25 +236,29 @@ TEST(DeviceKernels, LibraryBlocks) {
         for (int count = 16; count < 200; count += 37) {
             check_kernel(Kind::rgb32, random_row(rng, count), k, count, "library block");
             check_kernel(Kind::filter565, random_row(rng, count), k, count, "library block");
-            if (HasFatalFailure()) return;
+            if (HasFatalFailure())
+                return;
         }
 }
 
 // Every tier the blitter may pick, planar and semi-planar: the model's bytes.
-TEST(DeviceKernels, EveryTierMatchesTheModel) {
+TEST(DeviceKernels, EveryTierMatchesTheModel)
+{
     std::mt19937 rng(99);
     const std::vector<YuvCoefficients> blocks = library_blocks();
     int tiers_run = 0;
     for (int tier : {ORV_KERNELS_REFERENCE, ORV_KERNELS_SSE41, ORV_KERNELS_AVX2}) {
         DeviceRowKernels set = orv_device_row_kernels(tier);
-        if (!set.rgb32) continue;
+        if (!set.rgb32)
+            continue;
         ++tiers_run;
         ASSERT_TRUE(set.filter565 && set.rgb32_semi && set.filter565_semi) << "tier " << tier;
         for (int round = 0; round < 150; ++round) {
             YuvCoefficients k = round < 60 ? blocks[round % blocks.size()] : random_block(rng, round);
             // The x86 multiply parts from NEON's at -32768 alone; no library
             // block holds that weight, so no tier meets it.
-            if (tier != ORV_KERNELS_REFERENCE && k.cr_red == INT16_MIN) continue;
+            if (tier != ORV_KERNELS_REFERENCE && k.cr_red == INT16_MIN)
+                continue;
             int count = 16 * (1 + round % 9) + round % 16;
             Row row = random_row(rng, count);
             check_kernel(Kind::rgb32, row, k, count, "tier", set.rgb32);
@@ -231,7 +267,8 @@ TEST(DeviceKernels, EveryTierMatchesTheModel) {
                 check_semi_kernel(Kind::rgb32, row, k, count, cb_first, set.rgb32_semi);
                 check_semi_kernel(Kind::filter565, row, k, count, cb_first, set.filter565_semi);
             }
-            if (HasFatalFailure()) return;
+            if (HasFatalFailure())
+                return;
         }
     }
     EXPECT_GE(tiers_run, 1);
@@ -242,7 +279,8 @@ TEST(DeviceKernels, EveryTierMatchesTheModel) {
 // Two rows of one chroma row through a pair kernel: each row's bytes as the
 // model gives them, the carry through the first row into the second.
 void check_pair_kernel(Kind kind, const Row &first, const Row &second, const YuvCoefficients &k, int count,
-                       int layout, DeviceRowPairKernel kernel) {
+                       int layout, DeviceRowPairKernel kernel)
+{
     const int bpp = bytes_per_pixel(kind);
     const ptrdiff_t dst_stride = ptrdiff_t(count) * bpp + 40, y_stride = count + 24;
     std::vector<uint8_t> luma(size_t(y_stride) * 2, 0x33);
@@ -252,32 +290,37 @@ void check_pair_kernel(Kind kind, const Row &first, const Row &second, const Yuv
     std::vector<uint8_t> got_err = first.errors, want_err = first.errors;
     std::vector<uint8_t> pairs;
     const uint8_t *u = first.u.data(), *v = first.v.data();
-    if (layout != 0) std::tie(u, v) = interleave(first, layout == 1, pairs);
+    if (layout != 0)
+        std::tie(u, v) = interleave(first, layout == 1, pairs);
     kernel(got.data(), dst_stride, luma.data(), y_stride, u, v, got_err.data(), &k, count);
     model_row(kind, want.data(), first.y.data(), first.u.data(), first.v.data(), want_err.data(), k, count);
-    model_row(kind, want.data() + dst_stride, second.y.data(), first.u.data(), first.v.data(), want_err.data(), k,
-              count);
+    model_row(kind, want.data() + dst_stride, second.y.data(), first.u.data(), first.v.data(),
+              want_err.data(), k, count);
     long at = first_difference(got, want);
     ASSERT_EQ(at, -1) << "pair, layout " << layout << " kind " << int(kind) << " count " << count << ": byte "
-                      << at << " (row " << at / dst_stride << ") got " << int(got[at]) << " want " << int(want[at]);
+                      << at << " (row " << at / dst_stride << ") got " << int(got[at]) << " want "
+                      << int(want[at]);
     at = first_difference(got_err, want_err);
-    ASSERT_EQ(at, -1) << "pair, layout " << layout << " kind " << int(kind) << " count " << count << ": error byte "
-                      << at;
+    ASSERT_EQ(at, -1) << "pair, layout " << layout << " kind " << int(kind) << " count " << count
+                      << ": error byte " << at;
 }
 
-TEST(DeviceKernels, RowPairsMatchTheModel) {
+TEST(DeviceKernels, RowPairsMatchTheModel)
+{
     std::mt19937 rng(1234);
     const std::vector<YuvCoefficients> blocks = library_blocks();
     int tiers_run = 0;
     for (int tier : {ORV_KERNELS_REFERENCE, ORV_KERNELS_SSE41, ORV_KERNELS_AVX2}) {
         const DeviceRowKernels set = orv_device_row_kernels(tier);
-        if (!set.rgb32_pair) continue;
+        if (!set.rgb32_pair)
+            continue;
         ++tiers_run;
         ASSERT_TRUE(set.filter565_pair && set.rgb32_semi_pair && set.filter565_semi_pair) << "tier " << tier;
         for (int round = 0; round < 120; ++round) {
             // Library blocks, then random ones with and without bias.
             YuvCoefficients k = round < 36 ? blocks[round % blocks.size()] : random_block(rng, round);
-            if (tier != ORV_KERNELS_REFERENCE && k.cr_red == INT16_MIN) continue;
+            if (tier != ORV_KERNELS_REFERENCE && k.cr_red == INT16_MIN)
+                continue;
             const int count = 16 * (1 + round % 7) + round % 16;
             const Row first = random_row(rng, count), second = random_row(rng, count);
             for (int layout = 0; layout < 3; ++layout) {
@@ -285,30 +328,35 @@ TEST(DeviceKernels, RowPairsMatchTheModel) {
                                   layout ? set.rgb32_semi_pair : set.rgb32_pair);
                 check_pair_kernel(Kind::filter565, first, second, k, count, layout,
                                   layout ? set.filter565_semi_pair : set.filter565_pair);
-                if (HasFatalFailure()) return;
+                if (HasFatalFailure())
+                    return;
             }
         }
     }
     EXPECT_GE(tiers_run, 1);
 }
 
-TEST(DeviceKernels, SemiPlanarNeedsAdjacentPointers) {
+TEST(DeviceKernels, SemiPlanarNeedsAdjacentPointers)
+{
     std::mt19937 rng(4);
     Row row = random_row(rng, 32);
     for (int tier : {ORV_KERNELS_REFERENCE, ORV_KERNELS_SSE41, ORV_KERNELS_AVX2}) {
         DeviceRowKernels set = orv_device_row_kernels(tier);
-        if (!set.rgb32) continue;
+        if (!set.rgb32)
+            continue;
         std::vector<uint8_t> dst(128, 0x5A), errors = row.errors;
-        set.rgb32_semi(dst.data(), row.y.data(), row.u.data(), row.v.data(), errors.data(), &orv_yuv_coefficients,
-                       32);
+        set.rgb32_semi(dst.data(), row.y.data(), row.u.data(), row.v.data(), errors.data(),
+                       &orv_yuv_coefficients, 32);
         set.filter565_semi(dst.data(), row.y.data(), row.u.data(), row.v.data(), errors.data(),
                            &orv_yuv_coefficients, 32);
-        EXPECT_TRUE(std::all_of(dst.begin(), dst.end(), [](uint8_t b) { return b == 0x5A; })) << "tier " << tier;
+        EXPECT_TRUE(std::all_of(dst.begin(), dst.end(), [](uint8_t b) { return b == 0x5A; }))
+            << "tier " << tier;
         EXPECT_EQ(errors, row.errors) << "tier " << tier;
     }
 }
 
-TEST(DeviceKernels, ShortCountsWriteNothing) {
+TEST(DeviceKernels, ShortCountsWriteNothing)
+{
     std::mt19937 rng(3);
     Row row = random_row(rng, 16);
     for (Kind kind : kAllKinds) {
@@ -324,17 +372,20 @@ TEST(DeviceKernels, ShortCountsWriteNothing) {
 }
 
 // 16 pixels of one colour through the 32-bit kernel.
-std::array<uint8_t, 4> rgb32_of(uint8_t Y, uint8_t U, uint8_t V) {
+std::array<uint8_t, 4> rgb32_of(uint8_t Y, uint8_t U, uint8_t V)
+{
     std::array<uint8_t, 16> y;
     std::array<uint8_t, 8> u, v;
     y.fill(Y), u.fill(U), v.fill(V);
     std::array<uint8_t, 64> out{};
     device_yuv_rgb32_neon(out.data(), y.data(), u.data(), v.data(), nullptr, &orv_yuv_coefficients, 16);
-    for (int i = 1; i < 16; ++i) EXPECT_EQ(0, std::memcmp(out.data(), out.data() + 4 * i, 4)) << "pixel " << i;
+    for (int i = 1; i < 16; ++i)
+        EXPECT_EQ(0, std::memcmp(out.data(), out.data() + 4 * i, 4)) << "pixel " << i;
     return {out[0], out[1], out[2], out[3]};
 }
 
-TEST(DeviceKernels, NamedColours) {
+TEST(DeviceKernels, NamedColours)
+{
     using Px = std::array<uint8_t, 4>;
     EXPECT_EQ(rgb32_of(16, 128, 128), (Px{0, 0, 0, 255}));
     EXPECT_EQ(rgb32_of(235, 128, 128), (Px{255, 255, 255, 255}));
@@ -346,7 +397,8 @@ TEST(DeviceKernels, NamedColours) {
     std::array<uint8_t, 32> y;
     std::array<uint8_t, 16> u, v;
     y.fill(81);
-    for (int i = 0; i < 16; ++i) u[i] = i % 2 ? 90 : 128, v[i] = i % 2 ? 240 : 128;
+    for (int i = 0; i < 16; ++i)
+        u[i] = i % 2 ? 90 : 128, v[i] = i % 2 ? 240 : 128;
     std::array<uint8_t, 128> out{};
     device_yuv_rgb32_neon(out.data(), y.data(), u.data(), v.data(), nullptr, &orv_yuv_coefficients, 32);
     for (int x = 0; x < 32; ++x) {
@@ -356,7 +408,8 @@ TEST(DeviceKernels, NamedColours) {
     }
 }
 
-TEST(DeviceKernels, FilterCarriesErrorsDownAColumn) {
+TEST(DeviceKernels, FilterCarriesErrorsDownAColumn)
+{
     // Grey 130: red and blue errors step 2, 4, 6, 0; green 2, 0, 2, 0.
     std::array<uint8_t, 16> y;
     std::array<uint8_t, 8> u, v;
@@ -378,9 +431,11 @@ TEST(DeviceKernels, FilterCarriesErrorsDownAColumn) {
     }
 }
 
-TEST(DeviceKernels, RegisterFileRoundTrip) {
+TEST(DeviceKernels, RegisterFileRoundTrip)
+{
     alignas(16) std::array<uint8_t, 256> pattern, first, second;
-    for (int i = 0; i < 256; ++i) pattern[i] = uint8_t(i * 7 + 1);
+    for (int i = 0; i < 256; ++i)
+        pattern[i] = uint8_t(i * 7 + 1);
     first.fill(0), second.fill(0);
     device_vload(pattern.data());
     device_vstore(first.data());
@@ -392,4 +447,4 @@ TEST(DeviceKernels, RegisterFileRoundTrip) {
 #endif
 }
 
-}  // namespace
+} // namespace

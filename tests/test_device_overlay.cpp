@@ -28,23 +28,30 @@ struct RecordingLink {
     std::vector<std::array<int, 3>> calls;
     std::function<void(int, int, int)> answer;
 
-    static ResultCode notify(NotifyLink *link, int a, int b, int c) {
+    static ResultCode notify(NotifyLink *link, int a, int b, int c)
+    {
         auto *me = static_cast<RecordingLink *>(orv_record_of(link));
         me->calls.push_back({a, b, c});
-        if (me->answer) me->answer(a, b, c);
+        if (me->answer)
+            me->answer(a, b, c);
         return ORV_OK;
     }
 };
 
 struct RenderUnderTest {
-    RenderUnderTest() {
+    RenderUnderTest()
+    {
         render = orv_device_render_create(0);
-        if (render != nullptr) render->set_notify(render, &link.ops, nullptr);
+        if (render != nullptr)
+            render->set_notify(render, &link.ops, nullptr);
     }
-    ~RenderUnderTest() {
-        if (render != nullptr) render->destroy(render);
+    ~RenderUnderTest()
+    {
+        if (render != nullptr)
+            render->destroy(render);
     }
-    ResultCode present(const HostFrame &f) {
+    ResultCode present(const HostFrame &f)
+    {
         const YuvFrame y = f.view();
         return render->present(render, &y);
     }
@@ -58,7 +65,8 @@ protected:
     RuntimeScope runtime;
 };
 
-TEST_F(DeviceOverlay, NoSurfaceEventOncePerDetach) {
+TEST_F(DeviceOverlay, NoSurfaceEventOncePerDetach)
+{
     StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
     RenderUnderTest t;
     ASSERT_NE(t.render, nullptr);
@@ -77,14 +85,15 @@ TEST_F(DeviceOverlay, NoSurfaceEventOncePerDetach) {
     EXPECT_EQ(t.link.calls.size(), 1u);
 
     EXPECT_EQ(t.render->set_surface(t.render, nullptr, nullptr), ORV_OK);
-    EXPECT_EQ(d.stats().refcount, 2);  // ours and the Surface's: the overlay let go
+    EXPECT_EQ(d.stats().refcount, 2); // ours and the Surface's: the overlay let go
     EXPECT_EQ(t.present(f), ORV_WOUNLD_BLOCK);
     EXPECT_EQ(t.render->check_surface(t.render), ORV_WOUNLD_BLOCK);
     EXPECT_EQ(t.link.calls.size(), 2u);
     EXPECT_EQ(d.stats().posted, 1u);
 }
 
-TEST_F(DeviceOverlay, AttachThroughTheVm) {
+TEST_F(DeviceOverlay, AttachThroughTheVm)
+{
     StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
     StandinDisplay other(64, 32, WINDOW_FORMAT_RGBA_8888);
     {
@@ -135,7 +144,8 @@ TEST_F(DeviceOverlay, AttachThroughTheVm) {
     EXPECT_EQ(d.stats().refcount, 2);
 }
 
-TEST_F(DeviceOverlay, GeometryFollowsTheFrame) {
+TEST_F(DeviceOverlay, GeometryFollowsTheFrame)
+{
     StandinDisplay d(1280, 720, WINDOW_FORMAT_RGBA_8888);
     RenderUnderTest t;
     ASSERT_EQ(t.render->set_surface(t.render, d.vm, d.surface), ORV_OK);
@@ -164,7 +174,7 @@ TEST_F(DeviceOverlay, GeometryFollowsTheFrame) {
     OrvStandinBuffer b{};
     ASSERT_EQ(orv_standin_window_last_posted(d.window, &b), 0);
     EXPECT_EQ(b.width, 640);
-    EXPECT_EQ(b.bits[0], ORV_STANDIN_FILL);  // posted as it was
+    EXPECT_EQ(b.bits[0], ORV_STANDIN_FILL); // posted as it was
 
     ASSERT_EQ(t.present(big), ORV_OK);
     ASSERT_EQ(orv_standin_window_last_posted(d.window, &b), 0);
@@ -181,11 +191,13 @@ TEST_F(DeviceOverlay, GeometryFollowsTheFrame) {
 
 // Pixels of each format and stride against the scalar model (the vector
 // kernels may differ by one).
-TEST_F(DeviceOverlay, FormatsAndStrides) {
+TEST_F(DeviceOverlay, FormatsAndStrides)
+{
     const int32_t w = 1080, h = 6;
     HostFrame f = HostFrame::make(w, h, 24);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) f.y[y * f.y_stride + x] = uint8_t(16 + (x * 7 + y * 31) % 220);
+        for (int x = 0; x < w; ++x)
+            f.y[y * f.y_stride + x] = uint8_t(16 + (x * 7 + y * 31) % 220);
     for (size_t i = 0; i < f.u.size(); ++i) {
         f.u[i] = uint8_t(40 + i * 13 % 180);
         f.v[i] = uint8_t(200 - i * 11 % 170);
@@ -228,7 +240,8 @@ TEST_F(DeviceOverlay, FormatsAndStrides) {
     EXPECT_EQ(b.bits[(size_t(h) * b.stride - 1) * 3], ORV_STANDIN_FILL);
 }
 
-TEST_F(DeviceOverlay, WindowFailuresAndBadFrames) {
+TEST_F(DeviceOverlay, WindowFailuresAndBadFrames)
+{
     StandinDisplay d(32, 16, WINDOW_FORMAT_RGB_565);
     RenderUnderTest t;
     ASSERT_EQ(t.render->set_surface(t.render, d.vm, d.surface), ORV_OK);
@@ -244,7 +257,7 @@ TEST_F(DeviceOverlay, WindowFailuresAndBadFrames) {
     ASSERT_EQ(t.present(f), ORV_OK);
     OrvStandinBuffer b{};
     ASSERT_EQ(orv_standin_window_last_posted(d.window, &b), 0);
-    EXPECT_EQ(orv_standin_buffer_argb(&b, 31, 15) & 0xF8F8F8u, 0xF80000u);  // red
+    EXPECT_EQ(orv_standin_buffer_argb(&b, 31, 15) & 0xF8F8F8u, 0xF80000u); // red
 
     // A post failure on the size-mismatch path is a failure too.
     HostFrame wide = HostFrame::make(48, 16);
@@ -264,7 +277,7 @@ TEST_F(DeviceOverlay, WindowFailuresAndBadFrames) {
     y.height = -4;
     EXPECT_EQ(t.render->present(t.render, &y), ORV_ERR_INVALID_PARAM);
     y = f.view();
-    y.u_stride = 8;  // rows of 16 chroma samples
+    y.u_stride = 8; // rows of 16 chroma samples
     EXPECT_EQ(t.render->present(t.render, &y), ORV_ERR_INVALID_PARAM);
     // Strides whose magnitude does not fit 32 bits (no negation may overflow).
     for (int plane = 0; plane < 3; ++plane) {
@@ -286,7 +299,8 @@ TEST_F(DeviceOverlay, WindowFailuresAndBadFrames) {
 // The host answers the size event by detaching, or by swapping surfaces, from
 // inside on_event (the recursive mutex lets it in): the overlay must not touch
 // the window it held afterwards. The stand-in aborts on a released window.
-TEST_F(DeviceOverlay, HostDetachesInsideTheSizeEvent) {
+TEST_F(DeviceOverlay, HostDetachesInsideTheSizeEvent)
+{
     StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
     StandinDisplay other(64, 32, WINDOW_FORMAT_RGB_565);
     RenderUnderTest t;
@@ -298,12 +312,13 @@ TEST_F(DeviceOverlay, HostDetachesInsideTheSizeEvent) {
 
     // Only the overlay's own reference goes; the Surface's and ours stay.
     t.link.answer = [&](int w, int, int) {
-        if (w != 0) t.render->set_surface(t.render, nullptr, nullptr);
+        if (w != 0)
+            t.render->set_surface(t.render, nullptr, nullptr);
     };
     EXPECT_EQ(t.present(narrow), ORV_WOUNLD_BLOCK);
     EXPECT_EQ(d.stats().refcount, 2);
     EXPECT_EQ(d.stats().geometry_calls, 1u) << "no geometry after the detach";
-    EXPECT_EQ(t.present(narrow), ORV_WOUNLD_BLOCK);  // detached: the no-surface answer
+    EXPECT_EQ(t.present(narrow), ORV_WOUNLD_BLOCK); // detached: the no-surface answer
     ASSERT_EQ(t.link.calls.size(), 2u);
     EXPECT_EQ(t.link.calls[1], (std::array<int, 3>{0, 0, 0}));
 
@@ -312,7 +327,8 @@ TEST_F(DeviceOverlay, HostDetachesInsideTheSizeEvent) {
     ASSERT_EQ(t.render->set_surface(t.render, d.vm, d.surface), ORV_OK);
     ASSERT_EQ(t.present(wide), ORV_OK);
     t.link.answer = [&](int w, int, int) {
-        if (w == 0) return;
+        if (w == 0)
+            return;
         t.render->set_surface(t.render, nullptr, nullptr);
         t.render->set_surface(t.render, other.vm, other.surface);
     };
@@ -329,7 +345,8 @@ TEST_F(DeviceOverlay, HostDetachesInsideTheSizeEvent) {
 }
 
 // A window that will not take the frame's size would answer 3 for ever.
-TEST_F(DeviceOverlay, RefusedGeometryIsAFailure) {
+TEST_F(DeviceOverlay, RefusedGeometryIsAFailure)
+{
     StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
     RenderUnderTest t;
     ASSERT_EQ(t.render->set_surface(t.render, d.vm, d.surface), ORV_OK);
@@ -351,7 +368,8 @@ TEST_F(DeviceOverlay, RefusedGeometryIsAFailure) {
 
 // Frames that alternate widths reuse the error carry sized for the widest
 // one: no allocation per frame. The blitter keeps it in word 4 of its record.
-TEST_F(DeviceOverlay, AlternatingWidthsKeepOneCarryBuffer) {
+TEST_F(DeviceOverlay, AlternatingWidthsKeepOneCarryBuffer)
+{
     StandinDisplay d(100, 8, WINDOW_FORMAT_RGB_565);
     RenderUnderTest t;
     ASSERT_EQ(t.render->set_surface(t.render, d.vm, d.surface), ORV_OK);
@@ -359,7 +377,8 @@ TEST_F(DeviceOverlay, AlternatingWidthsKeepOneCarryBuffer) {
         orv_record_of(static_cast<DeviceRenderRecord *>(orv_record_of(t.render))->overlay));
     void **blit = static_cast<void **>(orv_record_of(ov->blitter));
     HostFrame frames[] = {HostFrame::make(100, 8), HostFrame::make(40, 8), HostFrame::make(77, 8)};
-    for (HostFrame &f : frames) f.fill(128, 128, 128);
+    for (HostFrame &f : frames)
+        f.fill(128, 128, 128);
     ASSERT_EQ(t.present(frames[0]), ORV_OK);
     void *const carry = blit[4];
     ASSERT_NE(carry, nullptr);
@@ -367,7 +386,8 @@ TEST_F(DeviceOverlay, AlternatingWidthsKeepOneCarryBuffer) {
     for (int i = 1; i < 12; ++i) {
         HostFrame &f = frames[i % 3];
         ResultCode r = t.present(f);
-        if (r == ORV_WOUNLD_BLOCK) r = t.present(f);
+        if (r == ORV_WOUNLD_BLOCK)
+            r = t.present(f);
         ASSERT_EQ(r, ORV_OK) << i;
         EXPECT_EQ(blit[4], carry) << "frame " << i << " of width " << f.width;
     }
@@ -376,7 +396,8 @@ TEST_F(DeviceOverlay, AlternatingWidthsKeepOneCarryBuffer) {
     EXPECT_EQ(d.stats().overruns, 0u);
 }
 
-TEST_F(DeviceOverlay, RecordsAndCreationFailures) {
+TEST_F(DeviceOverlay, RecordsAndCreationFailures)
+{
     const size_t live = orv_mem_live_count();
     {
         RenderUnderTest t;
@@ -401,4 +422,4 @@ TEST_F(DeviceOverlay, RecordsAndCreationFailures) {
     orv_device_fail_alloc(0);
 }
 
-}  // namespace
+} // namespace

@@ -24,23 +24,27 @@ using orv_test::RuntimeScope;
 using orv_test::ScriptedHost;
 using orv_test::StandinDisplay;
 
-std::string sample(const char *name) {
+std::string sample(const char *name)
+{
     const char *dir = std::getenv("ORV_SAMPLES");
     return dir != nullptr ? std::string(dir) + "/" + name : std::string();
 }
 
-bool have_samples() {
+bool have_samples()
+{
     const std::string p = sample("README.md");
     return !p.empty() && std::ifstream(p).good();
 }
 
-std::string write_temp(const std::string &name, const std::string &bytes) {
+std::string write_temp(const std::string &name, const std::string &bytes)
+{
     const std::string path = ::testing::TempDir() + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }
 
-TEST(Y4mReader, RejectsWhatItCannotPlay) {
+TEST(Y4mReader, RejectsWhatItCannotPlay)
+{
     std::string error;
     {
         Y4mReader r;
@@ -67,7 +71,8 @@ TEST(Y4mReader, RejectsWhatItCannotPlay) {
     }
     // Two whole 4x2 frames, then a third cut short; odd sizes round chroma up.
     std::string clip = "YUV4MPEG2 W3 H2 F30000:1001 Ip C420jpeg XYSCSS=420JPEG\n";
-    for (int i = 0; i < 2; ++i) clip += "FRAME\n" + std::string(6, char('a' + i)) + "uuvv";
+    for (int i = 0; i < 2; ++i)
+        clip += "FRAME\n" + std::string(6, char('a' + i)) + "uuvv";
     clip += "FRAME Ixyz\n" + std::string(5, 'c');
     Y4mReader r;
     ASSERT_TRUE(r.open(write_temp("cut.y4m", clip).c_str(), &error)) << error;
@@ -88,14 +93,17 @@ TEST(Y4mReader, RejectsWhatItCannotPlay) {
     EXPECT_NE(error.find("no FRAME marker"), std::string::npos) << error;
 }
 
-TEST(Y4mReader, Samples) {
-    if (!have_samples()) GTEST_SKIP() << "ORV_SAMPLES not set";
+TEST(Y4mReader, Samples)
+{
+    if (!have_samples())
+        GTEST_SKIP() << "ORV_SAMPLES not set";
     std::string error;
     Y4mReader r;
     ASSERT_TRUE(r.open(sample("testsrc2_320x240_420.y4m").c_str(), &error)) << error;
     HostFrame f;
     int n = 0;
-    while (r.read(&f, &error) == 1) ++n;
+    while (r.read(&f, &error) == 1)
+        ++n;
     EXPECT_EQ(n, 10);
     EXPECT_EQ(r.read(&f, &error), 0);
     Y4mReader chroma422;
@@ -105,7 +113,8 @@ TEST(Y4mReader, Samples) {
     ASSERT_TRUE(cut.open(sample("truncated_320x240_420.y4m").c_str(), &error)) << error;
     int whole = 0;
     int last;
-    while ((last = cut.read(&f, &error)) == 1) ++whole;
+    while ((last = cut.read(&f, &error)) == 1)
+        ++whole;
     EXPECT_EQ(last, -1);
     EXPECT_EQ(whole, int((100000 - 40) / (320 * 240 * 3 / 2 + 6)));
     EXPECT_NE(error.find("ends early"), std::string::npos) << error;
@@ -118,10 +127,12 @@ struct Checker {
     std::atomic<int> checked{0};
     std::atomic<int> bad{0};
 
-    static void hook(void *ctx, const OrvStandinBuffer *b) {
+    static void hook(void *ctx, const OrvStandinBuffer *b)
+    {
         auto *c = static_cast<Checker *>(ctx);
         const HostFrame &f = (*c->frames)[(b->sequence - 1) % c->frames->size()];
-        if (b->width != f.width || b->height != f.height) return;
+        if (b->width != f.width || b->height != f.height)
+            return;
         for (int y = 0; y < f.height; ++y) {
             for (int x = 0; x < f.width; ++x) {
                 const size_t ci = size_t(y / 2) * f.c_stride + x / 2;
@@ -137,13 +148,15 @@ struct Checker {
     }
 };
 
-void play_clip(const char *name, int32_t format, int tolerance) {
+void play_clip(const char *name, int32_t format, int tolerance)
+{
     std::string error;
     Y4mReader r;
     ASSERT_TRUE(r.open(sample(name).c_str(), &error)) << error;
     std::vector<HostFrame> frames;
     HostFrame f;
-    while (r.read(&f, &error) == 1) frames.push_back(f);
+    while (r.read(&f, &error) == 1)
+        frames.push_back(f);
     ASSERT_FALSE(frames.empty());
 
     RuntimeScope runtime;
@@ -170,15 +183,18 @@ void play_clip(const char *name, int32_t format, int tolerance) {
     EXPECT_TRUE(runtime.render_leaks().empty());
 }
 
-TEST(DeviceRender, PlaysSampleClips) {
-    if (!have_samples()) GTEST_SKIP() << "ORV_SAMPLES not set";
+TEST(DeviceRender, PlaysSampleClips)
+{
+    if (!have_samples())
+        GTEST_SKIP() << "ORV_SAMPLES not set";
     play_clip("testsrc2_320x240_420.y4m", WINDOW_FORMAT_RGBA_8888, 1);
     // Width 350: every row ends in scalar code; RGB565 with the error carry.
     play_clip("smptebars_350x202_420.y4m", WINDOW_FORMAT_RGB_565, 15);
     play_clip("smptebars_350x202_420.y4m", WINDOW_FORMAT_RGBX_8888, 1);
 }
 
-TEST(DeviceRender, BuiltInClipAcrossASizeChange) {
+TEST(DeviceRender, BuiltInClipAcrossASizeChange)
+{
     RuntimeScope runtime;
     std::vector<HostFrame> frames;
     for (int i = 0; i < 6; ++i) {
@@ -210,7 +226,8 @@ TEST(DeviceRender, BuiltInClipAcrossASizeChange) {
 
 // A host thread attaches and detaches the surface while the render thread
 // presents; the overlay's mutex keeps every window call whole.
-TEST(DeviceRenderRace, SurfaceAttachAndDetachRacingPresent) {
+TEST(DeviceRenderRace, SurfaceAttachAndDetachRacingPresent)
+{
     RuntimeScope runtime;
     StandinDisplay d(96, 48, WINDOW_FORMAT_RGBA_8888);
     ScriptedHost host;
@@ -223,7 +240,8 @@ TEST(DeviceRenderRace, SurfaceAttachAndDetachRacingPresent) {
     ASSERT_EQ(m->start(m), ORV_OK);
     for (int i = 0; i < 200; ++i) {
         ASSERT_EQ(m->set_surface(m, d.vm, d.surface), ORV_OK);
-        if (i % 4 == 0) std::this_thread::yield();
+        if (i % 4 == 0)
+            std::this_thread::yield();
         ASSERT_EQ(m->set_surface(m, nullptr, nullptr), ORV_OK);
     }
     ASSERT_EQ(m->set_surface(m, d.vm, d.surface), ORV_OK);
@@ -242,7 +260,8 @@ TEST(DeviceRenderRace, SurfaceAttachAndDetachRacingPresent) {
     EXPECT_TRUE(runtime.render_leaks().empty());
 }
 
-TEST(DeviceRenderRace, ManyStartStopCycles) {
+TEST(DeviceRenderRace, ManyStartStopCycles)
+{
     RuntimeScope runtime;
     StandinDisplay d(32, 32, WINDOW_FORMAT_RGB_565);
     HostFrame f = HostFrame::make(32, 32);
@@ -256,7 +275,8 @@ TEST(DeviceRenderRace, ManyStartStopCycles) {
         ASSERT_EQ(m->set_host(m, host.context(), host.callbacks()), ORV_OK);
         ASSERT_EQ(m->set_surface(m, d.vm, d.surface), ORV_OK);
         ASSERT_EQ(m->start(m), ORV_OK);
-        if (cycle % 3 == 0) host.wait_count(Call::Started, 1);
+        if (cycle % 3 == 0)
+            host.wait_count(Call::Started, 1);
         ASSERT_EQ(m->stop(m), ORV_OK);
         EXPECT_EQ(host.count(Call::Started), 1u) << cycle;
         EXPECT_EQ(host.count(Call::Error), 0u) << cycle;
@@ -267,4 +287,4 @@ TEST(DeviceRenderRace, ManyStartStopCycles) {
     EXPECT_TRUE(runtime.render_leaks().empty());
 }
 
-}  // namespace
+} // namespace

@@ -26,14 +26,17 @@ using orv_test::RuntimeScope;
 using orv_test::ScriptedHost;
 using orv_test::StandinDisplay;
 
-std::vector<Call> kinds_of(const std::vector<HostCall> &calls, bool skip_get_frame = true) {
+std::vector<Call> kinds_of(const std::vector<HostCall> &calls, bool skip_get_frame = true)
+{
     std::vector<Call> out;
     for (const HostCall &c : calls)
-        if (!skip_get_frame || c.kind != Call::GetFrame) out.push_back(c.kind);
+        if (!skip_get_frame || c.kind != Call::GetFrame)
+            out.push_back(c.kind);
     return out;
 }
 
-HostFrame solid(int32_t w, int32_t h) {
+HostFrame solid(int32_t w, int32_t h)
+{
     HostFrame f = HostFrame::make(w, h);
     f.fill(128, 128, 128);
     return f;
@@ -41,11 +44,13 @@ HostFrame solid(int32_t w, int32_t h) {
 
 class DeviceThread : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         module = CreateDeviceRendModule(0);
         ASSERT_NE(module, nullptr);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (module != nullptr) {
             module->stop(module);
             module->destroy(module);
@@ -59,7 +64,8 @@ protected:
     ScriptedHost host;
 };
 
-TEST_F(DeviceThread, PlaysReleasesAndStartsOnce) {
+TEST_F(DeviceThread, PlaysReleasesAndStartsOnce)
+{
     StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
     host.add_frame(solid(64, 32));
     host.push({ORV_WOUNLD_BLOCK});
@@ -78,7 +84,8 @@ TEST_F(DeviceThread, PlaysReleasesAndStartsOnce) {
     EXPECT_EQ(kinds_of(calls), (std::vector<Call>{Call::Release, Call::Started, Call::Release}))
         << host.trace();
     for (const HostCall &c : calls) {
-        if (c.kind != Call::Release) continue;
+        if (c.kind != Call::Release)
+            continue;
         EXPECT_EQ(c.a, 1);
         EXPECT_EQ(c.code, ORV_OK);
     }
@@ -88,7 +95,8 @@ TEST_F(DeviceThread, PlaysReleasesAndStartsOnce) {
     EXPECT_EQ(module->stop(module), ORV_OK);
 }
 
-TEST_F(DeviceThread, NoSurfaceMeansNoFrameRequests) {
+TEST_F(DeviceThread, NoSurfaceMeansNoFrameRequests)
+{
     StandinDisplay d(64, 32, WINDOW_FORMAT_RGB_565);
     host.add_frame(solid(64, 32));
     host.set_tail({ORV_OK, 1});
@@ -111,7 +119,8 @@ TEST_F(DeviceThread, NoSurfaceMeansNoFrameRequests) {
     EXPECT_EQ(host.count(Call::Error), 0u);
 }
 
-TEST_F(DeviceThread, SizeChangeRetriesTheSameFrame) {
+TEST_F(DeviceThread, SizeChangeRetriesTheSameFrame)
+{
     StandinDisplay d(640, 360, WINDOW_FORMAT_RGBA_8888);
     host.add_frame(solid(640, 360));
     host.add_frame(solid(1280, 720));
@@ -127,9 +136,8 @@ TEST_F(DeviceThread, SizeChangeRetriesTheSameFrame) {
     // (The thread may ask for more frames before it sees the stop.)
     std::vector<Call> kinds = kinds_of(host.calls(), false);
     kinds.resize(std::min<size_t>(kinds.size(), 6));
-    EXPECT_EQ(kinds,
-              (std::vector<Call>{Call::GetFrame, Call::Release, Call::Started, Call::GetFrame,
-                                 Call::Event, Call::Release}))
+    EXPECT_EQ(kinds, (std::vector<Call>{Call::GetFrame, Call::Release, Call::Started, Call::GetFrame,
+                                        Call::Event, Call::Release}))
         << host.trace();
     const HostCall ev = host.calls()[4];
     EXPECT_EQ(ev.a, 1280);
@@ -140,7 +148,8 @@ TEST_F(DeviceThread, SizeChangeRetriesTheSameFrame) {
     EXPECT_EQ(d.stats().posted, 3u);
 }
 
-TEST_F(DeviceThread, FailuresEndTheThreadWithOneError) {
+TEST_F(DeviceThread, FailuresEndTheThreadWithOneError)
+{
     StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
     host.add_frame(solid(64, 32));
     attach(d);
@@ -176,7 +185,8 @@ TEST_F(DeviceThread, FailuresEndTheThreadWithOneError) {
     EXPECT_EQ(calls.back().code, ORV_ERR_IO_READ);
 }
 
-TEST_F(DeviceThread, StoppingAndRestarting) {
+TEST_F(DeviceThread, StoppingAndRestarting)
+{
     StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
     // Never started: stop joins nothing.
     EXPECT_EQ(module->stop(module), ORV_OK);
@@ -229,12 +239,14 @@ TEST_F(DeviceThread, StoppingAndRestarting) {
 // with a code and a log line, the thread renders on, and the host's own stop
 // and destroy later work as usual.
 std::vector<std::string> g_android_lines;
-int keep_android(int, const char *, const char *text) {
+int keep_android(int, const char *, const char *text)
+{
     g_android_lines.emplace_back(text);
     return 0;
 }
 
-TEST_F(DeviceThread, StartStopOrDestroyFromACallbackIsRefused) {
+TEST_F(DeviceThread, StartStopOrDestroyFromACallbackIsRefused)
+{
     StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
     host.add_frame(solid(64, 32));
     host.set_tail({ORV_OK, 1});
@@ -243,9 +255,12 @@ TEST_F(DeviceThread, StartStopOrDestroyFromACallbackIsRefused) {
     g_android_lines.clear();
     const orv::AndroidWriter old = orv::log_set_android_writer(keep_android);
     host.set_observer([&](const HostCall &c) {
-        if (c.kind == Call::Started) stop_result = module->stop(module);
-        if (c.kind == Call::Release && ++releases == 2) start_result = module->start(module);
-        if (c.kind == Call::Release && releases == 3) destroy_result = module->destroy(module);
+        if (c.kind == Call::Started)
+            stop_result = module->stop(module);
+        if (c.kind == Call::Release && ++releases == 2)
+            start_result = module->start(module);
+        if (c.kind == Call::Release && releases == 3)
+            destroy_result = module->destroy(module);
     });
     ASSERT_EQ(module->set_host(module, host.context(), host.callbacks()), ORV_OK);
     attach(d);
@@ -259,7 +274,8 @@ TEST_F(DeviceThread, StartStopOrDestroyFromACallbackIsRefused) {
     host.set_observer(nullptr);
     EXPECT_EQ(host.count(Call::Error), 0u);
     size_t refused = 0;
-    for (const std::string &line : g_android_lines) refused += line.find("refused") != std::string::npos;
+    for (const std::string &line : g_android_lines)
+        refused += line.find("refused") != std::string::npos;
     EXPECT_EQ(refused, 3u);
     // The host's destroy (in TearDown) frees everything: no leak, no window held.
     EXPECT_EQ(module->destroy(module), ORV_OK);
@@ -268,7 +284,8 @@ TEST_F(DeviceThread, StartStopOrDestroyFromACallbackIsRefused) {
 }
 
 // A host that detaches from inside on_event, as the size event arrives.
-TEST_F(DeviceThread, HostDetachesInsideOnEvent) {
+TEST_F(DeviceThread, HostDetachesInsideOnEvent)
+{
     StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
     host.add_frame(solid(64, 32));
     host.add_frame(solid(48, 32));
@@ -302,7 +319,8 @@ TEST_F(DeviceThread, HostDetachesInsideOnEvent) {
 
 // A window that refuses the frame's size ends the thread with one on_error
 // instead of posting undrawn buffers and size events for ever.
-TEST_F(DeviceThread, RefusedGeometryEndsTheThread) {
+TEST_F(DeviceThread, RefusedGeometryEndsTheThread)
+{
     StandinDisplay d(64, 32, WINDOW_FORMAT_RGB_565);
     host.add_frame(solid(64, 32));
     host.add_frame(solid(48, 32));
@@ -310,7 +328,8 @@ TEST_F(DeviceThread, RefusedGeometryEndsTheThread) {
     host.set_tail({ORV_OK, 1, 1});
     // From the first frame on (its geometry was taken), the window refuses.
     host.set_observer([&](const HostCall &c) {
-        if (c.kind == Call::Started) orv_standin_window_fail_geometry(d.window, 1000, -22);
+        if (c.kind == Call::Started)
+            orv_standin_window_fail_geometry(d.window, 1000, -22);
     });
     ASSERT_EQ(module->set_host(module, host.context(), host.callbacks()), ORV_OK);
     attach(d);
@@ -319,14 +338,15 @@ TEST_F(DeviceThread, RefusedGeometryEndsTheThread) {
     module->stop(module);
     host.set_observer(nullptr);
     const std::vector<HostCall> calls = host.calls();
-    EXPECT_EQ(kinds_of(calls), (std::vector<Call>{Call::Release, Call::Started, Call::Event,
-                                                  Call::Release, Call::Error}))
+    EXPECT_EQ(kinds_of(calls),
+              (std::vector<Call>{Call::Release, Call::Started, Call::Event, Call::Release, Call::Error}))
         << host.trace();
     EXPECT_EQ(calls.back().code, ORV_FAIL);
     EXPECT_EQ(d.stats().geometry_failures, 1u);
 }
 
-TEST(DeviceThreadCreate, FailuresLeaveNothingBehind) {
+TEST(DeviceThreadCreate, FailuresLeaveNothingBehind)
+{
     RuntimeScope runtime;
     const size_t live = orv_mem_live_count();
     EXPECT_EQ(CreateDeviceRendModule(1), nullptr);
@@ -348,4 +368,4 @@ TEST(DeviceThreadCreate, FailuresLeaveNothingBehind) {
     EXPECT_TRUE(runtime.render_leaks().empty());
 }
 
-}  // namespace
+} // namespace

@@ -22,7 +22,10 @@ int fake_android(int, const char *, const char *text)
     return 1;
 }
 // For the threaded tests: g_android is not for several writers.
-int quiet_android(int, const char *, const char *) { return 1; }
+int quiet_android(int, const char *, const char *)
+{
+    return 1;
+}
 
 struct Dump : ::testing::Test {
     void SetUp() override
@@ -221,7 +224,10 @@ int32_t fake_get(OrvAttributeSlots *self, GID key, void *buffer, uint32_t *size)
     *size = a->value_size;
     return 0;
 }
-void fake_release(OrvAttributeSlots *self) { ++reinterpret_cast<FakeAttributes *>(self)->released; }
+void fake_release(OrvAttributeSlots *self)
+{
+    ++reinterpret_cast<FakeAttributes *>(self)->released;
+}
 OrvAttributeSlots *fake_attributes(OrvComponentSlots *self, void *a, void *b)
 {
     auto *c = reinterpret_cast<FakeComponent *>(self);
@@ -326,7 +332,13 @@ TEST(DumpShutdown, LoggingAfterShutdownIsSafe)
 {
     static std::vector<std::string> report;
     report.clear();
-    ASSERT_EQ(orv_log_init([](const char *text) { report.emplace_back(text); return 0; }, 0), ORV_OK);
+    ASSERT_EQ(orv_log_init(
+                  [](const char *text) {
+                      report.emplace_back(text);
+                      return 0;
+                  },
+                  0),
+              ORV_OK);
     orv::AndroidWriter old = orv::log_set_android_writer(quiet_android);
     orv_dump_log *log = orv_dump_log_create();
     ASSERT_NE(log, nullptr);

@@ -12,15 +12,20 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-int64_t ms_since(Clock::time_point start) {
+int64_t ms_since(Clock::time_point start)
+{
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
-void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleep_ms(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 // Fresh tracked list per test; every event must be gone by the end.
 struct Events : ::testing::Test {
     void SetUp() override { ASSERT_EQ(orv_log_init(orv_log_null_sink, 0), ORV_OK); }
-    void TearDown() override {
+    void TearDown() override
+    {
         EXPECT_EQ(orv_mem_live_count(), 0u);
         orv_mem_shutdown();
     }
@@ -30,24 +35,35 @@ struct Events : ::testing::Test {
 struct Waiters {
     std::atomic<int> released{0};
     std::vector<std::thread> threads;
-    Waiters(OrvEvent *event, int n, uint32_t ms) {
+    Waiters(OrvEvent *event, int n, uint32_t ms)
+    {
         for (int i = 0; i < n; ++i)
             threads.emplace_back([this, event, ms] { released += orv_event_wait(event, ms) == ORV_OK; });
     }
-    void expect_soon(int count) {
-        for (auto start = Clock::now(); released < count && ms_since(start) < 5000;) sleep_ms(1);
+    void expect_soon(int count)
+    {
+        for (auto start = Clock::now(); released < count && ms_since(start) < 5000;)
+            sleep_ms(1);
         sleep_ms(30); // and nobody more slips through
         EXPECT_EQ(released.load(), count);
     }
-    ~Waiters() {
-        for (auto &t : threads) t.join();
+    ~Waiters()
+    {
+        for (auto &t : threads)
+            t.join();
     }
 };
 
 } // namespace
 
-TEST(EventDeadline, CarriesNanosecondsIntoSeconds) {
-    struct Case { int32_t usec; uint32_t ms; int64_t sec; long nsec; };
+TEST(EventDeadline, CarriesNanosecondsIntoSeconds)
+{
+    struct Case {
+        int32_t usec;
+        uint32_t ms;
+        int64_t sec;
+        long nsec;
+    };
     for (Case c : {Case{600000, 1500, 1002, 100000000}, Case{500000, 500, 1001, 0},
                    Case{499999, 500, 1000, 999999000}, Case{999999, 999, 1001, 998999000}}) {
         struct timespec d;
@@ -59,14 +75,18 @@ TEST(EventDeadline, CarriesNanosecondsIntoSeconds) {
 
 #ifdef ORV_TIME64_SPLIT
 // What a host built with a 32-bit time_t calls.
-struct Timespec32 { int32_t tv_sec; int32_t tv_nsec; };
+struct Timespec32 {
+    int32_t tv_sec;
+    int32_t tv_nsec;
+};
 extern "C" void host32_deadline(int64_t, int32_t, uint32_t, Timespec32 *) __asm__("orv_event_deadline");
 #endif
 
 // Deadlines past January 2038 keep their seconds on 32-bit targets; a host
 // with a 32-bit timespec gets two words written, nothing past them.
-TEST(EventDeadline, StaysRightPast2038) {
-    const int64_t past = INT64_C(2208988800);  // 2040-01-01
+TEST(EventDeadline, StaysRightPast2038)
+{
+    const int64_t past = INT64_C(2208988800); // 2040-01-01
     struct timespec d;
     orv_event_deadline(past + 5, 600000, 1500, &d);
     EXPECT_EQ(static_cast<int64_t>(d.tv_sec), past + 7);
@@ -75,7 +95,10 @@ TEST(EventDeadline, StaysRightPast2038) {
     EXPECT_EQ(static_cast<int64_t>(d.tv_sec), INT64_C(2147483648));
     EXPECT_EQ(sizeof(d.tv_sec), 8u) << "32-bit builds need a 64-bit time_t";
 #ifdef ORV_TIME64_SPLIT
-    struct { Timespec32 ts; int32_t guard[2]; } narrow{{0, 0}, {0x5A5A5A5A, 0x5A5A5A5A}};
+    struct {
+        Timespec32 ts;
+        int32_t guard[2];
+    } narrow{{0, 0}, {0x5A5A5A5A, 0x5A5A5A5A}};
     host32_deadline(1000, 600000, 1500, &narrow.ts);
     EXPECT_EQ(narrow.ts.tv_sec, 1002);
     EXPECT_EQ(narrow.ts.tv_nsec, 100000000);
@@ -84,7 +107,8 @@ TEST(EventDeadline, StaysRightPast2038) {
 #endif
 }
 
-TEST_F(Events, AutoResetReleasesOneWaitPerSet) {
+TEST_F(Events, AutoResetReleasesOneWaitPerSet)
+{
     OrvEvent *event = orv_event_create(0, 0, 1, 0);
     ASSERT_NE(event, nullptr);
     EXPECT_EQ(orv_event_wait(event, 10), ORV_OK); // created set
@@ -111,7 +135,8 @@ TEST_F(Events, AutoResetReleasesOneWaitPerSet) {
     orv_event_destroy(event);
 }
 
-TEST_F(Events, ManualResetReleasesAllUntilReset) {
+TEST_F(Events, ManualResetReleasesAllUntilReset)
+{
     OrvEvent *event = orv_event_create(0, 1, 0, 0);
     ASSERT_NE(event, nullptr);
     {
@@ -133,7 +158,8 @@ TEST_F(Events, ManualResetReleasesAllUntilReset) {
 
 // A one-shot event: the waiter destroys it as soon as it wakes, while the
 // setter may still be inside its set.
-TEST_F(Events, WaiterMayDestroyRightAfterWaking) {
+TEST_F(Events, WaiterMayDestroyRightAfterWaking)
+{
     for (int round = 0; round < 300; ++round) {
         OrvEvent *event = orv_event_create(0, round & 1, 0, 0);
         ASSERT_NE(event, nullptr);

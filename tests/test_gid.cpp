@@ -83,11 +83,20 @@ TEST(Gid, NamesFromEveryPublishedHeader)
     // Wave-format tags follow the same rule with the tag as the first word.
     GID g{};
     ASSERT_TRUE(orv_gid_by_name("MEDIASUBTYPE_RAW_AAC1", &g));
-    EXPECT_EQ(text_of(g), "ff000000" "0000" "0010" "800000aa00389b71");
+    EXPECT_EQ(text_of(g), "ff000000"
+                          "0000"
+                          "0010"
+                          "800000aa00389b71");
     ASSERT_TRUE(orv_gid_by_name("MEDIASUBTYPE_WMAUDIO3", &g));
-    EXPECT_EQ(text_of(g), "62010000" "0000" "0010" "800000aa00389b71");
+    EXPECT_EQ(text_of(g), "62010000"
+                          "0000"
+                          "0010"
+                          "800000aa00389b71");
     ASSERT_TRUE(orv_gid_by_name("FORMAT_MFVideoFormat", &g));
-    EXPECT_EQ(text_of(g), "2dabd4ae" "7326" "43cb" "9464c879cab9c43d");
+    EXPECT_EQ(text_of(g), "2dabd4ae"
+                          "7326"
+                          "43cb"
+                          "9464c879cab9c43d");
     ASSERT_TRUE(orv_gid_by_name("MEDIATYPE_CC_CONTAINER", &g));
     EXPECT_STREQ(orv_gid_name(g), "MEDIATYPE_CC_CONTAINER");
     ASSERT_TRUE(orv_gid_by_name("FORMAT_JPEGImage", &g));
@@ -133,7 +142,10 @@ TEST(Gid, NamedConstants)
     EXPECT_EQ(memcmp(MEDIASUBTYPE_YUY2.bytes, "YUY2", 4), 0);
     EXPECT_EQ(memcmp(MEDIASUBTYPE_YUY2.bytes + 4, tail, 12), 0);
     // A published value outside that rule keeps its first word little-endian.
-    EXPECT_EQ(text_of(MEDIASUBTYPE_RGB565), "7beb36e4" "524f" "11ce" "9f530020af0ba770");
+    EXPECT_EQ(text_of(MEDIASUBTYPE_RGB565), "7beb36e4"
+                                            "524f"
+                                            "11ce"
+                                            "9f530020af0ba770");
 
     EXPECT_STREQ(orv_gid_name(ORV_ID_DUMP_LOG_CTX), "ORV_ID_DUMP_LOG_CTX");
     EXPECT_STREQ(orv_gid_name(ORV_GID_NULL), "ORV_GID_NULL");

@@ -47,13 +47,16 @@ std::vector<uintptr_t> walk_keys(OrvHash *t)
     return keys;
 }
 
-void *val(uintptr_t v) { return reinterpret_cast<void *>(v); }
+void *val(uintptr_t v)
+{
+    return reinterpret_cast<void *>(v);
+}
 
 TEST(Hash, SizeClassesAndTextBuckets)
 {
     const struct {
         uint32_t asked, slots, modulus;
-    } rows[] = {{0, 8192, 8191},   {1, 128, 127},       {128, 128, 127},     {129, 256, 251},
+    } rows[] = {{0, 8192, 8191},    {1, 128, 127},      {128, 128, 127},       {129, 256, 251},
                 {1024, 1024, 1021}, {5000, 8192, 8191}, {65536, 65536, 65521}, {100000, 65536, 65521}};
     for (const auto &r : rows) {
         OrvHash *t = orv_hash_create(r.asked);
@@ -270,7 +273,10 @@ TEST(Hash, BlobsAndClone)
 }
 
 int g_released = 0;
-void count_release(void *v) { g_released += static_cast<int>(reinterpret_cast<uintptr_t>(v)); }
+void count_release(void *v)
+{
+    g_released += static_cast<int>(reinterpret_cast<uintptr_t>(v));
+}
 
 std::vector<std::string> g_report;
 int capture(const char *format, ...)

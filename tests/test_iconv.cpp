@@ -31,7 +31,7 @@ int capture_android(int, const char *, const char *text)
 // "中文" in GB2312 and in UTF-8.
 const std::string kGbZhongWen = "\xD6\xD0\xCE\xC4";
 const std::string kUtf8ZhongWen = "\xE4\xB8\xAD\xE6\x96\x87";
-const std::string kUtf8Euro = "\xE2\x82\xAC";  // not in GB2312
+const std::string kUtf8Euro = "\xE2\x82\xAC"; // not in GB2312
 
 std::string repeat(const std::string &piece, size_t times)
 {
@@ -66,7 +66,7 @@ struct Iconv : ::testing::Test {
     size_t live = 0;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(Iconv, RawConversion)
 {
@@ -74,7 +74,7 @@ TEST_F(Iconv, RawConversion)
     memset(out, 0x7F, sizeof out);
     EXPECT_EQ(orv_gb2312_to_utf8(kGbZhongWen.data(), kGbZhongWen.size(), out, sizeof out), 0);
     EXPECT_EQ(std::string(out, 6), kUtf8ZhongWen);
-    EXPECT_EQ(out[6], 0x7F);  // not terminated
+    EXPECT_EQ(out[6], 0x7F); // not terminated
 
     EXPECT_EQ(orv_iconv("utf-8", "gb2312", kUtf8ZhongWen.data(), kUtf8ZhongWen.size(), out, sizeof out), 0);
     EXPECT_EQ(std::string(out, 4), kGbZhongWen);
@@ -104,7 +104,8 @@ TEST_F(Iconv, ConvertTextBothWays)
     ASSERT_NE(utf8, kGbZhongWen.c_str());
     EXPECT_EQ(std::string(utf8), kUtf8ZhongWen);
     EXPECT_EQ(orv_mem_size(utf8), static_cast<uint32_t>(ORV_CONVERT_BUFFER));
-    EXPECT_NE(g_trace.find("VRI: VR: sz_src:" + kGbZhongWen + "  sz_dst:" + kUtf8ZhongWen), std::string::npos);
+    EXPECT_NE(g_trace.find("VRI: VR: sz_src:" + kGbZhongWen + "  sz_dst:" + kUtf8ZhongWen),
+              std::string::npos);
 
     const char *back = orv_convert_text(utf8, ORV_ENCODING_UTF8, ORV_ENCODING_ANSI);
     ASSERT_NE(back, utf8);
@@ -130,7 +131,7 @@ TEST_F(Iconv, OtherPairsAndFailuresGiveTheInputBack)
         EXPECT_EQ(g_trace, "VRI: VR: sz_src:plain  sz_dst:plain");
     }
     EXPECT_TRUE(g_errors.empty());
-    orv_convert_text_free(text, text);  // the input itself is never freed
+    orv_convert_text_free(text, text); // the input itself is never freed
 
     const std::string euro = "price " + kUtf8Euro;
     EXPECT_EQ(orv_convert_text(euro.c_str(), ORV_ENCODING_UTF8, ORV_ENCODING_ANSI), euro.c_str());
@@ -186,7 +187,8 @@ TEST_F(Iconv, DeviceWithoutIconv)
     EXPECT_EQ(orv_gb2312_to_utf8(kGbZhongWen.data(), kGbZhongWen.size(), out, sizeof out), -1);
     EXPECT_TRUE(logged("ERR=0x8000000a"));
     EXPECT_TRUE(logged("VRE: VR: iconv: not in this device's C library"));
-    EXPECT_EQ(orv_convert_text(kGbZhongWen.c_str(), ORV_ENCODING_ANSI, ORV_ENCODING_UTF8), kGbZhongWen.c_str());
+    EXPECT_EQ(orv_convert_text(kGbZhongWen.c_str(), ORV_ENCODING_ANSI, ORV_ENCODING_UTF8),
+              kGbZhongWen.c_str());
     EXPECT_TRUE(logged("VRE: VR: ansi_to_utf8 fail!"));
 
     // Half a set is no set.

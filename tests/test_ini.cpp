@@ -14,7 +14,10 @@ namespace {
 // A tree with only the default root, kept in memory.
 struct Tree {
     XiniTree *t = nullptr;
-    explicit Tree(uint32_t flags = XINI_OPEN_RW) { EXPECT_EQ(orv_ini_open(nullptr, nullptr, flags, nullptr, &t), ORV_OK); }
+    explicit Tree(uint32_t flags = XINI_OPEN_RW)
+    {
+        EXPECT_EQ(orv_ini_open(nullptr, nullptr, flags, nullptr, &t), ORV_OK);
+    }
     ~Tree() { orv_ini_close(t); }
     XiniVtbl &vt() { return t->vt; }
     XiniNode *key(XiniNode *parent, const char *name, const char *value = nullptr)
@@ -71,7 +74,8 @@ TEST(XiniTree, ReadOnlyCreatesNothing)
     XiniNode *out = nullptr;
     EXPECT_EQ(tr.vt().create_key(tr.t, nullptr, "missing", "v", &out), XINI_ERR_NOT_FOUND);
     const char *text = nullptr;
-    EXPECT_EQ(tr.vt().get_value(tr.t, nullptr, "missing", XINI_TYPE_STRING, nullptr, &text, &out), XINI_ERR_NOT_FOUND);
+    EXPECT_EQ(tr.vt().get_value(tr.t, nullptr, "missing", XINI_TYPE_STRING, nullptr, &text, &out),
+              XINI_ERR_NOT_FOUND);
     EXPECT_EQ(tr.vt().create_key(tr.t, nullptr, "a", "filled", &out), ORV_OK);
     EXPECT_EQ(out, a);
     EXPECT_EQ(a->value, nullptr);
@@ -79,7 +83,8 @@ TEST(XiniTree, ReadOnlyCreatesNothing)
 
     // On a writable tree get_value makes the missing key, without a value.
     tr.vt().set_flags(tr.t, XINI_OPEN_RW);
-    EXPECT_EQ(tr.vt().get_value(tr.t, nullptr, "missing", XINI_TYPE_STRING, nullptr, &text, &out), XINI_ERR_NO_VALUE);
+    EXPECT_EQ(tr.vt().get_value(tr.t, nullptr, "missing", XINI_TYPE_STRING, nullptr, &text, &out),
+              XINI_ERR_NO_VALUE);
     EXPECT_EQ(tr.t->root->subkey_count, 2);
 }
 
@@ -361,15 +366,23 @@ TEST(XiniTree, TextsThatWouldNotComeBackAreRefused)
 {
     Tree tr;
     XiniNode *k = tr.key(nullptr, "k", "kept");
-    const char *bad[] = {"name  with\ttab ", "two  blanks", " lead", "trail ", "line\r\nbreak", "tab\there",
-                         "a ; b" /* two blanks once ";" is left out */, " ", "new\n"};
+    const char *bad[] = {"name  with\ttab ",
+                         "two  blanks",
+                         " lead",
+                         "trail ",
+                         "line\r\nbreak",
+                         "tab\there",
+                         "a ; b" /* two blanks once ";" is left out */,
+                         " ",
+                         "new\n"};
     for (const char *text : bad) {
         XiniNode *out = nullptr;
         EXPECT_EQ(tr.vt().create_key(tr.t, nullptr, text, nullptr, &out), ORV_ERR_INVALID_PARAM) << text;
         EXPECT_EQ(tr.vt().create_key(tr.t, nullptr, "n", text, &out), ORV_ERR_INVALID_PARAM) << text;
         EXPECT_EQ(tr.vt().create_key_by_path(tr.t, "", text, nullptr, &out), ORV_ERR_INVALID_PARAM) << text;
         EXPECT_EQ(tr.vt().set_string(tr.t, k, text), ORV_ERR_INVALID_PARAM) << text;
-        EXPECT_EQ(tr.vt().set_value(tr.t, nullptr, "k", XINI_TYPE_STRING, 0, text, &out), ORV_ERR_INVALID_PARAM)
+        EXPECT_EQ(tr.vt().set_value(tr.t, nullptr, "k", XINI_TYPE_STRING, 0, text, &out),
+                  ORV_ERR_INVALID_PARAM)
             << text;
     }
     EXPECT_EQ(tr.t->root->subkey_count, 1);
@@ -389,7 +402,8 @@ TEST(XiniTree, TextsThatWouldNotComeBackAreRefused)
         ASSERT_EQ(tr.vt().create_key(tr.t, nullptr, text, nullptr, &mine), ORV_OK) << text;
         ASSERT_EQ(back->vt.create_key(back, nullptr, text, nullptr, &found), ORV_OK) << text;
         EXPECT_EQ(std::string(found->name, found->name_length), std::string(mine->name, mine->name_length));
-        EXPECT_EQ(std::string(found->value, found->value_length), std::string(mine->value, mine->value_length));
+        EXPECT_EQ(std::string(found->value, found->value_length),
+                  std::string(mine->value, mine->value_length));
     }
     EXPECT_EQ(tr.t->root->subkey_count, 1 + static_cast<int32_t>(std::size(good)));
     EXPECT_EQ(tr.vt().delete_subkey(tr.t, nullptr, "a;b"), ORV_OK);

@@ -92,7 +92,8 @@ TEST(XiniText, ExactTexts)
     EXPECT_EQ(written(t, 0), "< root = root; 1; > \r\n"
                              "start of (root) subkeys; \r\n"
                              "  < a = 1; > \r\n"
-                             "end of (root) subkeys; \r\n" + kEnd);
+                             "end of (root) subkeys; \r\n" +
+                                 kEnd);
     EXPECT_EQ(written(t, XINI_COMPACT), "< root = root; 1; > \r\n  < a = 1; > \r\n" + kEnd);
 
     add(t, a, "b");
@@ -102,12 +103,14 @@ TEST(XiniText, ExactTexts)
                              "  start of (a) subkeys; \r\n"
                              "    < b = ; > \r\n"
                              "  end of (a) subkeys; \r\n"
-                             "end of (root) subkeys; \r\n" + kEnd);
+                             "end of (root) subkeys; \r\n" +
+                                 kEnd);
 
     // A subtree starts at indent 0; the result is that of the last write.
     Stream out;
     EXPECT_EQ(t->vt.write_key(t, a, out.io), ORV_OK);
-    EXPECT_EQ(out.text(), "< a = 1; 1; > \r\nstart of (a) subkeys; \r\n  < b = ; > \r\nend of (a) subkeys; \r\n" + kEnd);
+    EXPECT_EQ(out.text(),
+              "< a = 1; 1; > \r\nstart of (a) subkeys; \r\n  < b = ; > \r\nend of (a) subkeys; \r\n" + kEnd);
     orv_ini_close(t);
 }
 
@@ -200,12 +203,12 @@ TEST(XiniText, MalformedTextFailsTheOpen)
 {
     const size_t live = orv_mem_live_count();
     const char *bad[] = {
-        "< root >",                                   // no "="
-        "< r = ; 12x; >",                             // count not digits
-        "< r = ; 1234567890; >",                      // ten digits
-        "< r = ; 65537; >",                           // too many subkeys
-        "< r = ; subkey = -1; >",                     // negative count
-        "< r = ; 2; > < a > < b = ; >",               // malformed before the last subkey
+        "< root >",                     // no "="
+        "< r = ; 12x; >",               // count not digits
+        "< r = ; 1234567890; >",        // ten digits
+        "< r = ; 65537; >",             // too many subkeys
+        "< r = ; subkey = -1; >",       // negative count
+        "< r = ; 2; > < a > < b = ; >", // malformed before the last subkey
     };
     for (const char *text : bad) {
         XiniTree *t = reinterpret_cast<XiniTree *>(1);
@@ -354,7 +357,10 @@ TEST(XiniText, Files)
 // ---- Saving and damaged files ----------------------------------------------
 
 // close as a result: a save that fails must say so.
-ResultCode close_tree(XiniTree *t) { return orv_ini_close(t); }
+ResultCode close_tree(XiniTree *t)
+{
+    return orv_ini_close(t);
+}
 
 void spit(const std::string &path, const std::string &text)
 {
@@ -425,7 +431,7 @@ TEST(XiniText, SaveReplacesTheFileWholeOrNotAtAll)
     t->vt.delete_key(t, t->root);
     EXPECT_EQ(close_tree(t), ORV_OK);
     EXPECT_EQ(slurp(path), "< root = root; > \r\n" + kEnd);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     ASSERT_EQ(stat(path.c_str(), &st), 0);
@@ -461,7 +467,7 @@ bool fails(Call c)
 
 bool is_directory(int fd)
 {
-    struct stat st{};
+    struct stat st {};
     return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -496,8 +502,8 @@ TEST(XiniText, EverySaveCallThatFailsIsReported)
     const std::string original = config_text(path);
     chmod(path.c_str(), 0600);
     const XiniSaveCalls *system = xini_set_save_calls(&kFaulty);
-    for (Call call : {Call::open_temp, Call::write, Call::fchmod, Call::fsync_file, Call::close_file, Call::rename,
-                      Call::open_dir, Call::fsync_dir}) {
+    for (Call call : {Call::open_temp, Call::write, Call::fchmod, Call::fsync_file, Call::close_file,
+                      Call::rename, Call::open_dir, Call::fsync_dir}) {
         for (int error : {EIO, ENOSPC}) {
             spit(path, original);
             XiniTree *t = nullptr;
@@ -536,9 +542,9 @@ TEST(XiniText, DamagedFilesAreLeftAlone)
     const std::string original = config_text(path);
     const size_t live = orv_mem_live_count();
     std::vector<std::string> damaged = {
-        original.substr(0, original.size() * 4 / 10),           // cut short
-        original.substr(0, original.find("< key3") + 3),        // inside the last subkey of the first section
-        original.substr(0, original.rfind("< key3")),           // without the very last subkey
+        original.substr(0, original.size() * 4 / 10),    // cut short
+        original.substr(0, original.find("< key3") + 3), // inside the last subkey of the first section
+        original.substr(0, original.rfind("< key3")),    // without the very last subkey
         "a text that is no configuration at all",
     };
     for (const std::string &text : damaged) {
@@ -592,7 +598,9 @@ struct FailingStream {
             *done = static_cast<int32_t>(k);
             return k ? ORV_OK : ORV_WOUNLD_BLOCK;
         };
-        io.vt.seek = [](xio *io, int64_t off, int32_t) -> int64_t { return static_cast<int64_t>(self(io)->pos = off); };
+        io.vt.seek = [](xio *io, int64_t off, int32_t) -> int64_t {
+            return static_cast<int64_t>(self(io)->pos = off);
+        };
         io.vt.size = [](xio *io) -> int64_t { return static_cast<int64_t>(self(io)->text.size()); };
     }
 };

@@ -20,20 +20,25 @@ namespace fs = std::filesystem;
 namespace {
 
 std::vector<std::string> g_lines;
-int capture_android(int, const char *, const char *text) {
+int capture_android(int, const char *, const char *text)
+{
     g_lines.emplace_back(text);
     return 0;
 }
-bool logged(const std::string &piece) {
+bool logged(const std::string &piece)
+{
     for (const auto &line : g_lines)
-        if (line.find(piece) != std::string::npos) return true;
+        if (line.find(piece) != std::string::npos)
+            return true;
     return false;
 }
 
-void write_file(const fs::path &path, const std::string &data) {
+void write_file(const fs::path &path, const std::string &data)
+{
     std::ofstream(path, std::ios::binary) << data;
 }
-std::string read_file(const fs::path &path) {
+std::string read_file(const fs::path &path)
+{
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
@@ -45,7 +50,8 @@ struct FileIo : ::testing::Test {
     xio_file *f = nullptr;
     xio *io = nullptr;
 
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_EQ(orv_log_init(orv_log_null_sink, 0), ORV_OK);
         g_lines.clear();
         old_writer = orv::log_set_android_writer(capture_android);
@@ -56,8 +62,10 @@ struct FileIo : ::testing::Test {
         ASSERT_NE(f, nullptr);
         io = reinterpret_cast<xio *>(f);
     }
-    void TearDown() override {
-        if (io) io->vt.release(io);
+    void TearDown() override
+    {
+        if (io)
+            io->vt.release(io);
         orv::log_set_android_writer(old_writer);
         fs::remove_all(dir);
         EXPECT_EQ(orv_mem_live_count(), 0u);
@@ -68,7 +76,8 @@ struct FileIo : ::testing::Test {
 
 } // namespace
 
-TEST_F(FileIo, ReadWriteSeekAndStatistics) {
+TEST_F(FileIo, ReadWriteSeekAndStatistics)
+{
     EXPECT_EQ(f->hfile, -1);
     ASSERT_EQ(io->vt.open(io, path("a").c_str(), XIO_FILE_CREATE), ORV_OK);
     int32_t n = -1;
@@ -113,7 +122,8 @@ TEST_F(FileIo, ReadWriteSeekAndStatistics) {
     EXPECT_TRUE(logged("ORV_ERR_IO_SEEK, INF=VRE: VR: xio_file->hfile invalid"));
 }
 
-TEST_F(FileIo, OpenModes) {
+TEST_F(FileIo, OpenModes)
+{
     std::string missing = path("missing");
     EXPECT_EQ(io->vt.open(io, missing.c_str(), XIO_FILE_READ_WRITE), ORV_ERR_IO_OPEN);
     std::string expected = "ORV_ERR_IO_OPEN, INF=VRE: VR: filename:" + missing +
@@ -121,7 +131,8 @@ TEST_F(FileIo, OpenModes) {
                            " i_mode:438 xio_file->hfile:-1 errno:2 errno:" + strerror(ENOENT);
     EXPECT_TRUE(logged(expected)) << expected;
     g_lines.clear();
-    for (uint32_t bad : {3u, 65u, 0x80000001u}) EXPECT_EQ(io->vt.open(io, missing.c_str(), bad), ORV_FAIL);
+    for (uint32_t bad : {3u, 65u, 0x80000001u})
+        EXPECT_EQ(io->vt.open(io, missing.c_str(), bad), ORV_FAIL);
     EXPECT_TRUE(g_lines.empty());
     EXPECT_EQ(f->hfile, -1);
     EXPECT_FALSE(fs::exists(missing));
@@ -142,7 +153,8 @@ TEST_F(FileIo, OpenModes) {
     EXPECT_EQ(io->vt.open(io, nullptr, XIO_FILE_READ), ORV_ERR_INVALID_PARAM);
 }
 
-TEST_F(FileIo, FileListSwitchesEntries) {
+TEST_F(FileIo, FileListSwitchesEntries)
+{
     write_file(path("one"), "first");
     write_file(path("two"), "second!");
     std::string one = path("one"), two = path("two"), gone = path("gone");
@@ -174,10 +186,12 @@ TEST_F(FileIo, FileListSwitchesEntries) {
     EXPECT_EQ(f->list_index, 2);
 }
 
-TEST_F(FileIo, CopyAndSizeByPath) {
+TEST_F(FileIo, CopyAndSizeByPath)
+{
     for (size_t size : {0u, 2048u, 2049u, 5000u}) {
         std::string data(size, '\0');
-        for (size_t i = 0; i < size; ++i) data[i] = (char)(i * 7 + i / 251);
+        for (size_t i = 0; i < size; ++i)
+            data[i] = (char)(i * 7 + i / 251);
         write_file(path("src"), data);
         write_file(path("dst"), "old contents longer than nothing");
         ASSERT_EQ(orv_file_copy(path("src").c_str(), path("dst").c_str()), ORV_OK) << size;

@@ -13,7 +13,10 @@ namespace {
 struct Stream {
     xio *io = ORV_IO_STREAM_CREATE();
     ~Stream() { io->vt.release(io); }
-    ResultCode write(const void *src, int32_t n, int32_t *done = nullptr) { return io->vt.write(io, src, n, done); }
+    ResultCode write(const void *src, int32_t n, int32_t *done = nullptr)
+    {
+        return io->vt.write(io, src, n, done);
+    }
     int64_t capacity()
     {
         XioParam p{};

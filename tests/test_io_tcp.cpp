@@ -27,8 +27,8 @@
 namespace {
 
 std::mutex g_lines_lock;
-std::vector<std::string> g_lines;    // information sink
-std::vector<std::string> g_android;  // error log
+std::vector<std::string> g_lines;   // information sink
+std::vector<std::string> g_android; // error log
 
 int capture_sink(const char *text)
 {
@@ -55,14 +55,15 @@ bool logged(const std::vector<std::string> &lines, const std::string &part)
 
 struct Notes {
     XioTcpNotify head;
-    std::vector<std::pair<int, std::string>> seen;  // kind, value as text
+    std::vector<std::pair<int, std::string>> seen; // kind, value as text
 };
 
 void note(XioTcpNotify *sink, int32_t kind, intptr_t value, intptr_t)
 {
     auto *n = reinterpret_cast<Notes *>(sink);
-    n->seen.emplace_back(kind, kind == XIO_TCP_NOTIFY_ERRNAME ? std::string(reinterpret_cast<const char *>(value))
-                                                             : std::to_string(value));
+    n->seen.emplace_back(kind, kind == XIO_TCP_NOTIFY_ERRNAME
+                                   ? std::string(reinterpret_cast<const char *>(value))
+                                   : std::to_string(value));
 }
 
 std::string desc_text(const char *key, const std::string &addr)
@@ -143,7 +144,8 @@ struct Pair {
 
     void connect(uint32_t client_mode = 0)
     {
-        ASSERT_EQ(listener.open(desc_text("channel", "127.0.0.1:0"), XIO_TCP_LISTEN | XIO_TCP_REUSEADDR), ORV_OK);
+        ASSERT_EQ(listener.open(desc_text("channel", "127.0.0.1:0"), XIO_TCP_LISTEN | XIO_TCP_REUSEADDR),
+                  ORV_OK);
         port = orv_io_tcp_local_port(listener.io);
         ASSERT_NE(port, 0);
         ASSERT_EQ(listener.set_wait(3, 0), ORV_OK);
@@ -190,7 +192,7 @@ protected:
     size_t live_ = 0;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(IoTcp, NewStreamAnswersItsFixedSlots)
 {
@@ -229,7 +231,7 @@ TEST_F(IoTcp, ConnectAcceptEchoAndAddresses)
     ASSERT_NE(pr.server.io, nullptr);
     EXPECT_EQ(pr.server.rec()->accepted, 1);
     EXPECT_EQ(pr.server.rec()->mode, 0u);
-    EXPECT_EQ(pr.accepted_wait.sec, 3);  // the listener's
+    EXPECT_EQ(pr.accepted_wait.sec, 3); // the listener's
     EXPECT_EQ(pr.server.io->vt.open(pr.server.io, "", 0), ORV_FAIL);
 
     int32_t done = 0;
@@ -276,7 +278,8 @@ TEST_F(IoTcp, ConnectAcceptEchoAndAddresses)
     ASSERT_EQ(orv_tcp_desc_get_remote(desc, host, sizeof host, &port), ORV_OK);
     EXPECT_STREQ(host, "127.0.0.1");
     EXPECT_EQ(port, pr.port);
-    EXPECT_TRUE(logged(g_lines, "VRI: vrtcp: open remote ip:127.0.0.1, fd:" + std::to_string(pr.client.fd())));
+    EXPECT_TRUE(
+        logged(g_lines, "VRI: vrtcp: open remote ip:127.0.0.1, fd:" + std::to_string(pr.client.fd())));
 
     // A gathered write delivers its elements in order.
     const XioTcpVec parts[] = {{"ab", 2}, {"", 0}, {"cde", 3}};
@@ -348,7 +351,7 @@ TEST_F(IoTcp, ErrorReportNamesAndSinks)
     EXPECT_STREQ(orv_io_tcp_errno_name(115), "EINPROGRESS");
     EXPECT_STREQ(orv_io_tcp_errno_name(99), "EADDRNOTAVAIL");
     EXPECT_STREQ(orv_io_tcp_errno_name(110), "unknown error");
-    EXPECT_STREQ(orv_io_tcp_errno_name(0), "unknown error");  // empty slots hold code 0
+    EXPECT_STREQ(orv_io_tcp_errno_name(0), "unknown error"); // empty slots hold code 0
 
     Tcp t;
     Notes notes{{note}, {}};
@@ -393,10 +396,10 @@ TEST_F(IoTcp, OpenFailures)
     }
     {
         Tcp t;
-        EXPECT_EQ(t.io->vt.open(t.io, nullptr, 0), ORV_FAIL);  // no text, no "remote"
+        EXPECT_EQ(t.io->vt.open(t.io, nullptr, 0), ORV_FAIL); // no text, no "remote"
         Tcp u;
-        EXPECT_EQ(u.open("< no equals sign >", 0), ORV_FAIL);  // unreadable description
-        EXPECT_EQ(u.rec()->broken, 0);              // ... is not reported
+        EXPECT_EQ(u.open("< no equals sign >", 0), ORV_FAIL); // unreadable description
+        EXPECT_EQ(u.rec()->broken, 0);                        // ... is not reported
         EXPECT_EQ(u.fd(), -1);
     }
     {
@@ -406,7 +409,8 @@ TEST_F(IoTcp, OpenFailures)
         ASSERT_EQ(first.open(desc_text("channel", "127.0.0.1:0"), XIO_TCP_LISTEN), ORV_OK);
         const uint16_t port = orv_io_tcp_local_port(first.io);
         ASSERT_EQ(second.set_notify(&notes), ORV_OK);
-        EXPECT_EQ(second.open(desc_text("channel", "127.0.0.1:" + std::to_string(port)), XIO_TCP_LISTEN), ORV_FAIL);
+        EXPECT_EQ(second.open(desc_text("channel", "127.0.0.1:" + std::to_string(port)), XIO_TCP_LISTEN),
+                  ORV_FAIL);
         EXPECT_TRUE(logged(g_android, "VRE: vrtcp: open bind ip failed err:-1"));
         ASSERT_EQ(notes.seen.size(), 2u);
         EXPECT_EQ(notes.seen[1], std::make_pair(13, std::string("EADDRINUSE")));
@@ -484,7 +488,7 @@ TEST_F(IoTcp, AdoptedDescriptorAbove1024)
         XioParam p{};
         p.value = kHigh;
         ASSERT_EQ(high.io->vt.set(high.io, XIO_TCP_MODE, &p), ORV_OK);
-        EXPECT_EQ(high.io->vt.set(high.io, XIO_TCP_MODE, &p), ORV_ERR_INVALID_PARAM);  // already has one
+        EXPECT_EQ(high.io->vt.set(high.io, XIO_TCP_MODE, &p), ORV_ERR_INVALID_PARAM); // already has one
         ASSERT_EQ(high.io->vt.get(high.io, XIO_TCP_MODE, &p), ORV_OK);
         EXPECT_EQ(p.flag, XIO_TCP_EXTERNAL_FD | XIO_TCP_NONBLOCK);
         EXPECT_EQ(high.rec()->nonblock, 0);
@@ -502,7 +506,7 @@ TEST_F(IoTcp, AdoptedDescriptorAbove1024)
         EXPECT_EQ(high.text(XIO_TCP_GET_PEER), "127.0.0.1:" + std::to_string(pr.port));
 
         EXPECT_EQ(high.io->vt.close(high.io), ORV_OK);
-        EXPECT_NE(fcntl(kHigh, F_GETFD), -1);  // the caller's descriptor stays open
+        EXPECT_NE(fcntl(kHigh, F_GETFD), -1); // the caller's descriptor stays open
     }
     EXPECT_NE(fcntl(kHigh, F_GETFD), -1);
     close(kHigh);
@@ -529,7 +533,7 @@ ResultCode scripted_write(xio *io, const void *, int32_t, int32_t *done)
     return step.first;
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(IoTcp, WriteVectorStopsAtFirstBlockedElement)
 {
@@ -552,7 +556,6 @@ TEST_F(IoTcp, WriteVectorStopsAtFirstBlockedElement)
     s.steps = {{ORV_OK, 2}, {-1, 0}};
     s.at = 0;
     EXPECT_EQ(orv_io_tcp_write_vector(&s.io, two, 2, &total), -1);
-
 }
 
 TEST_F(IoTcp, CopyToAnotherStream)
@@ -598,7 +601,7 @@ uint16_t low_free_port(Tcp &holder)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 // Addresses open cannot use are refused with a clear code, for the remote
 // side and the listening side alike, and never reach connect or bind.
@@ -611,8 +614,9 @@ TEST_F(IoTcp, OpenRefusesAddressesItCannotUse)
 
     // Port + 65536 used to wrap onto the listener; names, short and hex forms
     // used to pass through inet_addr (127.1 reached 127.0.0.1).
-    for (const std::string &bad : {"127.0.0.1:" + std::to_string(port + 65536), "127.1:" + p, "0x7f.0.0.1:" + p,
-                                  "localhost:" + p, ":" + p, std::string("127.0.0.1:123456")}) {
+    for (const std::string &bad :
+         {"127.0.0.1:" + std::to_string(port + 65536), "127.1:" + p, "0x7f.0.0.1:" + p, "localhost:" + p,
+          ":" + p, std::string("127.0.0.1:123456")}) {
         Tcp t;
         g_android.clear();
         EXPECT_EQ(t.open(desc_text("remote", bad), 0), ORV_ERR_SOCK_REMOTE) << bad;
@@ -632,7 +636,7 @@ TEST_F(IoTcp, OpenRefusesAddressesItCannotUse)
         EXPECT_EQ(l.rec()->broken, 0) << bad;
     }
     Tcp any;
-    ASSERT_EQ(any.open(desc_text("channel", ":0"), XIO_TCP_LISTEN), ORV_OK);  // asked for every interface
+    ASSERT_EQ(any.open(desc_text("channel", ":0"), XIO_TCP_LISTEN), ORV_OK); // asked for every interface
     EXPECT_EQ(any.text(XIO_TCP_GET_LOCAL), "0.0.0.0:" + std::to_string(orv_io_tcp_local_port(any.io)));
 }
 
@@ -644,7 +648,8 @@ TEST_F(IoTcp, FailedNonBlockingConnectStaysFailed)
     Tcp t;
     Notes notes{{note}, {}};
     ASSERT_EQ(t.set_notify(&notes), ORV_OK);
-    ResultCode r = t.open(desc_text("remote", "127.0.0.1:" + std::to_string(closed_port())), XIO_TCP_NONBLOCK);
+    ResultCode r =
+        t.open(desc_text("remote", "127.0.0.1:" + std::to_string(closed_port())), XIO_TCP_NONBLOCK);
     for (int i = 0; i < 3000 && r == ORV_WOUNLD_BLOCK; ++i) {
         orv_sleep_ms(1);
         r = t.io->vt.open(t.io, nullptr, 0);
@@ -692,7 +697,7 @@ struct NoDescriptorsLeft {
     }
 };
 
-}  // namespace
+} // namespace
 
 // Accept failing for want of a descriptor leaves the listener working: the
 // connection waits and is taken once descriptors are free (one EMFILE used
@@ -703,7 +708,8 @@ TEST_F(IoTcp, TransientAcceptFailureKeepsListener)
     ASSERT_EQ(listener.open(desc_text("channel", "127.0.0.1:0"), XIO_TCP_LISTEN), ORV_OK);
     ASSERT_EQ(listener.set_wait(3, 0), ORV_OK);
     Tcp client;
-    ASSERT_EQ(client.open(desc_text("remote", "127.0.0.1:" + std::to_string(orv_io_tcp_local_port(listener.io))), 0),
+    ASSERT_EQ(client.open(
+                  desc_text("remote", "127.0.0.1:" + std::to_string(orv_io_tcp_local_port(listener.io))), 0),
               ORV_OK);
 
     xio *accepted = nullptr;
@@ -719,8 +725,10 @@ TEST_F(IoTcp, TransientAcceptFailureKeepsListener)
     {
         std::lock_guard<std::mutex> lock(g_lines_lock);
         EXPECT_EQ(std::count_if(g_android.begin(), g_android.end(),
-                                [](const std::string &l) { return l.find("accept failed err:24") != std::string::npos; }),
-                  1);  // once for the run, not at every call
+                                [](const std::string &l) {
+                                    return l.find("accept failed err:24") != std::string::npos;
+                                }),
+                  1); // once for the run, not at every call
     }
 
     ASSERT_EQ(listener.io->vt.read(listener.io, &accepted, 0, nullptr), ORV_OK);
@@ -751,12 +759,12 @@ TEST_F(IoTcp, WriteWaitsNoLongerThanItsWaitTime)
         r = pr.client.write(big, &done);
         finished = true;
     });
-    const uint64_t end = orv_clock_ms() + 10000;  // a watchdog, not a speed goal
+    const uint64_t end = orv_clock_ms() + 10000; // a watchdog, not a speed goal
     while (!finished && orv_clock_ms() < end)
         orv_sleep_ms(5);
     const bool returned = finished;
     if (!returned)
-        shutdown(client_fd, SHUT_RDWR);  // lets the stuck write go
+        shutdown(client_fd, SHUT_RDWR); // lets the stuck write go
     writer.join();
     ASSERT_TRUE(returned) << "a write with a 25 us wait blocked";
     ASSERT_EQ(r, ORV_OK);
@@ -768,7 +776,8 @@ TEST_F(IoTcp, WriteWaitsNoLongerThanItsWaitTime)
     int32_t more = -1;
     EXPECT_EQ(pr.client.write("x", &more), ORV_WOUNLD_BLOCK);
     EXPECT_EQ(more, -1);
-    EXPECT_TRUE(read_n(pr.server.io, static_cast<size_t>(done), 10000) == big.substr(0, static_cast<size_t>(done)));
+    EXPECT_TRUE(read_n(pr.server.io, static_cast<size_t>(done), 10000) ==
+                big.substr(0, static_cast<size_t>(done)));
 
     // No limit: one call sends the whole block while the peer reads.
     ASSERT_EQ(pr.client.set_wait(-1, 0), ORV_OK);
@@ -801,7 +810,7 @@ ResultCode recorded_write(xio *io, const void *data, int32_t length, int32_t *do
     return s->steps[at].first;
 }
 
-}  // namespace
+} // namespace
 
 // After a short send the gathered write goes on with the rest of the same
 // element (it used to move to the next one, leaving a gap).

@@ -29,28 +29,33 @@ namespace {
 std::mutex g_android_lock;
 std::vector<std::string> g_android_lines;
 
-int capture_android(int, const char *, const char *text) {
+int capture_android(int, const char *, const char *text)
+{
     std::lock_guard<std::mutex> hold(g_android_lock);
     g_android_lines.emplace_back(text);
     return 0;
 }
 
-bool android_saw(const std::string &needle) {
+bool android_saw(const std::string &needle)
+{
     std::lock_guard<std::mutex> hold(g_android_lock);
     for (const auto &line : g_android_lines)
-        if (line.find(needle) != std::string::npos) return true;
+        if (line.find(needle) != std::string::npos)
+            return true;
     return false;
 }
 
 // Runs a test body in a fresh temporary directory as the current directory.
 class CwdScope {
 public:
-    CwdScope() : old_(std::filesystem::current_path()) {
+    CwdScope() : old_(std::filesystem::current_path())
+    {
         char pattern[] = "/tmp/orv_lib_entry_XXXXXX";
         dir_ = mkdtemp(pattern);
         std::filesystem::current_path(dir_);
     }
-    ~CwdScope() {
+    ~CwdScope()
+    {
         std::filesystem::current_path(old_);
         std::filesystem::remove_all(dir_);
     }
@@ -62,18 +67,21 @@ private:
 
 class LibEntryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         g_android_lines.clear();
         old_writer_ = orv::log_set_android_writer(capture_android);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         orv_base_uninit();
         orv::log_set_android_writer(old_writer_);
     }
     orv::AndroidWriter old_writer_ = nullptr;
 };
 
-TEST_F(LibEntryTest, InitChoosesTheSinkAndStartsClean) {
+TEST_F(LibEntryTest, InitChoosesTheSinkAndStartsClean)
+{
     ASSERT_EQ(DeviceRenderLibInit(0), ORV_OK);
     EXPECT_LT(orv_clock_ms(), 1000u);
     EXPECT_EQ(get_runtime_flags(), 0u);
@@ -96,7 +104,8 @@ TEST_F(LibEntryTest, InitChoosesTheSinkAndStartsClean) {
     EXPECT_EQ(get_runtime_flags(), 0u);
 }
 
-TEST_F(LibEntryTest, PathsFromArgumentsOrTheCurrentDirectory) {
+TEST_F(LibEntryTest, PathsFromArgumentsOrTheCurrentDirectory)
+{
     CwdScope cwd;
     const std::string here = std::filesystem::current_path().string();
 
@@ -130,11 +139,13 @@ TEST_F(LibEntryTest, PathsFromArgumentsOrTheCurrentDirectory) {
     EXPECT_EQ(get_work_path(), longer.substr(0, 1023));
 }
 
-TEST_F(LibEntryTest, CurrentDirectoryOfAnyLengthOrNone) {
+TEST_F(LibEntryTest, CurrentDirectoryOfAnyLengthOrNone)
+{
     CwdScope cwd;
     // Deeper than the first 1024-byte guess: the buffer must grow.
     std::filesystem::path deep = cwd.dir();
-    for (int i = 0; i < 8; ++i) deep /= std::string(200, char('a' + i));
+    for (int i = 0; i < 8; ++i)
+        deep /= std::string(200, char('a' + i));
     std::filesystem::create_directories(deep);
     std::filesystem::current_path(deep);
     char *dir = get_current_dir();
@@ -163,7 +174,8 @@ TEST_F(LibEntryTest, CurrentDirectoryOfAnyLengthOrNone) {
 
 // One media player of a process: its own init, module, display and uninit.
 struct Player {
-    explicit Player(int mode) {
+    explicit Player(int mode)
+    {
         EXPECT_EQ(DeviceRenderLibInit(mode), ORV_OK);
         host.add_frame([] {
             HostFrame f = HostFrame::make(64, 32);
@@ -178,8 +190,12 @@ struct Player {
         EXPECT_EQ(module->start(module), ORV_OK);
     }
     // True once the player has shown n more frames from now.
-    bool renders(size_t n) { return host.wait_count(orv_test::Call::Release, host.count(orv_test::Call::Release) + n); }
-    void finish() {
+    bool renders(size_t n)
+    {
+        return host.wait_count(orv_test::Call::Release, host.count(orv_test::Call::Release) + n);
+    }
+    void finish()
+    {
         EXPECT_EQ(module->stop(module), ORV_OK);
         EXPECT_EQ(module->destroy(module), ORV_OK);
         EXPECT_EQ(host.count(orv_test::Call::Error), 0u) << host.trace();
@@ -193,7 +209,8 @@ struct Player {
 // Two players in one process, each bracketing its own use: the first init
 // starts the runtime, the last uninit alone shuts it down and reports leaks,
 // and neither player's uninit touches what the other still uses.
-TEST_F(LibEntryTest, TwoPlayersInOneProcess) {
+TEST_F(LibEntryTest, TwoPlayersInOneProcess)
+{
     for (bool first_leaves_first : {true, false}) {
         SCOPED_TRACE(first_leaves_first ? "first in, first out" : "first in, last out");
         {
@@ -202,7 +219,7 @@ TEST_F(LibEntryTest, TwoPlayersInOneProcess) {
         }
         auto a = std::make_unique<Player>(1);
         ASSERT_TRUE(a->renders(3));
-        void *kept = ORV_CALLOC(24);  // a block of the runtime's, reported only at the very end
+        void *kept = ORV_CALLOC(24); // a block of the runtime's, reported only at the very end
         auto b = std::make_unique<Player>(1);
         ASSERT_TRUE(a->renders(3));
         ASSERT_TRUE(b->renders(3));
@@ -224,21 +241,25 @@ TEST_F(LibEntryTest, TwoPlayersInOneProcess) {
 
 // Players starting and stopping on several threads at once: the count and the
 // runtime's start-up and shut-down stay whole.
-TEST_F(LibEntryTest, InitAndUninitFromSeveralThreads) {
+TEST_F(LibEntryTest, InitAndUninitFromSeveralThreads)
+{
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&] {
             for (int i = 0; i < 200; ++i) {
-                if (DeviceRenderLibInit(0) != ORV_OK) ++failures;
+                if (DeviceRenderLibInit(0) != ORV_OK)
+                    ++failures;
                 void *block = ORV_CALLOC(32);
-                if (block == nullptr) ++failures;
+                if (block == nullptr)
+                    ++failures;
                 orv_free(block);
                 DeviceRenderLibUninit();
             }
         });
     }
-    for (std::thread &t : threads) t.join();
+    for (std::thread &t : threads)
+        t.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(orv_mem_live_count(), 0u);
     // Balanced: the next init starts the runtime afresh.
@@ -247,4 +268,4 @@ TEST_F(LibEntryTest, InitAndUninitFromSeveralThreads) {
     EXPECT_EQ(DeviceRenderLibUninit(), ORV_OK);
 }
 
-}  // namespace
+} // namespace

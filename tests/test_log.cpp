@@ -42,7 +42,7 @@ struct Log : ::testing::Test {
 
 const std::regex kHead(R"(\(tid=\d+\)\([A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\d \d\d:\d\d:\d\d\): )");
 
-}  // namespace
+} // namespace
 
 TEST_F(Log, ErrorLineShape)
 {
@@ -60,8 +60,9 @@ TEST_F(Log, ErrorLineShape)
     EXPECT_EQ(line.substr(m.length(0)), "ERR=0x0,ORV_OK, INF=x");
 
     orv_log(3, ORV_FAIL, "VRE: device thread: malloc yuvlist fail");
-    EXPECT_NE(g_android.back().text.find("ERR=0x80000000,ORV_FAIL, INF=VRE: device thread: malloc yuvlist fail"),
-              std::string::npos);
+    EXPECT_NE(
+        g_android.back().text.find("ERR=0x80000000,ORV_FAIL, INF=VRE: device thread: malloc yuvlist fail"),
+        std::string::npos);
     orv_log(1, 5, "%s", "y");
     EXPECT_NE(g_android.back().text.find("ERR=0x5,undefined error code, INF=y"), std::string::npos);
 }
@@ -94,7 +95,7 @@ TEST_F(Log, DumpFlagWithoutADumpLogStillWritesAndroid)
 TEST_F(Log, TraceGoesToTheSinkInPieces)
 {
     orv_log_init(nullptr, 0);
-    EXPECT_EQ(orv_trace("nothing"), 0);  // no sink: nothing happens
+    EXPECT_EQ(orv_trace("nothing"), 0); // no sink: nothing happens
     ASSERT_EQ(orv_log_init(fake_sink, 0), ORV_OK);
     const std::string text(2500, 'q');
     EXPECT_EQ(orv_trace("%s", text.c_str()), 7);
@@ -119,12 +120,12 @@ TEST_F(Log, TraceGoesToTheSinkInPieces)
 TEST_F(Log, HexDumpRows)
 {
     orv_log_init(nullptr, 0);
-    orv_hex_dump("x", 1);  // no sink: nothing, no failure
+    orv_hex_dump("x", 1); // no sink: nothing, no failure
     ASSERT_EQ(orv_log_init(fake_sink, 0), ORV_OK);
     const uint8_t seven[] = {1, 2, 3, 4, 5, 6, 7};
     orv_hex_dump(seven, 0);
     EXPECT_TRUE(g_sink.empty());
-    orv_hex_dump(seven, 7);  // one sink call per row
+    orv_hex_dump(seven, 7); // one sink call per row
     EXPECT_EQ(g_sink, (std::vector<std::string>{"0x00000000:01020304,050607\r\n"}));
 
     g_sink.clear();
@@ -137,7 +138,7 @@ TEST_F(Log, HexDumpRows)
               "0x00000000:A0A1A2A3,A4A5A6A7,A8A9AAAB,ACADAEAF,B0B1B2B3,B4B5B6B7,B8B9BABB,BCBDBEBF,\r\n");
     EXPECT_EQ(g_sink[1], "0x00000020:C0C1C2C3,C4C5C6C7,\r\n");
     g_sink.clear();
-    orv_hex_dump(data, 67);  // rows of 32, 32 and 3 bytes
+    orv_hex_dump(data, 67); // rows of 32, 32 and 3 bytes
     ASSERT_EQ(g_sink.size(), 3u);
     EXPECT_EQ(g_sink[2], "0x00000040:E0E1E2\r\n");
     orv_mem_shutdown();

@@ -28,7 +28,7 @@ struct Tracked : ::testing::Test {
     void TearDown() override { orv_mem_shutdown(); }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(Tracked, HeaderLayoutAndLimits)
 {
@@ -43,7 +43,7 @@ TEST_F(Tracked, HeaderLayoutAndLimits)
     EXPECT_EQ(orv_mem_live_count(), 0u);
 
     // Size 0 still gives a unique, freeable pointer; data is aligned for any type.
-    void *top = orv_mem_alloc_tag(orv_mem_max_size, nullptr);  // may fail for want of memory, never crash
+    void *top = orv_mem_alloc_tag(orv_mem_max_size, nullptr); // may fail for want of memory, never crash
     orv_free(top);
     void *a = orv_mem_alloc_tag(0, nullptr);
     void *b = orv_mem_alloc_tag(0, nullptr);
@@ -66,9 +66,9 @@ TEST_F(Tracked, ListStaysLinkedWhateverIsFreed)
     for (auto &q : p)
         q = orv_malloc(8);
     EXPECT_EQ(orv_mem_live_count(), 3u);
-    orv_mem_free(p[2]);  // the last: the second becomes last
+    orv_mem_free(p[2]); // the last: the second becomes last
     void *d = orv_malloc(8);
-    orv_mem_free(p[0]);  // the first: the second becomes first
+    orv_mem_free(p[0]); // the first: the second becomes first
     EXPECT_EQ(orv_mem_live_count(), 2u);
     orv_mem_free(p[1]);
     orv_mem_free(d);
@@ -148,7 +148,7 @@ TEST_F(Tracked, GrowRule)
     uint32_t big = 16;
     void *q = orv_calloc(16);
     EXPECT_EQ(orv_mem_grow(q, &big, 0xF0000000u), nullptr);
-    EXPECT_EQ(big, 16u);  // a failed grow keeps the old capacity and block
+    EXPECT_EQ(big, 16u); // a failed grow keeps the old capacity and block
     orv_free(q);
 }
 
@@ -156,7 +156,7 @@ TEST_F(Tracked, LeakReportNamesEachTaggedBlockOnce)
 {
     void *p = orv_mem_calloc_at(12, "./x", 12);
     void *r = orv_mem_realloc_at(nullptr, 5, "./y", 7);
-    orv_mem_alloc_tag(3, nullptr);  // untagged: freed without a report
+    orv_mem_alloc_tag(3, nullptr); // untagged: freed without a report
     ASSERT_TRUE(p && r);
     orv_mem_shutdown();
     ASSERT_EQ(g_lines.size(), 2u);
@@ -231,24 +231,25 @@ TEST_F(Tracked, RewrittenFileTextIsSeenAtAnyAlignment)
                 file[k] = static_cast<char>('b' + k % 20);
                 make(file);
             }
-            file[length - 1] = '\0';  // shorter
+            file[length - 1] = '\0'; // shorter
             if (length > 1)
                 make(file);
-            file[length - 1] = 'z';  // as long again
+            file[length - 1] = 'z'; // as long again
             make(file);
-            file[length] = 'y';  // longer
+            file[length] = 'y'; // longer
             file[length + 1] = '\0';
             make(file);
         }
     memset(buffer, 'p', sizeof buffer);
     buffer[300] = '\0';
     make(buffer);
-    buffer[100] = 'q';  // within the first 255 characters
+    buffer[100] = 'q'; // within the first 255 characters
     make(buffer);
     orv_mem_shutdown();
     ASSERT_EQ(g_lines.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i)
-        ASSERT_NE(g_lines[i].find("context = " + expected[i] + ", "), std::string::npos) << i << ": " << g_lines[i];
+        ASSERT_NE(g_lines[i].find("context = " + expected[i] + ", "), std::string::npos)
+            << i << ": " << g_lines[i];
 }
 
 TEST_F(Tracked, ReportFollowsAllocationOrderAcrossThreads)
@@ -283,11 +284,11 @@ TEST_F(Tracked, ReportFollowsAllocationOrderAcrossThreads)
 
 TEST_F(Tracked, BlocksForgottenByAFreshStartCanStillBeFreed)
 {
-    void *old = orv_malloc(8);  // listed, then forgotten by the next start
+    void *old = orv_malloc(8); // listed, then forgotten by the next start
     ASSERT_EQ(orv_log_init(capture, 0), ORV_OK);
     void *a = orv_malloc(8);
     void *b = orv_malloc(8);
-    orv_free(old);  // must not touch the new list
+    orv_free(old); // must not touch the new list
     EXPECT_EQ(orv_mem_live_count(), 2u);
     orv_free(a);
     EXPECT_EQ(orv_mem_live_count(), 1u);

@@ -14,7 +14,10 @@
 
 namespace {
 
-int quiet_android(int, const char *, const char *) { return 0; }
+int quiet_android(int, const char *, const char *)
+{
+    return 0;
+}
 
 // The whole text of a tree as written, the final 0 byte dropped.
 std::string tree_text(XiniTree *tree, uint32_t flags)
@@ -40,7 +43,7 @@ struct Tree {
     Tree() { EXPECT_EQ(orv_ini_open(nullptr, nullptr, XINI_OPEN_RW, nullptr, &t), ORV_OK); }
     ~Tree()
     {
-        t->vt.set_flags(t, XINI_READ_ONLY);  // close without saving anywhere
+        t->vt.set_flags(t, XINI_READ_ONLY); // close without saving anywhere
         orv_ini_close(t);
     }
     XiniTree *t = nullptr;
@@ -68,7 +71,7 @@ const char kUnknownHex[] = "ffffffffffffffffffffffffffffffff";
 const char kVideoHex[] = "7669647300000010800000aa00389b71";
 const char kAudioHex[] = "6175647300000010800000aa00389b71";
 
-}  // namespace
+} // namespace
 
 TEST_F(Names, RequestAndServiceCodes)
 {
@@ -169,7 +172,8 @@ TEST_F(Names, RadioGroupText)
         {&MEDIATYPE_Audio, &ORV_GID_UNKNOWN, &audio, nullptr},
     };
     const int32_t exclusive[] = {1, 0};
-    ASSERT_EQ(orv_write_radio_group(tree.t, nullptr, "tracks", "Pick one", 0, 1, 2, options, exclusive), ORV_OK);
+    ASSERT_EQ(orv_write_radio_group(tree.t, nullptr, "tracks", "Pick one", 0, 1, 2, options, exclusive),
+              ORV_OK);
 
     const std::string expected = std::string("< root = root; 1; > \r\n"
                                              "start of (root) subkeys; \r\n"
@@ -221,7 +225,8 @@ TEST_F(Names, CheckboxGroupUnderAKey)
     const int32_t exclusive[] = {-1, 0};
     ASSERT_EQ(orv_write_checkbox_group(tree.t, media, "subs", "Any", 2, options, status, exclusive), ORV_OK);
     // Null flag arrays count as zeros; no options leaves only the description.
-    ASSERT_EQ(orv_write_checkbox_group(tree.t, media, "plain", nullptr, 1, options, nullptr, nullptr), ORV_OK);
+    ASSERT_EQ(orv_write_checkbox_group(tree.t, media, "plain", nullptr, 1, options, nullptr, nullptr),
+              ORV_OK);
     ASSERT_EQ(orv_write_radio_group(tree.t, media, "empty", "none", 3, -1, 0, nullptr, nullptr), ORV_OK);
 
     const std::string expected = std::string("< root = root; 1; > \r\n"
@@ -272,12 +277,15 @@ TEST_F(Names, GroupWritersStopAtTheFirstFailure)
     const OrvMediaOption no_type = {&MEDIATYPE_Video, nullptr, &name, &name};
     const std::string empty_tree = tree_text(tree.t, XINI_COMPACT);
 
-    EXPECT_EQ(orv_write_radio_group(nullptr, nullptr, "g", "d", 0, 0, 1, &good, nullptr), ORV_ERR_INVALID_PARAM);
-    EXPECT_EQ(orv_write_radio_group(tree.t, nullptr, nullptr, "d", 0, 0, 1, &good, nullptr), ORV_ERR_INVALID_PARAM);
-    EXPECT_EQ(orv_write_radio_group(tree.t, nullptr, "g", "d", 0, 0, 1, nullptr, nullptr), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(orv_write_radio_group(nullptr, nullptr, "g", "d", 0, 0, 1, &good, nullptr),
+              ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(orv_write_radio_group(tree.t, nullptr, nullptr, "d", 0, 0, 1, &good, nullptr),
+              ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(orv_write_radio_group(tree.t, nullptr, "g", "d", 0, 0, 1, nullptr, nullptr),
+              ORV_ERR_INVALID_PARAM);
     EXPECT_EQ(orv_write_checkbox_group(tree.t, nullptr, "g", "d", 1, &no_type, nullptr, nullptr),
               ORV_ERR_INVALID_PARAM);
-    EXPECT_EQ(tree_text(tree.t, XINI_COMPACT), empty_tree);  // nothing half-written
+    EXPECT_EQ(tree_text(tree.t, XINI_COMPACT), empty_tree); // nothing half-written
 
     // A read-only tree refuses new keys: the tree's own -2 comes back.
     tree.t->vt.set_flags(tree.t, XINI_READ_ONLY);

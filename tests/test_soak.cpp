@@ -39,9 +39,9 @@ struct Totals {
 
 // How a host misbehaves inside its callbacks, and how it hands out frames.
 enum Habit : unsigned {
-    kDetachInEvent = 1,     // answers a size event with set_surface(NULL, NULL)
-    kStopInCallbacks = 2,   // calls stop or destroy on its own module
-    kAlternateWidths = 4,   // hands out two frames of different widths in turn
+    kDetachInEvent = 1,   // answers a size event with set_surface(NULL, NULL)
+    kStopInCallbacks = 2, // calls stop or destroy on its own module
+    kAlternateWidths = 4, // hands out two frames of different widths in turn
 };
 
 // A host whose every callback checks the render thread's rules.
@@ -144,7 +144,8 @@ private:
             return kHostFailure;
         if (pick % 3 == 0)
             return ORV_WOUNLD_BLOCK;
-        *frame = (habits_ & kAlternateWidths) ? frames_[handed % 2].view() : frames_[rng_() % frames_.size()].view();
+        *frame = (habits_ & kAlternateWidths) ? frames_[handed % 2].view()
+                                              : frames_[rng_() % frames_.size()].view();
         if (rng_() % 2) {
             *release = 1;
             outstanding = true;
@@ -185,16 +186,22 @@ struct Display {
     jobject surface = nullptr;
 };
 
-constexpr std::array<int32_t, 3> kFormats = {WINDOW_FORMAT_RGBA_8888, WINDOW_FORMAT_RGBX_8888, WINDOW_FORMAT_RGB_565};
+constexpr std::array<int32_t, 3> kFormats = {WINDOW_FORMAT_RGBA_8888, WINDOW_FORMAT_RGBX_8888,
+                                             WINDOW_FORMAT_RGB_565};
 
-int32_t pick_size(std::mt19937 &rng, int32_t base) { return base + int32_t(rng() % 40) - 8; }
+int32_t pick_size(std::mt19937 &rng, int32_t base)
+{
+    return base + int32_t(rng() % 40) - 8;
+}
 
 // One module through one start-stop cycle; returns what went wrong.
 std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
 {
     std::mt19937 rng(seed);
     std::vector<std::string> faults;
-    auto fail = [&](const std::string &what) { faults.push_back(what + " (cycle seed " + std::to_string(seed) + ")"); };
+    auto fail = [&](const std::string &what) {
+        faults.push_back(what + " (cycle seed " + std::to_string(seed) + ")");
+    };
 
     JavaVM *vm = orv_standin_vm_create();
     Display displays[2];
@@ -207,7 +214,7 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
     for (int i = 0; i < 3; ++i) {
         int32_t width = pick_size(rng, 40);
         if (i == 1 && (habits & kAlternateWidths))
-            width = frames[0].width + 9 + int32_t(rng() % 24);  // across a 16-column group
+            width = frames[0].width + 9 + int32_t(rng() % 24); // across a 16-column group
         HostFrame f = HostFrame::make(width, pick_size(rng, 24), int32_t(rng() % 4) * 2);
         f.fill(uint8_t(rng()), uint8_t(rng()), uint8_t(rng()));
         frames.push_back(std::move(f));
@@ -350,16 +357,17 @@ TEST(Soak, ModulesInSequenceThenTwoAtOnce)
     EXPECT_TRUE(leaks.empty()) << leaks.size() << " blocks left, first: " << (leaks.empty() ? "" : leaks[0]);
 
     EXPECT_GT(totals.cycles.load(), sequential);
-    std::printf("soak: %llu cycles (%llu in sequence, then two at once), %llu frames handed, %llu posted, "
-                "%llu released, %llu size events, %llu on_started, %llu on_error, %llu surface changes, "
-                "%llu window failures injected, %llu detaches inside on_event, %llu stop/destroy from callbacks "
-                "refused\n",
-                (unsigned long long)totals.cycles, (unsigned long long)sequential,
-                (unsigned long long)totals.frames_handed, (unsigned long long)totals.posted,
-                (unsigned long long)totals.releases, (unsigned long long)totals.size_events,
-                (unsigned long long)totals.started, (unsigned long long)totals.errors,
-                (unsigned long long)totals.surface_changes, (unsigned long long)totals.failures_injected,
-                (unsigned long long)totals.detached_in_event, (unsigned long long)totals.refused_calls);
+    std::printf(
+        "soak: %llu cycles (%llu in sequence, then two at once), %llu frames handed, %llu posted, "
+        "%llu released, %llu size events, %llu on_started, %llu on_error, %llu surface changes, "
+        "%llu window failures injected, %llu detaches inside on_event, %llu stop/destroy from callbacks "
+        "refused\n",
+        (unsigned long long)totals.cycles, (unsigned long long)sequential,
+        (unsigned long long)totals.frames_handed, (unsigned long long)totals.posted,
+        (unsigned long long)totals.releases, (unsigned long long)totals.size_events,
+        (unsigned long long)totals.started, (unsigned long long)totals.errors,
+        (unsigned long long)totals.surface_changes, (unsigned long long)totals.failures_injected,
+        (unsigned long long)totals.detached_in_event, (unsigned long long)totals.refused_calls);
 }
 
 // Two players in one process, each with its own library init and uninit
@@ -375,7 +383,8 @@ TEST(Soak, TwoPlayersEachWithItsOwnInit)
     Totals totals;
     std::mutex faults_lock;
     std::vector<std::string> faults;
-    const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    const auto until =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     auto player = [&](uint32_t player_seed) {
         std::mt19937 rng(player_seed);
         while (Clock::now() < until) {

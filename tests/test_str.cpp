@@ -18,7 +18,8 @@
 
 namespace {
 
-int call_vsnprintf(char *buffer, size_t size, const char *format, ...) {
+int call_vsnprintf(char *buffer, size_t size, const char *format, ...)
+{
     va_list args;
     va_start(args, format);
     int n = orv_vsnprintf(buffer, size, format, args);
@@ -26,23 +27,25 @@ int call_vsnprintf(char *buffer, size_t size, const char *format, ...) {
     return n;
 }
 
-std::string ext_bytes(const OrvExtFloat &ext) {
+std::string ext_bytes(const OrvExtFloat &ext)
+{
     char text[32];
     const uint8_t *b = ext.exponent;
-    snprintf(text, sizeof text, "%02X %02X %02X %02X %02X %02X %02X %02X %02X %02X", b[0], b[1], ext.mantissa[0],
-             ext.mantissa[1], ext.mantissa[2], ext.mantissa[3], ext.mantissa[4], ext.mantissa[5], ext.mantissa[6],
-             ext.mantissa[7]);
+    snprintf(text, sizeof text, "%02X %02X %02X %02X %02X %02X %02X %02X %02X %02X", b[0], b[1],
+             ext.mantissa[0], ext.mantissa[1], ext.mantissa[2], ext.mantissa[3], ext.mantissa[4],
+             ext.mantissa[5], ext.mantissa[6], ext.mantissa[7]);
     return text;
 }
 
-}  // namespace
+} // namespace
 
-TEST(Str, FormattingIsBounded) {
+TEST(Str, FormattingIsBounded)
+{
     char buffer[12];
     memset(buffer, 'X', sizeof buffer);
     EXPECT_EQ(orv_snprintf(buffer, 8, "%s", "abcdefghij"), 10);
     EXPECT_STREQ(buffer, "abcdef");
-    EXPECT_EQ(buffer[7], 'X');  // the last byte is never written
+    EXPECT_EQ(buffer[7], 'X'); // the last byte is never written
     memset(buffer, 'X', sizeof buffer);
     EXPECT_EQ(orv_snprintf(buffer, 1, "%s", "a"), -1);
     EXPECT_EQ(orv_snprintf(nullptr, 8, "%s", "a"), -1);
@@ -67,7 +70,8 @@ TEST(Str, FormattingIsBounded) {
     EXPECT_STREQ(orv_int64_to_text(INT64_MIN, number), "-9223372036854775808");
 }
 
-TEST(Str, SizedCopiesNeverOverrun) {
+TEST(Str, SizedCopiesNeverOverrun)
+{
     char buffer[8];
     memset(buffer, 'X', sizeof buffer);
     EXPECT_EQ(orv_strlcpy(buffer, 4, "hello"), buffer);
@@ -75,7 +79,7 @@ TEST(Str, SizedCopiesNeverOverrun) {
     EXPECT_EQ(buffer[4], 'X');
     orv_strlcpy(buffer, 1, "hello");
     EXPECT_STREQ(buffer, "");
-    orv_strlcpy(buffer, 0, "hello");  // size 0 must not wrap to a huge count
+    orv_strlcpy(buffer, 0, "hello"); // size 0 must not wrap to a huge count
     EXPECT_EQ(buffer[1], 'e');
 
     memset(buffer, 'X', sizeof buffer);
@@ -87,13 +91,13 @@ TEST(Str, SizedCopiesNeverOverrun) {
     EXPECT_STREQ(buffer, "abcd");
     EXPECT_EQ(buffer[5], 'X');
     memset(buffer, 'Y', sizeof buffer);
-    orv_strcat(buffer, 4, "z");  // no terminator inside size: nothing written
+    orv_strcat(buffer, 4, "z"); // no terminator inside size: nothing written
     EXPECT_EQ(std::string(buffer, 8), "YYYYYYYY");
 
     memset(buffer, 'X', sizeof buffer);
     orv_strncpy(buffer, 3, "abcdef", 6);
     EXPECT_EQ(std::string(buffer, 8), "abcXXXXX");
-    orv_strncpy(buffer, 8, "ab", 5);  // strncpy pads with zeros up to count
+    orv_strncpy(buffer, 8, "ab", 5); // strncpy pads with zeros up to count
     EXPECT_EQ(std::string(buffer, 8), std::string("ab\0\0\0XXX", 8));
 
     char text[] = "Mixed 9\xC9\xE9z";
@@ -106,7 +110,8 @@ TEST(Str, SizedCopiesNeverOverrun) {
     free(dup);
 }
 
-TEST(Str, AlignedBlocks) {
+TEST(Str, AlignedBlocks)
+{
     EXPECT_EQ(orv_align_up(13, 8), 16u);
     EXPECT_EQ(orv_align_down(13, 8), 8u);
     EXPECT_EQ(orv_align_up(16, 8), 16u);
@@ -122,8 +127,10 @@ TEST(Str, AlignedBlocks) {
         memcpy(&size, p - 2 * sizeof(uintptr_t), sizeof size);
         EXPECT_EQ(size, 100u);
         EXPECT_GE(reinterpret_cast<uintptr_t>(p), start + 16);
-        EXPECT_LE(reinterpret_cast<uintptr_t>(p) + 100, start + orv_mem_size(reinterpret_cast<void *>(start)));
-        for (int i = 0; i < 100; ++i) ASSERT_EQ(p[i], 0);
+        EXPECT_LE(reinterpret_cast<uintptr_t>(p) + 100,
+                  start + orv_mem_size(reinterpret_cast<void *>(start)));
+        for (int i = 0; i < 100; ++i)
+            ASSERT_EQ(p[i], 0);
         memset(p, 0xEE, 100);
         orv_aligned_free(p);
         EXPECT_EQ(orv_mem_live_count(), before);
@@ -133,7 +140,8 @@ TEST(Str, AlignedBlocks) {
     orv_aligned_free(nullptr);
 }
 
-TEST(Str, IeeePatterns) {
+TEST(Str, IeeePatterns)
+{
     EXPECT_EQ(orv_double_to_bits(1.0), 0x3FF0000000000000ull);
     EXPECT_EQ(orv_bits_to_double(0x3FF0000000000000ull), 1.0);
     EXPECT_EQ(orv_bits_to_double(0x7FF8000000000000ull), 0.0);
@@ -153,21 +161,26 @@ TEST(Str, IeeePatterns) {
     std::mt19937_64 rng(5);
     for (int i = 0; i < 20000; ++i) {
         uint64_t bits = rng();
-        if (i % 4 == 0) bits &= 0x800FFFFFFFFFFFFFull;  // subnormal or zero
+        if (i % 4 == 0)
+            bits &= 0x800FFFFFFFFFFFFFull; // subnormal or zero
         double value = std::bit_cast<double>(bits);
-        if (!std::isfinite(value) || value == 0) continue;
+        if (!std::isfinite(value) || value == 0)
+            continue;
         ASSERT_EQ(orv_bits_to_double(bits), value) << std::hex << bits;
         ASSERT_EQ(orv_double_to_bits(value), bits) << std::hex << bits;
         auto fbits = static_cast<uint32_t>(bits >> 32);
-        if (i % 4 == 0) fbits &= 0x807FFFFFu;
+        if (i % 4 == 0)
+            fbits &= 0x807FFFFFu;
         float f = std::bit_cast<float>(fbits);
-        if (!std::isfinite(f) || f == 0) continue;
+        if (!std::isfinite(f) || f == 0)
+            continue;
         ASSERT_EQ(orv_bits_to_float(fbits), f) << std::hex << fbits;
         ASSERT_EQ(orv_float_to_bits(f), fbits) << std::hex << fbits;
     }
 }
 
-TEST(Str, ExtendedRecord) {
+TEST(Str, ExtendedRecord)
+{
     OrvExtFloat ext = orv_double_to_ext(44100.0);
     EXPECT_EQ(ext_bytes(ext), "40 0E AC 44 00 00 00 00 00 00");
     EXPECT_EQ(orv_ext_to_double(ext), 44100.0);
@@ -181,7 +194,8 @@ TEST(Str, ExtendedRecord) {
     std::mt19937_64 rng(11);
     for (int i = 0; i < 20000; ++i) {
         double value = std::bit_cast<double>(rng());
-        if (!std::isfinite(value)) continue;
+        if (!std::isfinite(value))
+            continue;
         ASSERT_EQ(orv_ext_to_double(orv_double_to_ext(value)), value) << value;
     }
     // A 64-bit mantissa rounds to the nearest double.
@@ -189,12 +203,13 @@ TEST(Str, ExtendedRecord) {
     EXPECT_EQ(orv_ext_to_double(odd), 1.0 + std::ldexp(1.0, -52));
 }
 
-TEST(Str, LockedFormattingWaitsForGlobalLock) {
+TEST(Str, LockedFormattingWaitsForGlobalLock)
+{
     ASSERT_EQ(orv_log_init(orv_log_null_sink, 0), ORV_OK);
     char buffer[16];
     std::atomic<int> written{-2};
     orv_global_lock();
-    EXPECT_EQ(orv_sprintf(buffer, sizeof buffer, "%d", 42), 2);  // recursive: the holder may format
+    EXPECT_EQ(orv_sprintf(buffer, sizeof buffer, "%d", 42), 2); // recursive: the holder may format
     std::thread other([&] {
         char mine[16];
         written = orv_snprintf(mine, sizeof mine, "%s", "late");
@@ -205,5 +220,5 @@ TEST(Str, LockedFormattingWaitsForGlobalLock) {
     other.join();
     EXPECT_EQ(written.load(), 4);
     orv_mem_shutdown();
-    EXPECT_EQ(orv_sprintf(buffer, sizeof buffer, "%s", "after"), 5);  // unlocked once the lock is gone
+    EXPECT_EQ(orv_sprintf(buffer, sizeof buffer, "%s", "after"), 5); // unlocked once the lock is gone
 }

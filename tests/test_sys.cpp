@@ -29,7 +29,10 @@ int capture_sink(const char *text)
     g_trace += text;
     return 0;
 }
-int quiet_android(int, const char *, const char *) { return 0; }
+int quiet_android(int, const char *, const char *)
+{
+    return 0;
+}
 
 // Each test works in a folder of its own, removed afterwards whatever the
 // code under test did to it.
@@ -69,7 +72,7 @@ struct Sys : ::testing::Test {
     orv::AndroidWriter old_writer{};
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(Sys, FileTestsAndRename)
 {
@@ -91,7 +94,6 @@ TEST_F(Sys, FileTestsAndRename)
     EXPECT_EQ(fs::status(at("d")).permissions() & fs::perms::all, fs::perms::owner_all);
     EXPECT_EQ(orv_mkdir(at("d").c_str()), -1);
     EXPECT_EQ(errno, EEXIST);
-
 }
 
 TEST_F(Sys, RemoveTree)
@@ -152,7 +154,7 @@ void swap_for_link(const char *path)
     g_swap_at.clear();
 }
 
-}  // namespace
+} // namespace
 
 // A directory swapped for a link between the type check and the open: the
 // link goes, the directory it points at keeps every entry.
@@ -224,7 +226,7 @@ TEST_F(Sys, MkdirAllAndMkdirPath)
 
     std::string path1023 = at("L/") + std::string(1023 - root.size() - 3, 'l');
     ASSERT_EQ(path1023.size(), 1023u);
-    EXPECT_EQ(orv_mkdir_path(path1023.c_str()), ORV_FAIL);  // component over 255: mkdir refuses
+    EXPECT_EQ(orv_mkdir_path(path1023.c_str()), ORV_FAIL); // component over 255: mkdir refuses
     EXPECT_TRUE(fs::is_directory(at("L")));
     const std::string path1024 = at("K/") + std::string(1024 - root.size() - 3, 'k');
     EXPECT_EQ(orv_mkdir_path(path1024.c_str()), ORV_FAIL);
@@ -284,14 +286,14 @@ TEST_F(Sys, SplitPath)
     // fits their buffers.
     const std::string long_component(300, 'c');
     char big_dir[600], big_name[400];
-    orv_split_path((long_component + "/" + long_component).c_str(), nullptr, 0, big_dir, sizeof big_dir, big_name,
-                   sizeof big_name, nullptr, 0);
+    orv_split_path((long_component + "/" + long_component).c_str(), nullptr, 0, big_dir, sizeof big_dir,
+                   big_name, sizeof big_name, nullptr, 0);
     EXPECT_EQ(std::string(big_dir), std::string(255, 'c') + "/");
     EXPECT_EQ(std::string(big_name), std::string(255, 'c'));
 
     char small_dir[5], small_name[4], small_ext[3];
-    orv_split_path("abcdef/ghijkl.mnop", nullptr, 0, small_dir, sizeof small_dir, small_name, sizeof small_name,
-                   small_ext, sizeof small_ext);
+    orv_split_path("abcdef/ghijkl.mnop", nullptr, 0, small_dir, sizeof small_dir, small_name,
+                   sizeof small_name, small_ext, sizeof small_ext);
     EXPECT_STREQ(small_dir, "abcd");
     EXPECT_STREQ(small_name, "ghi");
     EXPECT_STREQ(small_ext, "mn");
@@ -301,7 +303,7 @@ TEST_F(Sys, DirectoryWalk)
 {
     fs::create_directory(at("sub"));
     write_file(at("five"), "12345");
-    const std::string longest(255, 'w');  // the longest name the platform allows
+    const std::string longest(255, 'w'); // the longest name the platform allows
     write_file(at(longest), "");
     const time_t before = time(nullptr);
 
@@ -365,14 +367,14 @@ TEST_F(Sys, DiskEnvironmentIdentity)
     size = sizeof text;
     EXPECT_EQ(orv_host_user_name(text, &size), ORV_OK);
     EXPECT_EQ(std::string(text), std::string(host) + "_" + user);
-    size = static_cast<uint32_t>(strlen(host) + 1 + user.size());  // no room for the terminator
+    size = static_cast<uint32_t>(strlen(host) + 1 + user.size()); // no room for the terminator
     EXPECT_EQ(orv_host_user_name(text, &size), ORV_ERR_INVALID_PARAM);
     EXPECT_EQ(orv_host_user_name(text, nullptr), ORV_ERR_INVALID_PARAM);
 }
 
 TEST_F(Sys, OsTables)
 {
-    EXPECT_EQ(orv_os_get_version(), 40);  // before any set
+    EXPECT_EQ(orv_os_get_version(), 40); // before any set
     EXPECT_EQ(orv_os_set_version(44), 44);
     EXPECT_EQ(orv_os_get_version(), 44);
     orv_os_set_version(40);
@@ -459,7 +461,7 @@ extern "C" struct tm *host32_localtime(const int32_t *t, struct tm *out) __asm__
 // 32-bit time_t still gets its own width through the plain names.
 TEST_F(Sys, CalendarTimePast2038)
 {
-    const time_t past = static_cast<time_t>(INT64_C(2208988800) + 86400 * 59 + 3661);  // 2040-02-29 01:01:01
+    const time_t past = static_cast<time_t>(INT64_C(2208988800) + 86400 * 59 + 3661); // 2040-02-29 01:01:01
     struct tm utc {};
     ASSERT_EQ(orv_gmtime(&past, &utc), &utc);
     EXPECT_EQ(utc.tm_year, 140);

@@ -50,7 +50,7 @@ std::string take(char *tracked)
     return s;
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(TcpDescTest, AddressTextsAndTheirLimits)
 {
@@ -68,7 +68,7 @@ TEST_F(TcpDescTest, AddressTextsAndTheirLimits)
     EXPECT_EQ(port, 70000);
     EXPECT_EQ(orv_addr_parse("10.0.0.2:123456", host, sizeof host, &port), ORV_FAIL);
     port = 9;
-    ASSERT_EQ(orv_addr_parse("example.host", host, sizeof host, &port), ORV_OK);  // no ":" at all
+    ASSERT_EQ(orv_addr_parse("example.host", host, sizeof host, &port), ORV_OK); // no ":" at all
     EXPECT_STREQ(host, "example.host");
     EXPECT_EQ(port, 0);
     EXPECT_EQ(orv_addr_parse("h:1", host, 1, &port), ORV_FAIL);
@@ -93,7 +93,7 @@ TEST_F(TcpDescTest, AddressTextsAndTheirLimits)
     EXPECT_EQ(port, 65535);
     EXPECT_EQ(port2, 0);
     port2 = 5;
-    ASSERT_EQ(orv_addr_parse2("h:8000", host, sizeof host, &port, &port2), ORV_OK);  // one port
+    ASSERT_EQ(orv_addr_parse2("h:8000", host, sizeof host, &port, &port2), ORV_OK); // one port
     EXPECT_EQ(port, 8000);
     EXPECT_EQ(port2, 0);
     port2 = 5;
@@ -220,7 +220,7 @@ TEST_F(TcpDescTest, UrlQueryUserAgentAndHeader)
     char *url = orv_url_compose("http://h/p?a=1&b=<2>", "Agent/1.0 (x; y)", nullptr);
     ASSERT_NE(url, nullptr);
     EXPECT_EQ(strncmp(url, "http://h/p?", 11), 0);
-    EXPECT_EQ(strchr(url + 11, '&'), nullptr);  // the query travels in radix-64
+    EXPECT_EQ(strchr(url + 11, '&'), nullptr); // the query travels in radix-64
     char *base = nullptr, *ua = nullptr, *header = nullptr;
     ASSERT_EQ(orv_url_parse(url, &base, &ua, &header), ORV_OK);
     EXPECT_EQ(take(base), "http://h/p?a=1&b=<2>");
@@ -249,7 +249,7 @@ TEST_F(TcpDescTest, UrlQueryUserAgentAndHeader)
     const size_t live = orv_mem_live_count();
     const char *liar = "http://h/p?< root = root; 1; > < ua = 2000000001; 1; > < val-0 = 4*om9z00; >";
     EXPECT_EQ(orv_url_parse(liar, &base, &ua, &header), ORV_ERR_URL_DESERIAL);
-    EXPECT_EQ(base, nullptr);  // a failed parse hands nothing out
+    EXPECT_EQ(base, nullptr); // a failed parse hands nothing out
     EXPECT_EQ(ua, nullptr);
     EXPECT_EQ(orv_url_parse("http://h/p?< root = root; 1; > < ua = 5; 1; > < val-0 = 4*om9z00; >", &base, &ua,
                             &header),
@@ -297,7 +297,7 @@ TEST_F(TcpDescTest, HostLookupTakesNoGlobalLock)
     std::thread holder([&] {
         orv_global_lock();
         held = true;
-        const uint64_t end = orv_clock_ms() + 5000;  // a watchdog
+        const uint64_t end = orv_clock_ms() + 5000; // a watchdog
         while (!looked_up && orv_clock_ms() < end)
             orv_sleep_ms(1);
         seen_while_held = looked_up;

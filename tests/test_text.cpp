@@ -15,19 +15,23 @@ namespace {
 
 // A heap copy of exactly strlen + 1 bytes, so the sanitizer build catches any
 // read past the terminator.
-std::unique_ptr<char[]> exact_copy(const std::string &text) {
+std::unique_ptr<char[]> exact_copy(const std::string &text)
+{
     std::unique_ptr<char[]> copy(new char[text.size() + 1]);
     memcpy(copy.get(), text.c_str(), text.size() + 1);
     return copy;
 }
 
-std::vector<uint8_t> random_bytes(std::mt19937 &rng, size_t n) {
+std::vector<uint8_t> random_bytes(std::mt19937 &rng, size_t n)
+{
     std::vector<uint8_t> bytes(n);
-    for (auto &b : bytes) b = static_cast<uint8_t>(rng());
+    for (auto &b : bytes)
+        b = static_cast<uint8_t>(rng());
     return bytes;
 }
 
-std::string r64_encode(const std::vector<uint8_t> &bytes) {
+std::string r64_encode(const std::vector<uint8_t> &bytes)
+{
     auto n = static_cast<uint32_t>(bytes.size());
     std::string text(orv_r64_size(n) + 4, '#');
     orv_r64_encode(n, bytes.data(), text.data());
@@ -37,7 +41,8 @@ std::string r64_encode(const std::vector<uint8_t> &bytes) {
 }
 
 std::string g_android;
-int capture_android(int, const char *, const char *text) {
+int capture_android(int, const char *, const char *text)
+{
     g_android += text;
     return 0;
 }
@@ -50,9 +55,10 @@ struct ErrorLines {
     orv::AndroidWriter old;
 };
 
-}  // namespace
+} // namespace
 
-TEST(Text, CharClassesAndBoundedCopies) {
+TEST(Text, CharClassesAndBoundedCopies)
+{
     EXPECT_TRUE(orv_is_space(' '));
     EXPECT_TRUE(orv_is_space('\t'));
     EXPECT_FALSE(orv_is_space('\n'));
@@ -78,7 +84,8 @@ TEST(Text, CharClassesAndBoundedCopies) {
     EXPECT_EQ(std::string(buffer, 8), "YYYYYYYY");
 }
 
-TEST(Text, Radix64KnownTextsAndSizes) {
+TEST(Text, Radix64KnownTextsAndSizes)
+{
     const uint8_t three[] = {0x00, 0x10, 0x83};
     EXPECT_EQ(r64_encode({three, three + 3}), "3*0123");
     EXPECT_EQ(r64_encode({0xFF}), "1*-M");
@@ -86,7 +93,7 @@ TEST(Text, Radix64KnownTextsAndSizes) {
     EXPECT_EQ(orv_r64_size(1), 5u);
     EXPECT_EQ(orv_r64_size(3), 7u);
     EXPECT_EQ(orv_r64_size(0), 3u);
-    EXPECT_EQ(orv_r64_size(UINT32_MAX), UINT32_MAX);  // no 32-bit wrap to a small size
+    EXPECT_EQ(orv_r64_size(UINT32_MAX), UINT32_MAX); // no 32-bit wrap to a small size
 
     uint8_t out[4] = {0xAA, 0xAA, 0xAA, 0xAA};
     EXPECT_EQ(orv_r64_decode(out, "2*0g0"), 2u);
@@ -109,7 +116,8 @@ TEST(Text, Radix64KnownTextsAndSizes) {
     EXPECT_EQ(orv_r64_count(short_text.get(), &data), 0u);
 }
 
-TEST(Text, Radix64RoundTripAndShortTexts) {
+TEST(Text, Radix64RoundTripAndShortTexts)
+{
     std::mt19937 rng(1234);
     const std::string alphabet = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ+-";
     for (size_t n = 0; n < 300; n += 1 + n / 16) {
@@ -126,18 +134,21 @@ TEST(Text, Radix64RoundTripAndShortTexts) {
         EXPECT_EQ(back[n], 0x5A) << "wrote past the count, n=" << n;
 
         // Cut the data short: what is there decodes, the rest comes out zero.
-        if (n == 0) continue;
+        if (n == 0)
+            continue;
         size_t keep = rng() % (text.size() - prefix.size());
         auto cut = exact_copy(text.substr(0, prefix.size() + keep));
         std::vector<uint8_t> partial(n, 0x5A);
         uint32_t covered = orv_r64_decode(partial.data(), cut.get());
         EXPECT_EQ(covered, keep * 6 / 8);
         EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + covered, partial.begin()));
-        for (size_t i = (keep * 6 + 7) / 8; i < n; ++i) ASSERT_EQ(partial[i], 0) << "n=" << n << " i=" << i;
+        for (size_t i = (keep * 6 + 7) / 8; i < n; ++i)
+            ASSERT_EQ(partial[i], 0) << "n=" << n << " i=" << i;
     }
 }
 
-TEST(Text, HexRoundTripAndOddLength) {
+TEST(Text, HexRoundTripAndOddLength)
+{
     const uint8_t ab01[] = {0xAB, 0x01};
     char text[8];
     orv_hex_encode(2, ab01, text);
@@ -174,7 +185,8 @@ TEST(Text, HexRoundTripAndOddLength) {
 
 // The bounded decoders refuse, before writing a byte, a text whose bytes do
 // not fit; the unbounded ones would write as many as the count claims.
-TEST(Text, BoundedDecodersRefuseWhatDoesNotFit) {
+TEST(Text, BoundedDecodersRefuseWhatDoesNotFit)
+{
     ErrorLines lines;
     uint8_t out[8];
     uint32_t written = 99;
@@ -184,7 +196,8 @@ TEST(Text, BoundedDecodersRefuseWhatDoesNotFit) {
     EXPECT_EQ(written, 0u);
     EXPECT_TRUE(lines.saw("claims 4000000000 bytes"));
     EXPECT_EQ(orv_r64_decode_bounded(out, 2, "3*0123", &written), ORV_ERR_INVALID_PARAM);
-    for (uint8_t b : out) ASSERT_EQ(b, 0x5A);
+    for (uint8_t b : out)
+        ASSERT_EQ(b, 0x5A);
 
     // Exact fit, an empty text, and the count rather than the room deciding.
     EXPECT_EQ(orv_r64_decode_bounded(out, 3, "3*0123", &written), ORV_OK);
@@ -205,7 +218,8 @@ TEST(Text, BoundedDecodersRefuseWhatDoesNotFit) {
     EXPECT_EQ(orv_r64_decode_bounded(out, sizeof out, "0123", &written), ORV_ERR_INVALID_PARAM);
     EXPECT_EQ(orv_r64_decode_bounded(out, sizeof out, nullptr, &written), ORV_ERR_INVALID_PARAM);
     EXPECT_EQ(orv_r64_decode_bounded(nullptr, 4, "1*-M", &written), ORV_ERR_INVALID_PARAM);
-    for (uint8_t b : out) ASSERT_EQ(b, 0x5A);
+    for (uint8_t b : out)
+        ASSERT_EQ(b, 0x5A);
 
     size_t hex_written = 99;
     EXPECT_EQ(orv_hex_decode_bounded(out, 2, "AB01", &hex_written), ORV_OK);
@@ -228,8 +242,10 @@ TEST(Text, BoundedDecodersRefuseWhatDoesNotFit) {
     EXPECT_EQ(orv_hex_decode_bounded(out, sizeof out, nullptr, &hex_written), ORV_ERR_INVALID_PARAM);
 }
 
-TEST(Text, RescaleRoundingModes) {
-    const OrvRounding modes[] = {ORV_ROUND_ZERO, ORV_ROUND_INF, ORV_ROUND_DOWN, ORV_ROUND_UP, ORV_ROUND_NEAR_INF};
+TEST(Text, RescaleRoundingModes)
+{
+    const OrvRounding modes[] = {ORV_ROUND_ZERO, ORV_ROUND_INF, ORV_ROUND_DOWN, ORV_ROUND_UP,
+                                 ORV_ROUND_NEAR_INF};
     const int64_t pos[] = {3, 4, 3, 4, 4};
     const int64_t neg[] = {-3, -4, -4, -3, -4};
     for (int i = 0; i < 5; ++i) {
@@ -257,7 +273,7 @@ TEST(Text, RescaleRoundingModes) {
     EXPECT_EQ(orv_rescale(5, -1, 3), INT64_MIN);
 
     EXPECT_EQ(orv_rescale_q(90000, OrvRational{1, 90000}, OrvRational{1, 1000}), 1000);
-    EXPECT_EQ(orv_rescale_q(45, OrvRational{1, 90}, OrvRational{1, 1}), 1);  // 0.5 rounds away
+    EXPECT_EQ(orv_rescale_q(45, OrvRational{1, 90}, OrvRational{1, 1}), 1); // 0.5 rounds away
     EXPECT_EQ(orv_rescale_q(-45, OrvRational{1, 90}, OrvRational{1, 1}), -1);
 
     EXPECT_EQ(orv_gcd64(12, 18), 6);
@@ -269,33 +285,47 @@ TEST(Text, RescaleRoundingModes) {
 
 #if defined(__SIZEOF_INT128__)
 // Exact a * b / c with the modes' meaning, from a 128-bit product.
-TEST(Text, RescaleMatchesExactArithmetic) {
+TEST(Text, RescaleMatchesExactArithmetic)
+{
     using u128 = unsigned __int128;
     std::mt19937_64 rng(77);
     auto pick = [&](int bits) { return bits == 0 ? uint64_t{0} : rng() >> (64 - bits); };
-    const OrvRounding modes[] = {ORV_ROUND_ZERO, ORV_ROUND_INF, ORV_ROUND_DOWN, ORV_ROUND_UP, ORV_ROUND_NEAR_INF};
+    const OrvRounding modes[] = {ORV_ROUND_ZERO, ORV_ROUND_INF, ORV_ROUND_DOWN, ORV_ROUND_UP,
+                                 ORV_ROUND_NEAR_INF};
     int checked = 0;
     for (int iter = 0; iter < 40000; ++iter) {
         uint64_t magnitude = pick(static_cast<int>(rng() % 64));
         int64_t b = static_cast<int64_t>(pick(static_cast<int>(rng() % 64)));
         int64_t c = static_cast<int64_t>(pick(1 + static_cast<int>(rng() % 63)));
-        if (c == 0) c = 1;
+        if (c == 0)
+            c = 1;
         bool negative = rng() & 1;
         int64_t a = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
         u128 product = static_cast<u128>(magnitude) * static_cast<uint64_t>(b);
         u128 q = product / static_cast<uint64_t>(c);
         u128 rem = product % static_cast<uint64_t>(c);
         for (OrvRounding mode : modes) {
-            bool up;  // away from zero in magnitude
+            bool up; // away from zero in magnitude
             switch (mode) {
-            case ORV_ROUND_ZERO: up = false; break;
-            case ORV_ROUND_INF: up = rem != 0; break;
-            case ORV_ROUND_DOWN: up = negative && rem != 0; break;
-            case ORV_ROUND_UP: up = !negative && rem != 0; break;
-            default: up = 2 * rem >= static_cast<u128>(c); break;
+            case ORV_ROUND_ZERO:
+                up = false;
+                break;
+            case ORV_ROUND_INF:
+                up = rem != 0;
+                break;
+            case ORV_ROUND_DOWN:
+                up = negative && rem != 0;
+                break;
+            case ORV_ROUND_UP:
+                up = !negative && rem != 0;
+                break;
+            default:
+                up = 2 * rem >= static_cast<u128>(c);
+                break;
             }
             u128 rounded = q + (up ? 1 : 0);
-            if (rounded > static_cast<u128>(INT64_MAX)) continue;
+            if (rounded > static_cast<u128>(INT64_MAX))
+                continue;
             int64_t expect = negative ? -static_cast<int64_t>(rounded) : static_cast<int64_t>(rounded);
             ASSERT_EQ(orv_rescale_rnd(a, b, c, mode), expect)
                 << "a=" << a << " b=" << b << " c=" << c << " mode=" << mode;
@@ -306,7 +336,8 @@ TEST(Text, RescaleMatchesExactArithmetic) {
 }
 #endif
 
-TEST(Text, FormatSmallStaysInsideBuffer) {
+TEST(Text, FormatSmallStaysInsideBuffer)
+{
     char out[64];
     const char *name = "ab";
     const intptr_t args[] = {42, -7, reinterpret_cast<intptr_t>(name), 5, -1, 0xBEEF, 0xBEEF, -1, 'Q', 3, 9};
@@ -341,7 +372,8 @@ TEST(Text, FormatSmallStaysInsideBuffer) {
     EXPECT_STREQ(out, "a");
 }
 
-TEST(Text, ScanSmall) {
+TEST(Text, ScanSmall)
+{
     int32_t v[5] = {};
     int32_t *p[] = {&v[0], &v[1], &v[2], &v[3], &v[4]};
     auto text = exact_copy("12\t -34 fF 17 x");

@@ -22,27 +22,32 @@ namespace {
 
 std::mutex g_lines_mutex;
 std::vector<std::string> g_lines;
-int capture_android(int, const char *, const char *text) {
+int capture_android(int, const char *, const char *text)
+{
     std::lock_guard<std::mutex> lock(g_lines_mutex);
     g_lines.emplace_back(text);
     return 0;
 }
-int count_logged(const std::string &piece) {
+int count_logged(const std::string &piece)
+{
     std::lock_guard<std::mutex> lock(g_lines_mutex);
     int n = 0;
-    for (const auto &line : g_lines) n += line.find(piece) != std::string::npos;
+    for (const auto &line : g_lines)
+        n += line.find(piece) != std::string::npos;
     return n;
 }
 
 // Runtime started with the thread module; every cell must be gone at the end.
 struct Threads : ::testing::Test {
     orv::AndroidWriter old_writer = nullptr;
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_EQ(orv_log_init(orv_log_null_sink, 0), ORV_OK);
         old_writer = orv::log_set_android_writer(capture_android);
         ASSERT_EQ(orv_thread_module_init(), ORV_OK);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         orv_thread_module_uninit();
         orv::log_set_android_writer(old_writer);
         EXPECT_EQ(orv_mem_live_count(), 0u);
@@ -57,11 +62,13 @@ struct Seen {
 };
 
 // Waits on its own stop event without a limit: only orv_thread_stop ends it.
-void wait_for_stop(void *arg) {
+void wait_for_stop(void *arg)
+{
     auto *seen = static_cast<Seen *>(arg);
     OrvThread *me = orv_thread_current();
     seen->current = me;
-    if (!me) return;
+    if (!me)
+        return;
     me->set_slot(me, 0, 0x1234);
     seen->own_slot = me->get_slot(me, 0);
     seen->stop_seen = orv_event_wait(me->event, 0) == ORV_OK;
@@ -69,7 +76,8 @@ void wait_for_stop(void *arg) {
 
 } // namespace
 
-TEST_F(Threads, CurrentAndStopThroughTheEvent) {
+TEST_F(Threads, CurrentAndStopThroughTheEvent)
+{
     EXPECT_EQ(orv_thread_current(), nullptr);
     std::thread([] { EXPECT_EQ(orv_thread_current(), nullptr); }).join();
 
@@ -77,7 +85,8 @@ TEST_F(Threads, CurrentAndStopThroughTheEvent) {
         Seen seen;
         OrvThread thread = {};
         ASSERT_EQ(orv_thread_create(&seen, wait_for_stop, &thread), ORV_OK);
-        while (!seen.own_slot.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (!seen.own_slot.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_EQ(thread.get_slot(&thread, 0), 0x1234u); // reached through the object
         EXPECT_FALSE(seen.stop_seen.load());
         orv_thread_stop(&thread);
@@ -89,12 +98,15 @@ TEST_F(Threads, CurrentAndStopThroughTheEvent) {
         EXPECT_EQ(thread.slots, nullptr);
         orv_thread_stop(&thread); // twice is harmless
     }
-    EXPECT_EQ(count_logged("ERR=0x0,ORV_OK, INF=VRE: VR: Thread Proc!(pid:" + std::to_string(getpid()) + " tid:"), 2);
+    EXPECT_EQ(
+        count_logged("ERR=0x0,ORV_OK, INF=VRE: VR: Thread Proc!(pid:" + std::to_string(getpid()) + " tid:"),
+        2);
     OrvThread never = {};
     orv_thread_stop(&never);
 }
 
-TEST_F(Threads, NullProcAndSpawn) {
+TEST_F(Threads, NullProcAndSpawn)
+{
     OrvThread thread = {};
     ASSERT_EQ(orv_thread_create(nullptr, nullptr, &thread), ORV_OK);
     while (count_logged("ORV_ERR_INVALID_PARAM, INF=VRE: VR: thread proc thread func is null") == 0)
@@ -114,7 +126,8 @@ TEST_F(Threads, NullProcAndSpawn) {
     EXPECT_NE(orv_thread_join_result(0), 0);
 }
 
-TEST_F(Threads, GlobalAndThreadSlotsFromSeveralThreads) {
+TEST_F(Threads, GlobalAndThreadSlotsFromSeveralThreads)
+{
     size_t before = orv_mem_live_count();
     ASSERT_EQ(orv_global_slot_set(0, 7), ORV_OK);
     EXPECT_EQ(orv_global_slot_get(0), 7u);
@@ -129,7 +142,8 @@ TEST_F(Threads, GlobalAndThreadSlotsFromSeveralThreads) {
     constexpr uintptr_t kKeys = 200;
     std::vector<Seen> seen(kThreads);
     std::vector<OrvThread> threads(kThreads);
-    for (int i = 0; i < kThreads; ++i) ASSERT_EQ(orv_thread_create(&seen[i], wait_for_stop, &threads[i]), ORV_OK);
+    for (int i = 0; i < kThreads; ++i)
+        ASSERT_EQ(orv_thread_create(&seen[i], wait_for_stop, &threads[i]), ORV_OK);
     std::vector<std::thread> writers;
     for (int i = 0; i < kThreads; ++i)
         writers.emplace_back([&, i] {
@@ -141,7 +155,8 @@ TEST_F(Threads, GlobalAndThreadSlotsFromSeveralThreads) {
                 EXPECT_EQ(orv_global_slot_set(0, key), ORV_OK); // all on the default key
             }
         });
-    for (auto &w : writers) w.join();
+    for (auto &w : writers)
+        w.join();
     for (int i = 0; i < kThreads; ++i) {
         OrvThread *t = &threads[i];
         uintptr_t writer = (uintptr_t)((i + kThreads - 1) % kThreads);
@@ -151,8 +166,10 @@ TEST_F(Threads, GlobalAndThreadSlotsFromSeveralThreads) {
             ASSERT_EQ(t->get_slot(t, k * 16 + (uintptr_t)i), 0u);
         }
     }
-    for (auto &t : threads) orv_thread_stop(&t);
-    for (auto &s : seen) EXPECT_EQ(s.own_slot.load(), 0x1234u);
+    for (auto &t : threads)
+        orv_thread_stop(&t);
+    for (auto &s : seen)
+        EXPECT_EQ(s.own_slot.load(), 0x1234u);
 
     orv_thread_module_uninit();
     EXPECT_EQ(orv_global_slot_set(1, 1), ORV_ERR_OBJ_UNINIT);
@@ -161,13 +178,17 @@ TEST_F(Threads, GlobalAndThreadSlotsFromSeveralThreads) {
 }
 
 namespace {
-int quiet_android(int, const char *, const char *) { return 0; }
+int quiet_android(int, const char *, const char *)
+{
+    return 0;
+}
 
 // Runs `body` on a thread of its own; a body still running after `limit` is
 // taken for a hang and ends the whole test program, so CI fails instead of
 // waiting for ever.
 template <typename Body>
-void with_watchdog(std::chrono::seconds limit, const char *what, Body body) {
+void with_watchdog(std::chrono::seconds limit, const char *what, Body body)
+{
     std::packaged_task<void()> task(body);
     std::future<void> done = task.get_future();
     std::thread runner(std::move(task));
@@ -183,7 +204,8 @@ void with_watchdog(std::chrono::seconds limit, const char *what, Body body) {
 // The global lock and the dump log once took each other in opposite orders:
 // a slot set logged under the global lock into the dump log, while a logging
 // thread held the dump log and grew its stream, which allocated.
-TEST(GlobalLock, SlotSetsAndDumpLoggingDoNotDeadlock) {
+TEST(GlobalLock, SlotSetsAndDumpLoggingDoNotDeadlock)
+{
     ASSERT_EQ(orv_log_init(orv_log_null_sink, 0), ORV_OK); // thread module off: every set logs
     orv::AndroidWriter old = orv::log_set_android_writer(quiet_android);
     std::atomic<orv_dump_log *> attached{orv_dump_log_create()};
@@ -225,7 +247,8 @@ TEST(GlobalLock, SlotSetsAndDumpLoggingDoNotDeadlock) {
 
 // A thread's slot table is reached through its object while it is stopped:
 // the table pointer must be read under the lock that the stop clears it in.
-TEST_F(Threads, SlotsReachedWhileTheThreadStops) {
+TEST_F(Threads, SlotsReachedWhileTheThreadStops)
+{
     for (int round = 0; round < 200; ++round) {
         Seen seen;
         OrvThread thread = {};
@@ -238,7 +261,8 @@ TEST_F(Threads, SlotsReachedWhileTheThreadStops) {
                 (void)thread.get_slot(&thread, k % 8 + 1);
             }
         });
-        while (!go.load()) std::this_thread::yield();
+        while (!go.load())
+            std::this_thread::yield();
         orv_thread_stop(&thread);
         stop = true;
         user.join();

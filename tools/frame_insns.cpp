@@ -26,52 +26,66 @@ struct Host {
 
     static ResultCode on_event(void *, int, int, int) { return ORV_OK; }
     static ResultCode on_started(void *) { return ORV_OK; }
-    static ResultCode on_error(void *ctx, ResultCode, int) {
+    static ResultCode on_error(void *ctx, ResultCode, int)
+    {
         auto *h = static_cast<Host *>(ctx);
         std::lock_guard<std::mutex> g(h->lock);
         h->failed = true;
         h->done.notify_all();
         return ORV_OK;
     }
-    static ResultCode get_frame(void *ctx, YuvFrame *f, int *release) {
+    static ResultCode get_frame(void *ctx, YuvFrame *f, int *release)
+    {
         auto *h = static_cast<Host *>(ctx);
-        if (h->handed >= h->limit) return ORV_WOUNLD_BLOCK;
+        if (h->handed >= h->limit)
+            return ORV_WOUNLD_BLOCK;
         ++h->handed;
         *f = h->frame;
         *release = 1;
         return ORV_OK;
     }
-    static ResultCode release_frame(void *ctx, int, ResultCode result) {
+    static ResultCode release_frame(void *ctx, int, ResultCode result)
+    {
         auto *h = static_cast<Host *>(ctx);
         std::lock_guard<std::mutex> g(h->lock);
-        if (result != ORV_OK) h->failed = true;
-        if (++h->released >= h->limit) h->done.notify_all();
+        if (result != ORV_OK)
+            h->failed = true;
+        if (++h->released >= h->limit)
+            h->done.notify_all();
         return ORV_OK;
     }
 };
 
-int usage() {
-    std::fprintf(stderr, "usage: orv_frame_insns rgba|rgb565 FRAMES [WxH] [bt601|bt709] [planar|nv12|nv21]\n");
+int usage()
+{
+    std::fprintf(stderr,
+                 "usage: orv_frame_insns rgba|rgb565 FRAMES [WxH] [bt601|bt709] [planar|nv12|nv21]\n");
     return 2;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv) {
-    if (argc < 3) return usage();
+int main(int argc, char **argv)
+{
+    if (argc < 3)
+        return usage();
     const std::string format = argv[1];
     const int frames = std::atoi(argv[2]);
     int width = 640, height = 360;
-    if (argc > 3 && std::sscanf(argv[3], "%dx%d", &width, &height) != 2) return usage();
-    const int matrix = argc > 4 && std::strcmp(argv[4], "bt709") == 0 ? DEVICE_MATRIX_BT709 : DEVICE_MATRIX_BT601;
+    if (argc > 3 && std::sscanf(argv[3], "%dx%d", &width, &height) != 2)
+        return usage();
+    const int matrix =
+        argc > 4 && std::strcmp(argv[4], "bt709") == 0 ? DEVICE_MATRIX_BT709 : DEVICE_MATRIX_BT601;
     const std::string layout = argc > 5 ? argv[5] : "planar";
-    if ((format != "rgba" && format != "rgb565") || frames < 1 || width < 1 || height < 1) return usage();
+    if ((format != "rgba" && format != "rgb565") || frames < 1 || width < 1 || height < 1)
+        return usage();
 
     HostFrame planes = HostFrame::make(width, height);
     // A cheap generator: start-up stays small beside the frames counted.
     uint32_t seed = 640360;
     for (auto *p : {&planes.y, &planes.u, &planes.v})
-        for (auto &b : *p) b = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+        for (auto &b : *p)
+            b = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
     std::vector<uint8_t> pairs(planes.u.size() * 2);
     Host host;
     host.frame = planes.view();
@@ -89,21 +103,24 @@ int main(int argc, char **argv) {
 
     DeviceRenderLibInit(0);
     JavaVM *vm = orv_standin_vm_create();
-    ANativeWindow *window =
-        orv_standin_window_create(width, height, format == "rgba" ? WINDOW_FORMAT_RGBA_8888 : WINDOW_FORMAT_RGB_565);
+    ANativeWindow *window = orv_standin_window_create(
+        width, height, format == "rgba" ? WINDOW_FORMAT_RGBA_8888 : WINDOW_FORMAT_RGB_565);
     orv_standin_window_set_checks(window, 0);
     jobject surface = orv_standin_surface_create(window);
-    HostCallbacks cb{&Host::on_event, &Host::on_started, &Host::on_error, &Host::get_frame, &Host::release_frame};
+    HostCallbacks cb{&Host::on_event, &Host::on_started, &Host::on_error, &Host::get_frame,
+                     &Host::release_frame};
     RenderModule *m = CreateDeviceRendModule(0);
     int status = 0;
     if (m == nullptr || DeviceRendModuleSetColor(m, matrix, DEVICE_RANGE_LIMITED) != ORV_OK ||
         DeviceRendModuleSetChromaStep(m, layout == "planar" ? 1 : 2) != ORV_OK ||
-        m->set_host(m, &host, &cb) != ORV_OK || m->set_surface(m, vm, surface) != ORV_OK || m->start(m) != ORV_OK) {
+        m->set_host(m, &host, &cb) != ORV_OK || m->set_surface(m, vm, surface) != ORV_OK ||
+        m->start(m) != ORV_OK) {
         status = 1;
     } else {
         std::unique_lock<std::mutex> g(host.lock);
         host.done.wait(g, [&] { return host.failed || host.released >= host.limit; });
-        if (host.failed) status = 1;
+        if (host.failed)
+            status = 1;
     }
     if (m != nullptr) {
         m->stop(m);
@@ -113,6 +130,7 @@ int main(int argc, char **argv) {
     ANativeWindow_release(window);
     orv_standin_vm_destroy(vm);
     DeviceRenderLibUninit();
-    if (status != 0) std::fprintf(stderr, "orv_frame_insns: rendering failed\n");
+    if (status != 0)
+        std::fprintf(stderr, "orv_frame_insns: rendering failed\n");
     return status;
 }

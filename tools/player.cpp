@@ -28,22 +28,23 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Options {
-    std::string input;  // empty: the built-in clip
+    std::string input; // empty: the built-in clip
     std::string library = ORV_PLAYER_LIBRARY;
     std::string out_dir = "player-out";
     int32_t format = WINDOW_FORMAT_RGBA_8888;
-    int frames = -1;  // -1: the whole clip
-    double fps = 0;   // 0: the clip's own rate
+    int frames = -1; // -1: the whole clip
+    double fps = 0;  // 0: the clip's own rate
     bool fast = false;
     int every = 1;
-    int32_t width = 640, height = 360;       // built-in clip, first half
-    int32_t width2 = 1280, height2 = 720;    // built-in clip, second half
+    int32_t width = 640, height = 360;    // built-in clip, first half
+    int32_t width2 = 1280, height2 = 720; // built-in clip, second half
     int matrix = DEVICE_MATRIX_BT601;
-    int range = -1;  // -1: the clip's XCOLORRANGE tag, else limited
-    int semi = 0;    // 0 planar; 12 NV12, 21 NV21: chroma repacked into one plane of pairs
+    int range = -1; // -1: the clip's XCOLORRANGE tag, else limited
+    int semi = 0;   // 0 planar; 12 NV12, 21 NV21: chroma repacked into one plane of pairs
 };
 
-void usage(std::FILE *to) {
+void usage(std::FILE *to)
+{
     std::fprintf(to,
                  "usage: orv_player [options] [clip.y4m]\n"
                  "Plays a YUV4MPEG2 4:2:0 clip (or the built-in colour-bar clip) through\n"
@@ -63,29 +64,36 @@ void usage(std::FILE *to) {
                  ORV_PLAYER_LIBRARY);
 }
 
-bool parse_size(const char *text, int32_t *w, int32_t *h) {
+bool parse_size(const char *text, int32_t *w, int32_t *h)
+{
     char *end = nullptr;
     const long a = std::strtol(text, &end, 10);
-    if (end == text || (*end != 'x' && *end != 'X')) return false;
+    if (end == text || (*end != 'x' && *end != 'X'))
+        return false;
     const char *second = end + 1;
     const long b = std::strtol(second, &end, 10);
-    if (end == second || *end != '\0') return false;
-    if (a <= 0 || b <= 0 || a > Y4mReader::kMaxSide || b > Y4mReader::kMaxSide) return false;
+    if (end == second || *end != '\0')
+        return false;
+    if (a <= 0 || b <= 0 || a > Y4mReader::kMaxSide || b > Y4mReader::kMaxSide)
+        return false;
     *w = int32_t(a);
     *h = int32_t(b);
     return true;
 }
 
-bool parse_int(const char *text, int lo, int *out) {
+bool parse_int(const char *text, int lo, int *out)
+{
     char *end = nullptr;
     const long v = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || v < lo || v > 100000000) return false;
+    if (end == text || *end != '\0' || v < lo || v > 100000000)
+        return false;
     *out = int(v);
     return true;
 }
 
 // Exit code 2 for bad input, with a message.
-int parse_options(int argc, char **argv, Options *o) {
+int parse_options(int argc, char **argv, Options *o)
+{
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](const char *name) -> const char * {
@@ -100,23 +108,29 @@ int parse_options(int argc, char **argv, Options *o) {
             usage(stdout);
             return 1;
         } else if (a == "--format") {
-            if (!(v = value("--format"))) return 2;
+            if (!(v = value("--format")))
+                return 2;
             const std::string f = v;
-            if (f == "rgba8888") o->format = WINDOW_FORMAT_RGBA_8888;
-            else if (f == "rgbx8888") o->format = WINDOW_FORMAT_RGBX_8888;
-            else if (f == "rgb565") o->format = WINDOW_FORMAT_RGB_565;
+            if (f == "rgba8888")
+                o->format = WINDOW_FORMAT_RGBA_8888;
+            else if (f == "rgbx8888")
+                o->format = WINDOW_FORMAT_RGBX_8888;
+            else if (f == "rgb565")
+                o->format = WINDOW_FORMAT_RGB_565;
             else {
                 std::fprintf(stderr, "orv_player: unknown format '%s' (rgba8888, rgbx8888, rgb565)\n", v);
                 return 2;
             }
         } else if (a == "--frames") {
-            if (!(v = value("--frames"))) return 2;
+            if (!(v = value("--frames")))
+                return 2;
             if (!parse_int(v, 1, &o->frames)) {
                 std::fprintf(stderr, "orv_player: bad frame count '%s'\n", v);
                 return 2;
             }
         } else if (a == "--fps") {
-            if (!(v = value("--fps"))) return 2;
+            if (!(v = value("--fps")))
+                return 2;
             char *end = nullptr;
             o->fps = std::strtod(v, &end);
             if (end == v || *end != '\0' || !(o->fps > 0 && o->fps <= 1000)) {
@@ -126,16 +140,19 @@ int parse_options(int argc, char **argv, Options *o) {
         } else if (a == "--fast") {
             o->fast = true;
         } else if (a == "--every") {
-            if (!(v = value("--every"))) return 2;
+            if (!(v = value("--every")))
+                return 2;
             if (!parse_int(v, 0, &o->every)) {
                 std::fprintf(stderr, "orv_player: bad --every '%s'\n", v);
                 return 2;
             }
         } else if (a == "--out") {
-            if (!(v = value("--out"))) return 2;
+            if (!(v = value("--out")))
+                return 2;
             o->out_dir = v;
         } else if (a == "--size" || a == "--size2") {
-            if (!(v = value(a.c_str()))) return 2;
+            if (!(v = value(a.c_str())))
+                return 2;
             int32_t *w = a == "--size" ? &o->width : &o->width2;
             int32_t *h = a == "--size" ? &o->height : &o->height2;
             if (!parse_size(v, w, h)) {
@@ -143,20 +160,27 @@ int parse_options(int argc, char **argv, Options *o) {
                 return 2;
             }
         } else if (a == "--matrix") {
-            if (!(v = value("--matrix"))) return 2;
+            if (!(v = value("--matrix")))
+                return 2;
             const std::string m = v;
-            if (m == "bt601") o->matrix = DEVICE_MATRIX_BT601;
-            else if (m == "bt709") o->matrix = DEVICE_MATRIX_BT709;
-            else if (m == "bt2020") o->matrix = DEVICE_MATRIX_BT2020;
+            if (m == "bt601")
+                o->matrix = DEVICE_MATRIX_BT601;
+            else if (m == "bt709")
+                o->matrix = DEVICE_MATRIX_BT709;
+            else if (m == "bt2020")
+                o->matrix = DEVICE_MATRIX_BT2020;
             else {
                 std::fprintf(stderr, "orv_player: unknown matrix '%s' (bt601, bt709, bt2020)\n", v);
                 return 2;
             }
         } else if (a == "--range") {
-            if (!(v = value("--range"))) return 2;
+            if (!(v = value("--range")))
+                return 2;
             const std::string r = v;
-            if (r == "limited") o->range = DEVICE_RANGE_LIMITED;
-            else if (r == "full") o->range = DEVICE_RANGE_FULL;
+            if (r == "limited")
+                o->range = DEVICE_RANGE_LIMITED;
+            else if (r == "full")
+                o->range = DEVICE_RANGE_FULL;
             else {
                 std::fprintf(stderr, "orv_player: unknown range '%s' (limited, full)\n", v);
                 return 2;
@@ -164,7 +188,8 @@ int parse_options(int argc, char **argv, Options *o) {
         } else if (a == "--nv12" || a == "--nv21") {
             o->semi = a == "--nv12" ? 12 : 21;
         } else if (a == "--lib") {
-            if (!(v = value("--lib"))) return 2;
+            if (!(v = value("--lib")))
+                return 2;
             o->library = v;
         } else if (!a.empty() && a[0] == '-') {
             std::fprintf(stderr, "orv_player: unknown option '%s'\n", a.c_str());
@@ -180,9 +205,11 @@ int parse_options(int argc, char **argv, Options *o) {
     return 0;
 }
 
-bool write_png(const std::string &path, const OrvStandinBuffer &b) {
+bool write_png(const std::string &path, const OrvStandinBuffer &b)
+{
     std::FILE *f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
+    if (f == nullptr)
+        return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
     if (info == nullptr || setjmp(png_jmpbuf(png))) {
@@ -218,12 +245,12 @@ struct Player {
     int limit = 60;
     Clock::duration frame_period{};
 
-    HostFrame frame;  // the one handed out; the library reads it until release
-    std::vector<uint8_t> pairs;  // its chroma as one plane of pairs, with --nv12/--nv21
-    int handed = 0;   // frames handed out
+    HostFrame frame;            // the one handed out; the library reads it until release
+    std::vector<uint8_t> pairs; // its chroma as one plane of pairs, with --nv12/--nv21
+    int handed = 0;             // frames handed out
     Clock::time_point start_time{};
     Clock::time_point handed_at{};
-    Clock::duration hook_time{};  // PNG writing inside the current present
+    Clock::duration hook_time{}; // PNG writing inside the current present
 
     std::vector<double> present_ms;
     int presented = 0;
@@ -238,21 +265,27 @@ struct Player {
     ResultCode error = ORV_OK;
     std::string input_error;
 
-    void finish() {
+    void finish()
+    {
         std::lock_guard<std::mutex> g(lock);
         done = true;
         done_cv.notify_all();
     }
 
-    ResultCode next_frame(YuvFrame *out, int *release) {
-        if (done || handed >= limit) return ORV_WOUNLD_BLOCK;
+    ResultCode next_frame(YuvFrame *out, int *release)
+    {
+        if (done || handed >= limit)
+            return ORV_WOUNLD_BLOCK;
         const Clock::time_point now = Clock::now();
-        if (handed == 0) start_time = now;
-        if (!opt.fast && now < start_time + frame_period * handed) return ORV_WOUNLD_BLOCK;
+        if (handed == 0)
+            start_time = now;
+        if (!opt.fast && now < start_time + frame_period * handed)
+            return ORV_WOUNLD_BLOCK;
         if (builtin) {
             const bool second = handed >= limit / 2;
             const int32_t w = second ? opt.width2 : opt.width, h = second ? opt.height2 : opt.height;
-            if (frame.width != w || frame.height != h) frame = HostFrame::make(w, h);
+            if (frame.width != w || frame.height != h)
+                frame = HostFrame::make(w, h);
             draw_clip_frame(handed, &frame);
         } else {
             const int r = reader.read(&frame, &input_error);
@@ -264,7 +297,8 @@ struct Player {
             }
         }
         *out = frame.view();
-        if (opt.semi != 0) repack(out);
+        if (opt.semi != 0)
+            repack(out);
         *release = 1;
         ++handed;
         hook_time = {};
@@ -274,7 +308,8 @@ struct Player {
 
     // What a decoder handing out NV12 or NV21 gives: one chroma plane of
     // pairs, u and v one byte apart.
-    void repack(YuvFrame *out) {
+    void repack(YuvFrame *out)
+    {
         const int32_t cw = HostFrame::chroma_width(frame.width), ch = HostFrame::chroma_height(frame.height);
         const bool nv12 = opt.semi == 12;
         pairs.resize(size_t(2 * cw) * ch);
@@ -292,51 +327,64 @@ struct Player {
         out->u_stride = out->v_stride = 2 * cw;
     }
 
-    void released(ResultCode result) {
+    void released(ResultCode result)
+    {
         const Clock::duration spent = Clock::now() - handed_at - hook_time;
         if (result == ORV_OK) {
             ++presented;
             present_ms.push_back(std::chrono::duration<double, std::milli>(spent).count());
         }
-        if (handed >= limit) finish();
+        if (handed >= limit)
+            finish();
     }
 
-    void posted(const OrvStandinBuffer *b) {
+    void posted(const OrvStandinBuffer *b)
+    {
         // The buffer posted undrawn when the frame size changed is not a frame.
         if (b->width != frame.width || b->height != frame.height) {
             ++undrawn;
             return;
         }
-        if (opt.every == 0 || (handed - 1) % opt.every != 0) return;
+        if (opt.every == 0 || (handed - 1) % opt.every != 0)
+            return;
         const Clock::time_point t0 = Clock::now();
         char name[64];
         std::snprintf(name, sizeof name, "frame_%05d.png", handed - 1);
-        if (write_png((std::filesystem::path(opt.out_dir) / name).string(), *b)) ++written;
-        else ++write_failures;
+        if (write_png((std::filesystem::path(opt.out_dir) / name).string(), *b))
+            ++written;
+        else
+            ++write_failures;
         const Clock::duration d = Clock::now() - t0;
         hook_time += d;
         total_hook += d;
     }
 
-    static ResultCode on_event(void *ctx, int a, int b, int c) {
-        if (a == 0 && b == 0) std::printf("event: no surface yet\n");
-        else std::printf("event: frame size %dx%d, window geometry follows\n", a, b);
+    static ResultCode on_event(void *ctx, int a, int b, int c)
+    {
+        if (a == 0 && b == 0)
+            std::printf("event: no surface yet\n");
+        else
+            std::printf("event: frame size %dx%d, window geometry follows\n", a, b);
         return ORV_OK;
     }
-    static ResultCode on_started(void *) {
+    static ResultCode on_started(void *)
+    {
         std::printf("rendering started\n");
         return ORV_OK;
     }
-    static ResultCode on_error(void *ctx, ResultCode code, int) {
+    static ResultCode on_error(void *ctx, ResultCode code, int)
+    {
         auto *p = static_cast<Player *>(ctx);
         p->error = code;
         p->finish();
         return ORV_OK;
     }
-    static ResultCode get_frame(void *ctx, YuvFrame *frame, int *release) {
+    static ResultCode get_frame(void *ctx, YuvFrame *frame, int *release)
+    {
         return static_cast<Player *>(ctx)->next_frame(frame, release);
     }
-    static ResultCode release_frame(void *ctx, int, ResultCode result) {
+    static ResultCode release_frame(void *ctx, int, ResultCode result)
+    {
         static_cast<Player *>(ctx)->released(result);
         return ORV_OK;
     }
@@ -344,17 +392,21 @@ struct Player {
 };
 
 template <typename T>
-bool resolve(void *lib, const char *name, T *out) {
+bool resolve(void *lib, const char *name, T *out)
+{
     *out = reinterpret_cast<T>(dlsym(lib, name));
-    if (*out == nullptr) std::fprintf(stderr, "orv_player: %s not found in the library\n", name);
+    if (*out == nullptr)
+        std::fprintf(stderr, "orv_player: %s not found in the library\n", name);
     return *out != nullptr;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     Player p;
-    if (const int rc = parse_options(argc, argv, &p.opt); rc != 0) return rc == 1 ? 0 : rc;
+    if (const int rc = parse_options(argc, argv, &p.opt); rc != 0)
+        return rc == 1 ? 0 : rc;
     Options &o = p.opt;
 
     double rate = 30;
@@ -370,7 +422,8 @@ int main(int argc, char **argv) {
     } else {
         p.limit = o.frames > 0 ? o.frames : 60;
     }
-    if (o.fps > 0) rate = o.fps;
+    if (o.fps > 0)
+        rate = o.fps;
     p.frame_period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
     std::error_code ec;
     std::filesystem::create_directories(o.out_dir, ec);
@@ -389,8 +442,10 @@ int main(int argc, char **argv) {
     RenderModule *(*create)(int) = nullptr;
     ResultCode (*set_color)(RenderModule *, int, int) = nullptr;
     ResultCode (*set_chroma_step)(RenderModule *, int) = nullptr;
-    if (!resolve(lib, "DeviceRenderLibInit", &lib_init) || !resolve(lib, "DeviceRenderLibUninit", &lib_uninit) ||
-        !resolve(lib, "CreateDeviceRendModule", &create) || !resolve(lib, "DeviceRendModuleSetColor", &set_color) ||
+    if (!resolve(lib, "DeviceRenderLibInit", &lib_init) ||
+        !resolve(lib, "DeviceRenderLibUninit", &lib_uninit) ||
+        !resolve(lib, "CreateDeviceRendModule", &create) ||
+        !resolve(lib, "DeviceRendModuleSetColor", &set_color) ||
         !resolve(lib, "DeviceRendModuleSetChromaStep", &set_chroma_step)) {
         dlclose(lib);
         return 3;
@@ -412,11 +467,13 @@ int main(int argc, char **argv) {
     HostCallbacks callbacks{&Player::on_event, &Player::on_started, &Player::on_error, &Player::get_frame,
                             &Player::release_frame};
     int status = 0;
-    const int range = o.range >= 0 ? o.range : !p.builtin && p.reader.color_range() == 1 ? DEVICE_RANGE_FULL
-                                                                                          : DEVICE_RANGE_LIMITED;
+    const int range = o.range >= 0                                ? o.range
+                      : !p.builtin && p.reader.color_range() == 1 ? DEVICE_RANGE_FULL
+                                                                  : DEVICE_RANGE_LIMITED;
     RenderModule *module = create(0);
     if (module == nullptr || set_color(module, o.matrix, range) != ORV_OK ||
-        set_chroma_step(module, o.semi != 0 ? 2 : 1) != ORV_OK || module->set_host(module, &p, &callbacks) != ORV_OK ||
+        set_chroma_step(module, o.semi != 0 ? 2 : 1) != ORV_OK ||
+        module->set_host(module, &p, &callbacks) != ORV_OK ||
         module->set_surface(module, vm, surface) != ORV_OK || module->start(module) != ORV_OK) {
         std::fprintf(stderr, "orv_player: could not set up the render module\n");
         status = 3;
@@ -435,7 +492,8 @@ int main(int argc, char **argv) {
     lib_uninit();
     dlclose(lib);
 
-    if (status != 0) return status;
+    if (status != 0)
+        return status;
     std::vector<double> times = p.present_ms;
     std::sort(times.begin(), times.end());
     const double median = times.empty() ? 0 : times[times.size() / 2];

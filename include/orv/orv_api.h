@@ -6,7 +6,7 @@
 #include <stdint.h>
 
 #if defined(__GNUC__)
-#define ORV_API __attribute__((visibility("default")))
+#define ORV_API               __attribute__((visibility("default")))
 #define ORV_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define ORV_API
@@ -19,14 +19,14 @@
  * 64-bit time. Elsewhere time_t has one width and the plain name is the call. */
 #if defined(__USE_TIME_BITS64) && defined(__TIMESIZE) && __TIMESIZE == 32
 #define ORV_TIME64_ENTRY(name) __asm__(#name "_time64")
-#define ORV_TIME64_SPLIT 1
+#define ORV_TIME64_SPLIT       1
 #else
 #define ORV_TIME64_ENTRY(name)
 #endif
 
 #ifdef __cplusplus
 #define ORV_EXTERN_C_BEGIN extern "C" {
-#define ORV_EXTERN_C_END }
+#define ORV_EXTERN_C_END   }
 #else
 #define ORV_EXTERN_C_BEGIN
 #define ORV_EXTERN_C_END

@@ -8,7 +8,7 @@
 
 ORV_EXTERN_C_BEGIN
 
-#define BIO_READ 1u
+#define BIO_READ  1u
 #define BIO_WRITE 2u
 
 /* Returned by the Golomb reader for a code that does not fit its window. */

@@ -15,7 +15,7 @@ typedef union GID {
 } GID;
 
 #define ORV_GID_TEXT_DIGITS 32
-#define ORV_GID_TEXT_BLOCK 64
+#define ORV_GID_TEXT_BLOCK  64
 
 /* Fills *gid with a new random value (libuuid; arc4random_buf on Android) and returns it. */
 ORV_API GID orv_gid_generate(GID *gid);

@@ -42,7 +42,8 @@ ORV_API ResultCode orv_hash_insert_blob(OrvHash *table, const void *bytes, int32
 /* Copies over the blob only when length equals the stored length. */
 ORV_API ResultCode orv_hash_set_blob(OrvHash *table, const void *bytes, int32_t length, OrvHashKey key);
 ORV_API void *orv_hash_get_blob(OrvHash *table, OrvHashKey key, int32_t *length);
-ORV_API ResultCode orv_hash_insert_blob_str(OrvHash *table, const void *bytes, int32_t length, const char *key);
+ORV_API ResultCode orv_hash_insert_blob_str(OrvHash *table, const void *bytes, int32_t length,
+                                            const char *key);
 /* Replaces the blob (and its length) when the length differs. */
 ORV_API ResultCode orv_hash_set_blob_str(OrvHash *table, const void *bytes, int32_t length, const char *key);
 ORV_API void *orv_hash_get_blob_str(OrvHash *table, const char *key, int32_t *length);

@@ -8,21 +8,21 @@
 ORV_EXTERN_C_BEGIN
 
 /* Open flags, kept in the tree. */
-#define XINI_OPEN_RW 1u
+#define XINI_OPEN_RW   1u
 #define XINI_READ_ONLY 2u
-#define XINI_CREATE 4u
-#define XINI_COMPACT 8u
+#define XINI_CREATE    4u
+#define XINI_COMPACT   8u
 
 /* The tree operations' own small codes, beside the ResultCodes. */
-#define XINI_ERR_ADD (-1)      /* memory could not be obtained while adding a key */
+#define XINI_ERR_ADD       (-1) /* memory could not be obtained while adding a key */
 #define XINI_ERR_NOT_FOUND (-2) /* path step, key or index missing; or read-only */
-#define XINI_ERR_NO_VALUE (-3) /* the key has no (readable) value */
+#define XINI_ERR_NO_VALUE  (-3) /* the key has no (readable) value */
 
 /* Value types of set_value and get_value. */
-#define XINI_TYPE_STRING 0
-#define XINI_TYPE_INT 1
-#define XINI_TYPE_INT64 2
-#define XINI_TYPE_INT_ARRAY 3
+#define XINI_TYPE_STRING     0
+#define XINI_TYPE_INT        1
+#define XINI_TYPE_INT64      2
+#define XINI_TYPE_INT_ARRAY  3
 #define XINI_TYPE_BINARY_HEX 4
 #define XINI_TYPE_BINARY_R64 5
 
@@ -41,7 +41,7 @@ ORV_EXTERN_C_BEGIN
  * values are limited (ORV_ERR_INVALID_PARAM beyond) so that every key's entry
  * as written stays within it. */
 #define XINI_ENTRY_MAX (1u << 20)
-#define XINI_NAME_MAX (1u << 16)
+#define XINI_NAME_MAX  (1u << 16)
 #define XINI_VALUE_MAX (XINI_ENTRY_MAX - XINI_NAME_MAX - 64u)
 /* Most subkeys one key may hold: the reader refuses larger counts (-3) and
  * create_key refuses to go beyond it. */
@@ -72,7 +72,8 @@ typedef struct XiniVtbl {
     ResultCode (*create_key_by_path)(XiniTree *tree, const char *path, const char *name, const char *value,
                                      XiniNode **out);
     ResultCode (*delete_key_by_path)(XiniTree *tree, const char *path);
-    ResultCode (*create_key)(XiniTree *tree, XiniNode *parent, const char *name, const char *value, XiniNode **out);
+    ResultCode (*create_key)(XiniTree *tree, XiniNode *parent, const char *name, const char *value,
+                             XiniNode **out);
     ResultCode (*delete_key)(XiniTree *tree, XiniNode *key);
     ResultCode (*find_path)(XiniTree *tree, const char *path, XiniNode **out);
     ResultCode (*get_subkey_count)(XiniTree *tree, XiniNode *key, int32_t *count);
@@ -131,7 +132,8 @@ struct XiniTree {
  * left untouched; opened XINI_READ_ONLY it gives what could be read.
  * XINI_CREATE starts from the default root without reading the file; the
  * file is replaced only when the tree is saved. reserved is not used. */
-ORV_API ResultCode orv_ini_open(const char *path, xio *stream, uint32_t flags, void *reserved, XiniTree **out);
+ORV_API ResultCode orv_ini_open(const char *path, xio *stream, uint32_t flags, void *reserved,
+                                XiniTree **out);
 /* Saves unless read-only, then destroys the tree (also on failure); accepts
  * null. A file is saved whole or not at all: the text goes to a temporary
  * file in the same directory, is flushed to disk and renamed over the file,

@@ -9,16 +9,16 @@
 ORV_EXTERN_C_BEGIN
 
 /* Open modes of the `open` slot. */
-#define XIO_FILE_READ 0u               /* existing file, read only */
-#define XIO_FILE_WRITE 1u              /* existing file, write only */
-#define XIO_FILE_READ_WRITE 2u         /* existing file, read and write */
-#define XIO_FILE_CREATE 64u            /* create or empty, read and write */
+#define XIO_FILE_READ        0u          /* existing file, read only */
+#define XIO_FILE_WRITE       1u          /* existing file, write only */
+#define XIO_FILE_READ_WRITE  2u          /* existing file, read and write */
+#define XIO_FILE_CREATE      64u         /* create or empty, read and write */
 #define XIO_FILE_OPEN_ALWAYS 0x80000000u /* existing file, else a new empty one */
 
 /* Control codes of `get` and `set`. */
-#define XIO_FILE_GET_STATS 11u  /* get: length, position, remain, reserved = 0 */
-#define XIO_FILE_SET_LIST 13u   /* set: param is the host's list owner */
-#define XIO_FILE_SET_ENTRY 14u  /* set: param points to the int32 entry index */
+#define XIO_FILE_GET_STATS 11u /* get: length, position, remain, reserved = 0 */
+#define XIO_FILE_SET_LIST  13u /* set: param is the host's list owner */
+#define XIO_FILE_SET_ENTRY 14u /* set: param points to the int32 entry index */
 
 /* The host's file list, as far as the stream reads it. The other fields belong
  * to the host. Byte offsets, 32-bit target / 64-bit host:
@@ -45,9 +45,9 @@ typedef struct OrvFileListOwner {
 
 typedef struct xio_file {
     XioVtbl vt;
-    int32_t hfile;         /* -1 while no file is open */
-    OrvMutex *file_mutex;  /* made with the stream; no operation takes it */
-    int64_t file_size;     /* as of the last successful open */
+    int32_t hfile;        /* -1 while no file is open */
+    OrvMutex *file_mutex; /* made with the stream; no operation takes it */
+    int64_t file_size;    /* as of the last successful open */
     OrvFileListOwner *list_owner;
     int32_t list_index;
 } xio_file;

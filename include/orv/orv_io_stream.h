@@ -9,16 +9,16 @@
 ORV_EXTERN_C_BEGIN
 
 /* Control codes of the memory stream's get and set slots. */
-#define XIO_MEM_GET_VIEW 1u      /* get: buffer, length, buffer2 = capacity, position */
-#define XIO_MEM_SET_RESERVE 3u   /* set: grow to buffer2 bytes */
-#define XIO_MEM_SET_CUT 4u       /* set: keep the first length bytes, position to 0 */
-#define XIO_MEM_SET_DISCARD 5u   /* set: drop count bytes from the front (flag: keep count read bytes) */
-#define XIO_MEM_GET_STATS 11u    /* get: buffer2 = buffer, length = capacity, remain = size, position */
-#define XIO_MEM_SET_LIMIT 11u    /* set: raise the growth limit to buffer2 */
-#define XIO_MEM_GET_DIRECT 12u   /* get: reserve buffer bytes at the position, address in buffer2 */
+#define XIO_MEM_GET_VIEW    1u  /* get: buffer, length, buffer2 = capacity, position */
+#define XIO_MEM_SET_RESERVE 3u  /* set: grow to buffer2 bytes */
+#define XIO_MEM_SET_CUT     4u  /* set: keep the first length bytes, position to 0 */
+#define XIO_MEM_SET_DISCARD 5u  /* set: drop count bytes from the front (flag: keep count read bytes) */
+#define XIO_MEM_GET_STATS   11u /* get: buffer2 = buffer, length = capacity, remain = size, position */
+#define XIO_MEM_SET_LIMIT   11u /* set: raise the growth limit to buffer2 */
+#define XIO_MEM_GET_DIRECT  12u /* get: reserve buffer bytes at the position, address in buffer2 */
 
 #define XIO_MEM_INITIAL_CAPACITY 65536
-#define XIO_MEM_NO_LIMIT 2147483647
+#define XIO_MEM_NO_LIMIT         2147483647
 
 /* Invariants: begin <= pos <= end <= begin + capacity; the data is begin..end;
  * the stream owns begin. limit stops growth only once capacity has reached

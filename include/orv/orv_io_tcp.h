@@ -22,26 +22,26 @@
 ORV_EXTERN_C_BEGIN
 
 /* Mode bits of open. */
-#define XIO_TCP_LISTEN 0x01u      /* listen instead of connect; read accepts */
-#define XIO_TCP_NONBLOCK 0x04u    /* non-blocking socket, wait time {0, 0} */
-#define XIO_TCP_KEEPALIVE 0x08u   /* SO_KEEPALIVE */
-#define XIO_TCP_REUSEADDR 0x10u   /* SO_REUSEADDR */
-#define XIO_TCP_NODELAY 0x20u     /* TCP_NODELAY */
+#define XIO_TCP_LISTEN      0x01u /* listen instead of connect; read accepts */
+#define XIO_TCP_NONBLOCK    0x04u /* non-blocking socket, wait time {0, 0} */
+#define XIO_TCP_KEEPALIVE   0x08u /* SO_KEEPALIVE */
+#define XIO_TCP_REUSEADDR   0x10u /* SO_REUSEADDR */
+#define XIO_TCP_NODELAY     0x20u /* TCP_NODELAY */
 #define XIO_TCP_EXTERNAL_FD 0x40u /* adopted descriptor: never closed by the stream */
 
 /* Control codes. For set, param points at a word carrying the value: codes 1
  * and 2 read a pointer-sized word (the address of the pair or of the sink),
  * code 9 a 32-bit descriptor (XioParam.value works). */
-#define XIO_TCP_SET_WAIT 1u       /* set: address of an XioTcpWait */
-#define XIO_TCP_SET_NOTIFY 2u     /* set: address of an XioTcpNotify, or null */
-#define XIO_TCP_GET_LOCAL 3u      /* get: "ip:port" into buffer, capacity buffer2 */
-#define XIO_TCP_GET_PEER 4u       /* get: the same for the peer */
-#define XIO_TCP_GET_SOCKET 6u     /* get: value = descriptor */
-#define XIO_TCP_MODE 9u           /* get: flag = mode word; set: adopt a descriptor */
-#define XIO_TCP_GET_DESC 10u      /* get: buffer = the TcpDesc (value too where pointers are 32-bit) */
+#define XIO_TCP_SET_WAIT   1u  /* set: address of an XioTcpWait */
+#define XIO_TCP_SET_NOTIFY 2u  /* set: address of an XioTcpNotify, or null */
+#define XIO_TCP_GET_LOCAL  3u  /* get: "ip:port" into buffer, capacity buffer2 */
+#define XIO_TCP_GET_PEER   4u  /* get: the same for the peer */
+#define XIO_TCP_GET_SOCKET 6u  /* get: value = descriptor */
+#define XIO_TCP_MODE       9u  /* get: flag = mode word; set: adopt a descriptor */
+#define XIO_TCP_GET_DESC   10u /* get: buffer = the TcpDesc (value too where pointers are 32-bit) */
 
 /* Kinds passed to the notification sink. */
-#define XIO_TCP_NOTIFY_ERRNO 11   /* value: the errno number */
+#define XIO_TCP_NOTIFY_ERRNO   11 /* value: the errno number */
 #define XIO_TCP_NOTIFY_ERRNAME 13 /* value: address of the errno name text */
 
 /* Wait time of every readiness wait; sec = -1 waits without limit. */
@@ -101,7 +101,8 @@ ORV_API const char *orv_io_tcp_errno_name(int err);
  * element, so what was sent is always a prefix of their concatenation. When
  * the stream blocks, *total is the bytes sent, or 11 (ORV_NEVER_REACH) is
  * returned with *total untouched when nothing went. */
-ORV_API ResultCode orv_io_tcp_write_vector(xio *stream, const XioTcpVec *elements, int32_t count, int32_t *total);
+ORV_API ResultCode orv_io_tcp_write_vector(xio *stream, const XioTcpVec *elements, int32_t count,
+                                           int32_t *total);
 ORV_API ResultCode orv_io_tcp_copy_to(xio *stream, xio *dest, int64_t count);
 
 /* Each refreshes the socket's name first; ports in host order, addresses in

@@ -10,11 +10,11 @@ ORV_EXTERN_C_BEGIN
 typedef int (*LogSink)(const char *text);
 
 #define LOG_TO_ANDROID 1u
-#define LOG_TO_DUMP 2u
+#define LOG_TO_DUMP    2u
 
 #define ORV_LOG_LINE_MAX 32766
-#define ORV_LOG_PIECE 1024
-#define ORV_ANDROID_TAG "Trelvano"
+#define ORV_LOG_PIECE    1024
+#define ORV_ANDROID_TAG  "Trelvano"
 #define ORV_ANDROID_PRIO 4
 
 ORV_API int orv_log(unsigned flags, ResultCode code, const char *format, ...) ORV_PRINTF(3, 4);

@@ -52,10 +52,10 @@ ORV_EXTERN_C_END
 #ifndef ORV_TAG_FILE
 #define ORV_TAG_FILE __FILE__
 #endif
-#define ORV_ALLOC(size) orv_mem_alloc_at((uint32_t)(size), ORV_TAG_FILE, __LINE__)
-#define ORV_CALLOC(size) orv_mem_calloc_at((uint32_t)(size), ORV_TAG_FILE, __LINE__)
+#define ORV_ALLOC(size)        orv_mem_alloc_at((uint32_t)(size), ORV_TAG_FILE, __LINE__)
+#define ORV_CALLOC(size)       orv_mem_calloc_at((uint32_t)(size), ORV_TAG_FILE, __LINE__)
 #define ORV_REALLOC(old, size) orv_mem_realloc_at((old), (uint32_t)(size), ORV_TAG_FILE, __LINE__)
-#define ORV_STRDUP(text) orv_mem_strdup_at((text), ORV_TAG_FILE, __LINE__)
-#define ORV_STRNDUP(text, n) orv_mem_strndup_at((text), (uint32_t)(n), ORV_TAG_FILE, __LINE__)
+#define ORV_STRDUP(text)       orv_mem_strdup_at((text), ORV_TAG_FILE, __LINE__)
+#define ORV_STRNDUP(text, n)   orv_mem_strndup_at((text), (uint32_t)(n), ORV_TAG_FILE, __LINE__)
 
 #endif

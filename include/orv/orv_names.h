@@ -73,15 +73,16 @@ typedef struct OrvMediaOption {
  * the first failing create_key result, or ORV_ERR_INVALID_PARAM (null tree,
  * group, options while count > 0, or option GID). */
 ORV_API ResultCode orv_write_radio_group(XiniTree *tree, XiniNode *parent, const char *group,
-                                         const char *description, int32_t default_option, int32_t current_option,
-                                         int32_t count, const OrvMediaOption *options,
+                                         const char *description, int32_t default_option,
+                                         int32_t current_option, int32_t count, const OrvMediaOption *options,
                                          const int32_t *exclusive);
 /* As the radio group with the value "checkbox", no default or current
  * option, and per option a "status" key ("checked" / "unchecked") before
  * "pin rule". Null status flags count as 0. */
 ORV_API ResultCode orv_write_checkbox_group(XiniTree *tree, XiniNode *parent, const char *group,
-                                            const char *description, int32_t count, const OrvMediaOption *options,
-                                            const int32_t *status, const int32_t *exclusive);
+                                            const char *description, int32_t count,
+                                            const OrvMediaOption *options, const int32_t *status,
+                                            const int32_t *exclusive);
 
 ORV_EXTERN_C_END
 

@@ -10,11 +10,11 @@ ORV_EXTERN_C_BEGIN
 /* ---- Runtime start-up, shut-down and state ------------------------------ */
 
 /* Bits of orv_base_init's i_flag and of the runtime flags. */
-#define ORV_BASE_FLAG_MASK_LOW 0x3u      /* kept as given; no meaning here */
-#define ORV_BASE_THREADS 0x4u            /* start the thread module (key, registry) */
-#define ORV_BASE_WORK_FROM_CWD 0x10u     /* work path from the current directory */
-#define ORV_BASE_LIB_FROM_CWD 0x1000u    /* library path from the current directory */
-#define ORV_BASE_PATH_MAX 1024
+#define ORV_BASE_FLAG_MASK_LOW 0x3u    /* kept as given; no meaning here */
+#define ORV_BASE_THREADS       0x4u    /* start the thread module (key, registry) */
+#define ORV_BASE_WORK_FROM_CWD 0x10u   /* work path from the current directory */
+#define ORV_BASE_LIB_FROM_CWD  0x1000u /* library path from the current directory */
+#define ORV_BASE_PATH_MAX      1024
 
 /* Registers sink, starts tracked memory and the clock, reads the processor
  * count and fills the paths (an absent path is null). ORV_FAIL when the sink

@@ -16,8 +16,8 @@ ORV_EXTERN_C_BEGIN
 
 /* Directory bit of a find record's attributes. */
 #define ORV_FILE_ATTR_DIRECTORY 0x10u
-#define ORV_FIND_NAME_SIZE 260
-#define ORV_FIND_ALT_NAME_SIZE 14
+#define ORV_FIND_NAME_SIZE      260
+#define ORV_FIND_ALT_NAME_SIZE  14
 /* Room of the path buffers of the directory services, terminator included. */
 #define ORV_PATH_BUFFER 1024
 /* orv_remove_tree refuses longer paths. */
@@ -147,8 +147,8 @@ ORV_API void orv_print_errno(int number);
 /* ---- Calendar time ---- */
 
 typedef struct OrvLocalTime {
-    uint16_t year; /* years since 1900 */
-    uint8_t month; /* 0-11 */
+    uint16_t year;   /* years since 1900 */
+    uint8_t month;   /* 0-11 */
     uint8_t weekday; /* 0 = Sunday */
     uint8_t day;
     uint8_t hour;

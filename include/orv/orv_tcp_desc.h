@@ -27,8 +27,10 @@ ORV_API ResultCode orv_tcp_desc_set_remote2(TcpDesc *desc, const char *host, int
 ORV_API ResultCode orv_tcp_desc_set_channel2(TcpDesc *desc, const char *host, int32_t port, int32_t port2);
 ORV_API ResultCode orv_tcp_desc_get_remote(TcpDesc *desc, char *host, int32_t host_size, int32_t *port);
 ORV_API ResultCode orv_tcp_desc_get_channel(TcpDesc *desc, char *host, int32_t host_size, int32_t *port);
-ORV_API ResultCode orv_tcp_desc_get_remote2(TcpDesc *desc, char *host, int32_t host_size, int32_t *port, int32_t *port2);
-ORV_API ResultCode orv_tcp_desc_get_channel2(TcpDesc *desc, char *host, int32_t host_size, int32_t *port, int32_t *port2);
+ORV_API ResultCode orv_tcp_desc_get_remote2(TcpDesc *desc, char *host, int32_t host_size, int32_t *port,
+                                            int32_t *port2);
+ORV_API ResultCode orv_tcp_desc_get_channel2(TcpDesc *desc, char *host, int32_t host_size, int32_t *port,
+                                             int32_t *port2);
 
 ORV_API ResultCode orv_tcp_desc_set_connect_timeout(TcpDesc *desc, int64_t value);
 ORV_API ResultCode orv_tcp_desc_get_connect_timeout(TcpDesc *desc, int64_t *value);
@@ -61,7 +63,8 @@ ORV_API int32_t orv_addr_text_size(const char *host);
 ORV_API int32_t orv_addr_format(const char *host, int32_t port, char *buffer, int32_t size);
 ORV_API int32_t orv_addr_format2(const char *host, int32_t port, int32_t port2, char *buffer, int32_t size);
 ORV_API ResultCode orv_addr_parse(const char *text, char *host, int32_t host_size, int32_t *port);
-ORV_API ResultCode orv_addr_parse2(const char *text, char *host, int32_t host_size, int32_t *port, int32_t *port2);
+ORV_API ResultCode orv_addr_parse2(const char *text, char *host, int32_t host_size, int32_t *port,
+                                   int32_t *port2);
 
 /* Neither takes a lock. The lookup's IPv4 addresses (up to 16) are in a
  * record of the calling thread, which its next lookup overwrites; the copy in

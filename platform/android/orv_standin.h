@@ -66,33 +66,28 @@ typedef void (*OrvStandinPostHook)(void *context, const OrvStandinBuffer *buffer
 
 /* A window of the given size and format (1, 2, 3 or 4) holding one reference
  * for the caller; null for a bad size or format. */
-ORV_STANDIN_API ANativeWindow *orv_standin_window_create(int32_t width, int32_t height,
-                                                         int32_t format);
+ORV_STANDIN_API ANativeWindow *orv_standin_window_create(int32_t width, int32_t height, int32_t format);
 /* Fixed stride in pixels for the buffers allocated from now on; 0 (the default)
  * pads each row to a multiple of 32 pixels with at least 16 spare. A stride
  * below the buffer width falls back to the default. */
 ORV_STANDIN_API void orv_standin_window_set_stride(ANativeWindow *window, int32_t stride);
 /* The next count locks (or posts) fail with error (a negative errno value).
  * A failed post still unlocks the buffer. */
-ORV_STANDIN_API void orv_standin_window_fail_lock(ANativeWindow *window, int32_t count,
-                                                  int32_t error);
-ORV_STANDIN_API void orv_standin_window_fail_post(ANativeWindow *window, int32_t count,
-                                                  int32_t error);
+ORV_STANDIN_API void orv_standin_window_fail_lock(ANativeWindow *window, int32_t count, int32_t error);
+ORV_STANDIN_API void orv_standin_window_fail_post(ANativeWindow *window, int32_t count, int32_t error);
 /* The next count setBuffersGeometry calls refuse the request with error (a
  * negative errno value); the buffers keep their size. */
-ORV_STANDIN_API void orv_standin_window_fail_geometry(ANativeWindow *window, int32_t count,
-                                                      int32_t error);
+ORV_STANDIN_API void orv_standin_window_fail_geometry(ANativeWindow *window, int32_t count, int32_t error);
 /* Padding and guard checks at every post (on by default; they read the row
  * padding of each posted buffer). */
 ORV_STANDIN_API void orv_standin_window_set_checks(ANativeWindow *window, int on);
-ORV_STANDIN_API void orv_standin_window_set_post_hook(ANativeWindow *window,
-                                                      OrvStandinPostHook hook, void *context);
+ORV_STANDIN_API void orv_standin_window_set_post_hook(ANativeWindow *window, OrvStandinPostHook hook,
+                                                      void *context);
 ORV_STANDIN_API void orv_standin_window_stats(ANativeWindow *window, OrvStandinWindowStats *out);
 /* The last posted buffer; 0 when one was posted, -1 otherwise. */
 ORV_STANDIN_API int orv_standin_window_last_posted(ANativeWindow *window, OrvStandinBuffer *out);
 /* One pixel of a buffer as 0xAARRGGBB (alpha 0xFF for formats without one). */
-ORV_STANDIN_API uint32_t orv_standin_buffer_argb(const OrvStandinBuffer *buffer, int32_t x,
-                                                 int32_t y);
+ORV_STANDIN_API uint32_t orv_standin_buffer_argb(const OrvStandinBuffer *buffer, int32_t x, int32_t y);
 
 /* A Java Surface of the window; holds a window reference until destroyed. */
 ORV_STANDIN_API jobject orv_standin_surface_create(ANativeWindow *window);

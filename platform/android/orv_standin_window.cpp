@@ -21,12 +21,13 @@
 
 namespace {
 
-constexpr uint32_t kWindowMagic = 0x574e4431;   // "WND1"
-constexpr uint32_t kSurfaceMagic = 0x53524631;  // "SRF1"
+constexpr uint32_t kWindowMagic = 0x574e4431;  // "WND1"
+constexpr uint32_t kSurfaceMagic = 0x53524631; // "SRF1"
 // Bytes past the last row that must stay untouched.
 constexpr size_t kTailGuard = 64;
 
-constexpr int32_t bytes_per_pixel(int32_t format) {
+constexpr int32_t bytes_per_pixel(int32_t format)
+{
     switch (format) {
     case WINDOW_FORMAT_RGBA_8888:
     case WINDOW_FORMAT_RGBX_8888:
@@ -40,7 +41,10 @@ constexpr int32_t bytes_per_pixel(int32_t format) {
     }
 }
 
-constexpr int32_t padded_stride(int32_t width) { return (width + 16 + 31) & ~31; }
+constexpr int32_t padded_stride(int32_t width)
+{
+    return (width + 16 + 31) & ~31;
+}
 
 struct Slot {
     int32_t width = 0;
@@ -56,7 +60,7 @@ std::unordered_set<const void *> g_windows;
 std::unordered_set<const void *> g_surfaces;
 OrvStandinGlobalStats g_stats;
 
-}  // namespace
+} // namespace
 
 struct ANativeWindow {
     uint32_t magic = kWindowMagic;
@@ -97,10 +101,12 @@ struct StandinSurface : _jobject {
 
 // Every window call starts here: one on a null or released window is a
 // fault of the caller, reported and fatal.
-void require_window(const ANativeWindow *window, const char *call) {
+void require_window(const ANativeWindow *window, const char *call)
+{
     {
         std::lock_guard<std::mutex> guard(g_registry_lock);
-        if (window != nullptr && g_windows.count(window) != 0) return;
+        if (window != nullptr && g_windows.count(window) != 0)
+            return;
     }
     std::fprintf(stderr, "orv standin: %s on %s window %p\n", call,
                  window == nullptr ? "a null" : "a released", static_cast<const void *>(window));
@@ -108,23 +114,29 @@ void require_window(const ANativeWindow *window, const char *call) {
     std::abort();
 }
 
-StandinSurface *surface_alive(jobject surface) {
+StandinSurface *surface_alive(jobject surface)
+{
     std::lock_guard<std::mutex> guard(g_registry_lock);
-    if (surface == nullptr || g_surfaces.count(surface) == 0) return nullptr;
+    if (surface == nullptr || g_surfaces.count(surface) == 0)
+        return nullptr;
     return static_cast<StandinSurface *>(surface);
 }
 
-int32_t next_width(const ANativeWindow *w) {
+int32_t next_width(const ANativeWindow *w)
+{
     return w->request_width != 0 ? w->request_width : w->native_width;
 }
-int32_t next_height(const ANativeWindow *w) {
+int32_t next_height(const ANativeWindow *w)
+{
     return w->request_height != 0 ? w->request_height : w->native_height;
 }
-int32_t next_format(const ANativeWindow *w) {
+int32_t next_format(const ANativeWindow *w)
+{
     return w->request_format != 0 ? w->request_format : w->native_format;
 }
 
-OrvStandinBuffer describe(const Slot &slot) {
+OrvStandinBuffer describe(const Slot &slot)
+{
     OrvStandinBuffer b{};
     b.width = slot.width;
     b.height = slot.height;
@@ -138,7 +150,8 @@ OrvStandinBuffer describe(const Slot &slot) {
 
 // True when the row padding and the tail guard still hold the fill byte;
 // refills them so that the next overrun is counted again.
-bool guards_intact(Slot &slot) {
+bool guards_intact(Slot &slot)
+{
     const size_t bpp = static_cast<size_t>(bytes_per_pixel(slot.format));
     const size_t row = static_cast<size_t>(slot.stride) * bpp;
     const size_t used = static_cast<size_t>(slot.width) * bpp;
@@ -164,7 +177,8 @@ bool guards_intact(Slot &slot) {
     return intact;
 }
 
-void destroy_window(ANativeWindow *window) {
+void destroy_window(ANativeWindow *window)
+{
     {
         std::lock_guard<std::mutex> guard(g_registry_lock);
         g_windows.erase(window);
@@ -174,14 +188,17 @@ void destroy_window(ANativeWindow *window) {
     delete window;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
-ANativeWindow *orv_standin_window_create(int32_t width, int32_t height, int32_t format) {
-    if (width <= 0 || height <= 0 || bytes_per_pixel(format) == 0) return nullptr;
+ANativeWindow *orv_standin_window_create(int32_t width, int32_t height, int32_t format)
+{
+    if (width <= 0 || height <= 0 || bytes_per_pixel(format) == 0)
+        return nullptr;
     auto *w = new (std::nothrow) ANativeWindow;
-    if (w == nullptr) return nullptr;
+    if (w == nullptr)
+        return nullptr;
     w->native_width = width;
     w->native_height = height;
     w->native_format = format;
@@ -192,66 +209,77 @@ ANativeWindow *orv_standin_window_create(int32_t width, int32_t height, int32_t 
     return w;
 }
 
-void orv_standin_window_set_stride(ANativeWindow *window, int32_t stride) {
+void orv_standin_window_set_stride(ANativeWindow *window, int32_t stride)
+{
     require_window(window, "orv_standin_window_set_stride");
     std::lock_guard<std::mutex> guard(window->lock);
     window->fixed_stride = stride > 0 ? stride : 0;
 }
 
-void orv_standin_window_fail_lock(ANativeWindow *window, int32_t count, int32_t error) {
+void orv_standin_window_fail_lock(ANativeWindow *window, int32_t count, int32_t error)
+{
     require_window(window, "orv_standin_window_fail_lock");
     std::lock_guard<std::mutex> guard(window->lock);
     window->fail_lock_count = count > 0 ? count : 0;
     window->fail_lock_error = error < 0 ? error : -EINVAL;
 }
 
-void orv_standin_window_fail_post(ANativeWindow *window, int32_t count, int32_t error) {
+void orv_standin_window_fail_post(ANativeWindow *window, int32_t count, int32_t error)
+{
     require_window(window, "orv_standin_window_fail_post");
     std::lock_guard<std::mutex> guard(window->lock);
     window->fail_post_count = count > 0 ? count : 0;
     window->fail_post_error = error < 0 ? error : -EINVAL;
 }
 
-void orv_standin_window_fail_geometry(ANativeWindow *window, int32_t count, int32_t error) {
+void orv_standin_window_fail_geometry(ANativeWindow *window, int32_t count, int32_t error)
+{
     require_window(window, "orv_standin_window_fail_geometry");
     std::lock_guard<std::mutex> guard(window->lock);
     window->fail_geometry_count = count > 0 ? count : 0;
     window->fail_geometry_error = error < 0 ? error : -EINVAL;
 }
 
-void orv_standin_window_set_checks(ANativeWindow *window, int on) {
+void orv_standin_window_set_checks(ANativeWindow *window, int on)
+{
     require_window(window, "orv_standin_window_set_checks");
     std::lock_guard<std::mutex> guard(window->lock);
     window->checks = on != 0;
 }
 
-void orv_standin_window_set_post_hook(ANativeWindow *window, OrvStandinPostHook hook,
-                                      void *context) {
+void orv_standin_window_set_post_hook(ANativeWindow *window, OrvStandinPostHook hook, void *context)
+{
     require_window(window, "orv_standin_window_set_post_hook");
     std::lock_guard<std::mutex> guard(window->lock);
     window->hook = hook;
     window->hook_context = context;
 }
 
-void orv_standin_window_stats(ANativeWindow *window, OrvStandinWindowStats *out) {
+void orv_standin_window_stats(ANativeWindow *window, OrvStandinWindowStats *out)
+{
     require_window(window, "orv_standin_window_stats");
-    if (out == nullptr) return;
+    if (out == nullptr)
+        return;
     std::lock_guard<std::mutex> guard(window->lock);
     *out = window->stats;
     out->refcount = window->refcount;
     out->locked = window->locked_slot >= 0 ? 1 : 0;
 }
 
-int orv_standin_window_last_posted(ANativeWindow *window, OrvStandinBuffer *out) {
+int orv_standin_window_last_posted(ANativeWindow *window, OrvStandinBuffer *out)
+{
     require_window(window, "orv_standin_window_last_posted");
-    if (out == nullptr) return -1;
+    if (out == nullptr)
+        return -1;
     std::lock_guard<std::mutex> guard(window->lock);
-    if (window->front_slot < 0) return -1;
+    if (window->front_slot < 0)
+        return -1;
     *out = describe(window->slots[window->front_slot]);
     return 0;
 }
 
-uint32_t orv_standin_buffer_argb(const OrvStandinBuffer *b, int32_t x, int32_t y) {
+uint32_t orv_standin_buffer_argb(const OrvStandinBuffer *b, int32_t x, int32_t y)
+{
     if (b == nullptr || b->bits == nullptr || x < 0 || y < 0 || x >= b->width || y >= b->height)
         return 0;
     const uint8_t *p = b->bits + (static_cast<size_t>(y) * b->stride + x) * b->bytes_per_pixel;
@@ -272,10 +300,12 @@ uint32_t orv_standin_buffer_argb(const OrvStandinBuffer *b, int32_t x, int32_t y
     }
 }
 
-jobject orv_standin_surface_create(ANativeWindow *window) {
+jobject orv_standin_surface_create(ANativeWindow *window)
+{
     require_window(window, "orv_standin_surface_create");
     auto *s = new (std::nothrow) StandinSurface;
-    if (s == nullptr) return nullptr;
+    if (s == nullptr)
+        return nullptr;
     ANativeWindow_acquire(window);
     s->window = window;
     std::lock_guard<std::mutex> guard(g_registry_lock);
@@ -284,9 +314,11 @@ jobject orv_standin_surface_create(ANativeWindow *window) {
     return s;
 }
 
-void orv_standin_surface_destroy(jobject surface) {
+void orv_standin_surface_destroy(jobject surface)
+{
     StandinSurface *s = surface_alive(surface);
-    if (s == nullptr) return;
+    if (s == nullptr)
+        return;
     {
         std::lock_guard<std::mutex> guard(g_registry_lock);
         g_surfaces.erase(surface);
@@ -297,43 +329,53 @@ void orv_standin_surface_destroy(jobject surface) {
     delete s;
 }
 
-void orv_standin_surface_set_valid(jobject surface, int valid) {
+void orv_standin_surface_set_valid(jobject surface, int valid)
+{
     std::lock_guard<std::mutex> guard(g_registry_lock);
     if (surface != nullptr && g_surfaces.count(surface) != 0)
         static_cast<StandinSurface *>(surface)->valid = valid != 0;
 }
 
-void orv_standin_global_stats(OrvStandinGlobalStats *out) {
-    if (out == nullptr) return;
+void orv_standin_global_stats(OrvStandinGlobalStats *out)
+{
+    if (out == nullptr)
+        return;
     std::lock_guard<std::mutex> guard(g_registry_lock);
     *out = g_stats;
 }
 
-ANativeWindow *ANativeWindow_fromSurface(JNIEnv *env, jobject surface) {
+ANativeWindow *ANativeWindow_fromSurface(JNIEnv *env, jobject surface)
+{
     const bool env_ok = orv_standin_env_is_current(env);
     ANativeWindow *window = nullptr;
     {
         std::lock_guard<std::mutex> guard(g_registry_lock);
         g_stats.from_surface_calls++;
-        if (!env_ok) g_stats.from_surface_bad_env++;
+        if (!env_ok)
+            g_stats.from_surface_bad_env++;
         if (env_ok && surface != nullptr && g_surfaces.count(surface) != 0) {
             auto *s = static_cast<StandinSurface *>(surface);
-            if (s->valid) window = s->window;
+            if (s->valid)
+                window = s->window;
         }
-        if (window == nullptr) g_stats.from_surface_failures++;
+        if (window == nullptr)
+            g_stats.from_surface_failures++;
     }
-    if (window != nullptr) ANativeWindow_acquire(window);
+    if (window != nullptr)
+        ANativeWindow_acquire(window);
     return window;
 }
 
-void ANativeWindow_acquire(ANativeWindow *window) {
+void ANativeWindow_acquire(ANativeWindow *window)
+{
     require_window(window, "ANativeWindow_acquire");
     std::lock_guard<std::mutex> guard(window->lock);
     window->refcount++;
     window->stats.acquire_calls++;
 }
 
-void ANativeWindow_release(ANativeWindow *window) {
+void ANativeWindow_release(ANativeWindow *window)
+{
     require_window(window, "ANativeWindow_release");
     bool last;
     {
@@ -341,30 +383,34 @@ void ANativeWindow_release(ANativeWindow *window) {
         window->stats.release_calls++;
         last = --window->refcount == 0;
     }
-    if (last) destroy_window(window);
+    if (last)
+        destroy_window(window);
 }
 
-int32_t ANativeWindow_getWidth(ANativeWindow *window) {
+int32_t ANativeWindow_getWidth(ANativeWindow *window)
+{
     require_window(window, "ANativeWindow_getWidth");
     std::lock_guard<std::mutex> guard(window->lock);
     return next_width(window);
 }
 
-int32_t ANativeWindow_getHeight(ANativeWindow *window) {
+int32_t ANativeWindow_getHeight(ANativeWindow *window)
+{
     require_window(window, "ANativeWindow_getHeight");
     std::lock_guard<std::mutex> guard(window->lock);
     return next_height(window);
 }
 
-int32_t ANativeWindow_getFormat(ANativeWindow *window) {
+int32_t ANativeWindow_getFormat(ANativeWindow *window)
+{
     require_window(window, "ANativeWindow_getFormat");
     std::lock_guard<std::mutex> guard(window->lock);
     window->stats.get_format_calls++;
     return next_format(window);
 }
 
-int32_t ANativeWindow_setBuffersGeometry(ANativeWindow *window, int32_t width, int32_t height,
-                                         int32_t format) {
+int32_t ANativeWindow_setBuffersGeometry(ANativeWindow *window, int32_t width, int32_t height, int32_t format)
+{
     require_window(window, "ANativeWindow_setBuffersGeometry");
     std::lock_guard<std::mutex> guard(window->lock);
     window->stats.geometry_calls++;
@@ -376,8 +422,10 @@ int32_t ANativeWindow_setBuffersGeometry(ANativeWindow *window, int32_t width, i
         window->stats.geometry_failures++;
         return window->fail_geometry_error;
     }
-    if (width < 0 || height < 0 || (width == 0) != (height == 0)) return -EINVAL;
-    if (format != 0 && bytes_per_pixel(format) == 0) return -EINVAL;
+    if (width < 0 || height < 0 || (width == 0) != (height == 0))
+        return -EINVAL;
+    if (format != 0 && bytes_per_pixel(format) == 0)
+        return -EINVAL;
     window->request_width = width;
     window->request_height = height;
     window->request_format = format;
@@ -385,9 +433,11 @@ int32_t ANativeWindow_setBuffersGeometry(ANativeWindow *window, int32_t width, i
 }
 
 int32_t ANativeWindow_lock(ANativeWindow *window, ANativeWindow_Buffer *out_buffer,
-                           ARect *in_out_dirty_bounds) {
+                           ARect *in_out_dirty_bounds)
+{
     require_window(window, "ANativeWindow_lock");
-    if (out_buffer == nullptr) return -EINVAL;
+    if (out_buffer == nullptr)
+        return -EINVAL;
     std::lock_guard<std::mutex> guard(window->lock);
     OrvStandinWindowStats &st = window->stats;
     st.lock_calls++;
@@ -402,16 +452,15 @@ int32_t ANativeWindow_lock(ANativeWindow *window, ANativeWindow_Buffer *out_buff
         return window->fail_lock_error;
     }
     int index = window->next_slot;
-    if (index == window->front_slot) index = (index + 1) % ORV_STANDIN_QUEUE;
+    if (index == window->front_slot)
+        index = (index + 1) % ORV_STANDIN_QUEUE;
     window->next_slot = (index + 1) % ORV_STANDIN_QUEUE;
     Slot &slot = window->slots[index];
     const int32_t width = next_width(window);
     const int32_t height = next_height(window);
     const int32_t format = next_format(window);
-    const int32_t stride =
-        window->fixed_stride >= width ? window->fixed_stride : padded_stride(width);
-    if (slot.width != width || slot.height != height || slot.format != format ||
-        slot.stride != stride) {
+    const int32_t stride = window->fixed_stride >= width ? window->fixed_stride : padded_stride(width);
+    if (slot.width != width || slot.height != height || slot.format != format || slot.stride != stride) {
         const size_t size = static_cast<size_t>(stride) * static_cast<size_t>(height) *
                                 static_cast<size_t>(bytes_per_pixel(format)) +
                             kTailGuard;
@@ -432,12 +481,14 @@ int32_t ANativeWindow_lock(ANativeWindow *window, ANativeWindow_Buffer *out_buff
     out_buffer->stride = stride;
     out_buffer->format = format;
     out_buffer->bits = slot.bytes.data();
-    if (in_out_dirty_bounds != nullptr) *in_out_dirty_bounds = ARect{0, 0, width, height};
+    if (in_out_dirty_bounds != nullptr)
+        *in_out_dirty_bounds = ARect{0, 0, width, height};
     window->locked_slot = index;
     return 0;
 }
 
-int32_t ANativeWindow_unlockAndPost(ANativeWindow *window) {
+int32_t ANativeWindow_unlockAndPost(ANativeWindow *window)
+{
     require_window(window, "ANativeWindow_unlockAndPost");
     std::lock_guard<std::mutex> guard(window->lock);
     OrvStandinWindowStats &st = window->stats;
@@ -455,7 +506,8 @@ int32_t ANativeWindow_unlockAndPost(ANativeWindow *window) {
         return window->fail_post_error;
     }
     Slot &slot = window->slots[index];
-    if (window->checks && !guards_intact(slot)) st.overruns++;
+    if (window->checks && !guards_intact(slot))
+        st.overruns++;
     slot.sequence = ++window->posted_sequence;
     window->front_slot = index;
     st.posted++;
@@ -466,4 +518,4 @@ int32_t ANativeWindow_unlockAndPost(ANativeWindow *window) {
     return 0;
 }
 
-}  // extern "C"
+} // extern "C"

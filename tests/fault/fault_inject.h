@@ -15,27 +15,64 @@ namespace fault {
 
 // Calls the wrappers see, one counter each.
 enum Op : int {
-    kMalloc, kCalloc, kRealloc, kStrdup, kStrndup, kNew, kNewNothrow, kFopen, kOpendir, kFdopendir,
-    kIconvOpen, kRealpath, kPthreadCreate,
-    kOpen, kOpenat, kMkstemp, kRead, kWrite, kPread, kPwrite, kReadv, kWritev, kFsync, kFdatasync,
-    kRename, kRenameat, kClose, kSocket, kBind, kListen, kAccept, kConnect, kSend, kSendto,
-    kSendmsg, kRecv, kRecvfrom, kRecvmsg, kPoll, kMkdir, kRmdir, kUnlink,
+    kMalloc,
+    kCalloc,
+    kRealloc,
+    kStrdup,
+    kStrndup,
+    kNew,
+    kNewNothrow,
+    kFopen,
+    kOpendir,
+    kFdopendir,
+    kIconvOpen,
+    kRealpath,
+    kPthreadCreate,
+    kOpen,
+    kOpenat,
+    kMkstemp,
+    kRead,
+    kWrite,
+    kPread,
+    kPwrite,
+    kReadv,
+    kWritev,
+    kFsync,
+    kFdatasync,
+    kRename,
+    kRenameat,
+    kClose,
+    kSocket,
+    kBind,
+    kListen,
+    kAccept,
+    kConnect,
+    kSend,
+    kSendto,
+    kSendmsg,
+    kRecv,
+    kRecvfrom,
+    kRecvmsg,
+    kPoll,
+    kMkdir,
+    kRmdir,
+    kUnlink,
     kOpCount
 };
 
 enum class Class { Alloc, Io };
 
 enum class Mode {
-    Fail,        // the target-th call of the class fails (and every later one when persistent)
-    Interrupt,   // every read, write and readiness wait is first interrupted once (EINTR)
-    Short,       // every read and write of two bytes or more moves only part of them
-    WouldBlock,  // the target-th socket read or write answers EAGAIN once
+    Fail,       // the target-th call of the class fails (and every later one when persistent)
+    Interrupt,  // every read, write and readiness wait is first interrupted once (EINTR)
+    Short,      // every read and write of two bytes or more moves only part of them
+    WouldBlock, // the target-th socket read or write answers EAGAIN once
 };
 
 struct Plan {
     Class cls = Class::Alloc;
     Mode mode = Mode::Fail;
-    long target = 0;  // 1-based; 0 never fails
+    long target = 0; // 1-based; 0 never fails
     bool persistent = false;
 };
 
@@ -70,6 +107,6 @@ void set_run_label(const char *label);
 // Prints the stack of the call that fails (sanitizer builds).
 void set_trace(bool on);
 
-}  // namespace fault
+} // namespace fault
 
 #endif

@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const ResultCode one = orv_addr_parse(text.c_str(), host_size ? host.get() : nullptr, host_size, &port);
     const size_t colon = text.find(':');
-    const bool host_fits = host_size >= 2 && static_cast<int32_t>(text.substr(0, colon).size()) <= host_size - 2;
+    const bool host_fits =
+        host_size >= 2 && static_cast<int32_t>(text.substr(0, colon).size()) <= host_size - 2;
     if (one == ORV_OK) {
         check_host(host.get(), text, host_size);
         const char *end = nullptr;
@@ -76,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     port = port2 = -7;
-    const ResultCode two = orv_addr_parse2(text.c_str(), host_size ? host.get() : nullptr, host_size, &port, &port2);
+    const ResultCode two =
+        orv_addr_parse2(text.c_str(), host_size ? host.get() : nullptr, host_size, &port, &port2);
     if (two == ORV_OK) {
         check_host(host.get(), text, host_size);
         // Without a port field the second port is left as it was.

@@ -44,7 +44,8 @@ struct BitModel {
     }
 };
 
-void run(BufferedStream *bio, const std::vector<uint8_t> &ops, const uint8_t *data, size_t size, const char *kind)
+void run(BufferedStream *bio, const std::vector<uint8_t> &ops, const uint8_t *data, size_t size,
+         const char *kind)
 {
     BitModel model{data, size};
     orv_bio_init_bits(bio);

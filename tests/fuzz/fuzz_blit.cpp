@@ -125,9 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size)
         }
         for (size_t i = 0; i < dst_size; ++i)
             if (dst[i] != want[i])
-                fuzz_fail("%dx%d at %d bits (strides %d %d %d, dst %d): byte %zu (row %zu) is %02x, model %02x",
-                          width, height, bpp, y.stride, u.stride, v.stride, dst_stride, i, i / size_t(dst_stride),
-                          dst[i], want[i]);
+                fuzz_fail(
+                    "%dx%d at %d bits (strides %d %d %d, dst %d): byte %zu (row %zu) is %02x, model %02x",
+                    width, height, bpp, y.stride, u.stride, v.stride, dst_stride, i, i / size_t(dst_stride),
+                    dst[i], want[i]);
     }
     blit->destroy(blit);
     if (orv_mem_live_count() != live)

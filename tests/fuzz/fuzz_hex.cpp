@@ -14,9 +14,12 @@ namespace {
 
 uint8_t digit(char c)
 {
-    if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
-    if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
-    if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
+    if (c >= '0' && c <= '9')
+        return static_cast<uint8_t>(c - '0');
+    if (c >= 'a' && c <= 'f')
+        return static_cast<uint8_t>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F')
+        return static_cast<uint8_t>(c - 'A' + 10);
     return 0;
 }
 
@@ -47,8 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         size_t written = 77;
         const ResultCode r = orv_hex_decode_bounded(bounded.data(), room, text.c_str(), &written);
         if ((r == ORV_OK) != (bytes <= room))
-            fuzz_fail("hex bounded decode of %zu bytes into %zu gave %x", bytes, room, static_cast<unsigned>(r));
-        if (r == ORV_OK && (written != bytes || (bytes && std::memcmp(bounded.data(), exact.data(), bytes) != 0)))
+            fuzz_fail("hex bounded decode of %zu bytes into %zu gave %x", bytes, room,
+                      static_cast<unsigned>(r));
+        if (r == ORV_OK &&
+            (written != bytes || (bytes && std::memcmp(bounded.data(), exact.data(), bytes) != 0)))
             fuzz_fail("hex bounded decode differs from the plain decoder");
         if (r != ORV_OK && written != 0)
             fuzz_fail("hex bounded refusal reports %zu bytes", written);
@@ -66,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fuzz_fail("hex encode_alloc differs from hex encode");
         orv_free(allocated);
         std::vector<uint8_t> back(size);
-        if (orv_hex_decode(back.data(), encoded.data()) != 2 * size || std::memcmp(back.data(), data, size) != 0)
+        if (orv_hex_decode(back.data(), encoded.data()) != 2 * size ||
+            std::memcmp(back.data(), data, size) != 0)
             fuzz_fail("hex round trip of %zu bytes differs", size);
     }
     return 0;

@@ -45,7 +45,8 @@ struct Out {
             return;
         const std::string want = full.substr(0, size - 1);
         if (strnlen(bytes.get(), size) == size || want != bytes.get())
-            fuzz_fail("%s is \"%.*s\" in %u bytes, model \"%s\"", what, int(size), bytes.get(), size, want.c_str());
+            fuzz_fail("%s is \"%.*s\" in %u bytes, model \"%s\"", what, int(size), bytes.get(), size,
+                      want.c_str());
     }
 };
 

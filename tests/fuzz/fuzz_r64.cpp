@@ -29,7 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     {
         // Room: the claimed count, or a few bytes less or more, from the input.
         const uint32_t wiggle = size != 0 ? data[0] % 8 : 0;
-        const size_t room = count > (1u << 20) ? 64 : wiggle < 4 ? count - std::min(count, wiggle) : count + wiggle - 4;
+        const size_t room = count > (1u << 20) ? 64
+                            : wiggle < 4       ? count - std::min(count, wiggle)
+                                               : count + wiggle - 4;
         std::vector<uint8_t> bounded(room + 8, 0xA5);
         uint32_t written = 77;
         const ResultCode r = orv_r64_decode_bounded(bounded.data(), room, start, &written);
@@ -39,14 +41,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (written != count || count > room)
                 fuzz_fail("r64 bounded decode wrote %u of a count %u into %zu", written, count, room);
             std::vector<uint8_t> plain(count + 1, 0);
-            if (count && (orv_r64_decode(plain.data(), start) != count || std::memcmp(plain.data(), bounded.data(), count)))
+            if (count && (orv_r64_decode(plain.data(), start) != count ||
+                          std::memcmp(plain.data(), bounded.data(), count)))
                 fuzz_fail("r64 bounded decode differs from the plain decoder");
         } else if (written != 0) {
             fuzz_fail("r64 bounded refusal reports %u bytes", written);
         }
         for (size_t i = r == ORV_OK ? written : 0; i < bounded.size(); ++i)
             if (bounded[i] != 0xA5)
-                fuzz_fail("r64 bounded decode touched byte %zu (room %zu, result %x)", i, room, static_cast<unsigned>(r));
+                fuzz_fail("r64 bounded decode touched byte %zu (room %zu, result %x)", i, room,
+                          static_cast<unsigned>(r));
     }
 
     // Encode the raw bytes and take them back.
@@ -55,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::vector<char> encoded(orv_r64_size(n));
         orv_r64_encode(n, data, encoded.data());
         if (std::strlen(encoded.data()) + 1 != encoded.size())
-            fuzz_fail("r64 text of %u bytes is %zu long, room %zu", n, std::strlen(encoded.data()), encoded.size());
+            fuzz_fail("r64 text of %u bytes is %zu long, room %zu", n, std::strlen(encoded.data()),
+                      encoded.size());
         if (orv_r64_count(encoded.data(), nullptr) != n && encoded.size() <= 256)
             fuzz_fail("r64 count of an encoded text is wrong");
         std::vector<uint8_t> back(n + 1, 0xA5);

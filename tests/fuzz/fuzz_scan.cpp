@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         words.push_back(std::make_unique<int32_t>(0x5A5A5A5A));
         pointers.push_back(words.back().get());
     }
-    const int stored = orv_scan_small(text.c_str(), format.c_str(), pointers.empty() ? nullptr : pointers.data());
+    const int stored =
+        orv_scan_small(text.c_str(), format.c_str(), pointers.empty() ? nullptr : pointers.data());
     if (stored < -1 || (stored > 0 && static_cast<size_t>(stored) > conversions))
         fuzz_fail("scan stored %d values with %zu conversions", stored, conversions);
     // -1 (a literal that does not match) may follow stored values.
@@ -37,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const size_t room = 1 + (size ? data[0] : 0);
     std::vector<char> out(room);
     const int length = orv_format_small(out.data(), room, format.c_str(), args.data());
-    if (length < 0 || static_cast<size_t>(length) >= room || std::strlen(out.data()) != static_cast<size_t>(length))
+    if (length < 0 || static_cast<size_t>(length) >= room ||
+        std::strlen(out.data()) != static_cast<size_t>(length))
         fuzz_fail("format gives length %d in %zu bytes", length, room);
     return 0;
 }

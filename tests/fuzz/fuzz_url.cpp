@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } else {
         const std::string want_base = query == std::string::npos ? url + "?" : url;
         if (back != ORV_OK || !base || want_base != base)
-            fuzz_fail("url %s comes back as %s (%#x)", want_base.c_str(), base ? base : "(null)", unsigned(back));
+            fuzz_fail("url %s comes back as %s (%#x)", want_base.c_str(), base ? base : "(null)",
+                      unsigned(back));
         if ((in_ua ? !ua || std::strcmp(ua, in_ua) != 0 : ua != nullptr) ||
             (in_header ? !header || std::strcmp(header, in_header) != 0 : header != nullptr))
             fuzz_fail("user agent or header of %s does not come back", composed);

@@ -26,7 +26,8 @@
 // The input as a text that ends at its first zero byte or at its end.
 inline std::string fuzz_text(const uint8_t *data, size_t size)
 {
-    return std::string(reinterpret_cast<const char *>(data), strnlen(reinterpret_cast<const char *>(data), size));
+    return std::string(reinterpret_cast<const char *>(data),
+                       strnlen(reinterpret_cast<const char *>(data), size));
 }
 
 // Draws small numbers from the front of the input; zeros once it runs out.

@@ -42,6 +42,6 @@ struct StandinDisplay {
     jobject surface = nullptr;
 };
 
-}  // namespace orv_test
+} // namespace orv_test
 
 #endif

@@ -5,7 +5,8 @@
 
 namespace orv_test {
 
-std::string HostCall::text() const {
+std::string HostCall::text() const
+{
     char line[96];
     switch (kind) {
     case Call::Event:
@@ -27,7 +28,8 @@ std::string HostCall::text() const {
     return line;
 }
 
-ScriptedHost::ScriptedHost() {
+ScriptedHost::ScriptedHost()
+{
     table_.on_event = &ScriptedHost::on_event;
     table_.on_started = &ScriptedHost::on_started;
     table_.on_error = &ScriptedHost::on_error;
@@ -35,61 +37,74 @@ ScriptedHost::ScriptedHost() {
     table_.release_frame = &ScriptedHost::release_frame;
 }
 
-void ScriptedHost::add_frame(HostFrame frame) {
+void ScriptedHost::add_frame(HostFrame frame)
+{
     std::lock_guard<std::mutex> guard(lock_);
     frames_.push_back(std::move(frame));
 }
 
-void ScriptedHost::push(Answer answer) {
+void ScriptedHost::push(Answer answer)
+{
     std::lock_guard<std::mutex> guard(lock_);
     script_.push_back(answer);
 }
 
-void ScriptedHost::set_tail(Answer answer) {
+void ScriptedHost::set_tail(Answer answer)
+{
     std::lock_guard<std::mutex> guard(lock_);
     tail_ = answer;
 }
 
-void ScriptedHost::set_observer(std::function<void(const HostCall &)> observer) {
+void ScriptedHost::set_observer(std::function<void(const HostCall &)> observer)
+{
     std::lock_guard<std::mutex> guard(lock_);
     observer_ = std::move(observer);
 }
 
-std::vector<HostCall> ScriptedHost::calls() const {
+std::vector<HostCall> ScriptedHost::calls() const
+{
     std::lock_guard<std::mutex> guard(lock_);
     return calls_;
 }
 
-size_t ScriptedHost::count(Call kind) const {
+size_t ScriptedHost::count(Call kind) const
+{
     std::lock_guard<std::mutex> guard(lock_);
     size_t n = 0;
-    for (const HostCall &c : calls_) n += c.kind == kind;
+    for (const HostCall &c : calls_)
+        n += c.kind == kind;
     return n;
 }
 
 bool ScriptedHost::wait_for(const std::function<bool(const std::vector<HostCall> &)> &pred,
-                            std::chrono::milliseconds timeout) const {
+                            std::chrono::milliseconds timeout) const
+{
     std::unique_lock<std::mutex> guard(lock_);
     return changed_.wait_for(guard, timeout, [&] { return pred(calls_); });
 }
 
-bool ScriptedHost::wait_count(Call kind, size_t n, std::chrono::milliseconds timeout) const {
+bool ScriptedHost::wait_count(Call kind, size_t n, std::chrono::milliseconds timeout) const
+{
     return wait_for(
         [&](const std::vector<HostCall> &calls) {
             size_t seen = 0;
-            for (const HostCall &c : calls) seen += c.kind == kind;
+            for (const HostCall &c : calls)
+                seen += c.kind == kind;
             return seen >= n;
         },
         timeout);
 }
 
-std::string ScriptedHost::trace() const {
+std::string ScriptedHost::trace() const
+{
     std::string out;
-    for (const HostCall &c : calls()) out += c.text() + "\n";
+    for (const HostCall &c : calls())
+        out += c.text() + "\n";
     return out;
 }
 
-void ScriptedHost::record(HostCall call) {
+void ScriptedHost::record(HostCall call)
+{
     std::function<void(const HostCall &)> observer;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -97,10 +112,12 @@ void ScriptedHost::record(HostCall call) {
         observer = observer_;
     }
     changed_.notify_all();
-    if (observer) observer(call);
+    if (observer)
+        observer(call);
 }
 
-ResultCode ScriptedHost::on_event(void *context, int a, int b, int c) {
+ResultCode ScriptedHost::on_event(void *context, int a, int b, int c)
+{
     HostCall call{Call::Event};
     call.a = a;
     call.b = b;
@@ -109,12 +126,14 @@ ResultCode ScriptedHost::on_event(void *context, int a, int b, int c) {
     return ORV_OK;
 }
 
-ResultCode ScriptedHost::on_started(void *context) {
+ResultCode ScriptedHost::on_started(void *context)
+{
     static_cast<ScriptedHost *>(context)->record(HostCall{Call::Started});
     return ORV_OK;
 }
 
-ResultCode ScriptedHost::on_error(void *context, ResultCode code, int reserved) {
+ResultCode ScriptedHost::on_error(void *context, ResultCode code, int reserved)
+{
     HostCall call{Call::Error};
     call.code = code;
     call.c = reserved;
@@ -122,7 +141,8 @@ ResultCode ScriptedHost::on_error(void *context, ResultCode code, int reserved) 
     return ORV_OK;
 }
 
-ResultCode ScriptedHost::get_frame(void *context, YuvFrame *frame, int *release) {
+ResultCode ScriptedHost::get_frame(void *context, YuvFrame *frame, int *release)
+{
     auto *host = static_cast<ScriptedHost *>(context);
     Answer answer;
     {
@@ -140,7 +160,8 @@ ResultCode ScriptedHost::get_frame(void *context, YuvFrame *frame, int *release)
                 *frame = host->frames_[answer.frame % host->frames_.size()].view();
             }
         }
-        if (answer.release != 0) *release = answer.release;
+        if (answer.release != 0)
+            *release = answer.release;
     }
     HostCall call{Call::GetFrame};
     call.code = answer.result;
@@ -148,7 +169,8 @@ ResultCode ScriptedHost::get_frame(void *context, YuvFrame *frame, int *release)
     return answer.result;
 }
 
-ResultCode ScriptedHost::release_frame(void *context, int one, ResultCode result) {
+ResultCode ScriptedHost::release_frame(void *context, int one, ResultCode result)
+{
     HostCall call{Call::Release};
     call.a = one;
     call.code = result;
@@ -156,4 +178,4 @@ ResultCode ScriptedHost::release_frame(void *context, int one, ResultCode result
     return ORV_OK;
 }
 
-}  // namespace orv_test
+} // namespace orv_test

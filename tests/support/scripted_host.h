@@ -21,8 +21,8 @@ enum class Call { Event, Started, Error, GetFrame, Release };
 
 struct HostCall {
     Call kind;
-    int a = 0, b = 0, c = 0;  // on_event arguments; release_frame's "one" in a
-    ResultCode code = 0;      // get_frame's answer, release or error code
+    int a = 0, b = 0, c = 0; // on_event arguments; release_frame's "one" in a
+    ResultCode code = 0;     // get_frame's answer, release or error code
     std::string text() const;
 };
 
@@ -54,8 +54,7 @@ public:
     // Waits until pred holds over the calls so far; false after timeout.
     bool wait_for(const std::function<bool(const std::vector<HostCall> &)> &pred,
                   std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-    bool wait_count(Call kind, size_t n,
-                    std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+    bool wait_count(Call kind, size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     // The calls as one line each, for failure messages.
     std::string trace() const;
 
@@ -77,6 +76,6 @@ private:
     std::function<void(const HostCall &)> observer_;
 };
 
-}  // namespace orv_test
+} // namespace orv_test
 
 #endif

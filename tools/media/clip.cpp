@@ -19,11 +19,14 @@ constexpr int kBarCount = sizeof kBars / sizeof kBars[0];
 constexpr uint16_t kDigits[10] = {0x7B6F, 0x2C97, 0x73E7, 0x73CF, 0x5BC9,
                                   0x79CF, 0x79EF, 0x7249, 0x7BEF, 0x7BCF};
 
-void fill_rect(HostFrame *f, int x0, int y0, int w, int h, Yuv c) {
+void fill_rect(HostFrame *f, int x0, int y0, int w, int h, Yuv c)
+{
     for (int y = y0; y < y0 + h && y < f->height; ++y) {
-        if (y < 0) continue;
+        if (y < 0)
+            continue;
         for (int x = x0; x < x0 + w && x < f->width; ++x) {
-            if (x < 0) continue;
+            if (x < 0)
+                continue;
             f->y[static_cast<size_t>(y) * f->y_stride + x] = c.y;
             const size_t ci = static_cast<size_t>(y / 2) * f->c_stride + x / 2;
             f->u[ci] = c.u;
@@ -32,9 +35,10 @@ void fill_rect(HostFrame *f, int x0, int y0, int w, int h, Yuv c) {
     }
 }
 
-}  // namespace
+} // namespace
 
-void draw_clip_frame(int index, HostFrame *f) {
+void draw_clip_frame(int index, HostFrame *f)
+{
     const int shift = index * 4;
     for (int x = 0; x < f->width; ++x) {
         const Yuv c = kBars[((x + shift) * kBarCount / f->width) % kBarCount];

@@ -3,7 +3,8 @@
 
 #include <cstring>
 
-HostFrame HostFrame::make(int32_t width, int32_t height, int32_t pad) {
+HostFrame HostFrame::make(int32_t width, int32_t height, int32_t pad)
+{
     HostFrame f;
     f.width = width;
     f.height = height;
@@ -15,13 +16,15 @@ HostFrame HostFrame::make(int32_t width, int32_t height, int32_t pad) {
     return f;
 }
 
-void HostFrame::fill(uint8_t y_value, uint8_t u_value, uint8_t v_value) {
+void HostFrame::fill(uint8_t y_value, uint8_t u_value, uint8_t v_value)
+{
     std::memset(y.data(), y_value, y.size());
     std::memset(u.data(), u_value, u.size());
     std::memset(v.data(), v_value, v.size());
 }
 
-YuvFrame HostFrame::view() const {
+YuvFrame HostFrame::view() const
+{
     YuvFrame f{};
     f.y = y.data();
     f.u = u.data();

@@ -11,12 +11,14 @@ constexpr size_t kMaxLine = 4096;
 
 // Reads up to and without the '\n'. False at end of file before any byte,
 // or when the line is longer than kMaxLine (then *too_long is set).
-bool read_line(std::FILE *f, std::string *line, bool *too_long) {
+bool read_line(std::FILE *f, std::string *line, bool *too_long)
+{
     line->clear();
     *too_long = false;
     int c;
     while ((c = std::fgetc(f)) != EOF) {
-        if (c == '\n') return true;
+        if (c == '\n')
+            return true;
         if (line->size() >= kMaxLine) {
             *too_long = true;
             return false;
@@ -26,24 +28,30 @@ bool read_line(std::FILE *f, std::string *line, bool *too_long) {
     return !line->empty();
 }
 
-bool parse_int(const std::string &text, int32_t *out) {
-    if (text.empty() || text.size() > 9) return false;
+bool parse_int(const std::string &text, int32_t *out)
+{
+    if (text.empty() || text.size() > 9)
+        return false;
     int32_t v = 0;
     for (char ch : text) {
-        if (ch < '0' || ch > '9') return false;
+        if (ch < '0' || ch > '9')
+            return false;
         v = v * 10 + (ch - '0');
     }
     *out = v;
     return true;
 }
 
-}  // namespace
+} // namespace
 
-Y4mReader::~Y4mReader() {
-    if (file_ != nullptr) std::fclose(file_);
+Y4mReader::~Y4mReader()
+{
+    if (file_ != nullptr)
+        std::fclose(file_);
 }
 
-bool Y4mReader::open(const char *path, std::string *error) {
+bool Y4mReader::open(const char *path, std::string *error)
+{
     path_ = path != nullptr ? path : "";
     file_ = path != nullptr ? std::fopen(path, "rb") : nullptr;
     if (file_ == nullptr) {
@@ -59,7 +67,8 @@ bool Y4mReader::open(const char *path, std::string *error) {
     return parse_header(line, error);
 }
 
-bool Y4mReader::parse_header(const std::string &line, std::string *error) {
+bool Y4mReader::parse_header(const std::string &line, std::string *error)
+{
     const std::string magic = "YUV4MPEG2";
     if (line.compare(0, magic.size(), magic) != 0 ||
         (line.size() > magic.size() && line[magic.size()] != ' ')) {
@@ -70,10 +79,13 @@ bool Y4mReader::parse_header(const std::string &line, std::string *error) {
     std::string chroma = "420jpeg";
     size_t pos = magic.size();
     while (pos < line.size()) {
-        while (pos < line.size() && line[pos] == ' ') ++pos;
+        while (pos < line.size() && line[pos] == ' ')
+            ++pos;
         size_t end = line.find(' ', pos);
-        if (end == std::string::npos) end = line.size();
-        if (end == pos) break;
+        if (end == std::string::npos)
+            end = line.size();
+        if (end == pos)
+            break;
         const char tag = line[pos];
         const std::string value = line.substr(pos + 1, end - pos - 1);
         pos = end;
@@ -107,11 +119,13 @@ bool Y4mReader::parse_header(const std::string &line, std::string *error) {
         case 'C':
             chroma = value;
             break;
-        case 'X':  // extensions; the colour range one matters for conversion
-            if (value == "COLORRANGE=FULL") color_range_ = 1;
-            else if (value == "COLORRANGE=LIMITED") color_range_ = 0;
+        case 'X': // extensions; the colour range one matters for conversion
+            if (value == "COLORRANGE=FULL")
+                color_range_ = 1;
+            else if (value == "COLORRANGE=LIMITED")
+                color_range_ = 0;
             break;
-        default:  // interlacing, aspect, comments: not needed to show frames
+        default: // interlacing, aspect, comments: not needed to show frames
             break;
         }
     }
@@ -120,13 +134,12 @@ bool Y4mReader::parse_header(const std::string &line, std::string *error) {
         return false;
     }
     if (width_ == 0 || height_ == 0) {
-        *error = path_ + ": zero frame size " + std::to_string(width_) + "x" +
-                 std::to_string(height_);
+        *error = path_ + ": zero frame size " + std::to_string(width_) + "x" + std::to_string(height_);
         return false;
     }
     if (width_ > kMaxSide || height_ > kMaxSide) {
-        *error = path_ + ": frame size " + std::to_string(width_) + "x" +
-                 std::to_string(height_) + " is too large";
+        *error = path_ + ": frame size " + std::to_string(width_) + "x" + std::to_string(height_) +
+                 " is too large";
         return false;
     }
     if (chroma != "420" && chroma != "420jpeg" && chroma != "420mpeg2" && chroma != "420paldv") {
@@ -136,7 +149,8 @@ bool Y4mReader::parse_header(const std::string &line, std::string *error) {
     return true;
 }
 
-int Y4mReader::read(HostFrame *frame, std::string *error) {
+int Y4mReader::read(HostFrame *frame, std::string *error)
+{
     if (file_ == nullptr) {
         *error = "no clip open";
         return -1;
@@ -160,11 +174,13 @@ int Y4mReader::read(HostFrame *frame, std::string *error) {
     const size_t c_size = frame->u.size();
     const size_t want = y_size + 2 * c_size;
     size_t got = std::fread(frame->y.data(), 1, y_size, file_);
-    if (got == y_size) got += std::fread(frame->u.data(), 1, c_size, file_);
-    if (got == y_size + c_size) got += std::fread(frame->v.data(), 1, c_size, file_);
+    if (got == y_size)
+        got += std::fread(frame->u.data(), 1, c_size, file_);
+    if (got == y_size + c_size)
+        got += std::fread(frame->v.data(), 1, c_size, file_);
     if (got != want) {
-        *error = path_ + ": frame " + std::to_string(frames_read_) + " ends early (" +
-                 std::to_string(got) + " of " + std::to_string(want) + " bytes)";
+        *error = path_ + ": frame " + std::to_string(frames_read_) + " ends early (" + std::to_string(got) +
+                 " of " + std::to_string(want) + " bytes)";
         return -1;
     }
     ++frames_read_;
