@@ -6,6 +6,9 @@
 #include "orv/orv_gid.h"
 
 #include <string.h>
+
+#include <algorithm>
+
 #if defined(__ANDROID__)
 #include <stdlib.h>
 #else
@@ -14,6 +17,7 @@
 
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
+#include "orv/orv_text.h"
 
 #define ORV_GID_ROW(name, ...) extern "C" ORV_API const GID name = {{__VA_ARGS__}};
 #define ORV_GID_ALIAS(name, target)
@@ -39,15 +43,10 @@ const NamedGid kNames[] = {
 
 constexpr char kDigits[] = "0123456789abcdef";
 
+// A character that is not a hex digit reads as 0.
 int digit_value(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return 0;
+    return std::max(orv_hex_value(static_cast<unsigned char>(c)), 0);
 }
 
 } // namespace
