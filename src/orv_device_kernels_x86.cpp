@@ -243,16 +243,8 @@ ORV_AVX2 inline AvxTerms avx_terms(const uint8_t *u, const uint8_t *v, const Avx
         cb = _mm256_permutevar8x32_epi32(cb, order);
         cr = _mm256_permutevar8x32_epi32(cr, order);
     }
-    if constexpr (RgbaOrder) {
-        // The multiplier, not the shift unit the RGBA shuffles also need.
-        cb = _mm256_mullo_epi16(cb, _mm256_set1_epi16(128));
-        cr = _mm256_mullo_epi16(cr, _mm256_set1_epi16(128));
-    } else {
-        cb = _mm256_slli_epi16(cb, 7);
-        cr = _mm256_slli_epi16(cr, 7);
-    }
-    cb = _mm256_sub_epi16(cb, k.chroma_offset);
-    cr = _mm256_sub_epi16(cr, k.chroma_offset);
+    cb = _mm256_sub_epi16(_mm256_slli_epi16(cb, 7), k.chroma_offset);
+    cr = _mm256_sub_epi16(_mm256_slli_epi16(cr, 7), k.chroma_offset);
     return {_mm256_mulhrs_epi16(cr, k.cr_red),
             _mm256_add_epi16(_mm256_mulhrs_epi16(cb, k.cb_green), _mm256_mulhrs_epi16(cr, k.cr_green)),
             _mm256_mulhrs_epi16(cb, k.cb_blue)};
