@@ -228,8 +228,17 @@ template <Chroma C, bool RgbaOrder = false>
 ORV_AVX2 inline AvxTerms avx_terms(const uint8_t *u, const uint8_t *v, const AvxConstants &k)
 {
     __m256i cb, cr;
-    avx_load_chroma<C>(u, v, cb, cr);
-    if constexpr (RgbaOrder) {
+    if constexpr (RgbaOrder && C == Chroma::planar) {
+        // Both lanes get the 16 samples and each picks its words of the RGBA
+        // order: one in-lane shuffle instead of a widening and a lane permute.
+        const __m256i pick = _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1, 2, -1,
+                                              3, -1, 6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1);
+        cb = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(_mm_loadu_si128((const __m128i *)u)), pick);
+        cr = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(_mm_loadu_si128((const __m128i *)v)), pick);
+    } else {
+        avx_load_chroma<C>(u, v, cb, cr);
+    }
+    if constexpr (RgbaOrder && C != Chroma::planar) {
         const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
         cb = _mm256_permutevar8x32_epi32(cb, order);
         cr = _mm256_permutevar8x32_epi32(cr, order);
@@ -248,9 +257,19 @@ ORV_AVX2 inline AvxRgb avx_row32(const uint8_t *y, const AvxTerms &t, const AvxC
     __m256i luma = _mm256_loadu_si256((const __m256i *)y);
     if constexpr (RgbaOrder)
         luma = _mm256_permutevar8x32_epi32(luma, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
-    __m256i even = _mm256_and_si256(luma, k.low_bytes), odd = _mm256_srli_epi16(luma, 8);
-    even = _mm256_mulhrs_epi16(_mm256_sub_epi16(_mm256_slli_epi16(even, 7), k.luma_offset), k.luma_gain);
-    odd = _mm256_mulhrs_epi16(_mm256_sub_epi16(_mm256_slli_epi16(odd, 7), k.luma_offset), k.luma_gain);
+    __m256i even, odd;
+    if constexpr (RgbaOrder) {
+        // 64 * Y through the multiplier, doubled by an add: the RGBA store
+        // keeps the shift and shuffle units busy enough.
+        even = _mm256_maddubs_epi16(luma, _mm256_set1_epi16(64));
+        odd = _mm256_maddubs_epi16(luma, _mm256_set1_epi16(64 << 8));
+        even = _mm256_add_epi16(even, even), odd = _mm256_add_epi16(odd, odd);
+    } else {
+        even = _mm256_slli_epi16(_mm256_and_si256(luma, k.low_bytes), 7);
+        odd = _mm256_slli_epi16(_mm256_srli_epi16(luma, 8), 7);
+    }
+    even = _mm256_mulhrs_epi16(_mm256_sub_epi16(even, k.luma_offset), k.luma_gain);
+    odd = _mm256_mulhrs_epi16(_mm256_sub_epi16(odd, k.luma_offset), k.luma_gain);
     AvxRgb out;
     out.r = avx_narrow(_mm256_add_epi16(even, r_v), _mm256_add_epi16(odd, r_v), k);
     out.g = avx_narrow(_mm256_sub_epi16(even, g_uv), _mm256_sub_epi16(odd, g_uv), k);
