@@ -106,8 +106,11 @@ struct TagCache {
     const char *hyphen_file;
     int line;
     uint32_t room;           // tag_room of text
-    char file_text[kTagMax]; // the file text the tag was made from, cut at 255
-    char text[kTagMax];      // the tag, zero-filled past its terminator
+    // The file text the tag was made from, cut at 255 (so a longer one is
+    // never taken for a repeat), and the tag, zero from its terminator to
+    // the end of its room.
+    char file_text[kTagMax];
+    char text[kTagMax];
 };
 
 struct ThreadState {
