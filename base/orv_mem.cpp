@@ -105,7 +105,7 @@ struct TagCache {
     const char *file;
     const char *hyphen_file;
     int line;
-    uint32_t room;           // tag_room of text
+    uint32_t room; // tag_room of text
     // The file text the tag was made from, cut at 255 (so a longer one is
     // never taken for a repeat), and the tag, zero from its terminator to
     // the end of its room.
