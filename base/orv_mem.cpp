@@ -48,12 +48,14 @@ struct Shard;
 
 // Bookkeeping in front of the header, in the same system block.
 struct Prefix {
-    uint64_t order;      // from g_order: position in the report
-    Shard *shard;        // the list the header is linked into
-    uint32_t generation; // g_generation when it was linked
+    uint64_t order; // from g_order: position in the report
+    // The list the header is linked into; null once a fresh start forgot it.
+    // Read by free outside the shard lock, so accessed atomically.
+    Shard *shard;
 };
 
-struct alignas(64) Shard {
+// On a line pair of its own (see g_order).
+struct alignas(128) Shard {
     orv::SpinLock lock;
     Header *first = nullptr;
     Header *last = nullptr;
@@ -66,27 +68,31 @@ constexpr size_t kSlack = (kAlign - kPlainBytes % kAlign) % kAlign;
 constexpr size_t kLead = kSlack % alignof(Header) == 0 ? kSlack : 0;
 constexpr size_t kHeaderBytes = kPlainBytes + (kSlack - kLead);
 constexpr size_t kPrefixRoom = (sizeof(Prefix) + kAlign - 1) / kAlign * kAlign;
+constexpr size_t kFixedBytes = kPrefixRoom + kLead + kHeaderBytes;
 static_assert(sizeof(void *) != 4 || kHeaderBytes == 20);
 static_assert(sizeof(void *) != 8 || kAlign != 16 || (kHeaderBytes == 48 && kLead == 0));
 static_assert((kLead + kHeaderBytes) % kAlign == 0);
 constexpr uint32_t kMaxSize = 0x7FFFFFFFu - kHeaderBytes;
 constexpr uint32_t kEntryLimit = 0x7FFFFFEFu; // limit of the module's own entry points
 constexpr size_t kTagMax = 256;               // 255 characters and the terminator
+// A block's tag room: whole 16-byte pieces (which keep the prefix aligned),
+// at least two, with the terminator in the last one.
+constexpr size_t kTagPiece = 16;
+static_assert(kTagPiece % kAlign == 0 && kTagMax % kTagPiece == 0);
+constexpr size_t tag_room(size_t length)
+{
+    return length < 2 * kTagPiece ? 2 * kTagPiece : (length + kTagPiece) / kTagPiece * kTagPiece;
+}
 
 constexpr unsigned kShards = 16;
 Shard g_shards[kShards];
 std::atomic<unsigned> g_next_shard{0};
-// Written by every allocation: a line of its own, so threads bounce only
-// this line between them, not the ones they merely read.
-template <class T>
-struct alignas(64) OwnLine {
-    T value;
+// Written by every allocation: a line pair of its own (adjacent-line
+// prefetch moves two lines), so threads bounce only this between them.
+struct alignas(128) Order {
+    std::atomic<uint64_t> next{0};
 };
-OwnLine<std::atomic<uint64_t>> g_order{0};
-// A fresh start forgets the lists; blocks linked before it are then freed
-// without being unlinked, since their neighbours are no longer listed.
-// Read by every call and written only at start and shut-down.
-OwnLine<std::atomic<uint32_t>> g_generation{1};
+Order g_order;
 std::atomic<OrvMutex *> g_lock{nullptr};
 
 // The last file-and-line tag a thread made. Callers allocate from the same
@@ -94,28 +100,34 @@ std::atomic<OrvMutex *> g_lock{nullptr};
 // instead of formatting the tag again.
 // Plain data, zero at thread start, so reaching it needs no first-use check.
 struct TagCache {
-    const char *file; // null: nothing cached
+    // The file pointer of the last "::" tag, or of the last "-" tag; the
+    // other is null. Both null: nothing cached.
+    const char *file;
+    const char *hyphen_file;
     int line;
-    bool hyphen;
-    size_t file_length; // characters of the file in text
-    size_t length;
+    uint32_t room; // tag_room of text
+    // The file text the tag was made from, cut at 255 (so a longer one is
+    // never taken for a repeat), and the tag, zero from its terminator to
+    // the end of its room.
+    char file_text[kTagMax];
     char text[kTagMax];
 };
 
 struct ThreadState {
-    unsigned shard; // index + 1; 0 until the thread first allocates
+    Shard *shard; // null until the thread first allocates
     TagCache tag;
 };
 thread_local ThreadState t_state;
 
-Shard &own_shard()
+[[gnu::noinline]] Shard *pick_shard(ThreadState &ts)
 {
-    unsigned i = t_state.shard;
-    if (i == 0) {
-        i = g_next_shard.fetch_add(1, std::memory_order_relaxed) % kShards + 1;
-        t_state.shard = i;
-    }
-    return g_shards[i - 1];
+    ts.shard = &g_shards[g_next_shard.fetch_add(1, std::memory_order_relaxed) % kShards];
+    return ts.shard;
+}
+
+Shard *own_shard(ThreadState &ts)
+{
+    return ts.shard ? ts.shard : pick_shard(ts);
 }
 
 Header *header_of(const void *data)
@@ -128,7 +140,12 @@ Prefix *prefix_of(Header *h)
     return reinterpret_cast<Prefix *>(reinterpret_cast<char *>(h) - kLead - kPrefixRoom);
 }
 
-// One system block per tracked block: [tag, padded][prefix][lead][header][data].
+Shard *shard_of(const Prefix *prefix)
+{
+    return __atomic_load_n(&prefix->shard, __ATOMIC_RELAXED);
+}
+
+// One system block per tracked block: [tag room][prefix][lead][header][data].
 void *block_of(Header *h)
 {
     return h->tag ? static_cast<void *>(h->tag) : static_cast<void *>(prefix_of(h));
@@ -152,13 +169,17 @@ void copy_bytes(char *out, const char *in, size_t n)
 // "<file>::<line>" (or "<file>-<line>"), cut at 255 characters. Formatted by
 // hand: it is reentrant, so it needs neither the platform's formatting nor
 // the global lock.
-[[gnu::noinline]] const TagCache &make_tag(TagCache &c, const char *file, bool hyphen, int line)
+// A thread's first such tag also picks its shard, so a repeat needs no check.
+[[gnu::noinline]] void make_tag(ThreadState &ts, const char *file, bool hyphen, int line)
 {
+    own_shard(ts);
+    TagCache &c = ts.tag;
     if (!file)
         file = "";
     size_t n = strnlen(file, kTagMax - 1);
+    memcpy(c.file_text, file, n);
+    c.file_text[n] = '\0';
     memcpy(c.text, file, n);
-    c.file_length = n;
     for (const char *sep = hyphen ? "-" : "::"; *sep && n < kTagMax - 1; ++sep)
         c.text[n++] = *sep;
     char digits[12];
@@ -172,75 +193,135 @@ void copy_bytes(char *out, const char *in, size_t n)
         *--d = '-';
     for (; d < digits + sizeof digits && n < kTagMax - 1; ++d)
         c.text[n++] = *d;
-    c.text[n] = '\0';
-    c.length = n;
-    c.file = file;
+    c.room = static_cast<uint32_t>(tag_room(n));
+    memset(c.text + n, 0, c.room - n);
+    c.file = hyphen ? nullptr : file;
+    c.hyphen_file = hyphen ? file : nullptr;
     c.line = line;
-    c.hyphen = hyphen;
-    return c;
 }
 
-// Whether file still holds the cached text (a caller may rewrite the buffer
-// its file pointer names).
-inline bool same_file_text(const TagCache &c, const char *file)
+// A repeat is the same file pointer and line and the same file text (a
+// caller may rewrite the buffer its file pointer names). strcmp reads the
+// caller's text no further than its terminator or the first difference.
+template <bool Hyphen>
+inline void file_line_tag(ThreadState &ts, const char *file, int line)
 {
-    return strncmp(file, c.text, c.file_length) == 0 &&
-           (c.file_length == kTagMax - 1 || file[c.file_length] == '\0');
+    const TagCache &c = ts.tag;
+    if (!file || file != (Hyphen ? c.hyphen_file : c.file) || line != c.line ||
+        strcmp(file, c.file_text) != 0)
+        make_tag(ts, file, Hyphen, line);
 }
 
-// The repeat test stays inline; the text is compared too, since a caller may
-// rewrite the buffer its file pointer names.
-inline const TagCache &file_line_tag(const char *file, bool hyphen, int line)
+Header *header_at(char *block, size_t room)
 {
-    TagCache &c = t_state.tag;
-    if (file && file == c.file && line == c.line && hyphen == c.hyphen && same_file_text(c, file))
-        return c;
-    return make_tag(c, file, hyphen, line);
+    return reinterpret_cast<Header *>(block + room + kPrefixRoom + kLead);
 }
 
-// tag_length is at most 255: callers cut longer tags. A tag from a TagCache
-// (whole_words) may be copied in whole 16-byte pieces: its buffer holds 256
-// bytes, and the tag's room is a multiple of 16 (or of 8) bytes.
-void *alloc_block(uint32_t size, const char *tag, size_t tag_length, bool whole_words = false)
+// Under the shard lock: numbered there, so each list stays in order even
+// when two threads share a shard.
+inline void append(Shard &shard, Header *h, Prefix *prefix)
 {
-    if (size > kMaxSize)
-        return nullptr;
-    const size_t tag_room = tag ? (tag_length + kAlign) / kAlign * kAlign : 0;
-    char *block = static_cast<char *>(malloc(tag_room + kPrefixRoom + kLead + kHeaderBytes + size));
-    if (!block)
-        return nullptr;
-    auto *prefix = reinterpret_cast<Prefix *>(block + tag_room);
-    auto *h = reinterpret_cast<Header *>(block + tag_room + kPrefixRoom + kLead);
-    h->tag = nullptr;
-    if (tag) {
-        if (whole_words) {
-            static_assert(kTagMax % 16 == 0);
-            for (size_t i = 0; i < tag_room; i += 8)
-                memcpy(block + i, tag + i, 8);
-        } else {
-            copy_bytes(block, tag, tag_length);
-        }
-        block[tag_length] = '\0';
-        h->tag = block;
-    }
-    h->next = nullptr;
-    h->data = reinterpret_cast<char *>(h) + kHeaderBytes;
-    size_of(h) = size;
-
-    Shard &shard = own_shard();
-    prefix->shard = &shard;
-    orv::SpinGuard guard(shard.lock);
-    // Numbered under the lock, so each list stays in order even when two
-    // threads share a shard.
-    prefix->order = g_order.value.fetch_add(1, std::memory_order_relaxed);
-    prefix->generation = g_generation.value.load(std::memory_order_relaxed);
-    h->prev = shard.last;
-    if (shard.last)
-        shard.last->next = h;
+    prefix->order = g_order.next.fetch_add(1, std::memory_order_relaxed);
+    Header *last = shard.last;
+    h->prev = last;
+    if (last)
+        last->next = h;
     else
         shard.first = h;
     shard.last = h;
+}
+
+[[gnu::noinline]] void *append_waiting(Shard &shard, Header *h, Prefix *prefix)
+{
+    orv::SpinGuard guard(shard.lock);
+    append(shard, h, prefix);
     return h->data;
+}
+
+// Fills in the header of a new system block whose tag (if any) is in place
+// and appends it to the shard. A busy shard is waited for out of line.
+inline void *link_block(char *block, char *tag, size_t room, uint32_t size, Shard &shard)
+{
+    auto *prefix = reinterpret_cast<Prefix *>(block + room);
+    Header *h = header_at(block, room);
+    h->tag = tag;
+    h->next = nullptr;
+    h->data = reinterpret_cast<char *>(h) + kHeaderBytes;
+    size_of(h) = size;
+    __atomic_store_n(&prefix->shard, &shard, __ATOMIC_RELAXED);
+    if (!shard.lock.try_lock()) [[unlikely]]
+        return append_waiting(shard, h, prefix);
+    append(shard, h, prefix);
+    shard.lock.unlock();
+    return reinterpret_cast<char *>(h) + kHeaderBytes;
+}
+
+// tag_length is at most 255: callers cut longer tags.
+void *alloc_block(uint32_t size, const char *tag, size_t tag_length)
+{
+    if (size > kMaxSize)
+        return nullptr;
+    const size_t room = tag ? tag_room(tag_length) : 0;
+    char *block = static_cast<char *>(malloc(room + kFixedBytes + size));
+    if (!block)
+        return nullptr;
+    if (tag) {
+        copy_bytes(block, tag, tag_length);
+        block[tag_length] = '\0';
+    }
+    return link_block(block, tag ? block : nullptr, room, size, *own_shard(t_state));
+}
+
+// The allocation most callers make: a file-and-line tag, mostly a repeat.
+// The tag is copied in whole pieces from the cache, whose text is zero past
+// its terminator.
+template <bool Hyphen>
+inline void *file_line_block(uint32_t size, const char *file, int line)
+{
+    if (size > kMaxSize)
+        return nullptr;
+    ThreadState *tsp = &t_state;
+#if defined(__GNUC__)
+    // Kept in a register: the compiler would work the address out anew
+    // after each call.
+    asm("" : "+r"(tsp));
+#endif
+    ThreadState &ts = *tsp;
+    file_line_tag<Hyphen>(ts, file, line);
+    const TagCache &c = ts.tag;
+    const size_t room = c.room;
+    char *block = static_cast<char *>(malloc(room + kFixedBytes + size));
+    if (!block)
+        return nullptr;
+    memcpy(block, c.text, 2 * kTagPiece);
+    for (size_t i = 2 * kTagPiece; i < room; i += kTagPiece)
+        memcpy(block + i, c.text + i, kTagPiece);
+    return link_block(block, block, room, size, *ts.shard);
+}
+
+// Unlinks h unless a fresh start forgot it (perhaps while the caller waited
+// for the lock). Under the shard lock.
+inline void unlink(Shard &shard, Header *h, const Prefix *prefix)
+{
+    if (!shard_of(prefix))
+        return;
+    if (h->prev)
+        h->prev->next = h->next;
+    else
+        shard.first = h->next;
+    if (h->next)
+        h->next->prev = h->prev;
+    else
+        shard.last = h->prev;
+}
+
+[[gnu::noinline]] void free_waiting(Shard &shard, Header *h, const Prefix *prefix)
+{
+    {
+        orv::SpinGuard guard(shard.lock);
+        unlink(shard, h, prefix);
+    }
+    free(block_of(h));
 }
 
 // Takes every list out of its shard; the caller then owns the headers.
@@ -250,6 +331,18 @@ void detach_lists(Header *(&heads)[kShards])
         orv::SpinGuard guard(g_shards[i].lock);
         heads[i] = g_shards[i].first;
         g_shards[i].first = g_shards[i].last = nullptr;
+    }
+}
+
+// Empties every list; its blocks stay allocated but are marked unlisted, so
+// freeing one later leaves the lists alone (its neighbours may be gone).
+void forget_lists()
+{
+    for (Shard &shard : g_shards) {
+        orv::SpinGuard guard(shard.lock);
+        for (Header *h = shard.first; h; h = h->next)
+            __atomic_store_n(&prefix_of(h)->shard, nullptr, __ATOMIC_RELAXED);
+        shard.first = shard.last = nullptr;
     }
 }
 
@@ -276,15 +369,6 @@ char *terminated_copy(void *block, const void *src, uint32_t n)
     return p;
 }
 
-void *tagged(uint32_t size, const char *file, int line, bool clear)
-{
-    const TagCache &tag = file_line_tag(file, false, line);
-    void *p = alloc_block(size, tag.text, tag.length, true);
-    if (p && clear)
-        memset(p, 0, size);
-    return p;
-}
-
 } // namespace
 
 extern "C" {
@@ -299,12 +383,15 @@ void *orv_mem_alloc_tag(uint32_t size, const char *tag)
 
 void *orv_mem_alloc_at(uint32_t size, const char *file, int line)
 {
-    return tagged(size, file, line, false);
+    return file_line_block<false>(size, file, line);
 }
 
 void *orv_mem_calloc_at(uint32_t size, const char *file, int line)
 {
-    return tagged(size, file, line, true);
+    void *p = file_line_block<false>(size, file, line);
+    if (p)
+        memset(p, 0, size);
+    return p;
 }
 
 void orv_mem_free(void *data)
@@ -312,20 +399,12 @@ void orv_mem_free(void *data)
     if (!data)
         return;
     Header *h = header_of(data);
-    Prefix *prefix = prefix_of(h);
-    {
-        Shard &shard = *prefix->shard;
-        orv::SpinGuard guard(shard.lock);
-        if (prefix->generation == g_generation.value.load(std::memory_order_relaxed)) {
-            if (h->prev)
-                h->prev->next = h->next;
-            else
-                shard.first = h->next;
-            if (h->next)
-                h->next->prev = h->prev;
-            else
-                shard.last = h->prev;
-        }
+    const Prefix *prefix = prefix_of(h);
+    if (Shard *shard = shard_of(prefix)) {
+        if (!shard->lock.try_lock()) [[unlikely]]
+            return free_waiting(*shard, h, prefix);
+        unlink(*shard, h, prefix);
+        shard->lock.unlock();
     }
     free(block_of(h));
 }
@@ -355,8 +434,7 @@ void *orv_mem_realloc_tag(void *old, uint32_t size, const char *tag)
 
 void *orv_mem_realloc_at(void *old, uint32_t size, const char *file, int line)
 {
-    const TagCache &tag = file_line_tag(file, true, line);
-    return resized(alloc_block(size, tag.text, tag.length, true), old, size);
+    return resized(file_line_block<true>(size, file, line), old, size);
 }
 
 char *orv_mem_strndup_at(const char *src, uint32_t n, const char *file, int line)
@@ -409,7 +487,6 @@ void orv_mem_shutdown(void)
     orv::dump_log_shutdown();
     Header *heads[kShards];
     detach_lists(heads);
-    g_generation.value.fetch_add(1, std::memory_order_relaxed);
     const LogSink sink = orv_log_sink();
     for (;;) {
         // The oldest head of all lists comes next.
@@ -547,9 +624,7 @@ int orv_page_free(void *address, size_t size)
 
 bool orv::mem_start()
 {
-    Header *forgotten[kShards];
-    g_generation.value.fetch_add(1, std::memory_order_relaxed);
-    detach_lists(forgotten);
+    forget_lists();
     OrvMutex *lock = orv_mutex_create(0, 0, 0);
     if (!lock)
         return false;

@@ -42,17 +42,25 @@ public:
 // unlock a plain store. A holder that was preempted is waited for by yielding.
 class SpinLock {
 public:
+    bool try_lock() { return !held_.exchange(true, std::memory_order_acquire); }
     void lock()
     {
-        while (held_.exchange(true, std::memory_order_acquire)) {
-            for (unsigned spins = 0; held_.load(std::memory_order_relaxed);)
-                if (++spins > 64)
-                    sched_yield();
-        }
+        if (!try_lock())
+            wait();
     }
     void unlock() { held_.store(false, std::memory_order_release); }
 
 private:
+    // Out of line, so an uncontended caller keeps its registers.
+    [[gnu::noinline, gnu::cold]] void wait()
+    {
+        do {
+            for (unsigned spins = 0; held_.load(std::memory_order_relaxed);)
+                if (++spins > 64)
+                    sched_yield();
+        } while (!try_lock());
+    }
+
     std::atomic<bool> held_{false};
 };
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -202,12 +203,16 @@ TEST_F(Tracked, RepeatedTagsFollowTheFileText)
     ASSERT_NE(orv_mem_alloc_at(1, file, 3), nullptr);
     strcpy(file, "./ab");
     ASSERT_NE(orv_mem_alloc_at(1, file, 3), nullptr);
+    // The same file and line as a resize tag and back.
+    ASSERT_NE(orv_mem_realloc_at(nullptr, 1, file, 3), nullptr);
+    ASSERT_NE(orv_mem_alloc_at(1, file, 3), nullptr);
+    ASSERT_NE(orv_mem_realloc_at(nullptr, 1, file, 3), nullptr);
     orv_mem_shutdown();
-    ASSERT_EQ(g_lines.size(), 4u);
-    EXPECT_NE(g_lines[0].find("context = ::0, "), std::string::npos) << g_lines[0];
-    EXPECT_NE(g_lines[1].find("context = ./a::3, "), std::string::npos) << g_lines[1];
-    EXPECT_NE(g_lines[2].find("context = ./b::3, "), std::string::npos) << g_lines[2];
-    EXPECT_NE(g_lines[3].find("context = ./ab::3, "), std::string::npos) << g_lines[3];
+    const char *const contexts[] = {"::0", "./a::3", "./b::3", "./ab::3", "./ab-3", "./ab::3", "./ab-3"};
+    ASSERT_EQ(g_lines.size(), std::size(contexts));
+    for (size_t i = 0; i < g_lines.size(); ++i)
+        EXPECT_NE(g_lines[i].find(std::string("context = ") + contexts[i] + ", "), std::string::npos)
+            << g_lines[i];
 }
 
 TEST_F(Tracked, RewrittenFileTextIsSeenAtAnyAlignment)
