@@ -162,7 +162,11 @@ ORV_SSE void sse_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u,
 struct AvxConstants {
     __m256i luma_offset, chroma_offset, luma_gain, cr_green, cb_green, cr_red, cb_blue;
     __m256i red_bias, green_bias, blue_bias, narrow, low_bytes, interleave;
-    bool has_bias;
+    // Half the luma offset and twice the gain, when those give the same
+    // products: an even offset no larger than 128 * 256 (so 128 * Y less it
+    // never wraps) and a gain that doubles within 16 bits.
+    __m256i half_luma_offset, double_luma_gain;
+    bool has_bias, halved_luma;
 };
 
 ORV_AVX2 inline AvxConstants avx_constants(const YuvCoefficients *c)
@@ -183,7 +187,11 @@ ORV_AVX2 inline AvxConstants avx_constants(const YuvCoefficients *c)
             _mm256_set1_epi16(2048),
             _mm256_set1_epi16(0x00FF),
             interleave,
-            (c->red_bias | c->green_bias | c->blue_bias) != 0};
+            _mm256_set1_epi16(short(c->luma_offset / 2)),
+            _mm256_set1_epi16(short(2 * c->luma_gain)),
+            (c->red_bias | c->green_bias | c->blue_bias) != 0,
+            c->luma_offset % 2 == 0 && c->luma_offset <= 32768 && c->luma_gain >= -16384 &&
+                c->luma_gain <= 16383};
 }
 
 struct AvxRgb {
@@ -250,26 +258,35 @@ ORV_AVX2 inline AvxTerms avx_terms(const uint8_t *u, const uint8_t *v, const Avx
             _mm256_mulhrs_epi16(cb, k.cb_blue)};
 }
 
-template <bool RgbaOrder = false>
+template <bool RgbaOrder = false, bool HalvedLuma = false>
 ORV_AVX2 inline AvxRgb avx_row32(const uint8_t *y, const AvxTerms &t, const AvxConstants &k)
 {
+    static_assert(RgbaOrder || !HalvedLuma);
     const __m256i r_v = t.r_v, g_uv = t.g_uv, b_u = t.b_u;
     __m256i luma = _mm256_loadu_si256((const __m256i *)y);
     if constexpr (RgbaOrder)
         luma = _mm256_permutevar8x32_epi32(luma, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
     __m256i even, odd;
     if constexpr (RgbaOrder) {
-        // 64 * Y through the multiplier, doubled by an add: the RGBA store
-        // keeps the shift and shuffle units busy enough.
+        // 64 * Y through the multiplier: the RGBA store keeps the shift and
+        // shuffle units busy enough. The factor 2 goes into the gain where
+        // that is exact, else into an add.
         even = _mm256_maddubs_epi16(luma, _mm256_set1_epi16(64));
         odd = _mm256_maddubs_epi16(luma, _mm256_set1_epi16(64 << 8));
-        even = _mm256_add_epi16(even, even), odd = _mm256_add_epi16(odd, odd);
+        if constexpr (HalvedLuma) {
+            even = _mm256_mulhrs_epi16(_mm256_sub_epi16(even, k.half_luma_offset), k.double_luma_gain);
+            odd = _mm256_mulhrs_epi16(_mm256_sub_epi16(odd, k.half_luma_offset), k.double_luma_gain);
+        } else {
+            even = _mm256_add_epi16(even, even), odd = _mm256_add_epi16(odd, odd);
+        }
     } else {
         even = _mm256_slli_epi16(_mm256_and_si256(luma, k.low_bytes), 7);
         odd = _mm256_slli_epi16(_mm256_srli_epi16(luma, 8), 7);
     }
-    even = _mm256_mulhrs_epi16(_mm256_sub_epi16(even, k.luma_offset), k.luma_gain);
-    odd = _mm256_mulhrs_epi16(_mm256_sub_epi16(odd, k.luma_offset), k.luma_gain);
+    if constexpr (!HalvedLuma) {
+        even = _mm256_mulhrs_epi16(_mm256_sub_epi16(even, k.luma_offset), k.luma_gain);
+        odd = _mm256_mulhrs_epi16(_mm256_sub_epi16(odd, k.luma_offset), k.luma_gain);
+    }
     AvxRgb out;
     out.r = avx_narrow(_mm256_add_epi16(even, r_v), _mm256_add_epi16(odd, r_v), k);
     out.g = avx_narrow(_mm256_sub_epi16(even, g_uv), _mm256_sub_epi16(odd, g_uv), k);
@@ -331,18 +348,41 @@ ORV_AVX2 inline void avx_store_carry(uint8_t *block, __m256i carry)
     _mm_storeu_si128((__m128i *)(block + 48), _mm256_extracti128_si256(carry, 1));
 }
 
+// Whole groups of 32 pixels of Rows rows (1 or 2) sharing one chroma row;
+// returns the groups of 16 left over.
+template <Chroma C, int Rows, bool HalvedLuma>
+ORV_AVX2 int avx_rgb32_rows(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                            const uint8_t *u, const uint8_t *v, const AvxConstants &k, int count)
+{
+    int steps = count / 16;
+    for (; steps >= 2; steps -= 2) {
+        const AvxTerms t = avx_terms<C, true>(u, v, k);
+        avx_store_rgb32(dst, avx_row32<true, HalvedLuma>(y, t, k));
+        if constexpr (Rows == 2)
+            avx_store_rgb32(dst + dst_stride, avx_row32<true, HalvedLuma>(y + y_stride, t, k));
+        y += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 128;
+    }
+    return steps;
+}
+
+template <Chroma C, int Rows>
+ORV_AVX2 int avx_rgb32_rows(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                            const uint8_t *u, const uint8_t *v, const AvxConstants &k, int count)
+{
+    return k.halved_luma ? avx_rgb32_rows<C, Rows, true>(dst, dst_stride, y, y_stride, u, v, k, count)
+                         : avx_rgb32_rows<C, Rows, false>(dst, dst_stride, y, y_stride, u, v, k, count);
+}
+
 template <Chroma C>
 ORV_AVX2 void avx_yuv_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v,
                             uint8_t *errors, const YuvCoefficients *coefficients, int count)
 {
     const AvxConstants k = avx_constants(coefficients);
-    int steps = count / 16;
-    for (; steps >= 2; steps -= 2) {
-        avx_store_rgb32(dst, avx_row32<true>(y, avx_terms<C, true>(u, v, k), k));
-        y += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 128;
+    if (avx_rgb32_rows<C, 1>(dst, 0, y, 0, u, v, k, count)) {
+        const int done = count / 32 * 32;
+        sse_yuv_rgb32<C>(dst + 4 * done, y + done, u + done / 16 * kChromaAdvance<C>,
+                         v + done / 16 * kChromaAdvance<C>, errors, coefficients, 16);
     }
-    if (steps)
-        sse_yuv_rgb32<C>(dst, y, u, v, errors, coefficients, 16);
 }
 
 template <Chroma C>
@@ -376,18 +416,11 @@ ORV_AVX2 void avx_yuv_rgb32_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8
                                  const YuvCoefficients *coefficients, int count)
 {
     const AvxConstants k = avx_constants(coefficients);
-    uint8_t *dst1 = dst + dst_stride;
-    const uint8_t *y1 = y + y_stride;
-    int steps = count / 16;
-    for (; steps >= 2; steps -= 2) {
-        const AvxTerms t = avx_terms<C, true>(u, v, k);
-        avx_store_rgb32(dst, avx_row32<true>(y, t, k));
-        avx_store_rgb32(dst1, avx_row32<true>(y1, t, k));
-        y += 32, y1 += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 128, dst1 += 128;
-    }
-    if (steps) {
+    if (avx_rgb32_rows<C, 2>(dst, dst_stride, y, y_stride, u, v, k, count)) {
+        const int done = count / 32 * 32;
+        dst += 4 * done, y += done, u += done / 16 * kChromaAdvance<C>, v += done / 16 * kChromaAdvance<C>;
         sse_yuv_rgb32<C>(dst, y, u, v, errors, coefficients, 16);
-        sse_yuv_rgb32<C>(dst1, y1, u, v, errors, coefficients, 16);
+        sse_yuv_rgb32<C>(dst + dst_stride, y + y_stride, u, v, errors, coefficients, 16);
     }
 }
 
