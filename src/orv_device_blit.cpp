@@ -13,7 +13,7 @@
 
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
-#include "orv_device_kernels.h"
+#include "kernels/kernels.h"
 #include "orv_device_record.h"
 
 namespace {

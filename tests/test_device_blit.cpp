@@ -15,7 +15,7 @@
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
 #include "orv_device_blit.h"
-#include "orv_device_kernels.h"
+#include "kernels/kernels.h"
 #include "yuv_model.h"
 
 #ifdef ORV_HAVE_LIBYUV

@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "device_render.h"
-#include "orv_device_kernels.h"
+#include "kernels/kernels.h"
+#include "kernel_list.h"
 #include "yuv_model.h"
 
 namespace {
@@ -177,40 +178,6 @@ TEST(DeviceKernels, FollowAnyCoefficientBlock)
     }
 }
 
-// The chroma of a row as one row of pairs: Cb first (NV12) or Cr first (NV21).
-// Returns the u and v pointers a host would pass.
-std::pair<const uint8_t *, const uint8_t *> interleave(const Row &row, bool cb_first,
-                                                       std::vector<uint8_t> &pairs)
-{
-    pairs.assign(row.u.size() * 2, 0);
-    for (size_t i = 0; i < row.u.size(); ++i) {
-        pairs[2 * i + (cb_first ? 0 : 1)] = row.u[i];
-        pairs[2 * i + (cb_first ? 1 : 0)] = row.v[i];
-    }
-    return cb_first ? std::pair{pairs.data(), pairs.data() + 1} : std::pair{pairs.data() + 1, pairs.data()};
-}
-
-// The model's bytes from planar chroma against the kernel fed the same
-// samples as NV12 or NV21 pairs.
-void check_semi_kernel(Kind kind, const Row &row, const YuvCoefficients &k, int count, bool cb_first,
-                       DeviceRowKernel kernel)
-{
-    constexpr int kGuard = 64;
-    const int bpp = bytes_per_pixel(kind);
-    std::vector<uint8_t> pairs;
-    auto [u, v] = interleave(row, cb_first, pairs);
-    std::vector<uint8_t> got(size_t(count) * bpp + kGuard, 0xA5), want = got;
-    std::vector<uint8_t> got_err = row.errors, want_err = row.errors;
-    kernel(got.data(), row.y.data(), u, v, got_err.data(), &k, count);
-    model_row(kind, want.data(), row.y.data(), row.u.data(), row.v.data(), want_err.data(), k, count);
-    const char *layout = cb_first ? "NV12" : "NV21";
-    long at = first_difference(got, want);
-    ASSERT_EQ(at, -1) << layout << " kind " << int(kind) << " count " << count << ": byte " << at << " got "
-                      << int(got[at]) << " want " << int(want[at]);
-    at = first_difference(got_err, want_err);
-    ASSERT_EQ(at, -1) << layout << " kind " << int(kind) << " count " << count << ": error byte " << at;
-}
-
 // Every matrix and range the library offers, as the kernels receive them.
 std::vector<YuvCoefficients> library_blocks()
 {
@@ -241,118 +208,145 @@ TEST(DeviceKernels, LibraryBlocks)
         }
 }
 
-// Every tier the blitter may pick, planar and semi-planar: the model's bytes.
-TEST(DeviceKernels, EveryTierMatchesTheModel)
+// Skips an entry whose forced tier this machine cannot run (ctest runs one
+// entry per tier the build has; the CPU may lack some).
+#define SKIP_WITHOUT_TIERS(tiers)                                                                            \
+    if ((tiers).empty())                                                                                     \
+    GTEST_SKIP() << "ORV_KERNELS names a tier this machine does not run"
+
+// Every slot of every tier under test, planar and semi-planar, on library
+// blocks and random ones with and without bias: the model's bytes and carry.
+TEST(DeviceKernels, EverySlotOfEveryTierMatchesTheModel)
 {
+    const std::vector<int> tiers = kernel_list::tiers_under_test();
+    SKIP_WITHOUT_TIERS(tiers);
     std::mt19937 rng(99);
     const std::vector<YuvCoefficients> blocks = library_blocks();
-    int tiers_run = 0;
-    for (int tier : {ORV_KERNELS_REFERENCE, ORV_KERNELS_SSE41, ORV_KERNELS_AVX2}) {
-        DeviceRowKernels set = orv_device_row_kernels(tier);
-        if (!set.rgb32)
-            continue;
-        ++tiers_run;
-        ASSERT_TRUE(set.filter565 && set.rgb32_semi && set.filter565_semi) << "tier " << tier;
+    for (int tier : tiers) {
+        const DeviceRowKernels set = orv_device_row_kernels(tier);
+        const char *name = orv_kernel_tier_name(tier);
+        ASSERT_TRUE(set.rgb32 && set.filter565 && set.rgb32_semi && set.filter565_semi) << name;
+        const bool pairs = set.rgb32_pair != nullptr;
+        ASSERT_EQ(pairs, set.filter565_pair && set.rgb32_semi_pair && set.filter565_semi_pair) << name;
         for (int round = 0; round < 150; ++round) {
             YuvCoefficients k = round < 60 ? blocks[round % blocks.size()] : random_block(rng, round);
             // The x86 multiply parts from NEON's at -32768 alone; no library
             // block holds that weight, so no tier meets it.
-            if (tier != ORV_KERNELS_REFERENCE && k.cr_red == INT16_MIN)
+            if ((tier == ORV_KERNELS_SSE41 || tier == ORV_KERNELS_AVX2) && k.cr_red == INT16_MIN)
                 continue;
-            int count = 16 * (1 + round % 9) + round % 16;
-            Row row = random_row(rng, count);
-            check_kernel(Kind::rgb32, row, k, count, "tier", set.rgb32);
-            check_kernel(Kind::filter565, row, k, count, "tier", set.filter565);
-            for (bool cb_first : {true, false}) {
-                check_semi_kernel(Kind::rgb32, row, k, count, cb_first, set.rgb32_semi);
-                check_semi_kernel(Kind::filter565, row, k, count, cb_first, set.filter565_semi);
-            }
-            if (HasFatalFailure())
-                return;
-        }
-    }
-    EXPECT_GE(tiers_run, 1);
-    const DeviceRowKernels picked = orv_device_pick_kernels();
-    EXPECT_TRUE(picked.rgb32 && picked.filter565 && picked.rgb32_semi && picked.filter565_semi);
-}
-
-// Two rows of one chroma row through a pair kernel: each row's bytes as the
-// model gives them, the carry through the first row into the second.
-void check_pair_kernel(Kind kind, const Row &first, const Row &second, const YuvCoefficients &k, int count,
-                       int layout, DeviceRowPairKernel kernel)
-{
-    const int bpp = bytes_per_pixel(kind);
-    const ptrdiff_t dst_stride = ptrdiff_t(count) * bpp + 40, y_stride = count + 24;
-    std::vector<uint8_t> luma(size_t(y_stride) * 2, 0x33);
-    std::copy(first.y.begin(), first.y.end(), luma.begin());
-    std::copy(second.y.begin(), second.y.end(), luma.begin() + y_stride);
-    std::vector<uint8_t> got(size_t(dst_stride) * 2, 0xA5), want = got;
-    std::vector<uint8_t> got_err = first.errors, want_err = first.errors;
-    std::vector<uint8_t> pairs;
-    const uint8_t *u = first.u.data(), *v = first.v.data();
-    if (layout != 0)
-        std::tie(u, v) = interleave(first, layout == 1, pairs);
-    kernel(got.data(), dst_stride, luma.data(), y_stride, u, v, got_err.data(), &k, count);
-    model_row(kind, want.data(), first.y.data(), first.u.data(), first.v.data(), want_err.data(), k, count);
-    model_row(kind, want.data() + dst_stride, second.y.data(), first.u.data(), first.v.data(),
-              want_err.data(), k, count);
-    long at = first_difference(got, want);
-    ASSERT_EQ(at, -1) << "pair, layout " << layout << " kind " << int(kind) << " count " << count << ": byte "
-                      << at << " (row " << at / dst_stride << ") got " << int(got[at]) << " want "
-                      << int(want[at]);
-    at = first_difference(got_err, want_err);
-    ASSERT_EQ(at, -1) << "pair, layout " << layout << " kind " << int(kind) << " count " << count
-                      << ": error byte " << at;
-}
-
-TEST(DeviceKernels, RowPairsMatchTheModel)
-{
-    std::mt19937 rng(1234);
-    const std::vector<YuvCoefficients> blocks = library_blocks();
-    int tiers_run = 0;
-    for (int tier : {ORV_KERNELS_REFERENCE, ORV_KERNELS_SSE41, ORV_KERNELS_AVX2}) {
-        const DeviceRowKernels set = orv_device_row_kernels(tier);
-        if (!set.rgb32_pair)
-            continue;
-        ++tiers_run;
-        ASSERT_TRUE(set.filter565_pair && set.rgb32_semi_pair && set.filter565_semi_pair) << "tier " << tier;
-        for (int round = 0; round < 120; ++round) {
-            // Library blocks, then random ones with and without bias.
-            YuvCoefficients k = round < 36 ? blocks[round % blocks.size()] : random_block(rng, round);
-            if (tier != ORV_KERNELS_REFERENCE && k.cr_red == INT16_MIN)
-                continue;
-            const int count = 16 * (1 + round % 7) + round % 16;
-            const Row first = random_row(rng, count), second = random_row(rng, count);
-            for (int layout = 0; layout < 3; ++layout) {
-                check_pair_kernel(Kind::rgb32, first, second, k, count, layout,
-                                  layout ? set.rgb32_semi_pair : set.rgb32_pair);
-                check_pair_kernel(Kind::filter565, first, second, k, count, layout,
-                                  layout ? set.filter565_semi_pair : set.filter565_pair);
-                if (HasFatalFailure())
-                    return;
+            const kernel_list::Rows in = kernel_list::random_rows(rng, 16 * (1 + round % 9) + round % 16);
+            for (const kernel_list::Slot &slot : kernel_list::kSlots) {
+                if (!kernel_list::has(slot, set))
+                    continue;
+                kernel_list::Result want = kernel_list::blank_result(slot, in);
+                kernel_list::model(slot, in, k, want);
+                for (int layout = slot.semi ? 1 : 0; layout <= (slot.semi ? 2 : 0); ++layout) {
+                    kernel_list::Result got = kernel_list::blank_result(slot, in);
+                    std::vector<uint8_t> swapped;
+                    kernel_list::call(slot, set, in, layout, k, got, swapped);
+                    long at = first_difference(got.pixels, want.pixels);
+                    ASSERT_EQ(at, -1)
+                        << name << " " << slot.name << " layout " << layout << " count " << in.count
+                        << " round " << round << ": byte " << at << " (row " << at / got.dst_stride
+                        << ") got " << int(got.pixels[at]) << " want " << int(want.pixels[at]);
+                    at = first_difference(got.errors, want.errors);
+                    ASSERT_EQ(at, -1) << name << " " << slot.name << " layout " << layout << " count "
+                                      << in.count << ": error byte " << at;
+                }
             }
         }
     }
-    EXPECT_GE(tiers_run, 1);
 }
 
 TEST(DeviceKernels, SemiPlanarNeedsAdjacentPointers)
 {
+    const std::vector<int> tiers = kernel_list::tiers_under_test();
+    SKIP_WITHOUT_TIERS(tiers);
     std::mt19937 rng(4);
-    Row row = random_row(rng, 32);
-    for (int tier : {ORV_KERNELS_REFERENCE, ORV_KERNELS_SSE41, ORV_KERNELS_AVX2}) {
-        DeviceRowKernels set = orv_device_row_kernels(tier);
-        if (!set.rgb32)
-            continue;
-        std::vector<uint8_t> dst(128, 0x5A), errors = row.errors;
-        set.rgb32_semi(dst.data(), row.y.data(), row.u.data(), row.v.data(), errors.data(),
-                       &orv_yuv_coefficients, 32);
-        set.filter565_semi(dst.data(), row.y.data(), row.u.data(), row.v.data(), errors.data(),
-                           &orv_yuv_coefficients, 32);
-        EXPECT_TRUE(std::all_of(dst.begin(), dst.end(), [](uint8_t b) { return b == 0x5A; }))
-            << "tier " << tier;
-        EXPECT_EQ(errors, row.errors) << "tier " << tier;
+    const kernel_list::Rows in = kernel_list::random_rows(rng, 32);
+    for (int tier : tiers) {
+        const DeviceRowKernels set = orv_device_row_kernels(tier);
+        for (const kernel_list::Slot &slot : kernel_list::kSlots) {
+            if (!slot.semi || !kernel_list::has(slot, set))
+                continue;
+            kernel_list::Result got = kernel_list::blank_result(slot, in);
+            const kernel_list::Result before = got;
+            // Planar pointers: two planes, not one row of pairs.
+            std::vector<uint8_t> unused;
+            kernel_list::call(slot, set, in, 0, orv_yuv_coefficients, got, unused);
+            EXPECT_EQ(got.pixels, before.pixels) << orv_kernel_tier_name(tier) << " " << slot.name;
+            EXPECT_EQ(got.errors, before.errors) << orv_kernel_tier_name(tier) << " " << slot.name;
+        }
     }
+}
+
+// No slot of any tier draws or moves the carry for fewer than 16 pixels.
+TEST(DeviceKernels, ShortCountsWriteNothingInAnySlot)
+{
+    const std::vector<int> tiers = kernel_list::tiers_under_test();
+    SKIP_WITHOUT_TIERS(tiers);
+    std::mt19937 rng(5);
+    const kernel_list::Rows in = kernel_list::random_rows(rng, 16);
+    for (int tier : tiers) {
+        const DeviceRowKernels set = orv_device_row_kernels(tier);
+        for (const kernel_list::Slot &slot : kernel_list::kSlots) {
+            if (!kernel_list::has(slot, set))
+                continue;
+            for (int count : {-31, -16, -1, 0, 15}) {
+                kernel_list::Rows short_in = in;
+                short_in.count = count;
+                kernel_list::Result got = kernel_list::blank_result(slot, in);
+                const kernel_list::Result before = got;
+                std::vector<uint8_t> swapped;
+                kernel_list::call(slot, set, short_in, slot.semi ? 1 : 0, orv_yuv_coefficients, got, swapped);
+                EXPECT_EQ(got.pixels, before.pixels) << orv_kernel_tier_name(tier) << " " << slot.name;
+                EXPECT_EQ(got.errors, before.errors) << orv_kernel_tier_name(tier) << " " << slot.name;
+            }
+        }
+    }
+}
+
+// The tier ORV_KERNELS forces is the one the blitter gets; the setter takes
+// runnable tiers only and leaves the choice alone otherwise.
+TEST(DeviceKernels, TiersAreForcedByNameOrSetter)
+{
+    for (int t = ORV_KERNELS_AUTO; t < ORV_KERNELS_TIERS; ++t)
+        EXPECT_EQ(orv_kernel_tier_of(orv_kernel_tier_name(t)), t);
+    EXPECT_EQ(orv_kernel_tier_of("sse4"), -2);
+    EXPECT_EQ(orv_kernel_tier_of(nullptr), -2);
+    EXPECT_EQ(orv_kernel_tier_name(ORV_KERNELS_TIERS), nullptr);
+    EXPECT_TRUE(orv_device_kernels_runnable(ORV_KERNELS_NEON));
+    EXPECT_FALSE(orv_device_kernels_runnable(ORV_KERNELS_TIERS));
+    EXPECT_EQ(orv_device_row_kernels(ORV_KERNELS_TIERS).rgb32, nullptr);
+
+    const int forced = kernel_list::forced_tier();
+    const int picked = orv_device_kernel_tier();
+    if (forced >= 0 && orv_device_kernels_runnable(forced)) {
+        EXPECT_EQ(picked, forced);
+    }
+    EXPECT_TRUE(orv_device_kernels_runnable(picked));
+    EXPECT_EQ(orv_device_pick_kernels().rgb32, orv_device_row_kernels(picked).rgb32);
+
+    for (int t = 0; t < ORV_KERNELS_TIERS; ++t) {
+        if (!orv_device_kernels_runnable(t)) {
+            EXPECT_EQ(orv_device_kernels_force(t), ORV_ERR_INVALID_PARAM) << t;
+            EXPECT_EQ(orv_device_row_kernels(t).rgb32, nullptr) << t;
+            continue;
+        }
+        ASSERT_EQ(orv_device_kernels_force(t), ORV_OK) << t;
+        EXPECT_EQ(orv_device_kernel_tier(), t);
+        const DeviceRowKernels set = orv_device_pick_kernels(), want = orv_device_row_kernels(t);
+        EXPECT_EQ(0, std::memcmp(&set, &want, sizeof set)) << t;
+    }
+    EXPECT_EQ(orv_device_kernels_force(-7), ORV_ERR_INVALID_PARAM);
+    // Auto: the fastest runnable tier, whatever ORV_KERNELS says.
+    ASSERT_EQ(orv_device_kernels_force(ORV_KERNELS_AUTO), ORV_OK);
+    const int best = orv_device_kernel_tier();
+    for (int t = best + 1; t < ORV_KERNELS_TIERS; ++t)
+        EXPECT_FALSE(orv_device_kernels_runnable(t)) << "tier " << t << " beats " << best;
+    // Back to what the environment chose, for the tests after this one.
+    if (forced >= 0 && orv_device_kernels_runnable(forced))
+        orv_device_kernels_force(forced);
 }
 
 TEST(DeviceKernels, ShortCountsWriteNothing)

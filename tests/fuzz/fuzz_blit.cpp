@@ -13,7 +13,7 @@
 #include "fuzz_util.h"
 #include "orv/orv_mem.h"
 #include "orv_device_blit.h"
-#include "orv_device_kernels.h"
+#include "kernels/kernels.h"
 #include "yuv_model.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // x86 versions of the row kernels the blitter calls (32-bit and RGB565 with
 // the carry, planar and semi-planar chroma), for CPUs with SSE4.1 or AVX2.
-// They give the bytes of the NEON-intrinsics kernels exactly (those stay the
-// reference and the exported entry points). Owns no state; takes no lock.
-#include "orv_device_kernels.h"
+// They give the bytes of the NEON tier (and of the scalar model) exactly;
+// the pick checks that the CPU runs them. Owns no state; takes no lock.
+#include "kernels/x86/x86.h"
 
 #include <cstdint>
 
@@ -13,7 +13,7 @@ namespace {
 
 // The 16-bit lane arithmetic of the NEON kernels, per pixel:
 //  mulq (vqrdmulh)  -> _mm_mulhrs_epi16, equal except for -32768 * -32768,
-//                      which the pick avoids by keeping the reference then;
+//                      which no library block holds;
 //  narrow (vqrshrun #4) -> (saturating x + 8) >> 4, then packus.
 // Pixel order needs no even/odd split here: each pixel's chroma term is its
 // sample's term duplicated.
@@ -349,7 +349,7 @@ ORV_AVX2 inline void avx_store_carry(uint8_t *block, __m256i carry)
 }
 
 // Whole groups of 32 pixels of Rows rows (1 or 2) sharing one chroma row;
-// returns the groups of 16 left over.
+// returns the groups of 16 left over (-1 for a count below -15).
 template <Chroma C, int Rows, bool HalvedLuma>
 ORV_AVX2 int avx_rgb32_rows(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
                             const uint8_t *u, const uint8_t *v, const AvxConstants &k, int count)
@@ -378,7 +378,7 @@ ORV_AVX2 void avx_yuv_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, co
                             uint8_t *errors, const YuvCoefficients *coefficients, int count)
 {
     const AvxConstants k = avx_constants(coefficients);
-    if (avx_rgb32_rows<C, 1>(dst, 0, y, 0, u, v, k, count)) {
+    if (avx_rgb32_rows<C, 1>(dst, 0, y, 0, u, v, k, count) > 0) {
         const int done = count / 32 * 32;
         sse_yuv_rgb32<C>(dst + 4 * done, y + done, u + done / 16 * kChromaAdvance<C>,
                          v + done / 16 * kChromaAdvance<C>, errors, coefficients, 16);
@@ -403,7 +403,7 @@ ORV_AVX2 void avx_filter_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u
         avx_store565(dst, c);
         y += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 64, errors += 96;
     }
-    if (steps)
+    if (steps > 0) // a negative count leaves -1
         sse_filter_rgb565<C>(dst, y, u, v, errors, coefficients, 16);
 }
 
@@ -416,7 +416,7 @@ ORV_AVX2 void avx_yuv_rgb32_pair(uint8_t *dst, ptrdiff_t dst_stride, const uint8
                                  const YuvCoefficients *coefficients, int count)
 {
     const AvxConstants k = avx_constants(coefficients);
-    if (avx_rgb32_rows<C, 2>(dst, dst_stride, y, y_stride, u, v, k, count)) {
+    if (avx_rgb32_rows<C, 2>(dst, dst_stride, y, y_stride, u, v, k, count) > 0) {
         const int done = count / 32 * 32;
         dst += 4 * done, y += done, u += done / 16 * kChromaAdvance<C>, v += done / 16 * kChromaAdvance<C>;
         sse_yuv_rgb32<C>(dst, y, u, v, errors, coefficients, 16);
@@ -452,7 +452,7 @@ ORV_AVX2 void avx_filter_rgb565_pair(uint8_t *dst, ptrdiff_t dst_stride, const u
         y += 32, y1 += 32, u += 2 * kChromaAdvance<C>, v += 2 * kChromaAdvance<C>, dst += 64, dst1 += 64;
         errors += 96;
     }
-    if (steps) {
+    if (steps > 0) {
         sse_filter_rgb565<C>(dst, y, u, v, errors, coefficients, 16);
         sse_filter_rgb565<C>(dst1, y1, u, v, errors, coefficients, 16);
     }
@@ -474,7 +474,7 @@ ORV_SEMI_PAIR_ENTRY(ORV_AVX2, avx_filter_rgb565_semi_pair, avx_filter_rgb565_pai
 #undef ORV_SEMI_PAIR_ENTRY
 
 // Semi-planar entry points: NV12 (v = u + 1) or NV21 (u = v + 1); other
-// pointers are no semi-planar row and draw nothing, as in the reference.
+// pointers are no semi-planar row and draw nothing, as in the NEON tier.
 #define ORV_SEMI_ENTRY(attr, name, body)                                                                     \
     attr void name(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *errors,      \
                    const YuvCoefficients *coefficients, int count)                                           \
@@ -493,10 +493,8 @@ ORV_SEMI_ENTRY(ORV_AVX2, avx_filter_rgb565_semi, avx_filter_rgb565)
 
 } // namespace
 
-extern "C" DeviceRowKernels orv_device_row_kernels_sse41(void)
+extern "C" DeviceRowKernels orv_kernels_sse41(void)
 {
-    if (!__builtin_cpu_supports("sse4.1"))
-        return {};
     return {sse_yuv_rgb32<Chroma::planar>,
             sse_filter_rgb565<Chroma::planar>,
             sse_yuv_rgb32_semi,
@@ -507,10 +505,8 @@ extern "C" DeviceRowKernels orv_device_row_kernels_sse41(void)
             nullptr};
 }
 
-extern "C" DeviceRowKernels orv_device_row_kernels_avx2(void)
+extern "C" DeviceRowKernels orv_kernels_avx2(void)
 {
-    if (!__builtin_cpu_supports("avx2"))
-        return {};
     return {avx_yuv_rgb32<Chroma::planar>,
             avx_filter_rgb565<Chroma::planar>,
             avx_yuv_rgb32_semi,

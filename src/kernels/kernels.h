@@ -1,9 +1,11 @@
-/* The row-kernel layer: the kernel signature, the coefficient blocks of every
- * colour matrix and range, and the kernel sets the blitter picks from once.
- * Private to the render module and its tests; it knows nothing of the
- * blitter. */
-#ifndef ORV_DEVICE_KERNELS_H
-#define ORV_DEVICE_KERNELS_H
+/* The row-kernel layer: the kernel signatures, the coefficient blocks of
+ * every colour matrix and range, the tiers and the table of one tier's
+ * kernels, and the one pick the blitter makes from them. Private to the
+ * render module, its tests and benchmarks; it knows nothing of the blitter.
+ * Layout: coefficients.cpp, pick.cpp here; arm/ (NEON intrinsics, also
+ * built through SIMDe off ARM), arm/32 and arm/64 (assembly), x86/. */
+#ifndef ORV_KERNELS_H
+#define ORV_KERNELS_H
 
 #include <stddef.h>
 
@@ -49,7 +51,13 @@ void device_filter_yuv_rgb565_semi_pair_neon(uint8_t *dst, ptrdiff_t dst_stride,
                                              ptrdiff_t y_stride, const uint8_t *u, const uint8_t *v,
                                              uint8_t *errors, const YuvCoefficients *coefficients, int count);
 
-/* The library's legacy block (BT.601 limited range, no bias): what the
+/* Whether a block adds a bias to any channel (the ARMv7 assembly has none). */
+static inline int orv_yuv_has_bias(const YuvCoefficients *c)
+{
+    return (c->red_bias | c->green_bias | c->blue_bias) != 0;
+}
+
+/* coefficients.cpp: the library's blocks. The legacy block (BT.601 limited range, no bias): what the
  * blitter used before matrices could be chosen. */
 extern const YuvCoefficients orv_yuv_coefficients;
 
@@ -77,9 +85,10 @@ typedef struct YuvColourCoefficients {
  * other value. BT.601 limited is the legacy block and tail, bit for bit. */
 const YuvColourCoefficients *orv_yuv_colour_coefficients(int matrix, int range);
 
-/* The row kernels of one instruction tier: planar and semi-planar chroma,
- * 32-bit and RGB565 with the error carry. Every tier gives the reference
- * kernels' bytes exactly. */
+/* The row kernels of one tier: planar and semi-planar chroma, 32-bit and
+ * RGB565 with the error carry, single rows and row pairs (a tier may leave
+ * the pairs null; the blitter then walks single rows). Every tier gives the
+ * bytes of the scalar model (tests/support/yuv_model.h) exactly. */
 typedef struct DeviceRowKernels {
     DeviceRowKernel rgb32;
     DeviceRowKernel filter565;
@@ -91,20 +100,37 @@ typedef struct DeviceRowKernels {
     DeviceRowPairKernel filter565_semi_pair;
 } DeviceRowKernels;
 
-enum { ORV_KERNELS_REFERENCE = 0, ORV_KERNELS_SSE41 = 1, ORV_KERNELS_AVX2 = 2 };
+/* Tiers, named for what they are: NEON intrinsics (through SIMDe off ARM),
+ * the ARMv7 assembly row pairs (NEON rows beside them), SSE4.1, AVX2. */
+typedef enum OrvKernelTier {
+    ORV_KERNELS_AUTO = -1,
+    ORV_KERNELS_NEON = 0,
+    ORV_KERNELS_A32 = 1,
+    ORV_KERNELS_SSE41 = 2,
+    ORV_KERNELS_AVX2 = 3,
+    ORV_KERNELS_TIERS = 4
+} OrvKernelTier;
 
-/* The set of a tier; all null when this CPU or build lacks it. */
+/* "neon", "a32", "sse41", "avx2"; "auto" for ORV_KERNELS_AUTO; null else. */
+const char *orv_kernel_tier_name(int tier);
+/* The tier of a name above (as ORV_KERNELS takes it); -2 for no tier. */
+int orv_kernel_tier_of(const char *name);
+
+/* Whether this build has the tier and this CPU runs it. */
+int orv_device_kernels_runnable(int tier);
+/* The set of a tier; all null when it is not runnable here. */
 DeviceRowKernels orv_device_row_kernels(int tier);
-/* The fastest set this CPU runs; the library's blocks never hold the one
- * weight (-32768) where the x86 multiply parts from the reference. */
-DeviceRowKernels orv_device_pick_kernels(void);
 
-#if defined(__x86_64__) || defined(__i386__)
-/* The x86 tiers, each null when the CPU lacks it (orv_device_kernels_x86). */
-DeviceRowKernels orv_device_row_kernels_sse41(void);
-DeviceRowKernels orv_device_row_kernels_avx2(void);
-#endif
+/* The tier the blitter gets: the one forced, else the fastest runnable one.
+ * ORV_KERNELS (neon, a32, sse41, avx2, auto) is read once per process; a
+ * tier this machine cannot run is logged and ignored. */
+int orv_device_kernel_tier(void);
+DeviceRowKernels orv_device_pick_kernels(void);
+/* Forces a runnable tier, or ORV_KERNELS_AUTO for the fastest, over
+ * ORV_KERNELS; for tests and benchmarks. Blitters created later follow it.
+ * ORV_ERR_INVALID_PARAM (and a log line) for any other value. */
+ResultCode orv_device_kernels_force(int tier);
 
 ORV_EXTERN_C_END
 
-#endif
+#endif /* ORV_KERNELS_H */

@@ -1,0 +1,170 @@
+/* ARMv7 NEON: two rows of 4:2:0 sharing one chroma row, to RGBA or to RGB565
+ * with the error carry, for blocks without bias. All constants, the chroma
+ * terms and the outputs stay in registers, where compiled intrinsics spill.
+ * The arithmetic is the NEON tier's, instruction for instruction.
+ *
+ * void orv_a32_<rgba|rgb565>_pair_<planar|uv|vu>(dst, dst_stride, y,
+ *     y_stride, u, v, errors, coefficients, count), count a multiple of 16.
+ *
+ * Core registers: r0 dst row 0, r1 dst row 1, r2 luma row 0, r3 luma row 1,
+ * r4 u, r5 v, r6 errors (RGB565), r7 coefficients, r8 steps left.
+ * NEON registers:
+ *   d0   luma offset, chroma offset, luma gain, cr_green (block bytes 0-7)
+ *   d1   cb_green, cr_red, cb_blue                        (bytes 8-13)
+ *   q1   luma offset, q2 chroma offset, in every lane
+ *   q3   red carry, q4 green carry (RGB565); d8/d9 chroma samples first
+ *   q5   green chroma term, q6 red, q7 blue
+ *   q8-q10, q15  scratch
+ *   q11-q13  outputs
+ *   q14  alpha (RGBA) or blue carry (RGB565)
+ */
+#include "../asm.S"
+
+#if defined(__arm__) && !defined(__aarch64__)
+        .syntax unified
+        .fpu    neon
+
+/* Chroma terms of 8 samples: cb in \cb, cr in \cr (d registers). */
+        .macro  terms cb, cr
+        vshll.u8      q5,  \cb, #7
+        vshll.u8      q6,  \cr, #7
+        vsub.i16      q5,  q5,  q2
+        vsub.i16      q6,  q6,  q2
+        vqrdmulh.s16  q7,  q5,  d1[2]   @ cb * cb_blue
+        vqrdmulh.s16  q5,  q5,  d1[0]   @ cb * cb_green
+        vqrdmulh.s16  q8,  q6,  d0[3]   @ cr * cr_green
+        vqrdmulh.s16  q6,  q6,  d1[1]   @ cr * cr_red
+        vadd.i16      q5,  q5,  q8
+        .endm
+
+/* Planar: Cb from u, Cr from v. uv (NV12): pairs from u, Cb first. vu
+ * (NV21): pairs from v, Cr first. */
+        .macro  chroma layout
+        .ifc    \layout, planar
+        vld1.8        {d8},      [r4]!
+        vld1.8        {d9},      [r5]!
+        terms         d8,  d9
+        .endif
+        .ifc    \layout, uv
+        vld2.8        {d8, d9},  [r4]!
+        terms         d8,  d9
+        .endif
+        .ifc    \layout, vu
+        vld2.8        {d8, d9},  [r5]!
+        terms         d9,  d8
+        .endif
+        .endm
+
+/* 16 pixels of the luma row at \y: red, green, blue narrowed into the d
+ * pairs given (even pixels, odd pixels), then zipped into pixel order. */
+        .macro  row y, re, ro, ge, go, be, bo
+        vld2.8        {d16, d17}, [\y]!
+        vshll.u8      q9,  d16, #7
+        vshll.u8      q10, d17, #7
+        vsub.i16      q9,  q9,  q1
+        vsub.i16      q10, q10, q1
+        vqrdmulh.s16  q9,  q9,  d0[2]   @ luma gain
+        vqrdmulh.s16  q10, q10, d0[2]
+        vadd.i16      q8,  q9,  q6
+        vadd.i16      q15, q10, q6
+        vqrshrun.s16  \re, q8,  #4
+        vqrshrun.s16  \ro, q15, #4
+        vsub.i16      q8,  q9,  q5
+        vsub.i16      q15, q10, q5
+        vqrshrun.s16  \ge, q8,  #4
+        vqrshrun.s16  \go, q15, #4
+        vadd.i16      q8,  q9,  q7
+        vadd.i16      q15, q10, q7
+        vqrshrun.s16  \be, q8,  #4
+        vqrshrun.s16  \bo, q15, #4
+        vzip.8        \re, \ro
+        vzip.8        \ge, \go
+        vzip.8        \be, \bo
+        .endm
+
+        .macro  rgba_row y, dst
+        row           \y,  d22, d23, d24, d25, d26, d27
+        vst4.8        {d22, d24, d26, d28}, [\dst]!
+        vst4.8        {d23, d25, d27, d29}, [\dst]!
+        .endm
+
+/* Red in q13, green q12, blue q11; the carry added and renewed; then the
+ * high byte (q13) and low byte (q12) of each pixel stored interleaved. */
+        .macro  rgb565_row y, dst
+        row           \y,  d26, d27, d24, d25, d22, d23
+        vqadd.u8      q13, q13, q3
+        vqadd.u8      q12, q12, q4
+        vqadd.u8      q11, q11, q14
+        vmov.i8       q8,  #7
+        vmov.i8       q9,  #3
+        vand          q3,  q13, q8
+        vand          q4,  q12, q9
+        vand          q14, q11, q8
+        vsri.8        q13, q12, #5
+        vshl.i8       q12, q12, #3
+        vsri.8        q12, q11, #3
+        vst2.8        {d24-d27}, [\dst]!
+        .endm
+
+/* Arguments into the register map; r4-r8 and d8-d15 saved (AAPCS). */
+        .macro  pair_enter
+        push          {r4-r8, lr}
+        add           r12, sp,  #24
+        ldm           r12, {r4-r8}      @ u, v, errors, coefficients, count
+        vpush         {d8-d15}
+        vld1.16       {d0, d1}, [r7]
+        vdup.16       q1,  d0[0]
+        vdup.16       q2,  d0[1]
+        add           r1,  r0,  r1
+        add           r3,  r2,  r3
+        asr           r8,  r8,  #4
+        .endm
+
+        .macro  pair_leave
+        vpop          {d8-d15}
+        pop           {r4-r8, pc}
+        .endm
+
+        .macro  rgba_pair layout
+function orv_a32_rgba_pair_\layout
+        pair_enter
+        vmov.i8       q14, #255
+1:
+        chroma        \layout
+        rgba_row      r2,  r0
+        rgba_row      r3,  r1
+        subs          r8,  r8,  #1
+        bne           1b
+        pair_leave
+endfunc
+        .endm
+
+/* The carry goes down each column through row 0 into row 1 in registers,
+ * and back to memory once. */
+        .macro  rgb565_pair layout
+function orv_a32_rgb565_pair_\layout
+        pair_enter
+1:
+        chroma        \layout
+        vld1.8        {d6, d7},   [r6]!
+        vld1.8        {d8, d9},   [r6]!
+        vld1.8        {d28, d29}, [r6]
+        sub           r6,  r6,  #32
+        rgb565_row    r2,  r0
+        rgb565_row    r3,  r1
+        vst1.8        {d6, d7},   [r6]!
+        vst1.8        {d8, d9},   [r6]!
+        vst1.8        {d28, d29}, [r6]!
+        subs          r8,  r8,  #1
+        bne           1b
+        pair_leave
+endfunc
+        .endm
+
+        rgba_pair     planar
+        rgba_pair     uv
+        rgba_pair     vu
+        rgb565_pair   planar
+        rgb565_pair   uv
+        rgb565_pair   vu
+#endif

@@ -1,0 +1,18 @@
+/* The x86 tiers' tables; whether the CPU runs them is the pick's question. */
+#ifndef ORV_KERNELS_X86_H
+#define ORV_KERNELS_X86_H
+
+#include "kernels/kernels.h"
+
+ORV_EXTERN_C_BEGIN
+
+#if defined(__x86_64__) || defined(__i386__)
+#define ORV_KERNELS_HAVE_X86 1
+/* SSE4.1: rows only. AVX2: rows and row pairs. */
+DeviceRowKernels orv_kernels_sse41(void);
+DeviceRowKernels orv_kernels_avx2(void);
+#endif
+
+ORV_EXTERN_C_END
+
+#endif /* ORV_KERNELS_X86_H */
