@@ -13,7 +13,9 @@
 
 #include "device_render.h"
 #include "kernels/kernels.h"
+#include "checked_call.h"
 #include "kernel_list.h"
+#include "kernels/arm/arm.h"
 #include "yuv_model.h"
 
 namespace {
@@ -424,6 +426,65 @@ TEST(DeviceKernels, FilterCarriesErrorsDownAColumn)
         }
     }
 }
+
+#ifdef ORV_HAVE_CHECKED_CALL
+// The ARMv7 assembly restores r4-r11 and d8-d15, as AAPCS asks, and draws
+// what the NEON pairs draw.
+TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
+{
+    struct Entry {
+        const char *name;
+        DeviceRowPairKernel assembly, neon;
+        int layout;
+        int slot; // in kernel_list::kSlots
+    };
+    const Entry entries[] = {
+        {"rgba planar", orv_a32_rgba_pair_planar, device_yuv_rgb32_pair_neon, 0, 4},
+        {"rgba NV12", orv_a32_rgba_pair_uv, device_yuv_rgb32_semi_pair_neon, 1, 6},
+        {"rgba NV21", orv_a32_rgba_pair_vu, device_yuv_rgb32_semi_pair_neon, 2, 6},
+        {"rgb565 planar", orv_a32_rgb565_pair_planar, device_filter_yuv_rgb565_pair_neon, 0, 5},
+        {"rgb565 NV12", orv_a32_rgb565_pair_uv, device_filter_yuv_rgb565_semi_pair_neon, 1, 7},
+        {"rgb565 NV21", orv_a32_rgb565_pair_vu, device_filter_yuv_rgb565_semi_pair_neon, 2, 7},
+    };
+    std::mt19937 rng(8);
+    std::uniform_int_distribution<uint32_t> word;
+    const kernel_list::Rows in = kernel_list::random_rows(rng, 48);
+    const YuvCoefficients &k = orv_yuv_coefficients;
+    for (const Entry &e : entries) {
+        const kernel_list::Slot &slot = kernel_list::kSlots[e.slot];
+        kernel_list::Result got = kernel_list::blank_result(slot, in), want = got;
+        std::vector<uint8_t> swapped;
+        const uint8_t *u, *v;
+        kernel_list::chroma_pointers(in, e.layout, swapped, u, v);
+        CheckedCall call{};
+        call.fn = reinterpret_cast<void (*)(void)>(e.assembly);
+        const uintptr_t args[9] = {uintptr_t(got.pixels.data()),
+                                   uintptr_t(got.dst_stride),
+                                   uintptr_t(in.luma.data()),
+                                   uintptr_t(in.y_stride),
+                                   uintptr_t(u),
+                                   uintptr_t(v),
+                                   uintptr_t(got.errors.data()),
+                                   uintptr_t(&k),
+                                   uintptr_t(in.count)};
+        for (int i = 0; i < 9; ++i)
+            call.args[i] = uint32_t(args[i]);
+        for (uint32_t &w : call.want_core)
+            w = word(rng);
+        for (uint64_t &w : call.want_vfp)
+            w = uint64_t(word(rng)) << 32 | word(rng);
+        orv_checked_call(&call);
+        for (int i = 0; i < 8; ++i) {
+            EXPECT_EQ(call.got_core[i], call.want_core[i]) << e.name << ": r" << 4 + i;
+            EXPECT_EQ(call.got_vfp[i], call.want_vfp[i]) << e.name << ": d" << 8 + i;
+        }
+        e.neon(want.pixels.data(), want.dst_stride, in.luma.data(), in.y_stride, u, v, want.errors.data(), &k,
+               in.count);
+        EXPECT_EQ(got.pixels, want.pixels) << e.name;
+        EXPECT_EQ(got.errors, want.errors) << e.name;
+    }
+}
+#endif
 
 TEST(DeviceKernels, RegisterFileRoundTrip)
 {

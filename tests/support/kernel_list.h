@@ -123,10 +123,10 @@ inline Result blank_result(const Slot &s, const Rows &in)
 // Layouts: 0 planar; for semi slots 1 NV12 (Cb first), 2 NV21 (Cr first).
 // For NV21 the pairs row is read with its bytes swapped, so the samples are
 // the same: the buffer passed is `swapped` (filled here).
-inline void call(const Slot &s, const DeviceRowKernels &set, const Rows &in, int layout,
-                 const YuvCoefficients &k, Result &out, std::vector<uint8_t> &swapped)
+inline void chroma_pointers(const Rows &in, int layout, std::vector<uint8_t> &swapped, const uint8_t *&u,
+                            const uint8_t *&v)
 {
-    const uint8_t *u = in.cb.data(), *v = in.cr.data();
+    u = in.cb.data(), v = in.cr.data();
     if (layout == 1) {
         u = in.pairs.data(), v = u + 1;
     } else if (layout == 2) {
@@ -135,6 +135,13 @@ inline void call(const Slot &s, const DeviceRowKernels &set, const Rows &in, int
             std::swap(swapped[i], swapped[i + 1]);
         v = swapped.data(), u = v + 1;
     }
+}
+
+inline void call(const Slot &s, const DeviceRowKernels &set, const Rows &in, int layout,
+                 const YuvCoefficients &k, Result &out, std::vector<uint8_t> &swapped)
+{
+    const uint8_t *u, *v;
+    chroma_pointers(in, layout, swapped, u, v);
     if (is_pair(s))
         (set.*s.row_pair)(out.pixels.data(), out.dst_stride, in.luma.data(), in.y_stride, u, v,
                           out.errors.data(), &k, in.count);
