@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_frame.h"
 #include "orv_device_blit.h"
 
 #ifdef ORV_HAVE_LIBYUV
@@ -19,29 +20,7 @@
 
 namespace {
 
-struct Planes {
-    int width, height;
-    std::vector<uint8_t> y, u, v;
-
-    Planes(int w, int h) : width(w), height(h), y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size())
-    {
-        // Gradients with a little noise: video-like, not constant.
-        std::mt19937 rng(1);
-        std::uniform_int_distribution<int> noise(-6, 6);
-        for (int r = 0; r < h; ++r)
-            for (int x = 0; x < w; ++x)
-                y[size_t(r) * w + x] = uint8_t(16 + (x + r) * 200 / (w + h) + noise(rng) + 6);
-        for (int r = 0; r < h / 2; ++r)
-            for (int x = 0; x < w / 2; ++x) {
-                u[size_t(r) * (w / 2) + x] = uint8_t(40 + x * 170 / (w / 2));
-                v[size_t(r) * (w / 2) + x] = uint8_t(220 - r * 170 / (h / 2));
-            }
-    }
-    YuvFrame frame() const
-    {
-        return {y.data(), u.data(), v.data(), width, width / 2, width / 2, width, height};
-    }
-};
+using Planes = BenchPlanes;
 
 // The same samples with the chroma as one plane of pairs (NV12 or NV21).
 struct SemiPlanes {

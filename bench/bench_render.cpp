@@ -18,31 +18,13 @@
 #include <vector>
 
 #include "device_render.h"
+#include "bench_frame.h"
 #include "orv_device_blit.h"
 #include "orv_standin.h"
 
 namespace {
 
-struct Planes {
-    int width, height;
-    std::vector<uint8_t> y, u, v;
-
-    Planes(int w, int h) : width(w), height(h), y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size())
-    {
-        for (int r = 0; r < h; ++r)
-            for (int x = 0; x < w; ++x)
-                y[size_t(r) * w + x] = uint8_t(16 + (x + r) * 219 / (w + h));
-        for (int r = 0; r < h / 2; ++r)
-            for (int x = 0; x < w / 2; ++x) {
-                u[size_t(r) * (w / 2) + x] = uint8_t(40 + x * 170 / (w / 2));
-                v[size_t(r) * (w / 2) + x] = uint8_t(220 - r * 170 / (h / 2));
-            }
-    }
-    YuvFrame frame() const
-    {
-        return {y.data(), u.data(), v.data(), width, width / 2, width / 2, width, height};
-    }
-};
+using Planes = BenchPlanes;
 
 constexpr uint32_t kFailed = UINT32_MAX;
 // Frames per timed batch: the benchmark loop wakes once per batch.
