@@ -11,7 +11,8 @@
  * its stream and ring) -> the global lock (taken briefly by the verbose log's
  * head) -> the allocator's shard locks (the stream and ring grow). Nothing
  * here runs under the global lock. Stream failures go to the verbose log
- * only: orv_log would come back here. */
+ * only: orv_log would come back here. The whole lock order:
+ * docs/architecture.md. */
 #include "orv/orv_dump.h"
 
 #include <stdio.h>

@@ -10,8 +10,6 @@
 
 #include <bit>
 
-#include "orv/orv_clock.h"
-#include "orv/orv_gid.h"
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
 
@@ -678,100 +676,3 @@ uint32_t orv_hash_bucket_str(OrvHash *t, const char *key)
 }
 
 } // extern "C"
-
-namespace {
-
-constexpr int32_t kSelfTestMaxItems = 10000;
-constexpr int kSelfTestRounds = 1000;
-constexpr uint32_t kSelfTestItemSize = 64;
-
-double per(uint64_t start, uint64_t stop, int32_t n)
-{
-    return static_cast<double>(stop - start) / n;
-}
-
-bool same_item(int text, const void *a, const void *b)
-{
-    return text ? strcmp(static_cast<const char *>(a), static_cast<const char *>(b)) == 0 : a == b;
-}
-
-} // namespace
-
-extern "C" void orv_hash_self_test(int kind, int32_t count, OrvHashReport report)
-{
-    if (!report) {
-        log_bad("self_test: null report function");
-        return;
-    }
-    const int text = kind != 0;
-    count = count < 1 ? 1 : (count > kSelfTestMaxItems ? kSelfTestMaxItems : count);
-    OrvHash *t = orv_hash_create(16384);
-    auto **items = static_cast<char **>(ORV_CALLOC(sizeof(char *) * kSelfTestMaxItems));
-    if (!t || !items) {
-        orv_hash_destroy(t);
-        orv_free(items);
-        return;
-    }
-    report(text ? "string hash,sum = %d \r\n" : "pointer hash,sum = %d \r\n", count);
-    int32_t made = 0;
-    for (; made < count; ++made) {
-        items[made] = static_cast<char *>(ORV_CALLOC(kSelfTestItemSize));
-        if (!items[made])
-            break;
-        if (text) {
-            GID gid;
-            char *digits = orv_gid_to_text(orv_gid_generate(&gid));
-            if (digits)
-                memcpy(items[made], digits, ORV_GID_TEXT_DIGITS);
-            orv_gid_free_text(&digits);
-        }
-    }
-    count = made;
-    if (count > 0) {
-        const uint32_t mask = static_cast<uint32_t>(count - 1);
-        uint64_t start = orv_clock_us();
-        for (int32_t i = 0; i < count; ++i) {
-            if (text)
-                orv_hash_insert_str(t, items[i], items[i]);
-            else
-                orv_hash_insert(t, items[i], reinterpret_cast<OrvHashKey>(items[i]));
-        }
-        report("add hash item: time elapsed = %f microsec\r\n", per(start, orv_clock_us(), count));
-
-        start = orv_clock_us();
-        for (int r = 0; r < kSelfTestRounds; ++r)
-            for (void *v = orv_hash_first(t); v; v = orv_hash_next(t)) {
-            }
-        report("iterate hash: time elapsed = %f microsec\r\n", per(start, orv_clock_us(), kSelfTestRounds));
-
-        start = orv_clock_us();
-        for (int r = 0; r < kSelfTestRounds; ++r) {
-            char *item = items[static_cast<uint32_t>(lrand48()) & mask];
-            if (text)
-                orv_hash_find_str(t, item);
-            else
-                orv_hash_find(t, reinterpret_cast<OrvHashKey>(item));
-        }
-        report("find hash item: time elapsed = %f microsec\r\n", per(start, orv_clock_us(), kSelfTestRounds));
-
-        start = orv_clock_us();
-        for (int r = 0; r < kSelfTestRounds; ++r) {
-            char *item = items[static_cast<uint32_t>(lrand48()) & mask];
-            for (void *v = orv_hash_first(t); v && !same_item(text, v, item); v = orv_hash_next(t)) {
-            }
-        }
-        report("find list item: time elapsed = %f microsec\r\n", per(start, orv_clock_us(), kSelfTestRounds));
-
-        start = orv_clock_us();
-        volatile char *sink = nullptr;
-        for (int r = 0; r < kSelfTestRounds; ++r)
-            sink = items[static_cast<uint32_t>(lrand48()) & mask];
-        (void)sink;
-        report("find array item: time elapsed = %f microsec\r\n",
-               per(start, orv_clock_us(), kSelfTestRounds));
-    }
-    for (int32_t i = 0; i < count; ++i)
-        orv_mem_free(items[i]);
-    orv_mem_free(items);
-    orv_hash_destroy(t);
-}

@@ -6,7 +6,8 @@
 // Locks: the global lock is held only around the formatting of a head and
 // released before anything is written; the dump log's locks are taken by the
 // write after it. So a line never waits for the dump log under the global
-// lock, and code that holds the global lock must not log.
+// lock, and code that holds the global lock must not log. The whole lock
+// order: docs/architecture.md.
 #include "orv/orv_log.h"
 
 #include <android/log.h>

@@ -6,7 +6,8 @@
 // innermost lock of the runtime and any other lock may be held around an
 // allocation. The global lock (an OrvMutex made by mem_start) no longer
 // guards the lists; this module only creates and destroys it. Order:
-// global lock -> shard lock, never the other way.
+// global lock -> shard lock, never the other way (the whole order:
+// docs/architecture.md).
 //
 // A thread appends to its own shard, picked once per thread in turn, so
 // threads do not wait for each other; a block is unlinked from the shard it

@@ -10,6 +10,7 @@
 // hash entry are allocated under the global lock). Nothing logs under the
 // global lock: a log line may wait for the dump log, whose holder may be
 // waiting for the global lock. Failures are logged after it is released.
+// The whole lock order: docs/architecture.md.
 #include "orv/orv_thread.h"
 
 #include <atomic>

@@ -4,7 +4,9 @@
  * buffer geometry equal to the frame size, and presents each frame into a
  * locked window buffer. Its recursive mutex is held for the whole of every
  * surface and presentation operation; set_notify and destroy take no lock, so
- * they run before the render thread starts and after it stopped. */
+ * they run before the render thread starts and after it stopped. The
+ * mutex heads the lock order (docs/architecture.md): it is held across
+ * on_event and the blit. */
 #include <android/native_window_jni.h>
 
 #include <cstddef>

@@ -4,7 +4,8 @@
 // later ones only count, and only the last uninit shuts it down (which writes
 // the leak report and frees what is still tracked). A mutex of its own makes
 // the count and the start-up and shut-down one step each; it cannot be the
-// runtime's global lock, which those steps create and destroy.
+// runtime's global lock, which those steps create and destroy: it sits
+// before the whole lock order (docs/architecture.md).
 #include <mutex>
 
 #include "device_render.h"
