@@ -2,7 +2,7 @@
  * Plain assembly, since a compiled body could itself use the registers it
  * is asked to copy. */
 #if defined(__ELF__)
-        .section .note.GNU-stack, "", @progbits
+        .section .note.GNU-stack, "", %progbits
 #endif
 
 #if defined(__x86_64__)
