@@ -428,8 +428,8 @@ TEST(DeviceKernels, FilterCarriesErrorsDownAColumn)
 }
 
 #ifdef ORV_HAVE_CHECKED_CALL
-// The ARMv7 assembly restores r4-r11 and d8-d15, as AAPCS asks, and draws
-// what the NEON pairs draw.
+// The assembly restores the registers its calling convention asks it to
+// keep (r4-r11 or x19-x28, and d8-d15) and draws what the NEON pairs draw.
 TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
 {
     struct Entry {
@@ -438,14 +438,20 @@ TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
         int layout;
         int slot; // in kernel_list::kSlots
     };
+#if defined(__aarch64__)
+#define ORV_ASM(name) orv_a64_##name
+#else
+#define ORV_ASM(name) orv_a32_##name
+#endif
     const Entry entries[] = {
-        {"rgba planar", orv_a32_rgba_pair_planar, device_yuv_rgb32_pair_neon, 0, 4},
-        {"rgba NV12", orv_a32_rgba_pair_uv, device_yuv_rgb32_semi_pair_neon, 1, 6},
-        {"rgba NV21", orv_a32_rgba_pair_vu, device_yuv_rgb32_semi_pair_neon, 2, 6},
-        {"rgb565 planar", orv_a32_rgb565_pair_planar, device_filter_yuv_rgb565_pair_neon, 0, 5},
-        {"rgb565 NV12", orv_a32_rgb565_pair_uv, device_filter_yuv_rgb565_semi_pair_neon, 1, 7},
-        {"rgb565 NV21", orv_a32_rgb565_pair_vu, device_filter_yuv_rgb565_semi_pair_neon, 2, 7},
+        {"rgba planar", ORV_ASM(rgba_pair_planar), device_yuv_rgb32_pair_neon, 0, 4},
+        {"rgba NV12", ORV_ASM(rgba_pair_uv), device_yuv_rgb32_semi_pair_neon, 1, 6},
+        {"rgba NV21", ORV_ASM(rgba_pair_vu), device_yuv_rgb32_semi_pair_neon, 2, 6},
+        {"rgb565 planar", ORV_ASM(rgb565_pair_planar), device_filter_yuv_rgb565_pair_neon, 0, 5},
+        {"rgb565 NV12", ORV_ASM(rgb565_pair_uv), device_filter_yuv_rgb565_semi_pair_neon, 1, 7},
+        {"rgb565 NV21", ORV_ASM(rgb565_pair_vu), device_filter_yuv_rgb565_semi_pair_neon, 2, 7},
     };
+#undef ORV_ASM
     std::mt19937 rng(8);
     std::uniform_int_distribution<uint32_t> word;
     const kernel_list::Rows in = kernel_list::random_rows(rng, 48);
@@ -468,16 +474,17 @@ TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
                                    uintptr_t(&k),
                                    uintptr_t(in.count)};
         for (int i = 0; i < 9; ++i)
-            call.args[i] = uint32_t(args[i]);
-        for (uint32_t &w : call.want_core)
-            w = word(rng);
+            call.args[i] = CheckedWord(args[i]);
+        for (CheckedWord &w : call.want_core)
+            w = CheckedWord(uint64_t(word(rng)) << 32 | word(rng));
         for (uint64_t &w : call.want_vfp)
             w = uint64_t(word(rng)) << 32 | word(rng);
         orv_checked_call(&call);
-        for (int i = 0; i < 8; ++i) {
-            EXPECT_EQ(call.got_core[i], call.want_core[i]) << e.name << ": r" << 4 + i;
+        for (int i = 0; i < kCheckedCore; ++i)
+            EXPECT_EQ(call.got_core[i], call.want_core[i])
+                << e.name << ": core register " << i << " of the saved";
+        for (int i = 0; i < 8; ++i)
             EXPECT_EQ(call.got_vfp[i], call.want_vfp[i]) << e.name << ": d" << 8 + i;
-        }
         e.neon(want.pixels.data(), want.dst_stride, in.luma.data(), in.y_stride, u, v, want.errors.data(), &k,
                in.count);
         EXPECT_EQ(got.pixels, want.pixels) << e.name;

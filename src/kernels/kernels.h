@@ -101,17 +101,20 @@ typedef struct DeviceRowKernels {
 } DeviceRowKernels;
 
 /* Tiers, named for what they are: NEON intrinsics (through SIMDe off ARM),
- * the ARMv7 assembly row pairs (NEON rows beside them), SSE4.1, AVX2. */
+ * the ARMv7 and the AArch64 assembly row pairs (NEON rows beside them),
+ * SSE4.1, AVX2. */
 typedef enum OrvKernelTier {
     ORV_KERNELS_AUTO = -1,
     ORV_KERNELS_NEON = 0,
     ORV_KERNELS_A32 = 1,
     ORV_KERNELS_SSE41 = 2,
     ORV_KERNELS_AVX2 = 3,
-    ORV_KERNELS_TIERS = 4
+    ORV_KERNELS_A64 = 4,
+    ORV_KERNELS_TIERS = 5
 } OrvKernelTier;
 
-/* "neon", "a32", "sse41", "avx2"; "auto" for ORV_KERNELS_AUTO; null else. */
+/* "neon", "a32", "sse41", "avx2", "a64"; "auto" for ORV_KERNELS_AUTO; null
+ * else. */
 const char *orv_kernel_tier_name(int tier);
 /* The tier of a name above (as ORV_KERNELS takes it); -2 for no tier. */
 int orv_kernel_tier_of(const char *name);
@@ -122,7 +125,7 @@ int orv_device_kernels_runnable(int tier);
 DeviceRowKernels orv_device_row_kernels(int tier);
 
 /* The tier the blitter gets: the one forced, else the fastest runnable one.
- * ORV_KERNELS (neon, a32, sse41, avx2, auto) is read once per process; a
+ * ORV_KERNELS (neon, a32, a64, sse41, avx2, auto) is read once per process; a
  * tier this machine cannot run is logged and ignored. */
 int orv_device_kernel_tier(void);
 DeviceRowKernels orv_device_pick_kernels(void);

@@ -15,9 +15,10 @@
 
 namespace {
 
-constexpr const char *kTierNames[ORV_KERNELS_TIERS] = {"neon", "a32", "sse41", "avx2"};
+constexpr const char *kTierNames[ORV_KERNELS_TIERS] = {"neon", "a32", "sse41", "avx2", "a64"};
 // Fastest first.
-constexpr int kPreference[] = {ORV_KERNELS_AVX2, ORV_KERNELS_SSE41, ORV_KERNELS_A32, ORV_KERNELS_NEON};
+constexpr int kPreference[] = {ORV_KERNELS_AVX2, ORV_KERNELS_SSE41, ORV_KERNELS_A64, ORV_KERNELS_A32,
+                               ORV_KERNELS_NEON};
 constexpr int kNoTier = -2;
 
 // What orv_device_kernels_force set; kNoTier leaves ORV_KERNELS in charge.
@@ -72,6 +73,10 @@ int orv_device_kernels_runnable(int tier)
     case ORV_KERNELS_A32:
         return 1;
 #endif
+#ifdef ORV_KERNELS_HAVE_A64
+    case ORV_KERNELS_A64:
+        return 1;
+#endif
 #ifdef ORV_KERNELS_HAVE_X86
     case ORV_KERNELS_SSE41:
         return __builtin_cpu_supports("sse4.1") ? 1 : 0;
@@ -91,6 +96,10 @@ DeviceRowKernels orv_device_row_kernels(int tier)
 #ifdef ORV_KERNELS_HAVE_A32
     case ORV_KERNELS_A32:
         return orv_kernels_a32();
+#endif
+#ifdef ORV_KERNELS_HAVE_A64
+    case ORV_KERNELS_A64:
+        return orv_kernels_a64();
 #endif
 #ifdef ORV_KERNELS_HAVE_X86
     case ORV_KERNELS_SSE41:

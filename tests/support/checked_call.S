@@ -1,6 +1,8 @@
-/* orv_checked_call (checked_call.h): r0 the record. Registers:
- *   r4-r11, d8-d15  the record's known values across the call
- *   r12             the function; lr the argument words while loading them */
+/* orv_checked_call (checked_call.h), x0 / r0 the record.
+ * ARMv7:   r4-r11, d8-d15 the record's known values across the call; r12 the
+ *          function; lr the argument words while loading them.
+ * AArch64: x19-x28, d8-d15 the known values; x16 the function; x9 the
+ *          record's parts while loading and storing them. */
 #include "kernels/arm/asm.S"
 
 #if defined(__arm__) && !defined(__aarch64__)
@@ -37,5 +39,67 @@ function orv_checked_call
         vstm    r1,  {d8-d15}
         vpop    {d8-d15}
         pop     {r0, r4-r11, pc}
+endfunc
+#endif
+
+#if defined(__aarch64__)
+function orv_checked_call
+        sub     sp,  sp,  #176
+        stp     x29, x30, [sp]
+        stp     x19, x20, [sp, #16]
+        stp     x21, x22, [sp, #32]
+        stp     x23, x24, [sp, #48]
+        stp     x25, x26, [sp, #64]
+        stp     x27, x28, [sp, #80]
+        stp     d8,  d9,  [sp, #96]
+        stp     d10, d11, [sp, #112]
+        stp     d12, d13, [sp, #128]
+        stp     d14, d15, [sp, #144]
+        str     x0,  [sp, #160]             // the record
+        add     x9,  x0,  #80
+        ldp     x19, x20, [x9]
+        ldp     x21, x22, [x9, #16]
+        ldp     x23, x24, [x9, #32]
+        ldp     x25, x26, [x9, #48]
+        ldp     x27, x28, [x9, #64]
+        add     x9,  x0,  #160
+        ldp     d8,  d9,  [x9]
+        ldp     d10, d11, [x9, #16]
+        ldp     d12, d13, [x9, #32]
+        ldp     d14, d15, [x9, #48]
+        sub     sp,  sp,  #16               // the ninth argument
+        ldr     x9,  [x0, #72]
+        str     x9,  [sp]
+        ldr     x16, [x0]
+        ldp     x6,  x7,  [x0, #56]
+        ldp     x4,  x5,  [x0, #40]
+        ldp     x2,  x3,  [x0, #24]
+        ldp     x0,  x1,  [x0, #8]
+        blr     x16
+        add     sp,  sp,  #16
+        ldr     x0,  [sp, #160]
+        add     x9,  x0,  #224
+        stp     x19, x20, [x9]
+        stp     x21, x22, [x9, #16]
+        stp     x23, x24, [x9, #32]
+        stp     x25, x26, [x9, #48]
+        stp     x27, x28, [x9, #64]
+        add     x9,  x0,  #304
+        stp     d8,  d9,  [x9]
+        stp     d10, d11, [x9, #16]
+        stp     d12, d13, [x9, #32]
+        stp     d14, d15, [x9, #48]
+        ldp     x19, x20, [sp, #16]
+        ldp     x21, x22, [sp, #32]
+        ldp     x23, x24, [sp, #48]
+        ldp     x25, x26, [sp, #64]
+        ldp     x27, x28, [sp, #80]
+        ldp     d8,  d9,  [sp, #96]
+        ldp     d10, d11, [sp, #112]
+        ldp     d12, d13, [sp, #128]
+        ldp     d14, d15, [sp, #144]
+        ldp     x29, x30, [sp]
+        add     sp,  sp,  #176
+        ret
 endfunc
 #endif

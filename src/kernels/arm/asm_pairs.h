@@ -1,0 +1,34 @@
+// The entries of an assembly tier's row pairs (arm/32, arm/64): the checks
+// made once per row pair in C++, blocks without bias to the assembly, the
+// rest to the NEON pairs.
+#pragma once
+
+#include "kernels/arm/arm.h"
+
+namespace orv_arm_pairs {
+
+template <DeviceRowPairKernel Assembly, DeviceRowPairKernel Neon>
+void pair_entry(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u,
+                const uint8_t *v, uint8_t *errors, const YuvCoefficients *coefficients, int count)
+{
+    if (count < 16)
+        return;
+    if (orv_yuv_has_bias(coefficients))
+        Neon(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
+    else
+        Assembly(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
+}
+
+// Pointers that are not one byte apart are no semi-planar row: nothing is drawn.
+template <DeviceRowPairKernel Uv, DeviceRowPairKernel Vu, DeviceRowPairKernel Neon>
+void semi_pair_entry(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                     const uint8_t *u, const uint8_t *v, uint8_t *errors, const YuvCoefficients *coefficients,
+                     int count)
+{
+    if (v == u + 1)
+        pair_entry<Uv, Neon>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
+    else if (u == v + 1)
+        pair_entry<Vu, Neon>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
+}
+
+} // namespace orv_arm_pairs
