@@ -353,8 +353,8 @@ TEST_F(DeviceThread, StopMidFrameGivesTheFrameBack)
     ScriptedHost second;
     second.add_frame(solid(64, 32));
     second.set_tail({ORV_OK, 1});
-    std::atomic<bool> stopping{false};
-    std::thread stopper;
+    std::atomic<bool> stopping{false}, launched{false};
+    std::thread stopper; // written on the render thread, joined here once launched
     second.set_observer([&](const HostCall &c) {
         if (c.kind != Call::GetFrame || stopper.joinable() || second.count(Call::Release) < 2)
             return;
@@ -362,6 +362,7 @@ TEST_F(DeviceThread, StopMidFrameGivesTheFrameBack)
             stopping = true;
             module->stop(module);
         });
+        launched = true;
         while (!stopping)
             std::this_thread::yield();
         std::this_thread::sleep_for(30ms); // the stop flag is set by now
@@ -370,7 +371,7 @@ TEST_F(DeviceThread, StopMidFrameGivesTheFrameBack)
     attach(d2);
     ASSERT_EQ(module->start(module), ORV_OK);
     ASSERT_TRUE(second.wait_count(Call::GetFrame, 3)) << second.trace();
-    while (!stopping)
+    while (!launched)
         std::this_thread::sleep_for(1ms);
     stopper.join();
     second.set_observer(nullptr);
