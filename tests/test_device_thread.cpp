@@ -353,10 +353,12 @@ TEST_F(DeviceThread, StopMidFrameGivesTheFrameBack)
     ScriptedHost second;
     second.add_frame(solid(64, 32));
     second.set_tail({ORV_OK, 1});
-    std::atomic<bool> stopping{false}, launched{false};
+    // start must have returned: a stop racing it has nothing to join yet.
+    std::atomic<bool> start_returned{false}, stopping{false}, launched{false};
     std::thread stopper; // written on the render thread, joined here once launched
     second.set_observer([&](const HostCall &c) {
-        if (c.kind != Call::GetFrame || stopper.joinable() || second.count(Call::Release) < 2)
+        if (c.kind != Call::GetFrame || stopper.joinable() || !start_returned ||
+            second.count(Call::Release) < 2)
             return;
         stopper = std::thread([&] {
             stopping = true;
@@ -370,17 +372,19 @@ TEST_F(DeviceThread, StopMidFrameGivesTheFrameBack)
     ASSERT_EQ(module->set_host(module, second.context(), second.callbacks()), ORV_OK);
     attach(d2);
     ASSERT_EQ(module->start(module), ORV_OK);
+    start_returned = true;
     ASSERT_TRUE(second.wait_count(Call::GetFrame, 3)) << second.trace();
     while (!launched)
         std::this_thread::sleep_for(1ms);
     stopper.join();
     second.set_observer(nullptr);
     calls = second.calls();
-    EXPECT_EQ(second.count(Call::GetFrame), 3u) << second.trace();
-    EXPECT_EQ(second.count(Call::Release), 3u) << second.trace();
+    const size_t asked = second.count(Call::GetFrame);
+    EXPECT_GE(asked, 3u);
+    EXPECT_EQ(second.count(Call::Release), asked) << second.trace();
     EXPECT_EQ(calls.back().kind, Call::Release) << second.trace();
     EXPECT_EQ(calls.back().code, ORV_WOUNLD_BLOCK) << "no present was tried";
-    EXPECT_EQ(d2.stats().posted, 2u);
+    EXPECT_EQ(d2.stats().posted, asked - 1);
     EXPECT_EQ(second.count(Call::Error), 0u);
 }
 
