@@ -37,6 +37,8 @@ set(CMAKE_C_COMPILER clang)
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_C_COMPILER_TARGET ${ORV_ANDROID_TRIPLE})
 set(CMAKE_CXX_COMPILER_TARGET ${ORV_ANDROID_TRIPLE})
+# The kernels' .S files (src/kernels/arm, x86) for the same target.
+set(CMAKE_ASM_COMPILER_TARGET ${ORV_ANDROID_TRIPLE})
 
 execute_process(COMMAND clang -print-resource-dir OUTPUT_VARIABLE orv_clang_resource
   OUTPUT_STRIP_TRAILING_WHITESPACE)
