@@ -84,6 +84,25 @@ ORV_API ResultCode DeviceRendModuleSetColor(RenderModule *module, int matrix, in
    apart is refused (ORV_ERR_INVALID_PARAM from the render thread's present). */
 ORV_API ResultCode DeviceRendModuleSetChromaStep(RenderModule *module, int step);
 
+/* Pixel format of the module's window buffers. AUTO (the default) keeps the
+ * window's own format. YV12 hands the compositor the frame's planes as they
+ * are (a copy of 1.5 bytes per pixel, no conversion); where the window
+ * refuses or ignores it, the frame size is odd, or the colour settings need a
+ * buffer data space the device cannot set (before Android 9, anything but
+ * BT.601 limited range), the module logs it once and converts into RGBX
+ * instead until YV12 is asked for again. */
+#define DEVICE_WINDOW_AUTO   0          /* the window's own format */
+#define DEVICE_WINDOW_RGBA   1          /* WINDOW_FORMAT_RGBA_8888 */
+#define DEVICE_WINDOW_RGBX   2          /* WINDOW_FORMAT_RGBX_8888 */
+#define DEVICE_WINDOW_RGB565 4          /* WINDOW_FORMAT_RGB_565, with the error carry */
+#define DEVICE_WINDOW_YV12   0x32315659 /* HAL_PIXEL_FORMAT_YV12: planes copied, the compositor converts */
+/* Any thread, any time; applies from the next frame, at a frame boundary.
+ * Another value, or a null module: ORV_ERR_INVALID_PARAM, nothing changed. */
+ORV_API ResultCode DeviceRendModuleSetWindowFormat(RenderModule *module, int32_t format);
+/* The format of the last buffer the module drew and posted (0 before the
+ * first), so a host sees a fallback. */
+ORV_API int32_t DeviceRendModuleGetWindowFormat(RenderModule *module);
+
 /* 32-byte constant block that drives the kernels' 16-bit arithmetic. Each
  * weight w acts as w / 4096; the offsets are pre-multiplied by 128. */
 typedef struct YuvCoefficients {

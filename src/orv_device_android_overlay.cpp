@@ -4,13 +4,26 @@
  * buffer geometry equal to the frame size, and presents each frame into a
  * locked window buffer. Its recursive mutex is held for the whole of every
  * surface and presentation operation; set_notify and destroy take no lock, so
- * they run before the render thread starts and after it stopped. */
+ * they run before the render thread starts and after it stopped. The window
+ * format a host asks for and the format last posted are words that other
+ * threads reach atomically, without the mutex.
+ *
+ * A YV12 window gets the frame's planes as they are and the compositor
+ * converts them; each frame the overlay checks what it can before locking
+ * (even size, a data space for the colour settings) and the locked buffer
+ * after, and falls back to RGBX conversion rather than post a buffer drawn
+ * in the wrong layout. */
+#include <android/data_space.h>
 #include <android/native_window_jni.h>
+#include <dlfcn.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstddef>
 
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
+#include "orv_device_copy.h"
 #include "orv_device_render.h"
 #include "orv_sync.hpp"
 
@@ -42,6 +55,159 @@ static_assert(offsetof(AndroidOverlayRecord, geometry_pending) == 12 * 8 + sizeo
 AndroidOverlayRecord *record_of(AndroidOverlay *self)
 {
     return orv_device::record_of<AndroidOverlayRecord>(self);
+}
+
+// Words of the record that host threads share with the render thread; the
+// NDK's libc++ has no atomic_ref.
+template <typename T>
+T load_word(const T &word)
+{
+    return __atomic_load_n(&word, __ATOMIC_ACQUIRE);
+}
+template <typename T>
+void store_word(T &word, T value)
+{
+    __atomic_store_n(&word, value, __ATOMIC_RELEASE);
+}
+
+constexpr int32_t kYv12 = DEVICE_WINDOW_YV12;
+
+// The data space that tells a compositor the module's matrix and range.
+constexpr int32_t data_space_of(int matrix, int range)
+{
+    const int32_t standard = matrix == DEVICE_MATRIX_BT709    ? ADATASPACE_STANDARD_BT709
+                             : matrix == DEVICE_MATRIX_BT2020 ? ADATASPACE_STANDARD_BT2020
+                                                              : ADATASPACE_STANDARD_BT601_625;
+    return standard | ADATASPACE_TRANSFER_SMPTE_170M |
+           (range == DEVICE_RANGE_FULL ? ADATASPACE_RANGE_FULL : ADATASPACE_RANGE_LIMITED);
+}
+static_assert(data_space_of(DEVICE_MATRIX_BT601, DEVICE_RANGE_LIMITED) == ADATASPACE_BT601_625);
+static_assert(data_space_of(DEVICE_MATRIX_BT601, DEVICE_RANGE_FULL) == ADATASPACE_JFIF);
+static_assert(data_space_of(DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED) == ADATASPACE_BT709);
+static_assert(data_space_of(DEVICE_MATRIX_BT2020, DEVICE_RANGE_FULL) == ADATASPACE_BT2020);
+
+// ANativeWindow_setBuffersDataSpace came with API 28 and the library runs
+// from API 21, so it is looked up once, not linked.
+using SetDataSpace = int32_t (*)(ANativeWindow *, int32_t);
+std::atomic<bool> g_hide_data_space{false};
+
+SetDataSpace data_space_call()
+{
+    static const SetDataSpace found = [] {
+        const char *name = "ANativeWindow_setBuffersDataSpace";
+        void *call = dlsym(RTLD_DEFAULT, name);
+        if (call == nullptr) {
+            // Kept open for the process's life, as libandroid keeps it anyway.
+            if (void *lib = dlopen("libnativewindow.so", RTLD_NOW | RTLD_LOCAL))
+                call = dlsym(lib, name);
+        }
+        return reinterpret_cast<SetDataSpace>(call);
+    }();
+    return g_hide_data_space.load(std::memory_order_relaxed) ? nullptr : found;
+}
+
+// Why a YV12 request fell back; each reason is logged once per request.
+enum Fallback : uint32_t {
+    kOddSize = 1,
+    kDataSpace = 2,
+    kGeometry = 4,
+    kIgnored = 8,
+    kLayout = 16,
+    kAssumed601 = 32,
+    kUndrawable = 64,
+};
+
+bool first_time(AndroidOverlayRecord *rec, Fallback reason)
+{
+    if (rec->fallbacks_logged & reason)
+        return false;
+    rec->fallbacks_logged |= reason;
+    return true;
+}
+
+void fall_back(AndroidOverlayRecord *rec, Fallback reason, const char *why)
+{
+    rec->yv12_refused = 1;
+    if (first_time(rec, reason))
+        orv_log(kLogFlags, ORV_ERR_NOT_SUPPORT, "VRE: deviceoverlay: YV12 off, drawing RGBX: %s", why);
+}
+
+// Tells the compositor how to read the planes. BT.601 limited range is what
+// compositors assume, so it needs no call; anything else without the call
+// would show wrong colours, and the caller converts instead.
+bool ensure_data_space(AndroidOverlayRecord *rec, const DeviceBlitSettings &s)
+{
+    const int32_t wanted = data_space_of(s.matrix, s.range);
+    if (rec->data_space == wanted)
+        return true;
+    const SetDataSpace call = data_space_call();
+    const int32_t err = call != nullptr ? call(rec->window, wanted) : -ENOSYS;
+    if (err == 0 || wanted == ADATASPACE_BT601_625) {
+        if (err != 0 && first_time(rec, kAssumed601))
+            orv_log(kLogFlags, ORV_ERR_NOT_SUPPORT,
+                    "VRE: deviceoverlay: no buffer data space (err:%d), BT.601 limited assumed", err);
+        rec->data_space = wanted;
+        return true;
+    }
+    return false;
+}
+
+// RGB buffers carry their own colours: a YUV data space left on the window
+// would make the compositor treat them as another gamut.
+void clear_data_space(AndroidOverlayRecord *rec)
+{
+    if (rec->data_space <= 0)
+        return;
+    if (const SetDataSpace call = data_space_call())
+        call(rec->window, ADATASPACE_UNKNOWN);
+    rec->data_space = ADATASPACE_UNKNOWN;
+}
+
+// Takes up a new request at a frame boundary: a YV12 request tries again
+// whatever fell back before.
+void follow_request(AndroidOverlayRecord *rec)
+{
+    const uint32_t count = load_word(rec->format_requests);
+    if (count == rec->format_requests_seen)
+        return;
+    rec->format_requests_seen = count;
+    rec->format_wanted = load_word(rec->format_request);
+    rec->yv12_refused = 0;
+    rec->fallbacks_logged = 0;
+}
+
+// The format this frame's buffer should have, as far as it is known before
+// locking.
+int32_t frame_format(AndroidOverlayRecord *rec, const YuvFrame *frame, const DeviceBlitSettings &s)
+{
+    switch (rec->format_wanted) {
+    case DEVICE_WINDOW_AUTO:
+        return rec->own_format;
+    case kYv12:
+        break;
+    default:
+        return rec->format_wanted;
+    }
+    if (!rec->yv12_refused) {
+        if ((frame->width | frame->height) & 1) {
+            fall_back(rec, kOddSize, "odd frame size");
+        } else if (!ensure_data_space(rec, s)) {
+            fall_back(rec, kDataSpace, "no buffer data space for the colour settings");
+        } else {
+            return kYv12;
+        }
+    }
+    return WINDOW_FORMAT_RGBX_8888;
+}
+
+// Why a locked YV12 buffer cannot take the frame's planes; null when it can.
+const char *yv12_fault(const ANativeWindow_Buffer &buf, const YuvFrame *frame)
+{
+    if ((frame->width | frame->height) & 1)
+        return "odd frame size";
+    if (buf.stride < buf.width || buf.stride % 16 != 0)
+        return "buffer stride";
+    return nullptr;
 }
 
 // Pixels the blitter draws per window format, and bytes per pixel of a row.
@@ -119,6 +285,62 @@ ResultCode set_geometry(AndroidOverlayRecord *rec, const YuvFrame *frame, int32_
     return ORV_OK;
 }
 
+// Sets the geometry for the frame in format, falling back from YV12 to RGBX
+// and from an asked-for format to the window's own; only a refusal of the
+// window's own format is a failure, as it always was.
+ResultCode apply_geometry(AndroidOverlayRecord *rec, const YuvFrame *frame, int32_t format)
+{
+    if (format == kYv12) {
+        if (set_geometry(rec, frame, kYv12) == ORV_OK) {
+            rec->format_target = kYv12;
+            return ORV_OK;
+        }
+        fall_back(rec, kGeometry, "geometry refused");
+        format = WINDOW_FORMAT_RGBX_8888;
+    }
+    if (format != rec->own_format && set_geometry(rec, frame, format) == ORV_OK) {
+        rec->format_target = format;
+        return ORV_OK;
+    }
+    if (ORV_FAILED(set_geometry(rec, frame, rec->own_format)))
+        return ORV_FAIL;
+    rec->format_target = rec->own_format;
+    return ORV_OK;
+}
+
+bool chroma_adjacent(const YuvFrame *frame)
+{
+    return frame->v == frame->u + 1 || frame->u == frame->v + 1;
+}
+
+// Draws the locked YV12 buffer and posts it: 0, 3 when it could not be drawn
+// and the frame should come again as RGB, or a failure.
+ResultCode present_yv12(AndroidOverlayRecord *rec, const YuvFrame *frame, const DeviceBlitSettings &s)
+{
+    const ANativeWindow_Buffer &buf = rec->locked;
+    const char *fault = yv12_fault(buf, frame);
+    if (fault == nullptr && !ensure_data_space(rec, s))
+        fault = "no buffer data space for the colour settings";
+    if (fault != nullptr) {
+        // Posted as it came, never drawn in a layout it does not have.
+        if (ORV_FAILED(post_buffer(rec)))
+            return ORV_FAIL;
+        if (rec->format_target == kYv12) {
+            fall_back(rec, kLayout, fault);
+            return ORV_WOUNLD_BLOCK;
+        }
+        if (first_time(rec, kUndrawable))
+            orv_log(kLogFlags, ORV_ERR_NOT_SUPPORT, "VRE: deviceoverlay: YV12 buffer not drawn: %s", fault);
+        return ORV_OK;
+    }
+    const OrvYv12Planes planes = orv_yv12_planes(buf.bits, buf.stride, buf.height);
+    orv_yv12_copy_frame(&planes, frame, s.step, orv_split_row_pick());
+    if (ORV_FAILED(post_buffer(rec)))
+        return ORV_FAIL;
+    store_word(rec->posted_format, kYv12);
+    return ORV_OK;
+}
+
 // The frame was checked where it entered the render path (the DeviceRender).
 ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
 {
@@ -135,11 +357,24 @@ ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
         if (ORV_FAILED(r))
             return r;
     }
+    // Once per frame: the window format and the colour settings this frame follows.
+    follow_request(rec);
+    const DeviceBlitSettings settings = orv_device_blit_settings(rec->blitter);
     if (rec->geometry_pending) {
         rec->geometry_pending = 0;
-        if (ORV_FAILED(set_geometry(rec, frame, ANativeWindow_getFormat(rec->window))))
-            return ORV_FAIL;
+        rec->own_format = ANativeWindow_getFormat(rec->window);
+        rec->format_target = 0;
     }
+    const int32_t frame_fmt = frame_format(rec, frame, settings);
+    if (frame_fmt == kYv12 && settings.step == 2 && !chroma_adjacent(frame)) {
+        orv_log(kLogFlags, ORV_ERR_INVALID_PARAM,
+                "VRE: deviceoverlay: chroma step 2 needs u and v one byte apart");
+        return ORV_ERR_INVALID_PARAM;
+    }
+    if (frame_fmt != rec->format_target && ORV_FAILED(apply_geometry(rec, frame, frame_fmt)))
+        return ORV_FAIL;
+    if (rec->format_target != kYv12)
+        clear_data_space(rec);
     if (ANativeWindow_lock(rec->window, &rec->locked, nullptr) != 0) {
         orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: surface lock fail");
         return ORV_FAIL;
@@ -159,10 +394,22 @@ ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
             if (rec->window != window || !rec->has_surface)
                 return ORV_WOUNLD_BLOCK;
         }
-        if (ORV_FAILED(set_geometry(rec, frame, format)))
+        // Following the window's own format, the buffer's is kept as it always
+        // was; an asked-for format is asked for again.
+        if (rec->format_wanted == DEVICE_WINDOW_AUTO) {
+            if (ORV_FAILED(set_geometry(rec, frame, format)))
+                return ORV_FAIL;
+        } else if (ORV_FAILED(apply_geometry(rec, frame, rec->format_target))) {
             return ORV_FAIL;
+        }
         return ORV_WOUNLD_BLOCK;
     }
+    if (buf.format == kYv12)
+        return present_yv12(rec, frame, settings);
+    // A window that accepted YV12 and still gave this buffer: drawn right in
+    // its own format now, RGBX from the next frame.
+    if (rec->format_target == kYv12)
+        fall_back(rec, kIgnored, "buffer came in another format");
     const FormatInfo info = format_info(buf.format);
     const ResultCode r = rec->blitter->blit(rec->blitter, frame, static_cast<uint8_t *>(buf.bits),
                                             buf.stride * info.bytes_per_pixel, info.bits_per_pixel);
@@ -173,6 +420,8 @@ ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
     }
     if (ORV_FAILED(post_buffer(rec)))
         return ORV_FAIL;
+    if (info.bits_per_pixel != 0)
+        store_word(rec->posted_format, buf.format);
     return r;
 }
 
@@ -211,6 +460,7 @@ ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface
         rec->window = ANativeWindow_fromSurface(env, surface);
         if (rec->window != nullptr) {
             rec->geometry_pending = 1;
+            rec->data_space = -1;
         } else {
             orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: fromSurface fail");
             result = ORV_FAIL;
@@ -250,6 +500,40 @@ ResultCode overlay_destroy(AndroidOverlay *self)
 }
 
 } // namespace
+
+ResultCode orv_device_overlay_set_window_format(AndroidOverlay *overlay, int32_t format)
+{
+    AndroidOverlayRecord *rec = record_of(overlay);
+    switch (format) {
+    case DEVICE_WINDOW_AUTO:
+    case DEVICE_WINDOW_RGBA:
+    case DEVICE_WINDOW_RGBX:
+    case DEVICE_WINDOW_RGB565:
+    case DEVICE_WINDOW_YV12:
+        if (rec != nullptr)
+            break;
+        [[fallthrough]];
+    default:
+        orv_log(kLogFlags, ORV_ERR_INVALID_PARAM, "VRE: deviceoverlay: no window format 0x%x",
+                unsigned(format));
+        return ORV_ERR_INVALID_PARAM;
+    }
+    // The format first: a render thread that sees the new count reads it.
+    store_word(rec->format_request, format);
+    __atomic_fetch_add(&rec->format_requests, 1u, __ATOMIC_ACQ_REL);
+    return ORV_OK;
+}
+
+int32_t orv_device_overlay_posted_format(AndroidOverlay *overlay)
+{
+    AndroidOverlayRecord *rec = record_of(overlay);
+    return rec != nullptr ? load_word(rec->posted_format) : 0;
+}
+
+void orv_device_overlay_hide_data_space(int hide)
+{
+    g_hide_data_space.store(hide != 0, std::memory_order_relaxed);
+}
 
 AndroidOverlay *orv_device_android_overlay_create(void)
 {

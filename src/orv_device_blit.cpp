@@ -374,3 +374,10 @@ extern "C" ResultCode orv_device_blit_set_chroma_step(DeviceBlitOps *ops, int st
     update_settings(blit, [&](Settings &s) { s.step = step; });
     return ORV_OK;
 }
+
+extern "C" DeviceBlitSettings orv_device_blit_settings(DeviceBlitOps *ops)
+{
+    DeviceBlit *blit = object_of(ops);
+    const Settings s = Settings::unpack(blit ? settings_word(blit).load(std::memory_order_acquire) : 0);
+    return {s.matrix, s.range, s.step};
+}

@@ -36,6 +36,15 @@ DeviceBlitOps *orv_device_blit_create(void);
 ResultCode orv_device_blit_set_colour(DeviceBlitOps *blit, int matrix, int range);
 ResultCode orv_device_blit_set_chroma_step(DeviceBlitOps *blit, int step);
 
+/* The settings as one consistent set, for a path that draws without the
+ * blitter (the YV12 copy) and must still follow them per frame. */
+typedef struct DeviceBlitSettings {
+    int matrix;
+    int range;
+    int step;
+} DeviceBlitSettings;
+DeviceBlitSettings orv_device_blit_settings(DeviceBlitOps *blit);
+
 ORV_EXTERN_C_END
 
 #endif

@@ -52,9 +52,39 @@ typedef struct AndroidOverlayRecord {
     int32_t no_surface_notified;
     DeviceBlitOps *blitter;
     int32_t geometry_pending;
+    /* The window format a host asks for (DEVICE_WINDOW_*) and a count of its
+     * requests, written by any thread (atomically, format first); present
+     * reads them once per frame. */
+    int32_t format_request;
+    uint32_t format_requests;
+    /* Format of the last buffer drawn and posted (atomic); 0 before. */
+    int32_t posted_format;
+    /* Render thread only, under the mutex: the request count acted on, the
+     * format followed, the window's own format (read at attach), the format
+     * the last geometry call set (0: none since attach), whether YV12 fell
+     * back since the last request, the data space set on the window (-1: not
+     * set since attach), and the fallback reasons already logged. */
+    uint32_t format_requests_seen;
+    int32_t format_wanted;
+    int32_t own_format;
+    int32_t format_target;
+    int32_t yv12_refused;
+    int32_t data_space;
+    uint32_t fallbacks_logged;
 } AndroidOverlayRecord;
 
 AndroidOverlay *orv_device_android_overlay_create(void);
+
+/* The window format of the next frames (DEVICE_WINDOW_*), from any thread;
+ * ORV_ERR_INVALID_PARAM (logged) for another value. */
+ResultCode orv_device_overlay_set_window_format(AndroidOverlay *overlay, int32_t format);
+/* The format of the last buffer the overlay drew and posted; 0 before. */
+int32_t orv_device_overlay_posted_format(AndroidOverlay *overlay);
+/* The overlay of a module; null for a null module. */
+AndroidOverlay *orv_device_module_overlay(RenderModule *module);
+/* Tests: 1 makes the overlay behave as on a device without
+ * ANativeWindow_setBuffersDataSpace (below API 28); 0 looks it up again. */
+void orv_device_overlay_hide_data_space(int hide);
 
 typedef struct DeviceRender DeviceRender;
 struct DeviceRender {

@@ -50,6 +50,12 @@ int32_t ANativeWindow_setBuffersGeometry(ANativeWindow *window, int32_t width, i
 int32_t ANativeWindow_lock(ANativeWindow *window, ANativeWindow_Buffer *out_buffer,
                            ARect *in_out_dirty_bounds);
 int32_t ANativeWindow_unlockAndPost(ANativeWindow *window);
+/* API 26: rotation and mirroring flags of the buffers queued from now on. */
+int32_t ANativeWindow_setBuffersTransform(ANativeWindow *window, int32_t transform);
+/* API 28: how the compositor reads the colour of the buffers queued from now
+ * on (an ADataSpace of <android/data_space.h>). A library that runs on older
+ * devices looks it up at run time instead of linking it. */
+int32_t ANativeWindow_setBuffersDataSpace(ANativeWindow *window, int32_t data_space);
 
 #ifdef __cplusplus
 }
