@@ -379,7 +379,7 @@ TEST_F(Yv12Overlay, FallbacksDrawRgbAndReportIt)
         EXPECT_LE(largest_difference(last_posted(d), bt601), 3) << how;
         orv_device_overlay_hide_data_space(0);
     }
-    {   // A buffer stride that is not a multiple of 16: posted undrawn once,
+    { // A buffer stride that is not a multiple of 16: posted undrawn once,
         // then the same frame as RGB.
         StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
         orv_standin_window_set_stride(d.window, 72);
@@ -427,6 +427,32 @@ TEST_F(Yv12Overlay, SwitchesFormatsAndSizes)
     EXPECT_EQ(b.width, 32);
     EXPECT_EQ(planes_match(b.bits, b.stride, b.height, g), "");
     EXPECT_EQ(d.stats().overruns, 0u);
+}
+
+// Lock and post failures end the frame as on the RGB path; the next frame
+// draws YV12 again, and a failed post never counts as posted.
+TEST_F(Yv12Overlay, WindowFailuresInYv12)
+{
+    HostFrame f = HostFrame::make(64, 32);
+    draw_clip_frame(6, &f);
+    StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
+    Render r;
+    ASSERT_EQ(r.want(kYv12), ORV_OK);
+    ASSERT_EQ(r.render->set_surface(r.render, d.vm, d.surface), ORV_OK);
+    orv_standin_window_fail_lock(d.window, 1, -EINVAL);
+    EXPECT_EQ(r.present(f.view()), ORV_FAIL);
+    EXPECT_EQ(r.posted(), 0);
+    orv_standin_window_fail_post(d.window, 1, -ENODEV);
+    EXPECT_EQ(r.present(f.view()), ORV_FAIL);
+    EXPECT_EQ(r.posted(), 0);
+    EXPECT_EQ(d.stats().posted, 0u);
+    ASSERT_EQ(r.present(f.view()), ORV_OK);
+    EXPECT_EQ(r.posted(), kYv12);
+    EXPECT_EQ(planes_match(last_posted(d).bits, last_posted(d).stride, 32, f), "");
+    const OrvStandinWindowStats st = d.stats();
+    EXPECT_EQ(st.misuse, 0u);
+    EXPECT_EQ(st.locked, 0);
+    EXPECT_EQ(st.geometry_failures, 0u);
 }
 
 TEST_F(Yv12Overlay, RefusesUnknownFormats)

@@ -8,7 +8,8 @@
 // checked against the render thread's rules as it arrives; at the end no
 // window, surface or tracked block may be left. A second test runs two
 // players that each bracket their cycles with their own library init and
-// uninit. ORV_SOAK_SECONDS sets the length (default 2), ORV_SOAK_SEED the seed.
+// uninit. Window formats change at random, YV12 included, and some windows
+// refuse or ignore YV12 or cannot set a data space. ORV_SOAK_SECONDS sets the length (default 2), ORV_SOAK_SEED the seed.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -34,7 +35,8 @@ constexpr ResultCode kHostFailure = static_cast<ResultCode>(0x80000A5Au);
 
 struct Totals {
     std::atomic<uint64_t> cycles{0}, frames_handed{0}, posted{0}, releases{0}, size_events{0}, errors{0},
-        started{0}, surface_changes{0}, failures_injected{0}, detached_in_event{0}, refused_calls{0};
+        started{0}, surface_changes{0}, failures_injected{0}, detached_in_event{0}, refused_calls{0},
+        format_changes{0};
 };
 
 // How a host misbehaves inside its callbacks, and how it hands out frames.
@@ -233,8 +235,10 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
     if (rng() % 4 != 0 && module->set_surface(module, vm, displays[0].surface) != ORV_OK)
         fail("set_surface refused");
 
-    // Surfaces come and go, and windows fail, from a thread of their own.
+    // Surfaces come and go, window formats change, and windows fail (or take
+    // YV12 badly), from a thread of their own.
     std::atomic<bool> done{false};
+    std::atomic<bool> fault_in_thread{false};
     const bool inject = rng() % 5 == 0;
     const uint32_t surface_seed = rng();
     std::thread surfaces([&, surface_seed] {
@@ -260,6 +264,22 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
                 ++totals.failures_injected;
             }
             ++totals.surface_changes;
+            if (r() % 3 == 0) {
+                static constexpr int32_t kWindowFormats[] = {DEVICE_WINDOW_AUTO, DEVICE_WINDOW_RGBA,
+                                                             DEVICE_WINDOW_RGBX, DEVICE_WINDOW_RGB565,
+                                                             DEVICE_WINDOW_YV12};
+                if (DeviceRendModuleSetWindowFormat(module, kWindowFormats[r() % 5]) != ORV_OK)
+                    fault_in_thread = true;
+                ++totals.format_changes;
+            }
+            if (inject && r() % 8 == 0) {
+                ANativeWindow *w = displays[r() % 2].window;
+                const uint32_t how = r() % 3;
+                if (how == 2)
+                    orv_standin_window_fail_data_space(w, -38);
+                else
+                    orv_standin_window_refuse_format(w, DEVICE_WINDOW_YV12, int(how));
+            }
         }
     });
 
@@ -276,6 +296,8 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
 
     for (const std::string &f : host.faults)
         fail(f);
+    if (fault_in_thread)
+        fail("DeviceRendModuleSetWindowFormat refused a valid format");
     if (host.started + host.errors == 0)
         fail("the render thread ended without on_started or on_error");
     if (host.errors == 1 && host.error_code == kHostFailure && fail_permille == 0)
@@ -361,13 +383,14 @@ TEST(Soak, ModulesInSequenceThenTwoAtOnce)
         "soak: %llu cycles (%llu in sequence, then two at once), %llu frames handed, %llu posted, "
         "%llu released, %llu size events, %llu on_started, %llu on_error, %llu surface changes, "
         "%llu window failures injected, %llu detaches inside on_event, %llu stop/destroy from callbacks "
-        "refused\n",
+        "refused, %llu window format changes\n",
         (unsigned long long)totals.cycles, (unsigned long long)sequential,
         (unsigned long long)totals.frames_handed, (unsigned long long)totals.posted,
         (unsigned long long)totals.releases, (unsigned long long)totals.size_events,
         (unsigned long long)totals.started, (unsigned long long)totals.errors,
         (unsigned long long)totals.surface_changes, (unsigned long long)totals.failures_injected,
-        (unsigned long long)totals.detached_in_event, (unsigned long long)totals.refused_calls);
+        (unsigned long long)totals.detached_in_event, (unsigned long long)totals.refused_calls,
+        (unsigned long long)totals.format_changes);
 }
 
 // Two players in one process, each with its own library init and uninit

@@ -1355,6 +1355,7 @@ struct Display {
     jobject surface = nullptr;
 } g_display;
 HostFrame g_frame;
+int32_t g_window_format = DEVICE_WINDOW_AUTO;
 
 Outcome render_path()
 {
@@ -1367,8 +1368,9 @@ Outcome render_path()
         DeviceRenderLibUninit();
         return o.stop("create", ORV_FAIL);
     }
-    const char *step = "set_host";
-    if ((rc = m->set_host(m, g_host, &kCallbacks)) == ORV_OK) {
+    const char *step = "set_window_format";
+    if ((rc = DeviceRendModuleSetWindowFormat(m, g_window_format)) == ORV_OK &&
+        (step = "set_host", rc = m->set_host(m, g_host, &kCallbacks)) == ORV_OK) {
         step = "set_surface";
         rc = m->set_surface(m, g_display.vm, g_display.surface);
     }
@@ -1418,6 +1420,8 @@ std::string render_check(const Outcome &o)
             problem = "nothing was posted";
         else if (g_render_pixel && orv_standin_buffer_argb(&b, 5, 5) != g_render_pixel)
             problem = "the posted picture differs from the reference run";
+        else if (g_window_format != DEVICE_WINDOW_AUTO && b.format != g_window_format)
+            problem = "the posted buffer is not in the window format asked for";
         else
             g_render_pixel = orv_standin_buffer_argb(&b, 5, 5);
     }
@@ -1445,6 +1449,28 @@ TEST(FaultInjection, RenderLibraryLifecycle)
     // it chose, so the live count before uninit is what the body checks.
     run_all({"render", false, setup, render_path, render_check, {{fault::kPthreadCreate}, {fault::kNew}}},
             kMemory);
+}
+
+// The same through YV12 window buffers: the plane copy allocates nothing, so
+// every completed run posts YV12, with the reference run's picture.
+TEST(FaultInjection, RenderLibraryYv12Window)
+{
+    g_frame = HostFrame::make(64, 48, 8);
+    g_frame.fill(81, 90, 240);
+    g_render_pixel = 0;
+    g_window_format = DEVICE_WINDOW_YV12;
+    auto setup = [] {
+        g_host = new Host;
+        g_host->frame = g_frame.view();
+        g_display.vm = orv_standin_vm_create();
+        g_display.window = orv_standin_window_create(64, 48, 1);
+        g_display.surface = orv_standin_surface_create(g_display.window);
+    };
+    run_all(
+        {"render yv12", false, setup, render_path, render_check, {{fault::kPthreadCreate}, {fault::kNew}}},
+        kMemory);
+    g_window_format = DEVICE_WINDOW_AUTO;
+    g_render_pixel = 0;
 }
 
 // ---- scenario: two players in one process ----------------------------------
