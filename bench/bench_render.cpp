@@ -5,7 +5,10 @@
 // so that both write each frame into a buffer that is not the last one.
 // "BM_render/ours/..." pairs with "BM_render/bare_blit/...", so the ratio is
 // the cost of the thread, the host calls and the window calls over the
-// conversion alone.
+// conversion alone. The YV12 window path pairs with "BM_render/memcpy/...":
+// one memcpy of the frame's 1.5 bytes per pixel, the least any path that
+// hands the window the planes can cost; scripts/bench_ratios.py also sets it
+// beside our RGBA path.
 #include <benchmark/benchmark.h>
 
 #include <time.h>
@@ -14,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -150,9 +154,15 @@ int window_stride_bytes(int w, int h, int32_t format, int bpp)
     return stride;
 }
 
+// The work a render path is paired with, alone: one frame's, in CPU time.
+struct Bare {
+    virtual ~Bare() = default;
+    virtual double run() = 0;
+};
+
 // The conversion alone into buffers like the window's (as many as its queue,
 // at its row stride), so that each frame goes to a buffer other than the last.
-struct BareBlit {
+struct BareBlit : Bare {
     BareBlit(const Planes &p, int32_t format, int bpp) : frame(p.frame()), bpp(bpp)
     {
         stride = window_stride_bytes(p.width, p.height, format, bpp);
@@ -160,9 +170,9 @@ struct BareBlit {
         blit = orv_device_blit_create();
         blit->update_buffer(blit, &frame);
     }
-    ~BareBlit() { blit->destroy(blit); }
+    ~BareBlit() override { blit->destroy(blit); }
     // One frame; its CPU time.
-    double run()
+    double run() override
     {
         uint8_t *to = dst[next].data();
         next = (next + 1) % dst.size();
@@ -179,6 +189,32 @@ struct BareBlit {
     size_t next = 0;
 };
 
+// The frame's three planes as one memcpy of 1.5 bytes per pixel, into as
+// many buffers as the window's queue.
+struct BareCopy : Bare {
+    explicit BareCopy(const Planes &p) : planes(p)
+    {
+        src.reserve(p.y.size() + p.u.size() + p.v.size());
+        for (const auto *plane : {&p.y, &p.v, &p.u})
+            src.insert(src.end(), plane->begin(), plane->end());
+        dst.assign(ORV_STANDIN_QUEUE, std::vector<uint8_t>(src.size()));
+    }
+    double run() override
+    {
+        uint8_t *to = dst[next].data();
+        next = (next + 1) % dst.size();
+        const double c0 = thread_cpu_seconds();
+        std::memcpy(to, src.data(), src.size());
+        benchmark::DoNotOptimize(to);
+        benchmark::ClobberMemory();
+        return thread_cpu_seconds() - c0;
+    }
+    const Planes &planes;
+    std::vector<uint8_t> src;
+    std::vector<std::vector<uint8_t>> dst;
+    size_t next = 0;
+};
+
 // Timed in the render thread's CPU time per frame; "wall_ms" is the wall time
 // per frame beside it. Between batches the thread is held and the loop runs
 // a batch of the bare blit ("bare_ms"): "overhead" is the median ratio of
@@ -186,7 +222,7 @@ struct BareBlit {
 // figure to read on a shared machine. A frame is always ready and the surface stays
 // attached, so the loop never sleeps (a size event would mean it did: then
 // the run is refused).
-void render_thread(benchmark::State &state, int w, int h, int32_t format)
+void render_thread(benchmark::State &state, int w, int h, int32_t format, int32_t window_format)
 {
     Planes p(w, h);
     DeviceRenderLibInit(0);
@@ -198,11 +234,16 @@ void render_thread(benchmark::State &state, int w, int h, int32_t format)
     HostCallbacks cb{&ReadyHost::on_event, &ReadyHost::on_started, &ReadyHost::on_error,
                      &ReadyHost::get_frame, &ReadyHost::release_frame};
     RenderModule *m = CreateDeviceRendModule(0);
+    DeviceRendModuleSetWindowFormat(m, window_format);
     m->set_host(m, host.get(), &cb);
     m->set_surface(m, vm, surface);
     m->start(m);
     // Its blocks are tracked: it goes before the runtime shuts down.
-    auto bare = std::make_unique<BareBlit>(p, format, format == WINDOW_FORMAT_RGB_565 ? 16 : 32);
+    std::unique_ptr<Bare> bare;
+    if (window_format == DEVICE_WINDOW_YV12)
+        bare = std::make_unique<BareCopy>(p);
+    else
+        bare = std::make_unique<BareBlit>(p, format, format == WINDOW_FORMAT_RGB_565 ? 16 : 32);
     // Past the first frames (geometry and error carry set up) before timing.
     host->allow(2);
     host->wait_for(2);
@@ -245,6 +286,8 @@ void render_thread(benchmark::State &state, int w, int h, int32_t format)
     }
     if (host->events.load() != events)
         state.SkipWithError("the render thread waited on a size event");
+    if (window_format != DEVICE_WINDOW_AUTO && DeviceRendModuleGetWindowFormat(m) != window_format)
+        state.SkipWithError("the window did not take the format asked for");
     state.counters["fps_cpu"] = cpu > 0 ? frames / cpu : 0;
     state.counters["wall_ms"] = frames > 0 ? wall / frames * 1e3 : 0;
     state.counters["bare_ms"] = frames > 0 ? bare_cpu / frames * 1e3 : 0;
@@ -282,9 +325,24 @@ void bare_blit(benchmark::State &state, int w, int h, int32_t format, int bpp)
     state.counters["wall_ms"] = n > 0 ? wall / n * 1e3 : 0;
 }
 
+// One memcpy of the frame's 1.5 bytes per pixel, timed like the others.
+void bare_copy(benchmark::State &state, int w, int h)
+{
+    Planes p(w, h);
+    BareCopy bare(p);
+    double cpu = 0;
+    for (auto _ : state) {
+        const double c = bare.run();
+        state.SetIterationTime(c);
+        cpu += c;
+    }
+    const double n = double(state.iterations());
+    state.counters["fps_cpu"] = cpu > 0 ? n / cpu : 0;
+}
+
 // Both timed by hand in CPU time per frame: the render loop runs on its own
 // thread, and the pair must carry the same name suffix to be compared.
-BENCHMARK_CAPTURE(render_thread, rgba_1080p, 1920, 1080, WINDOW_FORMAT_RGBA_8888)
+BENCHMARK_CAPTURE(render_thread, rgba_1080p, 1920, 1080, WINDOW_FORMAT_RGBA_8888, DEVICE_WINDOW_AUTO)
     ->Name("BM_render/ours/rgba_1920x1080")
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
@@ -292,12 +350,23 @@ BENCHMARK_CAPTURE(bare_blit, rgba_1080p, 1920, 1080, WINDOW_FORMAT_RGBA_8888, 32
     ->Name("BM_render/bare_blit/rgba_1920x1080")
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(render_thread, rgb565_1080p, 1920, 1080, WINDOW_FORMAT_RGB_565)
+BENCHMARK_CAPTURE(render_thread, rgb565_1080p, 1920, 1080, WINDOW_FORMAT_RGB_565, DEVICE_WINDOW_AUTO)
     ->Name("BM_render/ours/rgb565_1920x1080")
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(bare_blit, rgb565_1080p, 1920, 1080, WINDOW_FORMAT_RGB_565, 16)
     ->Name("BM_render/bare_blit/rgb565_1920x1080")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The planes handed to a YV12 window; the pair's "overhead" is this path
+// over a memcpy of the same bytes, batch by batch under the same load.
+BENCHMARK_CAPTURE(render_thread, yv12_1080p, 1920, 1080, WINDOW_FORMAT_RGBA_8888, DEVICE_WINDOW_YV12)
+    ->Name("BM_render/ours/yv12_1920x1080")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(bare_copy, yv12_1080p, 1920, 1080)
+    ->Name("BM_render/memcpy/yv12_1920x1080")
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

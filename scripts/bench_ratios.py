@@ -40,6 +40,13 @@ def main(path):
             if who != "ours" and t > 0:
                 label = f"{group}/{rest}" if rest else group
                 print(f"  {label:<48} vs {who:<14} {entries['ours'] / t:6.2f}x")
+    # Window formats of one render path beside its RGBA path, same size.
+    for (group, rest), entries in sorted(groups.items()):
+        fmt, _, size = rest.partition("_")
+        if group == "BM_render" and fmt != "rgba" and "ours" in entries:
+            rgba = groups.get((group, f"rgba_{size}"), {}).get("ours")
+            if rgba:
+                print(f"  {group}/{rest:<38} vs our rgba_{size:<9} {entries['ours'] / rgba:6.2f}x")
     if overheads:
         print("\npaired overhead (median over repetitions of each run's median batch ratio)")
         for name, values in sorted(overheads.items()):

@@ -334,7 +334,8 @@ ResultCode present_yv12(AndroidOverlayRecord *rec, const YuvFrame *frame, const 
         return ORV_OK;
     }
     const OrvYv12Planes planes = orv_yv12_planes(buf.bits, buf.stride, buf.height);
-    orv_yv12_copy_frame(&planes, frame, s.step, orv_split_row_pick());
+    const OrvCopyKernels kernels = orv_copy_pick();
+    orv_yv12_copy_frame(&planes, frame, s.step, &kernels);
     if (ORV_FAILED(post_buffer(rec)))
         return ORV_FAIL;
     store_word(rec->posted_format, kYv12);

@@ -32,8 +32,18 @@ OrvYv12Planes orv_yv12_planes(void *bits, int32_t stride, int32_t height);
 /* Bytes such a buffer spans. */
 size_t orv_yv12_size(int32_t stride, int32_t height);
 
-/* Splits count pairs: pairs[2i] to a[i], pairs[2i + 1] to b[i]. */
-typedef void (*OrvSplitRow)(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count);
+/* Copies count bytes (the buffers do not overlap) and fills dst from count
+ * up to padded (padded >= count) with ORV_YV12_CHROMA_PAD. */
+typedef void (*OrvCopyRow)(uint8_t *dst, const uint8_t *src, int count, int padded);
+/* Splits count pairs: pairs[2i] to a[i], pairs[2i + 1] to b[i]; both rows
+ * are filled from count up to padded with ORV_YV12_CHROMA_PAD. */
+typedef void (*OrvSplitRow)(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padded);
+
+/* The row kernels of one tier. */
+typedef struct OrvCopyKernels {
+    OrvCopyRow copy;
+    OrvSplitRow split;
+} OrvCopyKernels;
 
 enum {
     ORV_COPY_REFERENCE = 0,
@@ -44,17 +54,19 @@ enum {
     ORV_COPY_TIERS = 5
 };
 
-/* The split kernel of a tier; null when this CPU or build lacks it. Every
- * tier gives the reference's bytes. */
-OrvSplitRow orv_split_row_kernel(int tier);
+/* The kernels of a tier; both null when this CPU or build lacks it. Every
+ * tier gives the reference's bytes. The copy is the C library's memcpy
+ * where that is as good as a kernel of ours (x86), hand-written elsewhere. */
+OrvCopyKernels orv_copy_kernels(int tier);
 /* The fastest tier this CPU runs, found once per process. */
-OrvSplitRow orv_split_row_pick(void);
+OrvCopyKernels orv_copy_pick(void);
 
 /* Copies the frame's rows into the planes. chroma_step 1: u and v are
  * planes; 2: one row of pairs, u and v one byte apart (NV12: v = u + 1, NV21:
  * u = v + 1). Each chroma row's padding up to c_stride gets
  * ORV_YV12_CHROMA_PAD. Width and height must be even (the caller checks). */
-void orv_yv12_copy_frame(const OrvYv12Planes *dst, const YuvFrame *frame, int chroma_step, OrvSplitRow split);
+void orv_yv12_copy_frame(const OrvYv12Planes *dst, const YuvFrame *frame, int chroma_step,
+                         const OrvCopyKernels *kernels);
 
 ORV_EXTERN_C_END
 
