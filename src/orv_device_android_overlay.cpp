@@ -180,14 +180,10 @@ void follow_request(AndroidOverlayRecord *rec)
 // locking.
 int32_t frame_format(AndroidOverlayRecord *rec, const YuvFrame *frame, const DeviceBlitSettings &s)
 {
-    switch (rec->format_wanted) {
-    case DEVICE_WINDOW_AUTO:
-        return rec->own_format;
-    case kYv12:
-        break;
-    default:
-        return rec->format_wanted;
-    }
+    // A window whose own format is YV12 gets the same checks as a request.
+    const int32_t wanted = rec->format_wanted == DEVICE_WINDOW_AUTO ? rec->own_format : rec->format_wanted;
+    if (wanted != kYv12)
+        return wanted;
     if (!rec->yv12_refused) {
         if ((frame->width | frame->height) & 1) {
             fall_back(rec, kOddSize, "odd frame size");

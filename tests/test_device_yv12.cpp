@@ -454,6 +454,30 @@ TEST_F(Yv12Overlay, SwitchesFormatsAndSizes)
     EXPECT_EQ(d.stats().overruns, 0u);
 }
 
+// A window whose own format is YV12 draws the planes without being asked,
+// and an odd frame on it falls back like a request would, not in a loop.
+TEST_F(Yv12Overlay, WindowOfItsOwnInYv12)
+{
+    HostFrame f = HostFrame::make(64, 32), odd = HostFrame::make(63, 31);
+    draw_clip_frame(8, &f);
+    draw_clip_frame(8, &odd);
+    {
+        StandinDisplay d(64, 32, kYv12);
+        Render r;
+        ASSERT_EQ(r.render->set_surface(r.render, d.vm, d.surface), ORV_OK);
+        ASSERT_EQ(r.present(f.view()), ORV_OK);
+        EXPECT_EQ(r.posted(), kYv12);
+        EXPECT_EQ(planes_match(last_posted(d).bits, last_posted(d).stride, 32, f), "");
+    }
+    StandinDisplay d(64, 32, kYv12);
+    Render r;
+    ASSERT_EQ(r.render->set_surface(r.render, d.vm, d.surface), ORV_OK);
+    ASSERT_EQ(r.present(odd.view()), ORV_OK);
+    EXPECT_EQ(last_posted(d).format, WINDOW_FORMAT_RGBX_8888);
+    EXPECT_EQ(r.posted(), DEVICE_WINDOW_RGBX);
+    EXPECT_EQ(d.stats().overruns, 0u);
+}
+
 // Lock and post failures end the frame as on the RGB path; the next frame
 // draws YV12 again, and a failed post never counts as posted.
 TEST_F(Yv12Overlay, WindowFailuresInYv12)
