@@ -76,7 +76,9 @@ double wall_seconds()
 // time; the release that completes a batch wakes the benchmark loop (a wake-up
 // per frame would take the shared cores from the render thread). get_frame
 // holds the thread once `allowed` frames were released, so the loop can run
-// the bare blit in between, under the same load.
+// the bare blit in between, under the same load, and stamps the CPU time once
+// it hands a frame out: a batch counts from the handing of its first frame,
+// so the hold (a spin before the thread sleeps) is not charged to the path.
 struct ReadyHost {
     YuvFrame frame;
     std::atomic<uint32_t> released{0};
@@ -84,6 +86,8 @@ struct ReadyHost {
     std::atomic<uint32_t> allowed{UINT32_MAX};
     std::atomic<uint32_t> events{0};
     std::atomic<double> cpu[kStamps];
+    // CPU time when frame n was handed out, after any wait for `allowed`.
+    std::atomic<double> handed_cpu[kStamps];
     std::atomic<double> wall[kStamps];
 
     explicit ReadyHost(YuvFrame f) : frame(f) {}
@@ -106,6 +110,9 @@ struct ReadyHost {
         auto *h = static_cast<ReadyHost *>(ctx);
         for (uint32_t a = h->allowed.load(); h->released.load() >= a; a = h->allowed.load())
             h->allowed.wait(a);
+        // The wait between batches is the harness's, not the render path's:
+        // a batch is timed from here for its first frame.
+        h->handed_cpu[(h->released.load() + 1) % kStamps].store(thread_cpu_seconds());
         *f = h->frame;
         *release = 1;
         return ORV_OK;
@@ -267,7 +274,7 @@ void render_thread(benchmark::State &state, int w, int h, int32_t format, int32_
             break;
         }
         const uint32_t to = from + kBatch;
-        const double c = host->cpu[to % kStamps].load() - host->cpu[from % kStamps].load();
+        const double c = host->cpu[to % kStamps].load() - host->handed_cpu[(from + 1) % kStamps].load();
         const double t = host->wall[to % kStamps].load() - opened;
         if (now - from >= kStamps || c <= 0) {
             state.SkipWithError("stamps overrun: the loop woke too late");
