@@ -8,7 +8,9 @@
 #include <android/native_window_jni.h>
 
 #include <cstddef>
+#include <cstring>
 
+#include "orv/orv_clock.h"
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
 #include "orv_device_render.h"
@@ -85,7 +87,55 @@ ResultCode post_buffer(AndroidOverlayRecord *rec)
         orv_log(kLogFlags, err, "VRE: deviceoverlay: unlock fail err:%d", err);
         return ORV_FAIL;
     }
+    __atomic_store_n(&rec->posted_format, rec->locked.format, __ATOMIC_RELAXED);
     return ORV_OK;
+}
+
+uint32_t elapsed_us(uint64_t since)
+{
+    const uint64_t us = orv_clock_us() - since;
+    return us > UINT32_MAX ? UINT32_MAX : uint32_t(us);
+}
+
+float bits_float(uint32_t bits)
+{
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// The frame-rate hint the host asked for, given to the current window once.
+void apply_frame_rate(AndroidOverlayRecord *rec)
+{
+    const uint32_t wanted = __atomic_load_n(&rec->rate_wanted, __ATOMIC_RELAXED);
+    if (rec->rate_given_set && rec->rate_given == wanted)
+        return;
+    const bool fresh_window = !rec->rate_given_set;
+    rec->rate_given = wanted;
+    rec->rate_given_set = 1;
+    if (fresh_window && wanted == 0)
+        return; // a new window has no hint to clear
+    const float fps = bits_float(wanted);
+    const OrvSetFrameRate set_rate = orv_device_set_frame_rate_call();
+    if (set_rate == nullptr) {
+        if (!rec->rate_missing_told)
+            orv_log_android_info("VRI: deviceoverlay: no ANativeWindow_setFrameRate (below API 30), "
+                                 "frame rate hint %.3f not given",
+                                 double(fps));
+        rec->rate_missing_told = 1;
+        return;
+    }
+    if (const int32_t err = set_rate(rec->window, fps, ORV_FRAME_RATE_FIXED_SOURCE); err != 0)
+        orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: set frame rate %.3f fail err:%d", double(fps), err);
+}
+
+// A frame boundary of the render thread: the host's settings take effect.
+void apply_settings(AndroidOverlayRecord *rec)
+{
+    if (!__atomic_load_n(&rec->redraw_wanted, __ATOMIC_RELAXED) && rec->kept.block != nullptr)
+        orv_device_keep_release(&rec->kept);
+    if (rec->has_surface)
+        apply_frame_rate(rec);
 }
 
 ResultCode overlay_set_notify(AndroidOverlay *self, NotifyLink *target, const void *)
@@ -103,6 +153,7 @@ ResultCode overlay_check_surface(AndroidOverlay *self)
     if (rec == nullptr)
         return ORV_FAIL;
     orv::MutexGuard hold(rec->mutex);
+    apply_settings(rec);
     return no_surface_answer(rec);
 }
 
@@ -119,13 +170,12 @@ ResultCode set_geometry(AndroidOverlayRecord *rec, const YuvFrame *frame, int32_
     return ORV_OK;
 }
 
+enum class Source { Host, Kept };
+
 // The frame was checked where it entered the render path (the DeviceRender).
-ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
+// Holds the mutex: the caller took it.
+ResultCode present_locked(AndroidOverlayRecord *rec, const YuvFrame *frame, Source source)
 {
-    AndroidOverlayRecord *rec = record_of(self);
-    if (rec == nullptr || frame == nullptr)
-        return ORV_FAIL;
-    orv::MutexGuard hold(rec->mutex);
     if (!rec->has_surface)
         return no_surface_answer(rec);
     // Sized once here; the blitter grows its error carry for wider frames.
@@ -140,10 +190,12 @@ ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
         if (ORV_FAILED(set_geometry(rec, frame, ANativeWindow_getFormat(rec->window))))
             return ORV_FAIL;
     }
+    const uint64_t lock_start = orv_clock_us();
     if (ANativeWindow_lock(rec->window, &rec->locked, nullptr) != 0) {
         orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: surface lock fail");
         return ORV_FAIL;
     }
+    const uint32_t lock_us = elapsed_us(lock_start);
     ANativeWindow_Buffer &buf = rec->locked;
     if (buf.width != frame->width || buf.height != frame->height) {
         // Not an error: show nothing this time, ask for the frame's size.
@@ -164,16 +216,40 @@ ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
         return ORV_WOUNLD_BLOCK;
     }
     const FormatInfo info = format_info(buf.format);
+    const uint64_t blit_start = orv_clock_us();
     const ResultCode r = rec->blitter->blit(rec->blitter, frame, static_cast<uint8_t *>(buf.bits),
                                             buf.stride * info.bytes_per_pixel, info.bits_per_pixel);
+    const uint32_t blit_us = elapsed_us(blit_start);
     if (ORV_FAILED(r)) {
         post_buffer(rec);
         orv_log(kLogFlags, r, "VRE: deviceoverlay: blit fail");
         return r;
     }
+    const uint64_t post_start = orv_clock_us();
     if (ORV_FAILED(post_buffer(rec)))
         return ORV_FAIL;
+    rec->redraw_pending = 0;
+    if (info.bits_per_pixel == 0)
+        return r; // posted, but nothing was drawn into it
+    DeviceStatsCounters *stats = &rec->stats;
+    orv_device::stat_post(stats, lock_us + elapsed_us(post_start));
+    orv_device::stat_blit(stats, blit_us);
+    orv_device::stat_frame_size(stats, frame->width, frame->height);
+    orv_device::stat_add(stats, source == Source::Host ? ORV_STAT_PRESENTED : ORV_STAT_REDRAWN);
+    // The copy is taken after the post, so the time it costs shows nowhere
+    // on screen; the host's frame stays valid until present returns.
+    if (source == Source::Host && __atomic_load_n(&rec->redraw_wanted, __ATOMIC_RELAXED))
+        orv_device_keep_frame(&rec->kept, frame, orv_device_blit_last_step(rec->blitter));
     return r;
+}
+
+ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
+{
+    AndroidOverlayRecord *rec = record_of(self);
+    if (rec == nullptr || frame == nullptr)
+        return ORV_FAIL;
+    orv::MutexGuard hold(rec->mutex);
+    return present_locked(rec, frame, Source::Host);
 }
 
 ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface)
@@ -189,6 +265,7 @@ ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface
         }
         rec->no_surface_notified = 0;
         rec->has_surface = 0;
+        rec->redraw_pending = 0;
         return ORV_OK;
     }
     if (rec->window != nullptr)
@@ -220,6 +297,8 @@ ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface
     }
     if (result == ORV_OK) {
         rec->has_surface = 1;
+        rec->redraw_pending = 1;
+        rec->rate_given_set = 0;
     } else {
         orv_log(kLogFlags, result, "VRE: deviceoverlay: create surface fail");
     }
@@ -232,6 +311,7 @@ ResultCode destroy_record(AndroidOverlayRecord *rec)
     if (rec == nullptr)
         return ORV_OK;
     orv_device::destroy_owned(rec->blitter);
+    orv_device_keep_release(&rec->kept);
     if (rec->window != nullptr) {
         ANativeWindow_release(rec->window);
         rec->window = nullptr;
@@ -250,6 +330,37 @@ ResultCode overlay_destroy(AndroidOverlay *self)
 }
 
 } // namespace
+
+ResultCode orv_device_overlay_redraw(AndroidOverlay *self)
+{
+    AndroidOverlayRecord *rec = record_of(self);
+    if (rec == nullptr)
+        return ORV_FAIL;
+    orv::MutexGuard hold(rec->mutex);
+    if (!rec->has_surface || !rec->redraw_pending)
+        return ORV_WOUNLD_BLOCK;
+    if (!__atomic_load_n(&rec->redraw_wanted, __ATOMIC_RELAXED) || !rec->kept.valid) {
+        rec->redraw_pending = 0;
+        return ORV_WOUNLD_BLOCK;
+    }
+    // Converted with the chroma layout it was copied in, whatever the
+    // setting says now.
+    orv_device_blit_force_step(rec->blitter, rec->kept.step);
+    const ResultCode r = present_locked(rec, &rec->kept.frame, Source::Kept);
+    orv_device_blit_force_step(rec->blitter, 0);
+    if (r == ORV_WOUNLD_BLOCK)
+        return r;
+    rec->redraw_pending = 0;
+    if (ORV_FAILED(r))
+        orv_log(kLogFlags, r, "VRE: deviceoverlay: redraw of the kept frame fail");
+    return r;
+}
+
+int32_t orv_device_overlay_window_format(AndroidOverlay *self)
+{
+    AndroidOverlayRecord *rec = record_of(self);
+    return rec != nullptr ? __atomic_load_n(&rec->posted_format, __ATOMIC_RELAXED) : 0;
+}
 
 AndroidOverlay *orv_device_android_overlay_create(void)
 {

@@ -36,6 +36,12 @@ DeviceBlitOps *orv_device_blit_create(void);
 ResultCode orv_device_blit_set_colour(DeviceBlitOps *blit, int matrix, int range);
 ResultCode orv_device_blit_set_chroma_step(DeviceBlitOps *blit, int step);
 
+/* Render thread only. The chroma step the last blit drew with (1 before
+ * any), and a step that the next blits use instead of the setting (0 clears):
+ * a kept copy is converted with the layout it was copied in. */
+int orv_device_blit_last_step(DeviceBlitOps *blit);
+void orv_device_blit_force_step(DeviceBlitOps *blit, int step);
+
 ORV_EXTERN_C_END
 
 #endif

@@ -18,7 +18,9 @@
 #include "device_render.h"
 #include "orv/orv_mutex.h"
 #include "orv_device_blit.h"
+#include "orv_device_keep.h"
 #include "orv_device_record.h"
+#include "orv_device_stats.h"
 
 ORV_EXTERN_C_BEGIN
 
@@ -52,9 +54,40 @@ typedef struct AndroidOverlayRecord {
     int32_t no_surface_notified;
     DeviceBlitOps *blitter;
     int32_t geometry_pending;
+    /* Past the fixed layout: the player settings, what they keep, and the
+     * statistics. The host writes the two settings words (atomically); the
+     * render thread reads them once per pass, under the mutex. */
+    int32_t redraw_wanted;
+    int32_t redraw_pending; /* a new window came and nothing was posted on it yet */
+    DeviceKeptFrame kept;
+    uint32_t rate_wanted;   /* frame rate hint, the float's bits */
+    uint32_t rate_given;    /* the bits the current window was given */
+    int32_t rate_given_set; /* 1 once the current window has rate_given */
+    int32_t rate_missing_told;
+    int32_t posted_format; /* atomic word: format of the last buffer posted, 0 before */
+    DeviceStatsCounters stats;
 } AndroidOverlayRecord;
 
 AndroidOverlay *orv_device_android_overlay_create(void);
+
+/* Render thread, on a pass where the host had no frame due: on a window
+ * attached since the last post, converts and posts the kept copy, once.
+ * ORV_OK when it posted, ORV_WOUNLD_BLOCK when there was nothing to post (or
+ * the window asked for a new size: tried again on the next pass), else the
+ * failure (logged; not tried again on that window). */
+ResultCode orv_device_overlay_redraw(AndroidOverlay *overlay);
+/* The window format of the last buffer posted; 0 before the first. Any thread. */
+int32_t orv_device_overlay_window_format(AndroidOverlay *overlay);
+
+/* ANativeWindow_setFrameRate (API 30), looked up once at run time in the
+ * library that provides the window calls; null where there is none. */
+typedef int32_t (*OrvSetFrameRate)(ANativeWindow *window, float frame_rate, int8_t compatibility);
+OrvSetFrameRate orv_device_set_frame_rate_call(void);
+/* Test control: 1 makes the call look missing (a device below API 30), 0
+ * brings back what the lookup found. */
+void orv_device_hide_set_frame_rate(int hide);
+/* ANativeWindow_FrameRateCompatibility: the content has a fixed rate. */
+#define ORV_FRAME_RATE_FIXED_SOURCE 1
 
 typedef struct DeviceRender DeviceRender;
 struct DeviceRender {
@@ -76,6 +109,10 @@ DeviceRender *orv_device_render_create(int flag);
 
 /* The DeviceRender a module owns; null for a null module. */
 DeviceRender *orv_device_module_render(RenderModule *module);
+/* The overlay at the end of a render's (or a module's) chain; null for none.
+ * The chain is built at creation and stays until destroy. */
+AndroidOverlayRecord *orv_device_render_overlay(DeviceRender *render);
+AndroidOverlayRecord *orv_device_module_overlay(RenderModule *module);
 
 /* Largest frame side the render path accepts; larger ones are refused. */
 #define ORV_DEVICE_MAX_SIDE 16384

@@ -58,6 +58,11 @@ typedef struct OrvStandinWindowStats {
     int32_t geometry_format;
     int32_t refcount;
     int32_t locked;
+    /* ANativeWindow_setFrameRate: calls, and the arguments of the last
+     * accepted one (rate 0 and compatibility -1 before any). */
+    uint32_t frame_rate_calls;
+    float frame_rate;
+    int32_t frame_rate_compatibility;
 } OrvStandinWindowStats;
 
 /* Called on the posting thread with the window's lock held, once per posted

@@ -9,6 +9,7 @@
 #include <android/native_window_jni.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -203,6 +204,7 @@ ANativeWindow *orv_standin_window_create(int32_t width, int32_t height, int32_t 
     w->native_height = height;
     w->native_format = format;
     w->stats.refcount = 1;
+    w->stats.frame_rate_compatibility = -1;
     std::lock_guard<std::mutex> guard(g_registry_lock);
     g_windows.insert(w);
     g_stats.live_windows++;
@@ -515,6 +517,20 @@ int32_t ANativeWindow_unlockAndPost(ANativeWindow *window)
         const OrvStandinBuffer b = describe(slot);
         window->hook(window->hook_context, &b);
     }
+    return 0;
+}
+
+int32_t ANativeWindow_setFrameRate(ANativeWindow *window, float frame_rate, int8_t compatibility)
+{
+    require_window(window, "ANativeWindow_setFrameRate");
+    std::lock_guard<std::mutex> guard(window->lock);
+    window->stats.frame_rate_calls++;
+    if (!std::isfinite(frame_rate) || frame_rate < 0 ||
+        (compatibility != ANATIVEWINDOW_FRAME_RATE_COMPATIBILITY_DEFAULT &&
+         compatibility != ANATIVEWINDOW_FRAME_RATE_COMPATIBILITY_FIXED_SOURCE))
+        return -EINVAL;
+    window->stats.frame_rate = frame_rate;
+    window->stats.frame_rate_compatibility = compatibility;
     return 0;
 }
 

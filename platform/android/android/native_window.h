@@ -51,6 +51,14 @@ int32_t ANativeWindow_lock(ANativeWindow *window, ANativeWindow_Buffer *out_buff
                            ARect *in_out_dirty_bounds);
 int32_t ANativeWindow_unlockAndPost(ANativeWindow *window);
 
+enum ANativeWindow_FrameRateCompatibility {
+    ANATIVEWINDOW_FRAME_RATE_COMPATIBILITY_DEFAULT = 0,
+    ANATIVEWINDOW_FRAME_RATE_COMPATIBILITY_FIXED_SOURCE = 1,
+};
+/* API 30: the rate of the content drawn into the window; 0 clears it. A
+ * negative, infinite or NaN rate, or an unknown compatibility, gives -EINVAL. */
+int32_t ANativeWindow_setFrameRate(ANativeWindow *window, float frameRate, int8_t compatibility);
+
 #ifdef __cplusplus
 }
 #endif
