@@ -63,6 +63,7 @@ public:
 
     // Read by the driving thread once stop has joined the render thread.
     int started = 0, errors = 0, releases = 0, handed = 0, size_events = 0, detached = 0, refused = 0;
+    int idle = 0; // get_frame answers of "none due"
     ResultCode error_code = ORV_OK;
     bool outstanding = false;
     std::vector<std::string> faults;
@@ -142,8 +143,10 @@ private:
         const uint32_t pick = rng_() % 1000;
         if (pick < uint32_t(fail_permille_))
             return kHostFailure;
-        if (pick % 3 == 0)
+        if (pick % 3 == 0) {
+            ++idle;
             return ORV_WOUNLD_BLOCK;
+        }
         *frame = (habits_ & kAlternateWidths) ? frames_[handed % 2].view()
                                               : frames_[rng_() % frames_.size()].view();
         if (rng_() % 2) {
@@ -194,6 +197,27 @@ int32_t pick_size(std::mt19937 &rng, int32_t base)
     return base + int32_t(rng() % 40) - 8;
 }
 
+// The statistics after the render thread ended, against what the host saw.
+// Every frame handed out is presented except at most the last (cut by stop
+// or failure); every "none due" answer is one pass without a frame.
+template <class Fail>
+void check_stats(const DeviceRenderStats &s, const SoakHost &host, bool redraw, Fail &fail)
+{
+    const uint64_t handed = uint64_t(host.handed);
+    if (s.frames_presented > handed || s.frames_presented + 1 < handed ||
+        s.frames_presented + s.frames_retried + 1 < handed)
+        fail("statistics: " + std::to_string(s.frames_presented) + " presented, " +
+             std::to_string(s.frames_retried) + " retried of " + std::to_string(handed) + " handed");
+    if (s.no_frame_waits != uint64_t(host.idle))
+        fail("statistics: " + std::to_string(s.no_frame_waits) +
+             " passes without a frame, host said none due " + std::to_string(host.idle) + " times");
+    if (!redraw && s.frames_redrawn != 0)
+        fail("statistics: redrawn with redraw off");
+    if (s.frames_presented + s.frames_redrawn > 0 &&
+        (s.blit_us_mean > s.blit_us_max || s.blit_us_last > s.blit_us_max || s.width <= 0 || s.height <= 0))
+        fail("statistics: conversion times or last frame size out of order");
+}
+
 // One module through one start-stop cycle; returns what went wrong.
 std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
 {
@@ -232,6 +256,10 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
         fail("set_host refused");
     if (rng() % 4 != 0 && module->set_surface(module, vm, displays[0].surface) != ORV_OK)
         fail("set_surface refused");
+    const bool redraw = rng() % 2;
+    if (DeviceRendModuleSetRedrawOnAttach(module, redraw) != ORV_OK ||
+        DeviceRendModuleSetFrameRate(module, float(rng() % 4) * 12.5f) != ORV_OK)
+        fail("a player setting refused");
 
     // Surfaces come and go, and windows fail, from a thread of their own.
     std::atomic<bool> done{false};
@@ -248,6 +276,8 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
             } else if (action < 7) {
                 module->set_surface(module, nullptr, nullptr);
                 module->set_surface(module, vm, displays[r() % 2].surface);
+                DeviceRenderStats s{};
+                DeviceRendModuleGetStats(module, &s); // read while the render thread counts
             } else if (inject && !injected) {
                 ANativeWindow *w = displays[r() % 2].window;
                 if (action == 7)
@@ -272,6 +302,9 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
     done = true;
     surfaces.join();
     std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000)); // a late callback would land here
+    DeviceRenderStats stats{};
+    if (DeviceRendModuleGetStats(module, &stats) != ORV_OK)
+        fail("no statistics");
     module->destroy(module);
 
     for (const std::string &f : host.faults)
@@ -281,9 +314,12 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
     if (host.errors == 1 && host.error_code == kHostFailure && fail_permille == 0)
         fail("on_error with the host's failure code it never returned");
 
+    check_stats(stats, host, redraw, fail);
+    uint64_t posted = 0;
     for (Display &d : displays) {
         OrvStandinWindowStats s{};
         orv_standin_window_stats(d.window, &s);
+        posted += s.posted;
         if (s.misuse || s.overruns)
             fail("window misuse " + std::to_string(s.misuse) + ", overruns " + std::to_string(s.overruns));
         if (s.locked)
@@ -292,6 +328,9 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
         orv_standin_surface_destroy(d.surface);
         ANativeWindow_release(d.window);
     }
+    // Posts of drawn frames, plus those posted undrawn at a size change.
+    if (posted < stats.frames_presented + stats.frames_redrawn)
+        fail("statistics count more posts than the windows saw");
     OrvStandinVmStats vs{};
     orv_standin_vm_stats(vm, &vs);
     if (vs.threads_attached || vs.detach_unattached)
