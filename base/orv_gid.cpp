@@ -1,5 +1,5 @@
-/* GIDs: generation through libuuid (on Android, which has none, from the C
- * library's arc4random_buf in the same random-UUID form), the 32-digit text
+/* GIDs: generation through libuuid where the build has it (elsewhere, Android
+ * among them, from the system's random source in the same random-UUID form), the 32-digit text
  * form, and the named constants (generated into orv_gid_table.inc) with
  * lookups both ways.
  * Owns: the constant data. No lock: everything here is read-only or local. */
@@ -9,10 +9,15 @@
 
 #include <algorithm>
 
-#if defined(__ANDROID__)
+#if ORV_HAVE_LIBUUID
+#include <uuid/uuid.h>
+#elif defined(__ANDROID__)
 #include <stdlib.h>
 #else
-#include <uuid/uuid.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
 #endif
 
 #include "orv/orv_log.h"
@@ -43,6 +48,37 @@ const NamedGid kNames[] = {
 
 constexpr char kDigits[] = "0123456789abcdef";
 
+#if !ORV_HAVE_LIBUUID && !defined(__ANDROID__)
+// getrandom blocks only until the pool is first seeded; /dev/urandom serves a
+// kernel older than 3.17. Neither failing leaves the bytes as they were, which
+// the caller has zeroed: a GID is never left uninitialised.
+void random_bytes(uint8_t *out, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = getrandom(out + done, size - done, 0);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (n < 0 && errno != EINTR)
+            break;
+    }
+    if (done == size)
+        return;
+    int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    while (fd >= 0 && done < size) {
+        ssize_t n = read(fd, out + done, size - done);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (n == 0 || errno != EINTR)
+            break;
+    }
+    if (fd >= 0)
+        close(fd);
+    if (done < size)
+        orv_log(3, ORV_FAIL, "VRE: VR: orv_gid_generate: no random source");
+}
+#endif
+
 // A character that is not a hex digit reads as 0.
 int digit_value(char c)
 {
@@ -55,14 +91,18 @@ extern "C" {
 
 GID orv_gid_generate(GID *gid)
 {
-    GID fresh;
+    GID fresh{};
+#if ORV_HAVE_LIBUUID
+    uuid_generate(fresh.bytes);
+#else
 #if defined(__ANDROID__)
     arc4random_buf(fresh.bytes, sizeof fresh.bytes);
+#else
+    random_bytes(fresh.bytes, sizeof fresh.bytes);
+#endif
     // Version 4, RFC 4122 variant: what uuid_generate makes from random bytes.
     fresh.bytes[6] = static_cast<uint8_t>((fresh.bytes[6] & 0x0F) | 0x40);
     fresh.bytes[8] = static_cast<uint8_t>((fresh.bytes[8] & 0x3F) | 0x80);
-#else
-    uuid_generate(fresh.bytes);
 #endif
     if (gid)
         *gid = fresh;

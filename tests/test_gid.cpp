@@ -123,14 +123,17 @@ TEST(Gid, GenerateGivesNewValues)
 }
 
 // Random UUIDs (version 4, RFC 4122 variant) from libuuid and from the
-// Android path alike.
+// system's random source alike, never two the same.
 TEST(Gid, GenerateGivesRandomUuids)
 {
+    std::set<std::string> seen;
     for (int i = 0; i < 64; ++i) {
         GID id = orv_gid_generate(nullptr);
         EXPECT_EQ(id.bytes[6] >> 4, 4);
         EXPECT_EQ(id.bytes[8] >> 6, 2);
+        seen.insert(text_of(id));
     }
+    EXPECT_EQ(seen.size(), 64u);
 }
 
 TEST(Gid, NamedConstants)

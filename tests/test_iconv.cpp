@@ -12,6 +12,7 @@
 #include "orv_log_internal.hpp"
 
 #include <dlfcn.h>
+#include <iconv.h>
 
 namespace {
 
@@ -32,6 +33,23 @@ int capture_android(int, const char *, const char *text)
 const std::string kGbZhongWen = "\xD6\xD0\xCE\xC4";
 const std::string kUtf8ZhongWen = "\xE4\xB8\xAD\xE6\x96\x87";
 const std::string kUtf8Euro = "\xE2\x82\xAC"; // not in GB2312
+
+// The ARM cross builds run on the cross compiler's C library, which comes
+// without glibc's converter modules; there, and only there, the cases that
+// need GB2312 from the C library are skipped. The code under test is the same.
+bool gb2312_missing()
+{
+#if ORV_TEST_CHARSETS_OPTIONAL
+    iconv_t cd = iconv_open("UTF-8", "GB2312");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return true;
+    iconv_close(cd);
+#endif
+    return false;
+}
+#define NEED_GB2312()                                                                                        \
+    if (gb2312_missing())                                                                                    \
+    GTEST_SKIP() << "the target's C library has no GB2312 converter"
 
 std::string repeat(const std::string &piece, size_t times)
 {
@@ -70,6 +88,7 @@ struct Iconv : ::testing::Test {
 
 TEST_F(Iconv, RawConversion)
 {
+    NEED_GB2312();
     char out[16];
     memset(out, 0x7F, sizeof out);
     EXPECT_EQ(orv_gb2312_to_utf8(kGbZhongWen.data(), kGbZhongWen.size(), out, sizeof out), 0);
@@ -100,6 +119,7 @@ TEST_F(Iconv, RawConversion)
 
 TEST_F(Iconv, ConvertTextBothWays)
 {
+    NEED_GB2312();
     const char *utf8 = orv_convert_text(kGbZhongWen.c_str(), ORV_ENCODING_ANSI, ORV_ENCODING_UTF8);
     ASSERT_NE(utf8, kGbZhongWen.c_str());
     EXPECT_EQ(std::string(utf8), kUtf8ZhongWen);
@@ -147,6 +167,7 @@ TEST_F(Iconv, OtherPairsAndFailuresGiveTheInputBack)
 
 TEST_F(Iconv, ResultsStopAt799Bytes)
 {
+    NEED_GB2312();
     // 266 characters of GB2312 become 798 bytes of UTF-8; one more ASCII byte
     // fills the buffer to 799, a second would leave no terminator.
     const std::string gb = repeat(kGbZhongWen.substr(0, 2), 266);
@@ -204,6 +225,7 @@ TEST_F(Iconv, DeviceWithoutIconv)
 // C library: it finds a working set.
 TEST_F(Iconv, RunTimeLookup)
 {
+    NEED_GB2312();
     const orv::IconvCalls found = orv::iconv_lookup(RTLD_DEFAULT);
     ASSERT_TRUE(found.present());
     orv::iconv_set_calls(&found);
