@@ -1,9 +1,9 @@
 /* Stand-in for the NDK native window and the Java Surface: a software window
  * with a queue of three buffers, reference counting, geometry requests that
- * take effect at the next lock, row strides padded past the width, and checks
- * that nothing was written into the padding or past the last row. Owns its
- * buffers; each window has its own mutex, and one process mutex guards the
- * registry of live windows and surfaces. A call with a null or released
+ * take effect at the next lock, row strides padded past the width, checks
+ * that nothing was written into the padding or past the last row, and the
+ * frame-rate hint recorded. Owns its buffers; each window has its own mutex,
+ * and one process mutex guards the registry of live windows and surfaces. A call with a null or released
  * window aborts: on a device it would touch freed memory, so a test must not
  * get past it. */
 #include <android/native_window_jni.h>
