@@ -5,8 +5,9 @@
 // failures injected and stop at a random point. Some hosts misbehave inside
 // their callbacks: they detach the surface from on_event, or call stop and
 // destroy on their own module (both must be refused). Every callback is
-// checked against the render thread's rules as it arrives; at the end no
-// window, surface or tracked block may be left. A second test runs two
+// checked against the render thread's rules as it arrives; at the end every
+// frame asked back must have come back, and no window, surface or tracked
+// block may be left. A second test runs two
 // players that each bracket their cycles with their own library init and
 // uninit. ORV_SOAK_SECONDS sets the length (default 2), ORV_SOAK_SEED the seed.
 #include <gtest/gtest.h>
@@ -33,8 +34,9 @@ using Clock = std::chrono::steady_clock;
 constexpr ResultCode kHostFailure = static_cast<ResultCode>(0x80000A5Au);
 
 struct Totals {
-    std::atomic<uint64_t> cycles{0}, frames_handed{0}, posted{0}, releases{0}, size_events{0}, errors{0},
-        started{0}, surface_changes{0}, failures_injected{0}, detached_in_event{0}, refused_calls{0};
+    std::atomic<uint64_t> cycles{0}, frames_handed{0}, asked_back{0}, posted{0}, releases{0}, size_events{0},
+        errors{0}, started{0}, surface_changes{0}, failures_injected{0}, detached_in_event{0},
+        refused_calls{0};
 };
 
 // How a host misbehaves inside its callbacks, and how it hands out frames.
@@ -62,7 +64,8 @@ public:
     void stop_returned() { stopped_ = true; }
 
     // Read by the driving thread once stop has joined the render thread.
-    int started = 0, errors = 0, releases = 0, handed = 0, size_events = 0, detached = 0, refused = 0;
+    int started = 0, errors = 0, releases = 0, handed = 0, asked_back = 0, size_events = 0, detached = 0,
+        refused = 0;
     int idle = 0; // get_frame answers of "none due"
     ResultCode error_code = ORV_OK;
     bool outstanding = false;
@@ -152,6 +155,7 @@ private:
         if (rng_() % 2) {
             *release = 1;
             outstanding = true;
+            ++asked_back;
         }
         ++handed;
         return ORV_OK;
@@ -313,6 +317,10 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
         fail("the render thread ended without on_started or on_error");
     if (host.errors == 1 && host.error_code == kHostFailure && fail_permille == 0)
         fail("on_error with the host's failure code it never returned");
+    // However the thread ended, every frame asked back came back.
+    if (host.releases != host.asked_back)
+        fail(std::to_string(host.asked_back) + " frames asked back, " + std::to_string(host.releases) +
+             " given back");
 
     check_stats(stats, host, redraw, fail);
     uint64_t posted = 0;
@@ -339,6 +347,7 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
 
     ++totals.cycles;
     totals.frames_handed += uint64_t(host.handed);
+    totals.asked_back += uint64_t(host.asked_back);
     totals.releases += uint64_t(host.releases);
     totals.size_events += uint64_t(host.size_events);
     totals.errors += uint64_t(host.errors);
@@ -398,15 +407,17 @@ TEST(Soak, ModulesInSequenceThenTwoAtOnce)
     EXPECT_GT(totals.cycles.load(), sequential);
     std::printf(
         "soak: %llu cycles (%llu in sequence, then two at once), %llu frames handed, %llu posted, "
-        "%llu released, %llu size events, %llu on_started, %llu on_error, %llu surface changes, "
+        "%llu asked back and %llu released, %llu size events, %llu on_started, %llu on_error, %llu surface "
+        "changes, "
         "%llu window failures injected, %llu detaches inside on_event, %llu stop/destroy from callbacks "
         "refused\n",
         (unsigned long long)totals.cycles, (unsigned long long)sequential,
         (unsigned long long)totals.frames_handed, (unsigned long long)totals.posted,
-        (unsigned long long)totals.releases, (unsigned long long)totals.size_events,
-        (unsigned long long)totals.started, (unsigned long long)totals.errors,
-        (unsigned long long)totals.surface_changes, (unsigned long long)totals.failures_injected,
-        (unsigned long long)totals.detached_in_event, (unsigned long long)totals.refused_calls);
+        (unsigned long long)totals.asked_back, (unsigned long long)totals.releases,
+        (unsigned long long)totals.size_events, (unsigned long long)totals.started,
+        (unsigned long long)totals.errors, (unsigned long long)totals.surface_changes,
+        (unsigned long long)totals.failures_injected, (unsigned long long)totals.detached_in_event,
+        (unsigned long long)totals.refused_calls);
 }
 
 // Two players in one process, each with its own library init and uninit

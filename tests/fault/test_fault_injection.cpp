@@ -879,6 +879,64 @@ TEST(FaultInjection, FileCopyOverAnExistingFile)
             kFiles);
 }
 
+// A copy onto a chain of two links whose end does not exist yet: the file is
+// made there, or, after any failure, not at all; the links stay links.
+std::string g_chain_dir, g_chain_src, g_chain_dst;
+
+Outcome copy_through_links()
+{
+    Outcome o;
+    const ResultCode rc = orv_file_copy(g_chain_src.c_str(), g_chain_dst.c_str());
+    if (rc != ORV_OK)
+        return o.stop("copy", rc);
+    return o.done();
+}
+
+std::string copy_through_links_check(const Outcome &o)
+{
+    struct stat st {};
+    for (const char *link : {"/first", "/sub/second"})
+        if (lstat((g_chain_dir + link).c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return std::string("the link ") + link + " is gone";
+    bool exists = false;
+    const std::string end = read_file(g_chain_dir + "/end.bin", &exists);
+    if (o.completed && end != pattern())
+        return "the copy reported success but the link's target differs";
+    if (!o.completed && exists)
+        return "a failed copy left a target of " + std::to_string(end.size()) + " bytes";
+    if (!debris_allowed())
+        for (const std::string &dir : {g_chain_dir, g_chain_dir + "/sub"})
+            for (const std::string &n : dir_names(dir))
+                if (n != "new.bin" && n != "first" && n != "sub" && n != "second" && n != "end.bin")
+                    return "the copy left " + n + " behind";
+    return "";
+}
+
+TEST(FaultInjection, FileCopyThroughDanglingLinks)
+{
+    const ScratchDir scratch("links");
+    g_chain_dir = scratch.path;
+    g_chain_src = g_chain_dir + "/new.bin";
+    g_chain_dst = g_chain_dir + "/first";
+    mkdir((g_chain_dir + "/sub").c_str(), 0755);
+    auto setup = [] {
+        for (const std::string &dir : {g_chain_dir, g_chain_dir + "/sub"})
+            for (const std::string &n : dir_names(dir))
+                if (n != "sub")
+                    unlink((dir + "/" + n).c_str());
+        write_file(g_chain_dir + "/new.bin", pattern());
+        symlink("sub/second", (g_chain_dir + "/first").c_str());
+        symlink("../end.bin", (g_chain_dir + "/sub/second").c_str());
+    };
+    run_all({"copy through links",
+             true,
+             setup,
+             copy_through_links,
+             copy_through_links_check,
+             {{fault::kReadlink}, {fault::kRename}}},
+            kFiles);
+}
+
 // ---- scenario: directories made and removed -------------------------------
 
 std::string g_tree_dir, g_tree_root, g_tree_deep, g_tree_files[3];
