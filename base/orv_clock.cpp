@@ -64,6 +64,13 @@ orv::WallClockSource orv::clock_set_wall_source(WallClockSource source)
     return g_wall.exchange(source ? source : system_wall_us);
 }
 
+int64_t orv::clock_monotonic_ns()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
 orv::ClockState orv::clock_state()
 {
     const uint64_t wrap = g_wrap.load();

@@ -1,4 +1,5 @@
-// Test seam of the clock: the wall-clock reading can be replaced.
+// Test seam of the clock: the wall-clock reading can be replaced. And the
+// monotonic reading, for spans measured inside the runtime.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,10 @@ using WallClockSource = int64_t (*)();
 
 // Replaces the wall-clock reading (null restores gettimeofday); returns the old one.
 WallClockSource clock_set_wall_source(WallClockSource source);
+
+// Nanoseconds of the monotonic clock: for spans that must not follow a
+// stepped wall clock (stall budgets, deadlines, timings). Not replaceable.
+int64_t clock_monotonic_ns();
 
 struct ClockState {
     uint64_t base_ms;

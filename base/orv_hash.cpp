@@ -10,10 +10,10 @@
 
 #include <bit>
 
-#include "orv/orv_clock.h"
 #include "orv/orv_gid.h"
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
+#include "orv_clock_internal.hpp"
 
 namespace {
 
@@ -685,9 +685,11 @@ constexpr int32_t kSelfTestMaxItems = 10000;
 constexpr int kSelfTestRounds = 1000;
 constexpr uint32_t kSelfTestItemSize = 64;
 
-double per(uint64_t start, uint64_t stop, int32_t n)
+// Microseconds per round from two monotonic readings: a wall clock stepped
+// between them would report nonsense.
+double per(int64_t start_ns, int64_t stop_ns, int32_t n)
 {
-    return static_cast<double>(stop - start) / n;
+    return static_cast<double>(stop_ns - start_ns) / 1000.0 / n;
 }
 
 bool same_item(int text, const void *a, const void *b)
@@ -729,22 +731,23 @@ extern "C" void orv_hash_self_test(int kind, int32_t count, OrvHashReport report
     count = made;
     if (count > 0) {
         const uint32_t mask = static_cast<uint32_t>(count - 1);
-        uint64_t start = orv_clock_us();
+        int64_t start = orv::clock_monotonic_ns();
         for (int32_t i = 0; i < count; ++i) {
             if (text)
                 orv_hash_insert_str(t, items[i], items[i]);
             else
                 orv_hash_insert(t, items[i], reinterpret_cast<OrvHashKey>(items[i]));
         }
-        report("add hash item: time elapsed = %f microsec\r\n", per(start, orv_clock_us(), count));
+        report("add hash item: time elapsed = %f microsec\r\n", per(start, orv::clock_monotonic_ns(), count));
 
-        start = orv_clock_us();
+        start = orv::clock_monotonic_ns();
         for (int r = 0; r < kSelfTestRounds; ++r)
             for (void *v = orv_hash_first(t); v; v = orv_hash_next(t)) {
             }
-        report("iterate hash: time elapsed = %f microsec\r\n", per(start, orv_clock_us(), kSelfTestRounds));
+        report("iterate hash: time elapsed = %f microsec\r\n",
+               per(start, orv::clock_monotonic_ns(), kSelfTestRounds));
 
-        start = orv_clock_us();
+        start = orv::clock_monotonic_ns();
         for (int r = 0; r < kSelfTestRounds; ++r) {
             char *item = items[static_cast<uint32_t>(lrand48()) & mask];
             if (text)
@@ -752,23 +755,25 @@ extern "C" void orv_hash_self_test(int kind, int32_t count, OrvHashReport report
             else
                 orv_hash_find(t, reinterpret_cast<OrvHashKey>(item));
         }
-        report("find hash item: time elapsed = %f microsec\r\n", per(start, orv_clock_us(), kSelfTestRounds));
+        report("find hash item: time elapsed = %f microsec\r\n",
+               per(start, orv::clock_monotonic_ns(), kSelfTestRounds));
 
-        start = orv_clock_us();
+        start = orv::clock_monotonic_ns();
         for (int r = 0; r < kSelfTestRounds; ++r) {
             char *item = items[static_cast<uint32_t>(lrand48()) & mask];
             for (void *v = orv_hash_first(t); v && !same_item(text, v, item); v = orv_hash_next(t)) {
             }
         }
-        report("find list item: time elapsed = %f microsec\r\n", per(start, orv_clock_us(), kSelfTestRounds));
+        report("find list item: time elapsed = %f microsec\r\n",
+               per(start, orv::clock_monotonic_ns(), kSelfTestRounds));
 
-        start = orv_clock_us();
+        start = orv::clock_monotonic_ns();
         volatile char *sink = nullptr;
         for (int r = 0; r < kSelfTestRounds; ++r)
             sink = items[static_cast<uint32_t>(lrand48()) & mask];
         (void)sink;
         report("find array item: time elapsed = %f microsec\r\n",
-               per(start, orv_clock_us(), kSelfTestRounds));
+               per(start, orv::clock_monotonic_ns(), kSelfTestRounds));
     }
     for (int32_t i = 0; i < count; ++i)
         orv_mem_free(items[i]);

@@ -10,7 +10,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,6 +31,9 @@ namespace {
 // Leak reports name the stream record by this line.
 constexpr int kFileTagLine = 71;
 constexpr uint32_t kCopyChunk = 2048;
+// Links followed from a copy's destination before it counts as a loop; the
+// kernel's own limit.
+constexpr int kMaxLinks = 40;
 constexpr int64_t kClosedResult = (int64_t)ORV_ERR_IO; // sign-extended: high word all ones
 
 struct OpenMode {
@@ -292,6 +294,35 @@ ResultCode copy_failed(const char *what, const char *path)
     return ORV_ERR_IO_WRITE;
 }
 
+// Where a write through `path` lands: the path itself, or where its chain of
+// symbolic links ends, even at a file that does not exist yet (realpath
+// refuses those). A relative target counts from its link's folder. 0, or
+// ELOOP past kMaxLinks links, ENAMETOOLONG, or readlink's errno.
+int follow_links(const char *path, char (&out)[PATH_MAX])
+{
+    if (snprintf(out, sizeof out, "%s", path) >= (int)sizeof out)
+        return ENAMETOOLONG;
+    for (int links = 0;; ++links) {
+        struct stat64 st;
+        if (lstat64(out, &st) != 0 || !S_ISLNK(st.st_mode))
+            return 0; // a missing or unreadable entry fails later, when it is opened
+        if (links == kMaxLinks)
+            return ELOOP;
+        char target[PATH_MAX];
+        const ssize_t n = readlink(out, target, sizeof target);
+        if (n < 0)
+            return errno;
+        if (n >= (ssize_t)sizeof target)
+            return ENAMETOOLONG;
+        target[n] = 0;
+        const char *slash = strrchr(out, '/');
+        const size_t folder = target[0] != '/' && slash ? (size_t)(slash - out) + 1 : 0;
+        if (folder + (size_t)n >= sizeof out)
+            return ENAMETOOLONG;
+        memcpy(out + folder, target, (size_t)n + 1);
+    }
+}
+
 // total bytes (or fewer, when the source shrank since it was opened) from in to out.
 ResultCode copy_bytes(xio *in, xio *out, int64_t total)
 {
@@ -369,13 +400,15 @@ ORV_API ResultCode orv_file_copy(const char *source, const char *destination)
     // The copy goes to a new file beside the destination, which replaces the
     // destination only once it is complete and on disk: a failed copy leaves
     // the destination as it was, never cut short. A link is followed, as
-    // opening it would be: the file it names is replaced, the link stays.
-    struct stat64 link_st;
-    std::unique_ptr<char, decltype(&free)> resolved(nullptr, free);
-    if (lstat64(destination, &link_st) == 0 && S_ISLNK(link_st.st_mode))
-        resolved.reset(realpath(destination, nullptr));
-    if (resolved)
-        destination = resolved.get();
+    // opening it would be: the file it names is replaced (or made), the link
+    // stays.
+    char target[PATH_MAX];
+    if (const int err = follow_links(destination, target)) {
+        orv_log(3, ORV_ERR_IO_OPEN, "VRE: VR: file copy cannot follow the link %s, errno:%d, %s", destination,
+                err, strerror(err));
+        return ORV_ERR_IO_OPEN;
+    }
+    destination = target;
     const bool replaces = stat64(destination, &dst_st) == 0 && S_ISREG(dst_st.st_mode);
     char part[PATH_MAX];
     static std::atomic<unsigned> serial{0};

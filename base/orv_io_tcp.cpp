@@ -22,6 +22,7 @@
 #include "orv/orv_ini.h"
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
+#include "orv_clock_internal.hpp"
 
 namespace {
 
@@ -42,7 +43,7 @@ constexpr int kListenBacklog = 128;
 constexpr int kHostText = 32;
 constexpr uint32_t kCopyChunk = 128;
 // copy_to gives up when the source yields nothing for this long.
-constexpr uint64_t kCopyStallMs = 10000;
+constexpr int64_t kCopyStallMs = 10000;
 
 const char *lookup_name(int err)
 {
@@ -109,12 +110,7 @@ public:
     bool passed() const { return !forever_ && now_ns() >= end_ns_; }
 
 private:
-    static int64_t now_ns()
-    {
-        timespec ts{};
-        clock_gettime(CLOCK_MONOTONIC, &ts);
-        return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-    }
+    static int64_t now_ns() { return orv::clock_monotonic_ns(); }
     bool forever_ = false;
     int64_t end_ns_ = 0;
 };
@@ -853,7 +849,7 @@ ResultCode orv_io_tcp_copy_to(xio *stream, xio *dest, int64_t count)
         return ORV_ERR_INVALID_PARAM;
     xio_tcp *t = as_tcp(stream);
     uint8_t chunk[kCopyChunk];
-    uint64_t stalled_since = 0;
+    int64_t stalled_since = -1;
     const bool short_wait = t->wait.sec == 0 && t->wait.usec < 1000;
 
     auto fail = [&] {
@@ -861,11 +857,13 @@ ResultCode orv_io_tcp_copy_to(xio *stream, xio *dest, int64_t count)
         orv_io_tcp_report_error(stream, errno);
         return ORV_FAIL;
     };
-    // Nothing moved: keep trying until the stall budget runs out.
+    // Nothing moved: keep trying until the stall budget runs out. Measured
+    // on the monotonic clock: a wall clock stepped back or forward (NTP) is
+    // no stall.
     auto stalled = [&] {
-        const uint64_t now = orv_clock_ms();
-        if (!stalled_since)
-            stalled_since = now ? now : 1;
+        const int64_t now = orv::clock_monotonic_ns() / 1000000;
+        if (stalled_since < 0)
+            stalled_since = now;
         else if (now - stalled_since > kCopyStallMs)
             return true;
         if (short_wait)
@@ -884,7 +882,7 @@ ResultCode orv_io_tcp_copy_to(xio *stream, xio *dest, int64_t count)
                 return fail();
             continue;
         }
-        stalled_since = 0;
+        stalled_since = -1;
         int32_t off = 0;
         while (off < got) {
             int32_t put = 0;
@@ -896,7 +894,7 @@ ResultCode orv_io_tcp_copy_to(xio *stream, xio *dest, int64_t count)
                     return fail();
                 continue;
             }
-            stalled_since = 0;
+            stalled_since = -1;
             off += put;
         }
         count -= got;

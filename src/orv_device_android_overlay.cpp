@@ -20,7 +20,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 
+#include "orv/orv_clock.h"
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
 #include "orv_device_copy.h"
@@ -247,7 +249,55 @@ ResultCode post_buffer(AndroidOverlayRecord *rec)
         orv_log(kLogFlags, err, "VRE: deviceoverlay: unlock fail err:%d", err);
         return ORV_FAIL;
     }
+    __atomic_store_n(&rec->posted_format, rec->locked.format, __ATOMIC_RELAXED);
     return ORV_OK;
+}
+
+uint32_t elapsed_us(uint64_t since)
+{
+    const uint64_t us = orv_clock_us() - since;
+    return us > UINT32_MAX ? UINT32_MAX : uint32_t(us);
+}
+
+float bits_float(uint32_t bits)
+{
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// The frame-rate hint the host asked for, given to the current window once.
+void apply_frame_rate(AndroidOverlayRecord *rec)
+{
+    const uint32_t wanted = __atomic_load_n(&rec->rate_wanted, __ATOMIC_RELAXED);
+    if (rec->rate_given_set && rec->rate_given == wanted)
+        return;
+    const bool fresh_window = !rec->rate_given_set;
+    rec->rate_given = wanted;
+    rec->rate_given_set = 1;
+    if (fresh_window && wanted == 0)
+        return; // a new window has no hint to clear
+    const float fps = bits_float(wanted);
+    const OrvSetFrameRate set_rate = orv_device_set_frame_rate_call();
+    if (set_rate == nullptr) {
+        if (!rec->rate_missing_told)
+            orv_log_android_info("VRI: deviceoverlay: no ANativeWindow_setFrameRate (below API 30), "
+                                 "frame rate hint %.3f not given",
+                                 double(fps));
+        rec->rate_missing_told = 1;
+        return;
+    }
+    if (const int32_t err = set_rate(rec->window, fps, ORV_FRAME_RATE_FIXED_SOURCE); err != 0)
+        orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: set frame rate %.3f fail err:%d", double(fps), err);
+}
+
+// A frame boundary of the render thread: the host's settings take effect.
+void apply_settings(AndroidOverlayRecord *rec)
+{
+    if (!__atomic_load_n(&rec->redraw_wanted, __ATOMIC_RELAXED) && rec->kept.block != nullptr)
+        orv_device_keep_release(&rec->kept);
+    if (rec->has_surface)
+        apply_frame_rate(rec);
 }
 
 ResultCode overlay_set_notify(AndroidOverlay *self, NotifyLink *target, const void *)
@@ -265,6 +315,7 @@ ResultCode overlay_check_surface(AndroidOverlay *self)
     if (rec == nullptr)
         return ORV_FAIL;
     orv::MutexGuard hold(rec->mutex);
+    apply_settings(rec);
     return no_surface_answer(rec);
 }
 
@@ -309,42 +360,46 @@ bool chroma_adjacent(const YuvFrame *frame)
     return frame->v == frame->u + 1 || frame->u == frame->v + 1;
 }
 
-// Draws the locked YV12 buffer and posts it: 0, 3 when it could not be drawn
-// and the frame should come again as RGB, or a failure.
-ResultCode present_yv12(AndroidOverlayRecord *rec, const YuvFrame *frame, const DeviceBlitSettings &s)
+// Why the locked YV12 buffer cannot take this frame's planes; null when it
+// can.
+const char *yv12_unusable(AndroidOverlayRecord *rec, const YuvFrame *frame, const DeviceBlitSettings &s)
 {
-    const ANativeWindow_Buffer &buf = rec->locked;
-    const char *fault = yv12_fault(buf, frame);
-    if (fault == nullptr && !ensure_data_space(rec, s))
-        fault = "no buffer data space for the colour settings";
-    if (fault != nullptr) {
-        // Posted as it came, never drawn in a layout it does not have.
-        if (ORV_FAILED(post_buffer(rec)))
-            return ORV_FAIL;
-        if (rec->format_target == kYv12) {
-            fall_back(rec, kLayout, fault);
-            return ORV_WOUNLD_BLOCK;
-        }
-        if (first_time(rec, kUndrawable))
-            orv_log(kLogFlags, ORV_ERR_NOT_SUPPORT, "VRE: deviceoverlay: YV12 buffer not drawn: %s", fault);
-        return ORV_OK;
-    }
-    const OrvYv12Planes planes = orv_yv12_planes(buf.bits, buf.stride, buf.height);
-    const OrvCopyKernels kernels = orv_copy_pick();
-    orv_yv12_copy_frame(&planes, frame, s.step, &kernels);
+    if (const char *fault = yv12_fault(rec->locked, frame))
+        return fault;
+    if (!ensure_data_space(rec, s))
+        return "no buffer data space for the colour settings";
+    return nullptr;
+}
+
+// Posts a YV12 buffer as it came, never drawn in a layout it does not have:
+// 3 when YV12 was asked for (the same frame comes again, converted), else 0.
+ResultCode post_undrawn_yv12(AndroidOverlayRecord *rec, const char *fault)
+{
     if (ORV_FAILED(post_buffer(rec)))
         return ORV_FAIL;
-    store_word(rec->posted_format, kYv12);
+    if (rec->format_target == kYv12) {
+        fall_back(rec, kLayout, fault);
+        return ORV_WOUNLD_BLOCK;
+    }
+    if (first_time(rec, kUndrawable))
+        orv_log(kLogFlags, ORV_ERR_NOT_SUPPORT, "VRE: deviceoverlay: YV12 buffer not drawn: %s", fault);
     return ORV_OK;
 }
 
-// The frame was checked where it entered the render path (the DeviceRender).
-ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
+ResultCode copy_planes(AndroidOverlayRecord *rec, const YuvFrame *frame, int step)
 {
-    AndroidOverlayRecord *rec = record_of(self);
-    if (rec == nullptr || frame == nullptr)
-        return ORV_FAIL;
-    orv::MutexGuard hold(rec->mutex);
+    const OrvYv12Planes planes = orv_yv12_planes(rec->locked.bits, rec->locked.stride, rec->locked.height);
+    const OrvCopyKernels kernels = orv_copy_pick();
+    orv_yv12_copy_frame(&planes, frame, step, &kernels);
+    return ORV_OK;
+}
+
+enum class Source { Host, Kept };
+
+// The frame was checked where it entered the render path (the DeviceRender).
+// Holds the mutex: the caller took it.
+ResultCode present_locked(AndroidOverlayRecord *rec, const YuvFrame *frame, Source source)
+{
     if (!rec->has_surface)
         return no_surface_answer(rec);
     // Sized once here; the blitter grows its error carry for wider frames.
@@ -372,10 +427,12 @@ ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
         return ORV_FAIL;
     if (rec->format_target != kYv12)
         clear_data_space(rec);
+    const uint64_t lock_start = orv_clock_us();
     if (ANativeWindow_lock(rec->window, &rec->locked, nullptr) != 0) {
         orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: surface lock fail");
         return ORV_FAIL;
     }
+    const uint32_t lock_us = elapsed_us(lock_start);
     ANativeWindow_Buffer &buf = rec->locked;
     if (buf.width != frame->width || buf.height != frame->height) {
         // Not an error: show nothing this time, ask for the frame's size.
@@ -401,25 +458,53 @@ ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
         }
         return ORV_WOUNLD_BLOCK;
     }
-    if (buf.format == kYv12)
-        return present_yv12(rec, frame, settings);
-    // A window that accepted YV12 and still gave this buffer: drawn right in
-    // its own format now, RGBX from the next frame.
-    if (rec->format_target == kYv12)
+    // A YV12 buffer takes the planes; any other is converted into.
+    const bool yv12 = buf.format == kYv12;
+    if (yv12) {
+        if (const char *fault = yv12_unusable(rec, frame, settings))
+            return post_undrawn_yv12(rec, fault);
+    } else if (rec->format_target == kYv12) {
+        // A window that accepted YV12 and still gave this buffer: drawn
+        // right in its own format now, RGBX from the next frame.
         fall_back(rec, kIgnored, "buffer came in another format");
+    }
     const FormatInfo info = format_info(buf.format);
-    const ResultCode r = rec->blitter->blit(rec->blitter, frame, static_cast<uint8_t *>(buf.bits),
-                                            buf.stride * info.bytes_per_pixel, info.bits_per_pixel);
+    const uint64_t blit_start = orv_clock_us();
+    const ResultCode r = yv12 ? copy_planes(rec, frame, settings.step)
+                              : rec->blitter->blit(rec->blitter, frame, static_cast<uint8_t *>(buf.bits),
+                                                   buf.stride * info.bytes_per_pixel, info.bits_per_pixel);
+    const uint32_t blit_us = elapsed_us(blit_start);
     if (ORV_FAILED(r)) {
         post_buffer(rec);
         orv_log(kLogFlags, r, "VRE: deviceoverlay: blit fail");
         return r;
     }
+    const uint64_t post_start = orv_clock_us();
     if (ORV_FAILED(post_buffer(rec)))
         return ORV_FAIL;
-    if (info.bits_per_pixel != 0)
-        store_word(rec->posted_format, buf.format);
+    rec->redraw_pending = 0;
+    if (info.bits_per_pixel == 0 && !yv12)
+        return r; // posted, but nothing was drawn into it
+    DeviceStatsCounters *stats = &rec->stats;
+    orv_device::stat_post(stats, lock_us + elapsed_us(post_start));
+    orv_device::stat_blit(stats, blit_us);
+    orv_device::stat_frame_size(stats, frame->width, frame->height);
+    orv_device::stat_add(stats, source == Source::Host ? ORV_STAT_PRESENTED : ORV_STAT_REDRAWN);
+    // The copy is taken after the post, so the time it costs shows nowhere
+    // on screen; the host's frame stays valid until present returns.
+    if (source == Source::Host && __atomic_load_n(&rec->redraw_wanted, __ATOMIC_RELAXED))
+        orv_device_keep_frame(&rec->kept, frame,
+                              yv12 ? settings.step : orv_device_blit_last_step(rec->blitter));
     return r;
+}
+
+ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
+{
+    AndroidOverlayRecord *rec = record_of(self);
+    if (rec == nullptr || frame == nullptr)
+        return ORV_FAIL;
+    orv::MutexGuard hold(rec->mutex);
+    return present_locked(rec, frame, Source::Host);
 }
 
 ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface)
@@ -435,6 +520,7 @@ ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface
         }
         rec->no_surface_notified = 0;
         rec->has_surface = 0;
+        rec->redraw_pending = 0;
         return ORV_OK;
     }
     if (rec->window != nullptr)
@@ -467,6 +553,8 @@ ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface
     }
     if (result == ORV_OK) {
         rec->has_surface = 1;
+        rec->redraw_pending = 1;
+        rec->rate_given_set = 0;
     } else {
         orv_log(kLogFlags, result, "VRE: deviceoverlay: create surface fail");
     }
@@ -479,6 +567,7 @@ ResultCode destroy_record(AndroidOverlayRecord *rec)
     if (rec == nullptr)
         return ORV_OK;
     orv_device::destroy_owned(rec->blitter);
+    orv_device_keep_release(&rec->kept);
     if (rec->window != nullptr) {
         ANativeWindow_release(rec->window);
         rec->window = nullptr;
@@ -521,15 +610,40 @@ ResultCode orv_device_overlay_set_window_format(AndroidOverlay *overlay, int32_t
     return ORV_OK;
 }
 
-int32_t orv_device_overlay_posted_format(AndroidOverlay *overlay)
-{
-    AndroidOverlayRecord *rec = record_of(overlay);
-    return rec != nullptr ? load_word(rec->posted_format) : 0;
-}
-
 void orv_device_overlay_hide_data_space(int hide)
 {
     g_hide_data_space.store(hide != 0, std::memory_order_relaxed);
+}
+
+ResultCode orv_device_overlay_redraw(AndroidOverlay *self)
+{
+    AndroidOverlayRecord *rec = record_of(self);
+    if (rec == nullptr)
+        return ORV_FAIL;
+    orv::MutexGuard hold(rec->mutex);
+    if (!rec->has_surface || !rec->redraw_pending)
+        return ORV_WOUNLD_BLOCK;
+    if (!__atomic_load_n(&rec->redraw_wanted, __ATOMIC_RELAXED) || !rec->kept.valid) {
+        rec->redraw_pending = 0;
+        return ORV_WOUNLD_BLOCK;
+    }
+    // Converted with the chroma layout it was copied in, whatever the
+    // setting says now.
+    orv_device_blit_force_step(rec->blitter, rec->kept.step);
+    const ResultCode r = present_locked(rec, &rec->kept.frame, Source::Kept);
+    orv_device_blit_force_step(rec->blitter, 0);
+    if (r == ORV_WOUNLD_BLOCK)
+        return r;
+    rec->redraw_pending = 0;
+    if (ORV_FAILED(r))
+        orv_log(kLogFlags, r, "VRE: deviceoverlay: redraw of the kept frame fail");
+    return r;
+}
+
+int32_t orv_device_overlay_window_format(AndroidOverlay *self)
+{
+    AndroidOverlayRecord *rec = record_of(self);
+    return rec != nullptr ? __atomic_load_n(&rec->posted_format, __ATOMIC_RELAXED) : 0;
 }
 
 AndroidOverlay *orv_device_android_overlay_create(void)

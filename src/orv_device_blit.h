@@ -37,13 +37,19 @@ ResultCode orv_device_blit_set_colour(DeviceBlitOps *blit, int matrix, int range
 ResultCode orv_device_blit_set_chroma_step(DeviceBlitOps *blit, int step);
 
 /* The settings as one consistent set, for a path that draws without the
- * blitter (the YV12 copy) and must still follow them per frame. */
+ * blitter (the YV12 copy) and must still follow them per frame; the step is
+ * the forced one while there is one (below). */
 typedef struct DeviceBlitSettings {
     int matrix;
     int range;
     int step;
 } DeviceBlitSettings;
 DeviceBlitSettings orv_device_blit_settings(DeviceBlitOps *blit);
+/* Render thread only. The chroma step the last blit drew with (1 before
+ * any), and a step that the next blits use instead of the setting (0 clears):
+ * a kept copy is converted with the layout it was copied in. */
+int orv_device_blit_last_step(DeviceBlitOps *blit);
+void orv_device_blit_force_step(DeviceBlitOps *blit, int step);
 
 ORV_EXTERN_C_END
 

@@ -103,7 +103,8 @@ union FrameRoom {
 class RenderThread {
 public:
     explicit RenderThread(RenderModuleRecord *m)
-        : m_(m), cb_(m->callbacks), ctx_(m->context), render_(m->render)
+        : m_(m), cb_(m->callbacks), ctx_(m->context), render_(m->render),
+          overlay_(orv_device_render_overlay(m->render))
     {}
 
     void run();
@@ -113,14 +114,21 @@ private:
     ResultCode get_frame()
     {
         release_ = 0;
+        last_present_ = ORV_WOUNLD_BLOCK;
         if (cb_->get_frame == nullptr)
             return ORV_FAIL;
-        return cb_->get_frame(ctx_, &room_.frame, &release_);
+        const ResultCode result = cb_->get_frame(ctx_, &room_.frame, &release_);
+        // Only a handed-out frame can be asked back.
+        if (result == ORV_WOUNLD_BLOCK || ORV_FAILED(result))
+            release_ = 0;
+        return result;
     }
+    // Once per frame: the word is cleared as the frame goes back.
     void release_frame(ResultCode result)
     {
         if (release_ != 0 && cb_->release_frame != nullptr)
             cb_->release_frame(ctx_, 1, result);
+        release_ = 0;
     }
     void report_error(ResultCode code)
     {
@@ -133,25 +141,43 @@ private:
             cb_->on_started(ctx_);
     }
     ResultCode render_loop();
+    void count(int which)
+    {
+        if (overlay_ != nullptr)
+            orv_device::stat_add(&overlay_->stats, which);
+    }
+    // A pass without a frame due: a window that came since the last post
+    // gets the kept frame.
+    void idle_pass()
+    {
+        count(ORV_STAT_NO_FRAME);
+        if (overlay_ != nullptr)
+            orv_device_overlay_redraw(&overlay_->ops);
+    }
 
     RenderModuleRecord *m_;
     const HostCallbacks *cb_;
     void *ctx_;
     DeviceRender *render_;
+    AndroidOverlayRecord *overlay_; // statistics and the kept frame
     FrameRoom room_{};
     int release_ = 0;
+    // The answer of the last present of the frame that is out, 3 before any.
+    ResultCode last_present_ = ORV_WOUNLD_BLOCK;
     bool presented_ = false; // one frame was presented: on_started went out
 };
 
 // Until stopped (ORV_OK) or a failure (its code). Before the first presented
 // frame a present answering 3 is retried after 5 ms, after it 4 ms; the
 // release after a successful present carries 0 for that first frame and the
-// present's result afterwards.
+// present's result afterwards. A frame still out when this returns is run()'s
+// to give back.
 ResultCode RenderThread::render_loop()
 {
     while (!stopping()) {
         ResultCode result = render_->check_surface(render_);
         if (result == ORV_WOUNLD_BLOCK) {
+            count(ORV_STAT_NO_SURFACE);
             orv_sleep_ms(kIdleSleepMs);
             continue;
         }
@@ -159,18 +185,20 @@ ResultCode RenderThread::render_loop()
             return result;
         result = get_frame();
         if (result == ORV_WOUNLD_BLOCK) {
+            idle_pass();
             orv_sleep_ms(kIdleSleepMs);
             continue;
         }
         if (ORV_FAILED(result))
             return result;
         if (stopping())
-            break; // the frame is neither presented nor released
+            break; // run() gives the frame back unpresented
         const uint32_t retry_ms = presented_ ? kRetrySleepMs : kFirstRetrySleepMs;
-        while ((result = render_->present(render_, &room_.frame)) == ORV_WOUNLD_BLOCK) {
+        while ((result = last_present_ = render_->present(render_, &room_.frame)) == ORV_WOUNLD_BLOCK) {
             orv_sleep_ms(retry_ms);
             if (stopping())
                 return ORV_OK;
+            count(ORV_STAT_RETRIED);
         }
         if (ORV_FAILED(result)) {
             release_frame(result);
@@ -196,6 +224,9 @@ void RenderThread::run()
         return;
     }
     const ResultCode result = render_loop();
+    // A stop mid-frame leaves the frame out: the host still gets it back,
+    // before it hears how the thread ended.
+    release_frame(last_present_);
     if (ORV_FAILED(result)) {
         report_error(result);
         return;

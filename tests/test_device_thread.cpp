@@ -317,6 +317,77 @@ TEST_F(DeviceThread, HostDetachesInsideOnEvent)
     EXPECT_EQ(b.width, 48);
 }
 
+// A stop that lands while a frame is out: the frame the host asked back is
+// given back all the same, once, before the thread ends.
+TEST_F(DeviceThread, StopMidFrameGivesTheFrameBack)
+{
+    StandinDisplay d(64, 32, WINDOW_FORMAT_RGBA_8888);
+    host.add_frame(solid(64, 32));
+    host.set_tail({ORV_OK, 1});
+    // The third frame is handed out, then the surface goes: present answers 3
+    // until the stop.
+    std::atomic<int> handed{0};
+    host.set_observer([&](const HostCall &c) {
+        if (c.kind == Call::GetFrame && ++handed == 3)
+            module->set_surface(module, nullptr, nullptr);
+    });
+    ASSERT_EQ(module->set_host(module, host.context(), host.callbacks()), ORV_OK);
+    attach(d);
+    ASSERT_EQ(module->start(module), ORV_OK);
+    ASSERT_TRUE(host.wait_count(Call::Event, 1)) << host.trace(); // present saw no surface
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(module->stop(module), ORV_OK);
+    host.set_observer(nullptr);
+    std::vector<HostCall> calls = host.calls();
+    EXPECT_EQ(kinds_of(calls, false),
+              (std::vector<Call>{Call::GetFrame, Call::Release, Call::Started, Call::GetFrame, Call::Release,
+                                 Call::GetFrame, Call::Event, Call::Release}))
+        << host.trace();
+    EXPECT_EQ(calls.back().code, ORV_WOUNLD_BLOCK) << "the last present's answer";
+    EXPECT_EQ(d.stats().posted, 2u);
+
+    // The stop lands between get_frame and present: no present was tried.
+    module->destroy(module);
+    module = CreateDeviceRendModule(0);
+    StandinDisplay d2(64, 32, WINDOW_FORMAT_RGBA_8888);
+    ScriptedHost second;
+    second.add_frame(solid(64, 32));
+    second.set_tail({ORV_OK, 1});
+    // start must have returned: a stop racing it has nothing to join yet.
+    std::atomic<bool> start_returned{false}, stopping{false}, launched{false};
+    std::thread stopper; // written on the render thread, joined here once launched
+    second.set_observer([&](const HostCall &c) {
+        if (c.kind != Call::GetFrame || stopper.joinable() || !start_returned ||
+            second.count(Call::Release) < 2)
+            return;
+        stopper = std::thread([&] {
+            stopping = true;
+            module->stop(module);
+        });
+        launched = true;
+        while (!stopping)
+            std::this_thread::yield();
+        std::this_thread::sleep_for(30ms); // the stop flag is set by now
+    });
+    ASSERT_EQ(module->set_host(module, second.context(), second.callbacks()), ORV_OK);
+    attach(d2);
+    ASSERT_EQ(module->start(module), ORV_OK);
+    start_returned = true;
+    ASSERT_TRUE(second.wait_count(Call::GetFrame, 3)) << second.trace();
+    while (!launched)
+        std::this_thread::sleep_for(1ms);
+    stopper.join();
+    second.set_observer(nullptr);
+    calls = second.calls();
+    const size_t asked = second.count(Call::GetFrame);
+    EXPECT_GE(asked, 3u);
+    EXPECT_EQ(second.count(Call::Release), asked) << second.trace();
+    EXPECT_EQ(calls.back().kind, Call::Release) << second.trace();
+    EXPECT_EQ(calls.back().code, ORV_WOUNLD_BLOCK) << "no present was tried";
+    EXPECT_EQ(d2.stats().posted, asked - 1);
+    EXPECT_EQ(second.count(Call::Error), 0u);
+}
+
 // A window that refuses the frame's size ends the thread with one on_error
 // instead of posting undrawn buffers and size events for ever.
 TEST_F(DeviceThread, RefusedGeometryEndsTheThread)

@@ -2,6 +2,7 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "orv/orv_hash.h"
 #include "orv/orv_mem.h"
+#include "orv_clock_internal.hpp"
 
 namespace {
 
@@ -290,6 +292,12 @@ int capture(const char *format, ...)
     return 0;
 }
 
+int64_t g_falling_us = 1'700'000'000'000'000;
+int64_t falling_wall()
+{
+    return g_falling_us -= 1'000'000;
+}
+
 TEST(Hash, ReleaseLeakAndSelfTest)
 {
     const size_t live = orv_mem_live_count();
@@ -311,6 +319,21 @@ TEST(Hash, ReleaseLeakAndSelfTest)
         EXPECT_EQ(g_report[1].rfind("add hash item: time elapsed = ", 0), 0u);
         EXPECT_EQ(g_report[5].rfind("find array item: time elapsed = ", 0), 0u);
     }
+    // Timings from a wall clock that falls a second at every reading: each
+    // is still a small non-negative span.
+    const orv::WallClockSource old = orv::clock_set_wall_source(falling_wall);
+    g_report.clear();
+    orv_hash_self_test(0, 64, capture);
+    orv::clock_set_wall_source(old);
+    ASSERT_EQ(g_report.size(), 6u);
+    for (size_t i = 1; i < g_report.size(); ++i) {
+        const size_t at = g_report[i].find("= ");
+        ASSERT_NE(at, std::string::npos) << g_report[i];
+        const double us = std::strtod(g_report[i].c_str() + at + 2, nullptr);
+        EXPECT_GE(us, 0.0) << g_report[i];
+        EXPECT_LT(us, 1e6) << g_report[i];
+    }
+
     g_report.clear();
     orv_hash_self_test(0, 0, capture);
     ASSERT_FALSE(g_report.empty());

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -184,6 +185,65 @@ TEST_F(FileIo, FileListSwitchesEntries)
     EXPECT_EQ(io->vt.set(io, XIO_FILE_SET_ENTRY, &index), ORV_ERR_IO_OPEN);
     EXPECT_EQ(f->hfile, -1);
     EXPECT_EQ(f->list_index, 2);
+}
+
+bool is_link(const fs::path &p)
+{
+    struct stat st {};
+    return lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Copies onto links whose chain ends at a file that does not exist yet: the
+// file is made where the last link points, and every link stays a link.
+TEST_F(FileIo, CopyOntoDanglingLinksCreatesTheirTarget)
+{
+    write_file(path("src"), "new contents");
+
+    // One link, relative, into a folder of its own.
+    fs::create_directory(dir / "sub");
+    ASSERT_EQ(symlink("sub/made", path("dangling").c_str()), 0);
+    ASSERT_EQ(orv_file_copy(path("src").c_str(), path("dangling").c_str()), ORV_OK);
+    EXPECT_TRUE(is_link(dir / "dangling"));
+    EXPECT_EQ(read_file(dir / "sub" / "made"), "new contents");
+
+    // A chain: absolute, then relative to the second link's folder.
+    ASSERT_EQ(symlink(path("sub/hop").c_str(), path("first").c_str()), 0);
+    ASSERT_EQ(symlink("../end", path("sub/hop").c_str()), 0);
+    ASSERT_EQ(orv_file_copy(path("src").c_str(), path("first").c_str()), ORV_OK);
+    EXPECT_TRUE(is_link(dir / "first"));
+    EXPECT_TRUE(is_link(dir / "sub" / "hop"));
+    EXPECT_EQ(read_file(dir / "end"), "new contents");
+    // Once the target exists, the same chain replaces it.
+    write_file(path("src"), "second copy");
+    ASSERT_EQ(orv_file_copy(path("src").c_str(), path("first").c_str()), ORV_OK);
+    EXPECT_TRUE(is_link(dir / "first"));
+    EXPECT_EQ(read_file(dir / "end"), "second copy");
+
+    // A chain into a folder that does not exist: refused, the link stays.
+    ASSERT_EQ(symlink("nowhere/file", path("lost").c_str()), 0);
+    EXPECT_EQ(orv_file_copy(path("src").c_str(), path("lost").c_str()), ORV_ERR_IO_OPEN);
+    EXPECT_TRUE(is_link(dir / "lost"));
+
+    // A loop: a clear error, both links untouched, nothing left beside them.
+    ASSERT_EQ(symlink("loop_b", path("loop_a").c_str()), 0);
+    ASSERT_EQ(symlink("loop_a", path("loop_b").c_str()), 0);
+    g_lines.clear();
+    EXPECT_EQ(orv_file_copy(path("src").c_str(), path("loop_a").c_str()), ORV_ERR_IO_OPEN);
+    EXPECT_TRUE(is_link(dir / "loop_a"));
+    EXPECT_TRUE(is_link(dir / "loop_b"));
+    EXPECT_TRUE(logged("loop_a")) << (g_lines.empty() ? "no log line" : g_lines.back());
+    // A link onto itself is the shortest loop.
+    ASSERT_EQ(symlink("self", path("self").c_str()), 0);
+    EXPECT_EQ(orv_file_copy(path("src").c_str(), path("self").c_str()), ORV_ERR_IO_OPEN);
+    EXPECT_TRUE(is_link(dir / "self"));
+
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"dangling", "end", "first", "loop_a", "loop_b", "lost", "self",
+                                               "src", "sub"}));
+    EXPECT_EQ(read_file(path("src")), "second copy");
 }
 
 TEST_F(FileIo, CopyAndSizeByPath)

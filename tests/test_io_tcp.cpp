@@ -5,10 +5,12 @@
 #include <sys/resource.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cerrno>
 #include <cstring>
@@ -22,6 +24,7 @@
 #include "orv/orv_io_tcp.h"
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
+#include "orv_clock_internal.hpp"
 #include "orv_log_internal.hpp"
 
 namespace {
@@ -587,6 +590,54 @@ TEST_F(IoTcp, CopyToAnotherStream)
     EXPECT_EQ(mem->vt.size(mem), 1005);
     EXPECT_TRUE(logged(g_lines, "VRI: vrtcp: orv io tcp read stream err"));
     mem->vt.release(mem);
+}
+
+namespace {
+
+// The wall clock as the runtime reads it, moved by a test.
+std::atomic<int64_t> g_wall_offset_us{0};
+int64_t shifted_wall()
+{
+    timeval tv{};
+    gettimeofday(&tv, nullptr);
+    return int64_t(tv.tv_sec) * 1000000 + tv.tv_usec + g_wall_offset_us.load();
+}
+
+} // namespace
+
+// The stall budget runs on the monotonic clock: a wall clock stepped back or
+// forward while the copy waits for the rest is no stall.
+TEST_F(IoTcp, CopyWaitsThroughWallClockSteps)
+{
+    std::string data(100, '\0');
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 13 + 1);
+    for (const int64_t step_us : {int64_t{-2'000'000}, int64_t{30'000'000}}) {
+        Pair pr;
+        pr.connect();
+        ASSERT_EQ(pr.server.set_wait(0, 20000), ORV_OK); // many short waits, each measured
+        xio *mem = ORV_IO_STREAM_CREATE();
+        ASSERT_NE(mem, nullptr);
+        g_wall_offset_us = 0;
+        const orv::WallClockSource old = orv::clock_set_wall_source(shifted_wall);
+        std::thread peer([&] {
+            int32_t done = 0;
+            pr.client.write(data.substr(0, 10), &done);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            g_wall_offset_us += step_us;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            pr.client.write(data.substr(10), &done);
+        });
+        const ResultCode r = orv_io_tcp_copy_to(pr.server.io, mem, 100);
+        peer.join();
+        orv::clock_set_wall_source(old);
+        EXPECT_EQ(r, ORV_OK) << "wall clock stepped by " << step_us << " us";
+        XioParam view{};
+        EXPECT_EQ(mem->vt.get(mem, XIO_MEM_GET_VIEW, &view), ORV_OK);
+        EXPECT_EQ(std::string(reinterpret_cast<const char *>(view.buffer), size_t(view.length)), data);
+        EXPECT_EQ(pr.server.rec()->broken, 0);
+        mem->vt.release(mem);
+    }
 }
 
 namespace {

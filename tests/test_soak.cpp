@@ -5,8 +5,9 @@
 // failures injected and stop at a random point. Some hosts misbehave inside
 // their callbacks: they detach the surface from on_event, or call stop and
 // destroy on their own module (both must be refused). Every callback is
-// checked against the render thread's rules as it arrives; at the end no
-// window, surface or tracked block may be left. A second test runs two
+// checked against the render thread's rules as it arrives; at the end every
+// frame asked back must have come back, and no window, surface or tracked
+// block may be left. A second test runs two
 // players that each bracket their cycles with their own library init and
 // uninit. Window formats change at random, YV12 included, and some windows
 // refuse or ignore YV12 or cannot set a data space. ORV_SOAK_SECONDS sets the length (default 2), ORV_SOAK_SEED the seed.
@@ -34,9 +35,9 @@ using Clock = std::chrono::steady_clock;
 constexpr ResultCode kHostFailure = static_cast<ResultCode>(0x80000A5Au);
 
 struct Totals {
-    std::atomic<uint64_t> cycles{0}, frames_handed{0}, posted{0}, releases{0}, size_events{0}, errors{0},
-        started{0}, surface_changes{0}, failures_injected{0}, detached_in_event{0}, refused_calls{0},
-        format_changes{0};
+    std::atomic<uint64_t> cycles{0}, frames_handed{0}, asked_back{0}, posted{0}, releases{0}, size_events{0},
+        errors{0}, started{0}, surface_changes{0}, failures_injected{0}, detached_in_event{0},
+        refused_calls{0}, format_changes{0};
 };
 
 // How a host misbehaves inside its callbacks, and how it hands out frames.
@@ -64,7 +65,9 @@ public:
     void stop_returned() { stopped_ = true; }
 
     // Read by the driving thread once stop has joined the render thread.
-    int started = 0, errors = 0, releases = 0, handed = 0, size_events = 0, detached = 0, refused = 0;
+    int started = 0, errors = 0, releases = 0, handed = 0, asked_back = 0, size_events = 0, detached = 0,
+        refused = 0;
+    int idle = 0; // get_frame answers of "none due"
     ResultCode error_code = ORV_OK;
     bool outstanding = false;
     std::vector<std::string> faults;
@@ -144,13 +147,16 @@ private:
         const uint32_t pick = rng_() % 1000;
         if (pick < uint32_t(fail_permille_))
             return kHostFailure;
-        if (pick % 3 == 0)
+        if (pick % 3 == 0) {
+            ++idle;
             return ORV_WOUNLD_BLOCK;
+        }
         *frame = (habits_ & kAlternateWidths) ? frames_[handed % 2].view()
                                               : frames_[rng_() % frames_.size()].view();
         if (rng_() % 2) {
             *release = 1;
             outstanding = true;
+            ++asked_back;
         }
         ++handed;
         return ORV_OK;
@@ -196,6 +202,27 @@ int32_t pick_size(std::mt19937 &rng, int32_t base)
     return base + int32_t(rng() % 40) - 8;
 }
 
+// The statistics after the render thread ended, against what the host saw.
+// Every frame handed out is presented except at most the last (cut by stop
+// or failure); every "none due" answer is one pass without a frame.
+template <class Fail>
+void check_stats(const DeviceRenderStats &s, const SoakHost &host, bool redraw, Fail &fail)
+{
+    const uint64_t handed = uint64_t(host.handed);
+    if (s.frames_presented > handed || s.frames_presented + 1 < handed ||
+        s.frames_presented + s.frames_retried + 1 < handed)
+        fail("statistics: " + std::to_string(s.frames_presented) + " presented, " +
+             std::to_string(s.frames_retried) + " retried of " + std::to_string(handed) + " handed");
+    if (s.no_frame_waits != uint64_t(host.idle))
+        fail("statistics: " + std::to_string(s.no_frame_waits) +
+             " passes without a frame, host said none due " + std::to_string(host.idle) + " times");
+    if (!redraw && s.frames_redrawn != 0)
+        fail("statistics: redrawn with redraw off");
+    if (s.frames_presented + s.frames_redrawn > 0 &&
+        (s.blit_us_mean > s.blit_us_max || s.blit_us_last > s.blit_us_max || s.width <= 0 || s.height <= 0))
+        fail("statistics: conversion times or last frame size out of order");
+}
+
 // One module through one start-stop cycle; returns what went wrong.
 std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
 {
@@ -234,6 +261,10 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
         fail("set_host refused");
     if (rng() % 4 != 0 && module->set_surface(module, vm, displays[0].surface) != ORV_OK)
         fail("set_surface refused");
+    const bool redraw = rng() % 2;
+    if (DeviceRendModuleSetRedrawOnAttach(module, redraw) != ORV_OK ||
+        DeviceRendModuleSetFrameRate(module, float(rng() % 4) * 12.5f) != ORV_OK)
+        fail("a player setting refused");
 
     // Surfaces come and go, window formats change, and windows fail (or take
     // YV12 badly), from a thread of their own.
@@ -252,6 +283,8 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
             } else if (action < 7) {
                 module->set_surface(module, nullptr, nullptr);
                 module->set_surface(module, vm, displays[r() % 2].surface);
+                DeviceRenderStats s{};
+                DeviceRendModuleGetStats(module, &s); // read while the render thread counts
             } else if (inject && !injected) {
                 ANativeWindow *w = displays[r() % 2].window;
                 if (action == 7)
@@ -292,6 +325,9 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
     done = true;
     surfaces.join();
     std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000)); // a late callback would land here
+    DeviceRenderStats stats{};
+    if (DeviceRendModuleGetStats(module, &stats) != ORV_OK)
+        fail("no statistics");
     module->destroy(module);
 
     for (const std::string &f : host.faults)
@@ -302,10 +338,17 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
         fail("the render thread ended without on_started or on_error");
     if (host.errors == 1 && host.error_code == kHostFailure && fail_permille == 0)
         fail("on_error with the host's failure code it never returned");
+    // However the thread ended, every frame asked back came back.
+    if (host.releases != host.asked_back)
+        fail(std::to_string(host.asked_back) + " frames asked back, " + std::to_string(host.releases) +
+             " given back");
 
+    check_stats(stats, host, redraw, fail);
+    uint64_t posted = 0;
     for (Display &d : displays) {
         OrvStandinWindowStats s{};
         orv_standin_window_stats(d.window, &s);
+        posted += s.posted;
         if (s.misuse || s.overruns)
             fail("window misuse " + std::to_string(s.misuse) + ", overruns " + std::to_string(s.overruns));
         if (s.locked)
@@ -314,6 +357,9 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
         orv_standin_surface_destroy(d.surface);
         ANativeWindow_release(d.window);
     }
+    // Posts of drawn frames, plus those posted undrawn at a size change.
+    if (posted < stats.frames_presented + stats.frames_redrawn)
+        fail("statistics count more posts than the windows saw");
     OrvStandinVmStats vs{};
     orv_standin_vm_stats(vm, &vs);
     if (vs.threads_attached || vs.detach_unattached)
@@ -322,6 +368,7 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
 
     ++totals.cycles;
     totals.frames_handed += uint64_t(host.handed);
+    totals.asked_back += uint64_t(host.asked_back);
     totals.releases += uint64_t(host.releases);
     totals.size_events += uint64_t(host.size_events);
     totals.errors += uint64_t(host.errors);
@@ -381,16 +428,17 @@ TEST(Soak, ModulesInSequenceThenTwoAtOnce)
     EXPECT_GT(totals.cycles.load(), sequential);
     std::printf(
         "soak: %llu cycles (%llu in sequence, then two at once), %llu frames handed, %llu posted, "
-        "%llu released, %llu size events, %llu on_started, %llu on_error, %llu surface changes, "
+        "%llu asked back and %llu released, %llu size events, %llu on_started, %llu on_error, %llu surface "
+        "changes, "
         "%llu window failures injected, %llu detaches inside on_event, %llu stop/destroy from callbacks "
         "refused, %llu window format changes\n",
         (unsigned long long)totals.cycles, (unsigned long long)sequential,
         (unsigned long long)totals.frames_handed, (unsigned long long)totals.posted,
-        (unsigned long long)totals.releases, (unsigned long long)totals.size_events,
-        (unsigned long long)totals.started, (unsigned long long)totals.errors,
-        (unsigned long long)totals.surface_changes, (unsigned long long)totals.failures_injected,
-        (unsigned long long)totals.detached_in_event, (unsigned long long)totals.refused_calls,
-        (unsigned long long)totals.format_changes);
+        (unsigned long long)totals.asked_back, (unsigned long long)totals.releases,
+        (unsigned long long)totals.size_events, (unsigned long long)totals.started,
+        (unsigned long long)totals.errors, (unsigned long long)totals.surface_changes,
+        (unsigned long long)totals.failures_injected, (unsigned long long)totals.detached_in_event,
+        (unsigned long long)totals.refused_calls, (unsigned long long)totals.format_changes);
 }
 
 // Two players in one process, each with its own library init and uninit

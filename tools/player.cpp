@@ -42,6 +42,7 @@ struct Options {
     int range = -1; // -1: the clip's XCOLORRANGE tag, else limited
     int semi = 0;   // 0 planar; 12 NV12, 21 NV21: chroma repacked into one plane of pairs
     int32_t window_format = DEVICE_WINDOW_AUTO; // what the module asks the window for
+    bool stats = false;
 };
 
 void usage(std::FILE *to)
@@ -63,6 +64,7 @@ void usage(std::FILE *to)
                  "  --nv12, --nv21    repack each frame's chroma into one plane of pairs (semi-planar)\n"
                  "  --window yv12|rgba|rgbx|rgb565|auto   buffer format the module asks the window for\n"
                  "                    (auto: the window's own); yv12 copies planes, the window composes\n"
+                 "  --stats           print the module's render statistics at the end\n"
                  "  --lib PATH        library to load (%s)\n",
                  ORV_PLAYER_LIBRARY);
 }
@@ -209,6 +211,8 @@ int parse_options(int argc, char **argv, Options *o)
             }
         } else if (a == "--nv12" || a == "--nv21") {
             o->semi = a == "--nv12" ? 12 : 21;
+        } else if (a == "--stats") {
+            o->stats = true;
         } else if (a == "--lib") {
             if (!(v = value("--lib")))
                 return 2;
@@ -413,6 +417,19 @@ struct Player {
     static void post_hook(void *ctx, const OrvStandinBuffer *b) { static_cast<Player *>(ctx)->posted(b); }
 };
 
+void print_stats(const DeviceRenderStats &s)
+{
+    std::printf("stats: %llu presented, %llu retried, %llu redrawn, %llu passes without a surface, "
+                "%llu without a frame due\n",
+                (unsigned long long)s.frames_presented, (unsigned long long)s.frames_retried,
+                (unsigned long long)s.frames_redrawn, (unsigned long long)s.no_surface_waits,
+                (unsigned long long)s.no_frame_waits);
+    std::printf("stats: conversion %u us last, %u us mean, %u us max; lock and post %u us mean; "
+                "window format %d, last frame %dx%d\n",
+                s.blit_us_last, s.blit_us_mean, s.blit_us_max, s.post_us_mean, s.window_format, s.width,
+                s.height);
+}
+
 template <typename T>
 bool resolve(void *lib, const char *name, T *out)
 {
@@ -466,13 +483,17 @@ int main(int argc, char **argv)
     ResultCode (*set_chroma_step)(RenderModule *, int) = nullptr;
     ResultCode (*set_window_format)(RenderModule *, int32_t) = nullptr;
     int32_t (*get_window_format)(RenderModule *) = nullptr;
+    ResultCode (*set_frame_rate)(RenderModule *, float) = nullptr;
+    ResultCode (*get_stats)(RenderModule *, DeviceRenderStats *) = nullptr;
     if (!resolve(lib, "DeviceRenderLibInit", &lib_init) ||
         !resolve(lib, "DeviceRenderLibUninit", &lib_uninit) ||
         !resolve(lib, "CreateDeviceRendModule", &create) ||
         !resolve(lib, "DeviceRendModuleSetColor", &set_color) ||
         !resolve(lib, "DeviceRendModuleSetChromaStep", &set_chroma_step) ||
         !resolve(lib, "DeviceRendModuleSetWindowFormat", &set_window_format) ||
-        !resolve(lib, "DeviceRendModuleGetWindowFormat", &get_window_format)) {
+        !resolve(lib, "DeviceRendModuleGetWindowFormat", &get_window_format) ||
+        !resolve(lib, "DeviceRendModuleSetFrameRate", &set_frame_rate) ||
+        !resolve(lib, "DeviceRendModuleGetStats", &get_stats)) {
         dlclose(lib);
         return 3;
     }
@@ -500,6 +521,7 @@ int main(int argc, char **argv)
     if (module == nullptr || set_color(module, o.matrix, range) != ORV_OK ||
         set_chroma_step(module, o.semi != 0 ? 2 : 1) != ORV_OK ||
         set_window_format(module, o.window_format) != ORV_OK ||
+        set_frame_rate(module, o.fast ? 0.0f : float(rate)) != ORV_OK ||
         module->set_host(module, &p, &callbacks) != ORV_OK ||
         module->set_surface(module, vm, surface) != ORV_OK || module->start(module) != ORV_OK) {
         std::fprintf(stderr, "orv_player: could not set up the render module\n");
@@ -511,8 +533,11 @@ int main(int argc, char **argv)
     const Clock::time_point end_time = Clock::now();
     // Read before destroy: a fallback from YV12 shows here.
     const int32_t posted_format = module != nullptr ? get_window_format(module) : 0;
+    DeviceRenderStats stats{};
+    bool have_stats = false;
     if (module != nullptr) {
         module->stop(module);
+        have_stats = get_stats(module, &stats) == ORV_OK;
         module->destroy(module);
     }
     orv_standin_surface_destroy(surface);
@@ -538,6 +563,8 @@ int main(int argc, char **argv)
                 : posted_format == DEVICE_WINDOW_RGB565 ? "RGB565"
                                                         : "none");
     std::printf("wrote %d PNG files to %s\n", p.written, std::filesystem::absolute(o.out_dir).c_str());
+    if (o.stats && have_stats)
+        print_stats(stats);
     if (p.write_failures > 0) {
         std::fprintf(stderr, "orv_player: %d PNG files could not be written\n", p.write_failures);
         status = 4;

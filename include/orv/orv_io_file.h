@@ -53,7 +53,9 @@ typedef struct xio_file {
 } xio_file;
 
 ORV_API xio_file *orv_io_file_create(void);
-/* Copies in 2048-byte chunks. Refuses to copy a file onto itself. */
+/* Copies in 2048-byte chunks. Refuses to copy a file onto itself. A symbolic
+ * link as the destination stays: the file at the end of its chain is replaced,
+ * or made when it does not exist yet; a loop is refused (ORV_ERR_IO_OPEN). */
 ORV_API ResultCode orv_file_copy(const char *source, const char *destination);
 /* ORV_FAIL when the path cannot be stat'ed or is not a regular file. */
 ORV_API ResultCode orv_file_size_by_path(const char *path, int64_t *size);

@@ -68,6 +68,11 @@ typedef struct OrvStandinWindowStats {
      * setBuffersTransform; 0 until set. */
     int32_t data_space;
     int32_t transform;
+    /* ANativeWindow_setFrameRate: calls, and the arguments of the last
+     * accepted one (rate 0 and compatibility -1 before any). */
+    uint32_t frame_rate_calls;
+    float frame_rate;
+    int32_t frame_rate_compatibility;
 } OrvStandinWindowStats;
 
 /* Called on the posting thread with the window's lock held, once per posted

@@ -1,9 +1,9 @@
 /* Stand-in for the NDK native window and the Java Surface: a software window
  * with a queue of three buffers, reference counting, geometry requests that
- * take effect at the next lock, row strides padded past the width, and checks
- * that nothing was written into the padding or past the last row. Owns its
- * buffers; each window has its own mutex, and one process mutex guards the
- * registry of live windows and surfaces. A call with a null or released
+ * take effect at the next lock, row strides padded past the width, checks
+ * that nothing was written into the padding or past the last row, and the
+ * frame-rate hint recorded. Owns its buffers; each window has its own mutex,
+ * and one process mutex guards the registry of live windows and surfaces. A call with a null or released
  * window aborts: on a device it would touch freed memory, so a test must not
  * get past it. */
 #include <android/data_space.h>
@@ -249,6 +249,7 @@ ANativeWindow *orv_standin_window_create(int32_t width, int32_t height, int32_t 
     w->native_height = height;
     w->native_format = format;
     w->stats.refcount = 1;
+    w->stats.frame_rate_compatibility = -1;
     std::lock_guard<std::mutex> guard(g_registry_lock);
     g_windows.insert(w);
     g_stats.live_windows++;
@@ -640,6 +641,20 @@ int32_t ANativeWindow_setBuffersDataSpace(ANativeWindow *window, int32_t data_sp
     if (window->fail_data_space_error != 0)
         return window->fail_data_space_error;
     window->stats.data_space = data_space;
+    return 0;
+}
+
+int32_t ANativeWindow_setFrameRate(ANativeWindow *window, float frame_rate, int8_t compatibility)
+{
+    require_window(window, "ANativeWindow_setFrameRate");
+    std::lock_guard<std::mutex> guard(window->lock);
+    window->stats.frame_rate_calls++;
+    if (!std::isfinite(frame_rate) || frame_rate < 0 ||
+        (compatibility != ANATIVEWINDOW_FRAME_RATE_COMPATIBILITY_DEFAULT &&
+         compatibility != ANATIVEWINDOW_FRAME_RATE_COMPATIBILITY_FIXED_SOURCE))
+        return -EINVAL;
+    window->stats.frame_rate = frame_rate;
+    window->stats.frame_rate_compatibility = compatibility;
     return 0;
 }
 

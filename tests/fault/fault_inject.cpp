@@ -35,12 +35,13 @@ namespace fault {
 namespace {
 
 const char *const kNames[kOpCount] = {
-    "malloc", "calloc",   "realloc",   "strdup",     "strndup",  "operator new",   "operator new (nothrow)",
-    "fopen",  "opendir",  "fdopendir", "iconv_open", "realpath", "pthread_create", "open",
-    "openat", "mkstemp",  "read",      "write",      "pread",    "pwrite",         "readv",
-    "writev", "fsync",    "fdatasync", "rename",     "renameat", "close",          "socket",
-    "bind",   "listen",   "accept",    "connect",    "send",     "sendto",         "sendmsg",
-    "recv",   "recvfrom", "recvmsg",   "poll",       "mkdir",    "rmdir",          "unlink",
+    "malloc",   "calloc",   "realloc",   "strdup",     "strndup",  "operator new",   "operator new (nothrow)",
+    "fopen",    "opendir",  "fdopendir", "iconv_open", "realpath", "pthread_create", "open",
+    "openat",   "mkstemp",  "read",      "write",      "pread",    "pwrite",         "readv",
+    "writev",   "fsync",    "fdatasync", "rename",     "renameat", "close",          "socket",
+    "bind",     "listen",   "accept",    "connect",    "send",     "sendto",         "sendmsg",
+    "recv",     "recvfrom", "recvmsg",   "poll",       "mkdir",    "rmdir",          "unlink",
+    "readlink",
 };
 
 Plan g_plan;
@@ -133,6 +134,7 @@ int errno_for(Op op)
     case kRmdir:
         return EBUSY;
     case kUnlink:
+    case kReadlink:
         return EIO;
     case kConnect:
         return ECONNREFUSED;
@@ -514,6 +516,7 @@ int __real_fdatasync(int);
 int __real_rename(const char *, const char *);
 int __real_renameat(int, const char *, int, const char *);
 int __real_close(int);
+ssize_t __real_readlink(const char *, char *, size_t);
 
 static mode_t mode_arg(int flags, va_list ap)
 {
@@ -616,6 +619,10 @@ int __wrap_fsync(int fd)
 int __wrap_fdatasync(int fd)
 {
     FAIL_WITH(fault::kFdatasync, -1) return __real_fdatasync(fd);
+}
+ssize_t __wrap_readlink(const char *p, char *out, size_t n)
+{
+    FAIL_WITH(fault::kReadlink, -1) return __real_readlink(p, out, n);
 }
 int __wrap_rename(const char *a, const char *b)
 {

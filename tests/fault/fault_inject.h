@@ -57,6 +57,7 @@ enum Op : int {
     kMkdir,
     kRmdir,
     kUnlink,
+    kReadlink,
     kOpCount
 };
 

@@ -103,6 +103,7 @@ std::mutex g_sink_lock;
 std::vector<std::string> g_sink_lines;
 std::atomic<int> g_android_lines{0};
 std::atomic<int> g_interrupt_lines{0};
+std::atomic<int> g_redraw_lines{0}; // lines about the kept frame not redrawn
 
 int keep_line(const char *text)
 {
@@ -117,6 +118,8 @@ int count_android(int, const char *, const char *text)
     g_android_lines.fetch_add(1);
     if (text && (strstr(text, "Interrupted") || strstr(text, "EINTR")))
         g_interrupt_lines.fetch_add(1);
+    if (text && strstr(text, "redraw"))
+        g_redraw_lines.fetch_add(1);
     return 0;
 }
 
@@ -222,6 +225,7 @@ std::string run_once(const Scenario &s, const Plan &plan, bool *fired_out)
     orv::log_set_android_writer(count_android);
     g_android_lines = 0;
     g_interrupt_lines = 0;
+    g_redraw_lines = 0;
     bool started = false;
     if (s.runtime)
         started = orv_base_init(keep_line, 0, nullptr, nullptr) == ORV_OK;
@@ -872,6 +876,64 @@ TEST(FaultInjection, FileCopyOverAnExistingFile)
         chmod((g_copy_dir + "/old.bin").c_str(), 0640);
     };
     run_all({"copy over", true, setup, copy_over, copy_over_check, {{fault::kRead}, {fault::kWrite}}},
+            kFiles);
+}
+
+// A copy onto a chain of two links whose end does not exist yet: the file is
+// made there, or, after any failure, not at all; the links stay links.
+std::string g_chain_dir, g_chain_src, g_chain_dst;
+
+Outcome copy_through_links()
+{
+    Outcome o;
+    const ResultCode rc = orv_file_copy(g_chain_src.c_str(), g_chain_dst.c_str());
+    if (rc != ORV_OK)
+        return o.stop("copy", rc);
+    return o.done();
+}
+
+std::string copy_through_links_check(const Outcome &o)
+{
+    struct stat st {};
+    for (const char *link : {"/first", "/sub/second"})
+        if (lstat((g_chain_dir + link).c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return std::string("the link ") + link + " is gone";
+    bool exists = false;
+    const std::string end = read_file(g_chain_dir + "/end.bin", &exists);
+    if (o.completed && end != pattern())
+        return "the copy reported success but the link's target differs";
+    if (!o.completed && exists)
+        return "a failed copy left a target of " + std::to_string(end.size()) + " bytes";
+    if (!debris_allowed())
+        for (const std::string &dir : {g_chain_dir, g_chain_dir + "/sub"})
+            for (const std::string &n : dir_names(dir))
+                if (n != "new.bin" && n != "first" && n != "sub" && n != "second" && n != "end.bin")
+                    return "the copy left " + n + " behind";
+    return "";
+}
+
+TEST(FaultInjection, FileCopyThroughDanglingLinks)
+{
+    const ScratchDir scratch("links");
+    g_chain_dir = scratch.path;
+    g_chain_src = g_chain_dir + "/new.bin";
+    g_chain_dst = g_chain_dir + "/first";
+    mkdir((g_chain_dir + "/sub").c_str(), 0755);
+    auto setup = [] {
+        for (const std::string &dir : {g_chain_dir, g_chain_dir + "/sub"})
+            for (const std::string &n : dir_names(dir))
+                if (n != "sub")
+                    unlink((dir + "/" + n).c_str());
+        write_file(g_chain_dir + "/new.bin", pattern());
+        symlink("sub/second", (g_chain_dir + "/first").c_str());
+        symlink("../end.bin", (g_chain_dir + "/sub/second").c_str());
+    };
+    run_all({"copy through links",
+             true,
+             setup,
+             copy_through_links,
+             copy_through_links_check,
+             {{fault::kReadlink}, {fault::kRename}}},
             kFiles);
 }
 
@@ -1574,6 +1636,110 @@ TEST(FaultInjection, TwoPlayersInOneProcess)
         return std::string();
     };
     run_all({"two players", false, setup, two_players, check, {{fault::kPthreadCreate}}}, kMemory);
+}
+
+// ---- scenario: the kept frame redrawn on a new window ----------------------
+
+// Redraw on, one frame, the surface detached and attached again while the
+// host has nothing due: the window gets the kept frame, unless its copy found
+// no memory, in which case nothing was redrawn, a line said so, and the next
+// frame is rendered as ever.
+Outcome redraw_path()
+{
+    Outcome o;
+    RenderModule *m = CreateDeviceRendModule(0);
+    if (!m)
+        return o.stop("create", ORV_FAIL);
+    const char *step = "set_host";
+    ResultCode rc = m->set_host(m, g_host, &kCallbacks);
+    if (rc == ORV_OK) {
+        step = "redraw on";
+        rc = DeviceRendModuleSetRedrawOnAttach(m, 1);
+    }
+    if (rc == ORV_OK) {
+        step = "set_surface";
+        rc = m->set_surface(m, g_display.vm, g_display.surface);
+    }
+    if (rc == ORV_OK) {
+        step = "start";
+        rc = m->start(m);
+    }
+    if (rc == ORV_OK) {
+        step = "render";
+        rc = wait_frames(*g_host, 1, o);
+    }
+    if (rc == ORV_OK) {
+        step = "detach";
+        rc = m->set_surface(m, nullptr, nullptr);
+    }
+    if (rc == ORV_OK) {
+        step = "attach again";
+        rc = m->set_surface(m, g_display.vm, g_display.surface);
+    }
+    DeviceRenderStats s{};
+    if (rc == ORV_OK) {
+        // The redraw comes on the first pass without a frame due.
+        step = "redraw";
+        DeviceRendModuleGetStats(m, &s);
+        const uint64_t idle = s.no_frame_waits;
+        const auto start = std::chrono::steady_clock::now();
+        while (DeviceRendModuleGetStats(m, &s) == ORV_OK && s.frames_redrawn == 0 &&
+               s.no_frame_waits < idle + 3 && g_host->errors.load() == 0 && !timed_out(start))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (g_host->errors.load() != 0)
+            rc = g_host->error.load();
+    }
+    if (rc == ORV_OK) {
+        step = "render after attach";
+        g_host->limit = 2;
+        rc = wait_frames(*g_host, 2, o);
+        DeviceRendModuleGetStats(m, &s);
+    }
+    m->stop(m);
+    m->destroy(m);
+    if (rc != ORV_OK)
+        return o.stop(step, rc);
+    if (s.frames_presented != 2)
+        o.wrong("%llu frames presented, not 2", static_cast<unsigned long long>(s.frames_presented));
+    OrvStandinWindowStats w{};
+    orv_standin_window_stats(g_display.window, &w);
+    if (w.posted != 2 + s.frames_redrawn)
+        o.wrong("redrawn, but the window saw %u posts", w.posted);
+    if (s.frames_redrawn == 0 && g_redraw_lines.load() == 0)
+        o.wrong("no redraw and no line saying why");
+    if (s.frames_redrawn > 1)
+        o.wrong("redrawn %llu times", static_cast<unsigned long long>(s.frames_redrawn));
+    return o.done();
+}
+
+TEST(FaultInjection, RedrawOfTheKeptFrame)
+{
+    g_frame = HostFrame::make(64, 48, 8);
+    g_frame.fill(60, 200, 40);
+    auto setup = [] {
+        g_host = new Host;
+        g_host->limit = 1;
+        g_host->frame = g_frame.view();
+        g_display.vm = orv_standin_vm_create();
+        g_display.window = orv_standin_window_create(64, 48, 1);
+        g_display.surface = orv_standin_surface_create(g_display.window);
+    };
+    auto check = [](const Outcome &o) {
+        std::string problem;
+        OrvStandinBuffer b{};
+        if (o.completed && orv_standin_window_last_posted(g_display.window, &b) != 0)
+            problem = "nothing was posted";
+        else if (o.completed && orv_standin_buffer_argb(&b, 5, 5) != orv_standin_buffer_argb(&b, 60, 40))
+            problem = "the last post is not the solid frame";
+        orv_standin_surface_destroy(g_display.surface);
+        ANativeWindow_release(g_display.window);
+        orv_standin_vm_destroy(g_display.vm);
+        g_display = {};
+        delete g_host;
+        g_host = nullptr;
+        return problem;
+    };
+    run_all({"redraw", true, setup, redraw_path, check, {{fault::kMalloc}}}, kMemory);
 }
 
 } // namespace

@@ -57,6 +57,14 @@ int32_t ANativeWindow_setBuffersTransform(ANativeWindow *window, int32_t transfo
  * devices looks it up at run time instead of linking it. */
 int32_t ANativeWindow_setBuffersDataSpace(ANativeWindow *window, int32_t data_space);
 
+enum ANativeWindow_FrameRateCompatibility {
+    ANATIVEWINDOW_FRAME_RATE_COMPATIBILITY_DEFAULT = 0,
+    ANATIVEWINDOW_FRAME_RATE_COMPATIBILITY_FIXED_SOURCE = 1,
+};
+/* API 30: the rate of the content drawn into the window; 0 clears it. A
+ * negative, infinite or NaN rate, or an unknown compatibility, gives -EINVAL. */
+int32_t ANativeWindow_setFrameRate(ANativeWindow *window, float frameRate, int8_t compatibility);
+
 #ifdef __cplusplus
 }
 #endif
