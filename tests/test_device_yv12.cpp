@@ -13,6 +13,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "clip.h"
@@ -588,6 +589,61 @@ TEST_F(Yv12Overlay, FormatChangesWhileRenderingSwitchBetweenFrames)
     EXPECT_GE(sorter.rgb.load(), 15);
     EXPECT_EQ(host.count(Call::Error), 0u);
     EXPECT_EQ(d.stats().overruns, 0u);
+}
+
+// A kept NV12 frame redrawn on a new window in YV12 keeps its layout even
+// after the host switched back to planar chroma, and YV12 frames count in
+// the statistics.
+TEST_F(Yv12Overlay, RedrawOfAKeptFrameInYv12)
+{
+    SourceFrame src(48, 30, 1, 77);
+    StandinDisplay a(48, 30, WINDOW_FORMAT_RGBA_8888), b(48, 30, WINDOW_FORMAT_RGBA_8888);
+    RenderModule *m = CreateDeviceRendModule(0);
+    ASSERT_EQ(DeviceRendModuleSetChromaStep(m, 2), ORV_OK);
+    ASSERT_EQ(DeviceRendModuleSetWindowFormat(m, kYv12), ORV_OK);
+    ASSERT_EQ(DeviceRendModuleSetRedrawOnAttach(m, 1), ORV_OK);
+    // A host with one NV12 frame, handed out once.
+    struct OneFrame {
+        static ResultCode get(void *ctx, YuvFrame *f, int *release)
+        {
+            auto *self = static_cast<OneFrame *>(ctx);
+            if (self->handed++ > 0)
+                return ORV_WOUNLD_BLOCK;
+            *f = self->frame;
+            *release = 0;
+            return ORV_OK;
+        }
+        YuvFrame frame;
+        std::atomic<int> handed{0};
+    } host{src.view};
+    HostCallbacks cb{};
+    cb.get_frame = &OneFrame::get;
+    cb.release_frame = [](void *, int, ResultCode) { return ORV_OK; };
+    cb.on_event = [](void *, int, int, int) { return ORV_OK; };
+    cb.on_started = [](void *) { return ORV_OK; };
+    cb.on_error = [](void *, ResultCode, int) { return ORV_OK; };
+    ASSERT_EQ(m->set_host(m, &host, &cb), ORV_OK);
+    ASSERT_EQ(m->set_surface(m, a.vm, a.surface), ORV_OK);
+    ASSERT_EQ(m->start(m), ORV_OK);
+    for (int i = 0; i < 5000 && a.stats().posted < 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(a.stats().posted, 1u);
+    ASSERT_EQ(DeviceRendModuleSetChromaStep(m, 1), ORV_OK);
+    ASSERT_EQ(m->set_surface(m, nullptr, nullptr), ORV_OK);
+    ASSERT_EQ(m->set_surface(m, b.vm, b.surface), ORV_OK);
+    for (int i = 0; i < 5000 && b.stats().posted < 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    m->stop(m);
+    ASSERT_EQ(b.stats().posted, 1u);
+    const OrvStandinBuffer redrawn = last_posted(b);
+    EXPECT_EQ(redrawn.format, kYv12);
+    EXPECT_EQ(planes_match(redrawn.bits, redrawn.stride, redrawn.height, src.planes), "");
+    DeviceRenderStats st{};
+    ASSERT_EQ(DeviceRendModuleGetStats(m, &st), ORV_OK);
+    EXPECT_EQ(st.frames_presented, 1u);
+    EXPECT_EQ(st.frames_redrawn, 1u);
+    EXPECT_EQ(st.window_format, kYv12);
+    m->destroy(m);
 }
 
 } // namespace
