@@ -125,9 +125,9 @@ pthread_once_t g_exit_once = PTHREAD_ONCE_INIT;
 pthread_key_t g_exit_key;
 bool g_exit_key_made = false;
 
-// Read by every allocation, written by each thread once per kTickEvery of
-// its allocations: a line pair of its own (adjacent-line prefetch moves two
-// lines).
+// Read by every allocation; advanced when a thread takes a shard and once
+// per kTickEvery blocks linked to a shard. A line pair of its own
+// (adjacent-line prefetch moves two lines).
 struct alignas(128) Tick {
     std::atomic<uint64_t> now{0};
 };
@@ -553,8 +553,7 @@ void orv_mem_free(void *data)
         return;
     Header *h = header_of(data);
     Shard *shard = shard_of(prefix_of(h));
-    // One test for all that is not the owner's plain release, so the common
-    // path keeps no registers.
+    // One test for all that is not the owner's plain release.
     if (!shard || shard != t_state.own || shard->freed.load(std::memory_order_relaxed)) [[unlikely]]
         return free_other(h);
     unlink(*shard, h);

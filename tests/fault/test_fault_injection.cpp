@@ -15,6 +15,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <algorithm>
@@ -1540,6 +1541,65 @@ TEST(FaultInjection, TwoPlayersInOneProcess)
         return std::string();
     };
     run_all({"two players", false, setup, two_players, check, {{fault::kPthreadCreate}}}, kMemory);
+}
+
+// ---- tracked memory: a thread that gets no list of its own ------------------
+
+TEST(FaultInjection, TrackedBlocksOfAThreadWithoutAListOfItsOwn)
+{
+    // Threads that keep their lists until a new one had to be made (no ended
+    // thread's list is left to take over); then the next thread's list fails
+    // and its block goes to the shared list, under its lock.
+    struct Holder {
+        std::thread thread;
+        std::atomic<bool> made{false};
+        void *block = nullptr;
+    };
+    std::atomic<bool> release{false};
+    std::vector<std::unique_ptr<Holder>> holders;
+    bool fresh = false;
+    while (!fresh && holders.size() < 1000) {
+        auto &h = *holders.emplace_back(std::make_unique<Holder>());
+        fault::arm({fault::Class::Alloc, fault::Mode::Fail, 0, false}); // counts only
+        h.thread = std::thread([&h, &release] {
+            h.block = orv_malloc(8);
+            h.made = true;
+            while (!release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        while (!h.made)
+            std::this_thread::yield();
+        fresh = fault::op_calls(fault::kMalloc) == 2; // the block and a new list
+        fault::disarm();
+        ASSERT_NE(h.block, nullptr);
+    }
+    ASSERT_TRUE(fresh);
+    const size_t live = orv_mem_live_count();
+    void *first = nullptr, *second = nullptr;
+    fault::arm({fault::Class::Alloc, fault::Mode::Fail, 2, false}); // the new list of the next thread
+    std::thread([&first, &second] {
+        first = orv_malloc(8);  // on the shared list
+        second = orv_malloc(8); // a list of its own, made now
+        if (first)
+            memset(first, 1, 8);
+    }).join();
+    const bool fired = fault::fired();
+    const long mallocs = fault::op_calls(fault::kMalloc);
+    fault::disarm();
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(mallocs, 4); // two blocks, a list that failed and one that did not
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(orv_mem_size(first), 8u);
+    EXPECT_EQ(orv_mem_live_count(), live + 2);
+    orv_free(first);
+    std::thread([second] { orv_free(second); }).join();
+    EXPECT_EQ(orv_mem_live_count(), live);
+    release = true;
+    for (auto &h : holders) {
+        h->thread.join();
+        orv_free(h->block);
+    }
 }
 
 } // namespace
