@@ -15,7 +15,9 @@
 // else is done under it), so any other lock may be held around an
 // allocation. The registry lock guards the orphan list and is never held
 // with a shard lock. The global lock (an OrvMutex made by mem_start) guards
-// no list; this module only creates and destroys it.
+// no list; this module only creates and destroys it. Shut-down and a fresh
+// start change every list behind the owners' backs: they must run when no
+// other thread allocates or frees.
 //
 // Report order: a shard's list is in the order its blocks were made, so
 // each thread's blocks are reported in that thread's order. Shards are
