@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <iconv.h>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <algorithm>
@@ -1740,6 +1741,71 @@ TEST(FaultInjection, RedrawOfTheKeptFrame)
         return problem;
     };
     run_all({"redraw", true, setup, redraw_path, check, {{fault::kMalloc}}}, kMemory);
+}
+
+// ---- tracked memory: a thread that gets no list of its own ------------------
+
+TEST(FaultInjection, TrackedBlocksOfAThreadWithoutAListOfItsOwn)
+{
+    // Threads that keep their lists until a new one had to be made (no ended
+    // thread's list is left to take over); then the next thread's list fails
+    // and its block goes to the shared list, under its lock.
+    struct Holder {
+        std::thread thread;
+        std::atomic<bool> made{false};
+        void *block = nullptr;
+    };
+    std::atomic<bool> release{false};
+    std::vector<std::unique_ptr<Holder>> holders;
+    bool fresh = false, blocks_made = true;
+    while (!fresh && blocks_made && holders.size() < 1000) {
+        auto &h = *holders.emplace_back(std::make_unique<Holder>());
+        fault::arm({fault::Class::Alloc, fault::Mode::Fail, 0, false}); // counts only
+        h.thread = std::thread([&h, &release] {
+            h.block = orv_malloc(8);
+            h.made = true;
+            while (!release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        while (!h.made)
+            std::this_thread::yield();
+        fresh = fault::op_calls(fault::kMalloc) == 2; // the block and a new list
+        fault::disarm();
+        blocks_made = h.block != nullptr;
+    }
+    const size_t live = orv_mem_live_count();
+    void *first = nullptr, *second = nullptr;
+    bool fired = false;
+    long mallocs = 0;
+    if (fresh)
+        std::thread([&] {
+            // Armed here: the thread's own start allocates too.
+            fault::arm({fault::Class::Alloc, fault::Mode::Fail, 2, false}); // the new list
+            first = orv_malloc(8);                                          // on the shared list
+            second = orv_malloc(8);                                         // a list of its own, made now
+            fired = fault::fired();
+            mallocs = fault::op_calls(fault::kMalloc);
+            fault::disarm();
+            if (first)
+                memset(first, 1, 8);
+        }).join();
+    const size_t live_with_both = orv_mem_live_count();
+    orv_free(first);
+    std::thread([second] { orv_free(second); }).join();
+    const size_t live_after = orv_mem_live_count();
+    release = true;
+    for (auto &h : holders) {
+        h->thread.join();
+        orv_free(h->block);
+    }
+    ASSERT_TRUE(blocks_made);
+    ASSERT_TRUE(fresh);
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(mallocs, 4); // two blocks, a list that failed and one that did not
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(live_with_both, live + 2);
+    EXPECT_EQ(live_after, live);
 }
 
 } // namespace
