@@ -113,8 +113,8 @@ ORV_API int32_t DeviceRendModuleGetWindowFormat(RenderModule *module);
  * background while paused) is not left black. The copy is one tracked block
  * reused across frames: 1.5 bytes per pixel for 8-bit 4:2:0 (a 1920x1080
  * frame keeps 3 MiB). on 0 (the default) makes no copy and releases a kept
- * one. RGB565 redraws dither on from the current error carry, so their low
- * bits may differ from the first post of that frame. */
+ * one. An RGB565 redraw starts from the error carry its frame started from,
+ * so it posts the same bytes (the carry's copy adds 8 bytes per column). */
 ORV_API ResultCode DeviceRendModuleSetRedrawOnAttach(RenderModule *module, int32_t on);
 
 /* The content's frame rate, passed to the window as a "fixed source" rate

@@ -398,6 +398,24 @@ enum class Source { Host, Kept };
 
 // The frame was checked where it entered the render path (the DeviceRender).
 // Holds the mutex: the caller took it.
+// RGB565 dithers from the carry the previous frame left: a redraw starts
+// from the carry its frame started from, so it posts the same bytes (and
+// leaves the carry as the frame did); a host frame that may be kept has that
+// carry taken first.
+void exact_dither(AndroidOverlayRecord *rec, const YuvFrame *frame, Source source)
+{
+    int32_t width = 0;
+    uint32_t bytes = 0;
+    uint8_t *carry = orv_device_blit_carry(rec->blitter, &width, &bytes);
+    DeviceKeptFrame &kept = rec->kept;
+    if (source == Source::Host) {
+        if (__atomic_load_n(&rec->redraw_wanted, __ATOMIC_RELAXED))
+            orv_device_keep_carry(&kept, carry, width, width == frame->width ? bytes : 0);
+    } else if (kept.carry_bytes != 0 && kept.carry_bytes == bytes && kept.carry_width == width) {
+        std::memcpy(carry, kept.carry, bytes);
+    }
+}
+
 ResultCode present_locked(AndroidOverlayRecord *rec, const YuvFrame *frame, Source source)
 {
     if (!rec->has_surface)
@@ -469,6 +487,8 @@ ResultCode present_locked(AndroidOverlayRecord *rec, const YuvFrame *frame, Sour
         fall_back(rec, kIgnored, "buffer came in another format");
     }
     const FormatInfo info = format_info(buf.format);
+    if (info.bits_per_pixel == 16 && !yv12)
+        exact_dither(rec, frame, source);
     const uint64_t blit_start = orv_clock_us();
     const ResultCode r = yv12 ? copy_planes(rec, frame, settings.step)
                               : rec->blitter->blit(rec->blitter, frame, static_cast<uint8_t *>(buf.bits),

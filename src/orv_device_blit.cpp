@@ -401,3 +401,12 @@ extern "C" void orv_device_blit_force_step(DeviceBlitOps *ops, int step)
     if (DeviceBlit *blit = object_of(ops))
         blit->forced_step = step == 1 || step == 2 ? step : 0;
 }
+
+extern "C" uint8_t *orv_device_blit_carry(DeviceBlitOps *ops, int32_t *width, uint32_t *bytes)
+{
+    DeviceBlit *blit = object_of(ops);
+    const bool has = blit && blit->dither_buffer && blit->carry_width > 0;
+    *width = has ? blit->carry_width : 0;
+    *bytes = has ? uint32_t(blit->carry_width) * ORV_DITHER_BYTES_PER_COLUMN : 0;
+    return has ? blit->dither_buffer : nullptr;
+}

@@ -51,6 +51,12 @@ DeviceBlitSettings orv_device_blit_settings(DeviceBlitOps *blit);
 int orv_device_blit_last_step(DeviceBlitOps *blit);
 void orv_device_blit_force_step(DeviceBlitOps *blit, int step);
 
+/* Render thread only. The RGB565 error carry as it stands: *width is the
+ * frame width its layout follows (0 before any), *bytes its size; null when
+ * there is none. A redraw puts back the carry its frame started from, so it
+ * dithers exactly as the first time. */
+uint8_t *orv_device_blit_carry(DeviceBlitOps *blit, int32_t *width, uint32_t *bytes);
+
 ORV_EXTERN_C_END
 
 #endif

@@ -91,6 +91,29 @@ ResultCode orv_device_keep_frame(DeviceKeptFrame *keep, const YuvFrame *f, int s
     return ORV_OK;
 }
 
+void orv_device_keep_carry(DeviceKeptFrame *keep, const uint8_t *carry, int32_t width, uint32_t bytes)
+{
+    keep->carry_bytes = 0;
+    if (carry == nullptr || bytes == 0)
+        return;
+    if (bytes > keep->carry_capacity) {
+        if (keep->carry != nullptr)
+            orv_mem_free(keep->carry);
+        keep->carry_capacity = 0;
+        keep->carry = static_cast<uint8_t *>(orv_mem_alloc_at(bytes, ORV_TAG_FILE, __LINE__));
+        if (keep->carry == nullptr) {
+            orv_log(LOG_TO_ANDROID | LOG_TO_DUMP, ORV_FAIL,
+                    "VRE: device keep: no block of %u bytes for the kept carry, a redraw dithers anew",
+                    bytes);
+            return;
+        }
+        keep->carry_capacity = bytes;
+    }
+    std::memcpy(keep->carry, carry, bytes);
+    keep->carry_bytes = bytes;
+    keep->carry_width = width;
+}
+
 void orv_device_keep_release(DeviceKeptFrame *keep)
 {
     if (keep->block != nullptr)
@@ -98,4 +121,9 @@ void orv_device_keep_release(DeviceKeptFrame *keep)
     keep->block = nullptr;
     keep->capacity = 0;
     keep->valid = 0;
+    if (keep->carry != nullptr)
+        orv_mem_free(keep->carry);
+    keep->carry = nullptr;
+    keep->carry_capacity = 0;
+    keep->carry_bytes = 0;
 }

@@ -19,6 +19,11 @@ typedef struct DeviceKeptFrame {
     int32_t step;         /* chroma step the copy is laid out for (1 or 2) */
     int32_t failure_told; /* an allocation failure was logged; cleared by the next copy */
     YuvFrame frame;       /* planes inside block, rows packed */
+    /* The RGB565 carry the kept frame was converted from, when it was. */
+    uint8_t *carry;
+    uint32_t carry_capacity;
+    uint32_t carry_bytes; /* 0: none to put back */
+    int32_t carry_width;
 } DeviceKeptFrame;
 
 /* Bytes a copy of the frame takes (its planes, rows packed). */
@@ -29,7 +34,11 @@ uint64_t orv_device_keep_bytes(const YuvFrame *frame);
  * when no block could be had: the copy is then empty, the first failure of a
  * run logged. */
 ResultCode orv_device_keep_frame(DeviceKeptFrame *keep, const YuvFrame *frame, int step);
-/* Frees the block; the copy is empty. */
+/* Takes (before a frame is converted into RGB565) or forgets (bytes 0) the
+ * carry that the next kept frame starts from. Without a block for it the
+ * redraw dithers on from the carry as it then stands. */
+void orv_device_keep_carry(DeviceKeptFrame *keep, const uint8_t *carry, int32_t width, uint32_t bytes);
+/* Frees the blocks; the copy is empty. */
 void orv_device_keep_release(DeviceKeptFrame *keep);
 
 ORV_EXTERN_C_END
