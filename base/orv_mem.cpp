@@ -1,19 +1,32 @@
-// Tracked allocator: every runtime block sits behind a header in one of a
-// few lists, so shut-down can report and free leaks in allocation order.
+// Tracked allocator: every runtime block sits behind a header in a list, so
+// shut-down can report and free leaks.
 //
-// Locks: each list (shard) has a spin lock of its own, held only while a
-// header is linked or unlinked; nothing else is done under it, so it is the
-// innermost lock of the runtime and any other lock may be held around an
-// allocation. The global lock (an OrvMutex made by mem_start) no longer
-// guards the lists; this module only creates and destroys it. Order:
-// global lock -> shard lock, never the other way (the whole order:
-// docs/architecture.md).
+// Each thread owns a list (a shard) and links and unlinks its own blocks
+// there with plain stores: no atomic read-modify-write on the common path,
+// as a shared lock or counter alone cost more than malloc itself. A block
+// freed by another thread goes onto its shard's freed stack (pushed under
+// the shard's spin lock); the owner takes the whole stack on its next
+// allocation or release. When a thread ends its shard is orphaned: every
+// change to it is then made under its spin lock, until a new thread adopts
+// it. A thread that cannot have a shard of its own uses the shared shard,
+// always under its lock.
 //
-// A thread appends to its own shard, picked once per thread in turn, so
-// threads do not wait for each other; a block is unlinked from the shard it
-// was linked into, whichever thread frees it. Each block carries a number
-// from one process-wide counter, taken under the shard lock, so every shard
-// is in allocation order and the report merges them by that number.
+// Locks: a shard's spin lock is the innermost lock of the runtime (nothing
+// else is done under it), so any other lock may be held around an
+// allocation. The registry lock guards the orphan list and is never held
+// with a shard lock. The global lock (an OrvMutex made by mem_start) guards
+// no list; this module only creates and destroys it. Shut-down and a fresh
+// start change every list behind the owners' backs: they must run when no
+// other thread allocates or frees. The whole lock order:
+// docs/architecture.md.
+//
+// Report order: a shard's list is in the order its blocks were made, so
+// each thread's blocks are reported in that thread's order. Shards are
+// merged by stamp: a shared tick that each allocation reads and that a
+// thread advances when it takes a shard and then every kTickEvery blocks
+// it links, so the tick's line is written rarely. Blocks of different
+// threads a tick or more apart are reported in allocation order; within one
+// tick they are not ordered.
 #include "orv/orv_mem.h"
 
 #include <atomic>
@@ -23,6 +36,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <new>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -49,17 +64,35 @@ struct Shard;
 
 // Bookkeeping in front of the header, in the same system block.
 struct Prefix {
-    uint64_t order; // from g_order: position in the report
+    union {
+        uint64_t stamp;     // the tick when made: the report's order across shards
+        Header *next_freed; // once freed by another thread: the next on the freed stack
+    };
     // The list the header is linked into; null once a fresh start forgot it.
-    // Read by free outside the shard lock, so accessed atomically.
     Shard *shard;
 };
 
-// On a line pair of its own (see g_order).
+// The invariants: a block is in exactly one list, or forgotten. Its list is
+// changed only by the owner while `owned`, else only under `lock`. A block
+// on the freed stack is still in the list (and counted as linked) until
+// its owner takes the stack.
 struct alignas(128) Shard {
-    orv::SpinLock lock;
+    // The owner's line pair.
     Header *first = nullptr;
     Header *last = nullptr;
+    // Blocks linked and unlinked (modulo the word): one writer at a time, so
+    // no read-modify-write; read by orv_mem_live_count from any thread.
+    std::atomic<size_t> linked{0};
+    std::atomic<size_t> unlinked{0};
+    Shard *next = nullptr;        // in the registry; fixed once published
+    Shard *next_orphan = nullptr; // under g_registry_lock
+
+    // Other threads write here: a line pair of its own, so a remote release
+    // leaves the owner's list ends in its cache.
+    alignas(128) orv::SpinLock lock;
+    bool owned = false; // under lock
+    std::atomic<Header *> freed{nullptr};
+    std::atomic<size_t> freed_count{0}; // blocks on the freed stack
 };
 
 constexpr size_t kAlign = alignof(std::max_align_t);
@@ -85,15 +118,26 @@ constexpr size_t tag_room(size_t length)
     return length < 2 * kTagPiece ? 2 * kTagPiece : (length + kTagPiece) / kTagPiece * kTagPiece;
 }
 
-constexpr unsigned kShards = 16;
-Shard g_shards[kShards];
-std::atomic<unsigned> g_next_shard{0};
-// Written by every allocation: a line pair of its own (adjacent-line
-// prefetch moves two lines), so threads bounce only this between them.
-struct alignas(128) Order {
-    std::atomic<uint64_t> next{0};
+// For threads without a shard of their own; never owned, so always locked.
+Shard g_shared;
+// Every shard ever made, newest first; shards are never freed.
+std::atomic<Shard *> g_registry{&g_shared};
+orv::SpinLock g_registry_lock;
+Shard *g_orphans = nullptr; // under g_registry_lock
+pthread_once_t g_exit_once = PTHREAD_ONCE_INIT;
+pthread_key_t g_exit_key;
+bool g_exit_key_made = false;
+
+// Read by every allocation; advanced when a thread takes a shard and once
+// per kTickEvery blocks linked to a shard. A line pair of its own
+// (adjacent-line prefetch moves two lines).
+struct alignas(128) Tick {
+    std::atomic<uint64_t> now{0};
 };
-Order g_order;
+Tick g_tick;
+constexpr uint32_t kTickEvery = 64;
+static_assert((kTickEvery & (kTickEvery - 1)) == 0,
+              "a power of two keeps the pace across the wrap of the count");
 std::atomic<OrvMutex *> g_lock{nullptr};
 
 // The last file-and-line tag a thread made. Callers allocate from the same
@@ -115,21 +159,10 @@ struct TagCache {
 };
 
 struct ThreadState {
-    Shard *shard; // null until the thread first allocates
+    Shard *own; // null until the thread first allocates, or while it has no shard of its own
     TagCache tag;
 };
 thread_local ThreadState t_state;
-
-[[gnu::noinline]] Shard *pick_shard(ThreadState &ts)
-{
-    ts.shard = &g_shards[g_next_shard.fetch_add(1, std::memory_order_relaxed) % kShards];
-    return ts.shard;
-}
-
-Shard *own_shard(ThreadState &ts)
-{
-    return ts.shard ? ts.shard : pick_shard(ts);
-}
 
 Header *header_of(const void *data)
 {
@@ -170,10 +203,8 @@ void copy_bytes(char *out, const char *in, size_t n)
 // "<file>::<line>" (or "<file>-<line>"), cut at 255 characters. Formatted by
 // hand: it is reentrant, so it needs neither the platform's formatting nor
 // the global lock.
-// A thread's first such tag also picks its shard, so a repeat needs no check.
 [[gnu::noinline]] void make_tag(ThreadState &ts, const char *file, bool hyphen, int line)
 {
-    own_shard(ts);
     TagCache &c = ts.tag;
     if (!file)
         file = "";
@@ -218,11 +249,23 @@ Header *header_at(char *block, size_t room)
     return reinterpret_cast<Header *>(block + room + kPrefixRoom + kLead);
 }
 
-// Under the shard lock: numbered there, so each list stays in order even
-// when two threads share a shard.
+inline void bump(std::atomic<size_t> &count)
+{
+    count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
+// By the owner, or under the shard lock when it has none. The stamp is the
+// tick, read with a plain load (a thread's successive reads never go back,
+// so its own blocks' stamps never fall), advanced every kTickEvery blocks.
 inline void append(Shard &shard, Header *h, Prefix *prefix)
 {
-    prefix->order = g_order.next.fetch_add(1, std::memory_order_relaxed);
+    const size_t made = shard.linked.load(std::memory_order_relaxed);
+    shard.linked.store(made + 1, std::memory_order_relaxed);
+    if (made % kTickEvery == kTickEvery - 1) [[unlikely]]
+        prefix->stamp = g_tick.now.fetch_add(1, std::memory_order_relaxed) + 1;
+    else
+        prefix->stamp = g_tick.now.load(std::memory_order_relaxed);
+    __atomic_store_n(&prefix->shard, &shard, __ATOMIC_RELAXED);
     Header *last = shard.last;
     h->prev = last;
     if (last)
@@ -232,16 +275,123 @@ inline void append(Shard &shard, Header *h, Prefix *prefix)
     shard.last = h;
 }
 
-[[gnu::noinline]] void *append_waiting(Shard &shard, Header *h, Prefix *prefix)
+inline void unlink(Shard &shard, Header *h)
 {
-    orv::SpinGuard guard(shard.lock);
-    append(shard, h, prefix);
+    if (h->prev)
+        h->prev->next = h->next;
+    else
+        shard.first = h->next;
+    if (h->next)
+        h->next->prev = h->prev;
+    else
+        shard.last = h->prev;
+    bump(shard.unlinked);
+}
+
+// Unlinks and frees what other threads freed. By the owner, or under the
+// shard lock when it has none.
+[[gnu::noinline]] void take_freed(Shard &shard)
+{
+    Header *h = shard.freed.exchange(nullptr, std::memory_order_acquire);
+    size_t n = 0;
+    for (; h; ++n) {
+        Header *next = prefix_of(h)->next_freed;
+        unlink(shard, h);
+        free(block_of(h));
+        h = next;
+    }
+    shard.freed_count.fetch_sub(n, std::memory_order_relaxed);
+}
+
+// Run by each thread that had a shard as it ends (a thread-specific key's
+// destructor): from now on its shard is changed only under its lock.
+void thread_ends(void *arg)
+{
+    auto *shard = static_cast<Shard *>(arg);
+    {
+        orv::SpinGuard guard(shard->lock);
+        shard->owned = false;
+        take_freed(*shard);
+    }
+    {
+        orv::SpinGuard guard(g_registry_lock);
+        shard->next_orphan = g_orphans;
+        g_orphans = shard;
+    }
+    // Another key's destructor may still allocate: it takes a shard anew.
+    t_state.own = nullptr;
+}
+
+void make_exit_key()
+{
+    g_exit_key_made = pthread_key_create(&g_exit_key, thread_ends) == 0;
+}
+
+// A host may unload the library while threads that allocated live on: their
+// exit must not call into unmapped code.
+[[gnu::destructor]] void drop_exit_key()
+{
+    if (g_exit_key_made)
+        pthread_key_delete(g_exit_key);
+}
+
+// An orphan adopted, else a new shard. Null when there is neither memory for
+// a shard nor a key to give it back when the thread ends.
+[[gnu::noinline]] Shard *take_shard(ThreadState &ts)
+{
+    pthread_once(&g_exit_once, make_exit_key);
+    if (!g_exit_key_made)
+        return nullptr;
+    Shard *shard;
+    {
+        orv::SpinGuard guard(g_registry_lock);
+        shard = g_orphans;
+        if (shard)
+            g_orphans = shard->next_orphan;
+    }
+    if (!shard) {
+        // Never freed, so the system block's own address need not be kept.
+        auto *room = static_cast<char *>(malloc(sizeof(Shard) + alignof(Shard) - 1));
+        if (!room)
+            return nullptr;
+        room += (alignof(Shard) - reinterpret_cast<uintptr_t>(room) % alignof(Shard)) % alignof(Shard);
+        shard = new (room) Shard;
+        shard->next = g_registry.load(std::memory_order_relaxed);
+        while (!g_registry.compare_exchange_weak(shard->next, shard, std::memory_order_release,
+                                                 std::memory_order_relaxed)) {
+        }
+    }
+    if (pthread_setspecific(g_exit_key, shard) != 0) {
+        orv::SpinGuard guard(g_registry_lock);
+        shard->next_orphan = g_orphans;
+        g_orphans = shard;
+        return nullptr;
+    }
+    {
+        orv::SpinGuard guard(shard->lock);
+        shard->owned = true;
+    }
+    // A thread's blocks come after what other threads made before it started.
+    g_tick.now.fetch_add(1, std::memory_order_relaxed);
+    ts.own = shard;
+    return shard;
+}
+
+// A thread's first allocation, or one without a shard of its own.
+[[gnu::noinline]] void *link_elsewhere(ThreadState &ts, Header *h, Prefix *prefix)
+{
+    if (Shard *shard = take_shard(ts)) {
+        append(*shard, h, prefix);
+    } else {
+        orv::SpinGuard guard(g_shared.lock);
+        append(g_shared, h, prefix);
+    }
     return h->data;
 }
 
 // Fills in the header of a new system block whose tag (if any) is in place
-// and appends it to the shard. A busy shard is waited for out of line.
-inline void *link_block(char *block, char *tag, size_t room, uint32_t size, Shard &shard)
+// and appends it to the thread's shard.
+inline void *link_block(char *block, char *tag, size_t room, uint32_t size, ThreadState &ts)
 {
     auto *prefix = reinterpret_cast<Prefix *>(block + room);
     Header *h = header_at(block, room);
@@ -249,12 +399,49 @@ inline void *link_block(char *block, char *tag, size_t room, uint32_t size, Shar
     h->next = nullptr;
     h->data = reinterpret_cast<char *>(h) + kHeaderBytes;
     size_of(h) = size;
-    __atomic_store_n(&prefix->shard, &shard, __ATOMIC_RELAXED);
-    if (!shard.lock.try_lock()) [[unlikely]]
-        return append_waiting(shard, h, prefix);
-    append(shard, h, prefix);
-    shard.lock.unlock();
+    Shard *shard = ts.own;
+    if (!shard) [[unlikely]]
+        return link_elsewhere(ts, h, prefix);
+    if (shard->freed.load(std::memory_order_relaxed)) [[unlikely]]
+        take_freed(*shard);
+    append(*shard, h, prefix);
     return reinterpret_cast<char *>(h) + kHeaderBytes;
+}
+
+// A block of another thread's shard, or of one without an owner.
+[[gnu::noinline]] void free_elsewhere(Shard &shard, Header *h)
+{
+    {
+        orv::SpinGuard guard(shard.lock);
+        if (shard.owned) {
+            // Counted before it is pushed, so the owner never takes more than is counted.
+            shard.freed_count.fetch_add(1, std::memory_order_relaxed);
+            Header *top = shard.freed.load(std::memory_order_relaxed);
+            do
+                prefix_of(h)->next_freed = top;
+            while (!shard.freed.compare_exchange_weak(top, h, std::memory_order_release,
+                                                      std::memory_order_relaxed));
+            return;
+        }
+        unlink(shard, h);
+    }
+    free(block_of(h));
+}
+
+// A forgotten block, one of another thread's shard, or the owner's release
+// when other threads freed blocks of its shard.
+[[gnu::noinline]] void free_other(Header *h)
+{
+    Shard *shard = shard_of(prefix_of(h));
+    if (!shard) {
+        free(block_of(h));
+    } else if (shard != t_state.own) {
+        free_elsewhere(*shard, h);
+    } else {
+        take_freed(*shard);
+        unlink(*shard, h);
+        free(block_of(h));
+    }
 }
 
 // tag_length is at most 255: callers cut longer tags.
@@ -270,7 +457,7 @@ void *alloc_block(uint32_t size, const char *tag, size_t tag_length)
         copy_bytes(block, tag, tag_length);
         block[tag_length] = '\0';
     }
-    return link_block(block, tag ? block : nullptr, room, size, *own_shard(t_state));
+    return link_block(block, tag ? block : nullptr, room, size, t_state);
 }
 
 // The allocation most callers make: a file-and-line tag, mostly a repeat.
@@ -297,53 +484,21 @@ inline void *file_line_block(uint32_t size, const char *file, int line)
     memcpy(block, c.text, 2 * kTagPiece);
     for (size_t i = 2 * kTagPiece; i < room; i += kTagPiece)
         memcpy(block + i, c.text + i, kTagPiece);
-    return link_block(block, block, room, size, *ts.shard);
-}
-
-// Unlinks h unless a fresh start forgot it (perhaps while the caller waited
-// for the lock). Under the shard lock.
-inline void unlink(Shard &shard, Header *h, const Prefix *prefix)
-{
-    if (!shard_of(prefix))
-        return;
-    if (h->prev)
-        h->prev->next = h->next;
-    else
-        shard.first = h->next;
-    if (h->next)
-        h->next->prev = h->prev;
-    else
-        shard.last = h->prev;
-}
-
-[[gnu::noinline]] void free_waiting(Shard &shard, Header *h, const Prefix *prefix)
-{
-    {
-        orv::SpinGuard guard(shard.lock);
-        unlink(shard, h, prefix);
-    }
-    free(block_of(h));
-}
-
-// Takes every list out of its shard; the caller then owns the headers.
-void detach_lists(Header *(&heads)[kShards])
-{
-    for (unsigned i = 0; i < kShards; ++i) {
-        orv::SpinGuard guard(g_shards[i].lock);
-        heads[i] = g_shards[i].first;
-        g_shards[i].first = g_shards[i].last = nullptr;
-    }
+    return link_block(block, block, room, size, ts);
 }
 
 // Empties every list; its blocks stay allocated but are marked unlisted, so
 // freeing one later leaves the lists alone (its neighbours may be gone).
+// Blocks other threads freed are freed now.
 void forget_lists()
 {
-    for (Shard &shard : g_shards) {
-        orv::SpinGuard guard(shard.lock);
-        for (Header *h = shard.first; h; h = h->next)
+    for (Shard *shard = g_registry.load(std::memory_order_acquire); shard; shard = shard->next) {
+        orv::SpinGuard guard(shard->lock);
+        take_freed(*shard);
+        for (Header *h = shard->first; h; h = h->next)
             __atomic_store_n(&prefix_of(h)->shard, nullptr, __ATOMIC_RELAXED);
-        shard.first = shard.last = nullptr;
+        shard->first = shard->last = nullptr;
+        shard->unlinked.store(shard->linked.load(std::memory_order_relaxed), std::memory_order_relaxed);
     }
 }
 
@@ -400,13 +555,11 @@ void orv_mem_free(void *data)
     if (!data)
         return;
     Header *h = header_of(data);
-    const Prefix *prefix = prefix_of(h);
-    if (Shard *shard = shard_of(prefix)) {
-        if (!shard->lock.try_lock()) [[unlikely]]
-            return free_waiting(*shard, h, prefix);
-        unlink(*shard, h, prefix);
-        shard->lock.unlock();
-    }
+    Shard *shard = shard_of(prefix_of(h));
+    // One test for all that is not the owner's plain release.
+    if (!shard || shard != t_state.own || shard->freed.load(std::memory_order_relaxed)) [[unlikely]]
+        return free_other(h);
+    unlink(*shard, h);
     free(block_of(h));
 }
 
@@ -419,13 +572,15 @@ uint32_t orv_mem_size(const void *data)
 
 size_t orv_mem_live_count(void)
 {
+    // Counters, not a walk: owners change their lists without a lock. Blocks
+    // on a freed stack are gone for the caller. Exact when no thread is
+    // allocating or releasing.
     size_t n = 0;
-    for (Shard &shard : g_shards) {
-        orv::SpinGuard guard(shard.lock);
-        for (Header *h = shard.first; h; h = h->next)
-            ++n;
-    }
-    return n;
+    for (Shard *shard = g_registry.load(std::memory_order_acquire); shard; shard = shard->next)
+        n += shard->linked.load(std::memory_order_relaxed) - shard->unlinked.load(std::memory_order_relaxed) -
+             shard->freed_count.load(std::memory_order_relaxed);
+    // Read while threads work, the counts may disagree for a moment.
+    return static_cast<ptrdiff_t>(n) > 0 ? n : 0;
 }
 
 void *orv_mem_realloc_tag(void *old, uint32_t size, const char *tag)
@@ -486,19 +641,21 @@ void orv_mem_shutdown(void)
 {
     // Dump logs live in tracked blocks: none may stay attached to a freed one.
     orv::dump_log_shutdown();
-    Header *heads[kShards];
-    detach_lists(heads);
+    for (Shard *shard = g_registry.load(std::memory_order_acquire); shard; shard = shard->next) {
+        orv::SpinGuard guard(shard->lock);
+        take_freed(*shard); // released by their callers: not leaks
+    }
     const LogSink sink = orv_log_sink();
     for (;;) {
-        // The oldest head of all lists comes next.
-        Header **oldest = nullptr;
-        for (Header *&head : heads)
-            if (head && (!oldest || prefix_of(head)->order < prefix_of(*oldest)->order))
-                oldest = &head;
+        // The oldest head of all lists comes next; each list is in order.
+        Shard *oldest = nullptr;
+        for (Shard *shard = g_registry.load(std::memory_order_acquire); shard; shard = shard->next)
+            if (shard->first && (!oldest || prefix_of(shard->first)->stamp < prefix_of(oldest->first)->stamp))
+                oldest = shard;
         if (!oldest)
             break;
-        Header *h = *oldest;
-        *oldest = h->next;
+        Header *h = oldest->first;
+        unlink(*oldest, h);
         if (h->tag && sink) {
             char line[1024];
             snprintf(line, sizeof line, "memory manage: 0x%" PRIXPTR " , %d bytes, context = %s, ",

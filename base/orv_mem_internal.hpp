@@ -5,11 +5,12 @@
 
 namespace orv {
 
-// The global lock: the tracked-block list mutex. Null before orv_log_init and
-// after orv_mem_shutdown.
+// The global lock (it guards no tracked-block list). Null before
+// orv_log_init and after orv_mem_shutdown.
 OrvMutex *global_lock();
-// Starts a fresh, empty list (blocks listed before are forgotten, not freed)
-// and creates the list mutex. False when the mutex cannot be created.
+// Starts fresh, empty lists (blocks listed before are forgotten, not freed)
+// and creates the global lock. False when the mutex cannot be created. Must
+// run when no other thread allocates or frees.
 bool mem_start();
 
 } // namespace orv

@@ -5,7 +5,10 @@
 // so that both write each frame into a buffer that is not the last one.
 // "BM_render/ours/..." pairs with "BM_render/bare_blit/...", so the ratio is
 // the cost of the thread, the host calls and the window calls over the
-// conversion alone.
+// conversion alone. The YV12 window path pairs with "BM_render/memcpy/...":
+// one memcpy of the frame's 1.5 bytes per pixel, the least any path that
+// hands the window the planes can cost; scripts/bench_ratios.py also sets it
+// beside our RGBA path.
 #include <benchmark/benchmark.h>
 
 #include <time.h>
@@ -14,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -54,7 +58,9 @@ double wall_seconds()
 // time; the release that completes a batch wakes the benchmark loop (a wake-up
 // per frame would take the shared cores from the render thread). get_frame
 // holds the thread once `allowed` frames were released, so the loop can run
-// the bare blit in between, under the same load.
+// the bare blit in between, under the same load, and stamps the CPU time once
+// it hands a frame out: a batch counts from the handing of its first frame,
+// so the hold (a spin before the thread sleeps) is not charged to the path.
 struct ReadyHost {
     YuvFrame frame;
     std::atomic<uint32_t> released{0};
@@ -62,6 +68,8 @@ struct ReadyHost {
     std::atomic<uint32_t> allowed{UINT32_MAX};
     std::atomic<uint32_t> events{0};
     std::atomic<double> cpu[kStamps];
+    // CPU time when frame n was handed out, after any wait for `allowed`.
+    std::atomic<double> handed_cpu[kStamps];
     std::atomic<double> wall[kStamps];
 
     explicit ReadyHost(YuvFrame f) : frame(f) {}
@@ -84,6 +92,9 @@ struct ReadyHost {
         auto *h = static_cast<ReadyHost *>(ctx);
         for (uint32_t a = h->allowed.load(); h->released.load() >= a; a = h->allowed.load())
             h->allowed.wait(a);
+        // The wait between batches is the harness's, not the render path's:
+        // a batch is timed from here for its first frame.
+        h->handed_cpu[(h->released.load() + 1) % kStamps].store(thread_cpu_seconds());
         *f = h->frame;
         *release = 1;
         return ORV_OK;
@@ -132,9 +143,15 @@ int window_stride_bytes(int w, int h, int32_t format, int bpp)
     return stride;
 }
 
+// The work a render path is paired with, alone: one frame's, in CPU time.
+struct Bare {
+    virtual ~Bare() = default;
+    virtual double run() = 0;
+};
+
 // The conversion alone into buffers like the window's (as many as its queue,
 // at its row stride), so that each frame goes to a buffer other than the last.
-struct BareBlit {
+struct BareBlit : Bare {
     BareBlit(const Planes &p, int32_t format, int bpp) : frame(p.frame()), bpp(bpp)
     {
         stride = window_stride_bytes(p.width, p.height, format, bpp);
@@ -142,9 +159,9 @@ struct BareBlit {
         blit = orv_device_blit_create();
         blit->update_buffer(blit, &frame);
     }
-    ~BareBlit() { blit->destroy(blit); }
+    ~BareBlit() override { blit->destroy(blit); }
     // One frame; its CPU time.
-    double run()
+    double run() override
     {
         uint8_t *to = dst[next].data();
         next = (next + 1) % dst.size();
@@ -161,6 +178,32 @@ struct BareBlit {
     size_t next = 0;
 };
 
+// The frame's three planes as one memcpy of 1.5 bytes per pixel, into as
+// many buffers as the window's queue.
+struct BareCopy : Bare {
+    explicit BareCopy(const Planes &p) : planes(p)
+    {
+        src.reserve(p.y.size() + p.u.size() + p.v.size());
+        for (const auto *plane : {&p.y, &p.v, &p.u})
+            src.insert(src.end(), plane->begin(), plane->end());
+        dst.assign(ORV_STANDIN_QUEUE, std::vector<uint8_t>(src.size()));
+    }
+    double run() override
+    {
+        uint8_t *to = dst[next].data();
+        next = (next + 1) % dst.size();
+        const double c0 = thread_cpu_seconds();
+        std::memcpy(to, src.data(), src.size());
+        benchmark::DoNotOptimize(to);
+        benchmark::ClobberMemory();
+        return thread_cpu_seconds() - c0;
+    }
+    const Planes &planes;
+    std::vector<uint8_t> src;
+    std::vector<std::vector<uint8_t>> dst;
+    size_t next = 0;
+};
+
 // Timed in the render thread's CPU time per frame; "wall_ms" is the wall time
 // per frame beside it. Between batches the thread is held and the loop runs
 // a batch of the bare blit ("bare_ms"): "overhead" is the median ratio of
@@ -168,7 +211,7 @@ struct BareBlit {
 // figure to read on a shared machine. A frame is always ready and the surface stays
 // attached, so the loop never sleeps (a size event would mean it did: then
 // the run is refused).
-void render_thread(benchmark::State &state, int w, int h, int32_t format)
+void render_thread(benchmark::State &state, int w, int h, int32_t format, int32_t window_format)
 {
     Planes p(w, h);
     DeviceRenderLibInit(0);
@@ -180,11 +223,16 @@ void render_thread(benchmark::State &state, int w, int h, int32_t format)
     HostCallbacks cb{&ReadyHost::on_event, &ReadyHost::on_started, &ReadyHost::on_error,
                      &ReadyHost::get_frame, &ReadyHost::release_frame};
     RenderModule *m = CreateDeviceRendModule(0);
+    DeviceRendModuleSetWindowFormat(m, window_format);
     m->set_host(m, host.get(), &cb);
     m->set_surface(m, vm, surface);
     m->start(m);
     // Its blocks are tracked: it goes before the runtime shuts down.
-    auto bare = std::make_unique<BareBlit>(p, format, format == WINDOW_FORMAT_RGB_565 ? 16 : 32);
+    std::unique_ptr<Bare> bare;
+    if (window_format == DEVICE_WINDOW_YV12)
+        bare = std::make_unique<BareCopy>(p);
+    else
+        bare = std::make_unique<BareBlit>(p, format, format == WINDOW_FORMAT_RGB_565 ? 16 : 32);
     // Past the first frames (geometry and error carry set up) before timing.
     host->allow(2);
     host->wait_for(2);
@@ -208,7 +256,7 @@ void render_thread(benchmark::State &state, int w, int h, int32_t format)
             break;
         }
         const uint32_t to = from + kBatch;
-        const double c = host->cpu[to % kStamps].load() - host->cpu[from % kStamps].load();
+        const double c = host->cpu[to % kStamps].load() - host->handed_cpu[(from + 1) % kStamps].load();
         const double t = host->wall[to % kStamps].load() - opened;
         if (now - from >= kStamps || c <= 0) {
             state.SkipWithError("stamps overrun: the loop woke too late");
@@ -227,6 +275,8 @@ void render_thread(benchmark::State &state, int w, int h, int32_t format)
     }
     if (host->events.load() != events)
         state.SkipWithError("the render thread waited on a size event");
+    if (window_format != DEVICE_WINDOW_AUTO && DeviceRendModuleGetWindowFormat(m) != window_format)
+        state.SkipWithError("the window did not take the format asked for");
     state.counters["fps_cpu"] = cpu > 0 ? frames / cpu : 0;
     state.counters["wall_ms"] = frames > 0 ? wall / frames * 1e3 : 0;
     state.counters["bare_ms"] = frames > 0 ? bare_cpu / frames * 1e3 : 0;
@@ -264,9 +314,24 @@ void bare_blit(benchmark::State &state, int w, int h, int32_t format, int bpp)
     state.counters["wall_ms"] = n > 0 ? wall / n * 1e3 : 0;
 }
 
+// One memcpy of the frame's 1.5 bytes per pixel, timed like the others.
+void bare_copy(benchmark::State &state, int w, int h)
+{
+    Planes p(w, h);
+    BareCopy bare(p);
+    double cpu = 0;
+    for (auto _ : state) {
+        const double c = bare.run();
+        state.SetIterationTime(c);
+        cpu += c;
+    }
+    const double n = double(state.iterations());
+    state.counters["fps_cpu"] = cpu > 0 ? n / cpu : 0;
+}
+
 // Both timed by hand in CPU time per frame: the render loop runs on its own
 // thread, and the pair must carry the same name suffix to be compared.
-BENCHMARK_CAPTURE(render_thread, rgba_1080p, 1920, 1080, WINDOW_FORMAT_RGBA_8888)
+BENCHMARK_CAPTURE(render_thread, rgba_1080p, 1920, 1080, WINDOW_FORMAT_RGBA_8888, DEVICE_WINDOW_AUTO)
     ->Name("BM_render/ours/rgba_1920x1080")
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
@@ -274,12 +339,23 @@ BENCHMARK_CAPTURE(bare_blit, rgba_1080p, 1920, 1080, WINDOW_FORMAT_RGBA_8888, 32
     ->Name("BM_render/bare_blit/rgba_1920x1080")
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(render_thread, rgb565_1080p, 1920, 1080, WINDOW_FORMAT_RGB_565)
+BENCHMARK_CAPTURE(render_thread, rgb565_1080p, 1920, 1080, WINDOW_FORMAT_RGB_565, DEVICE_WINDOW_AUTO)
     ->Name("BM_render/ours/rgb565_1920x1080")
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(bare_blit, rgb565_1080p, 1920, 1080, WINDOW_FORMAT_RGB_565, 16)
     ->Name("BM_render/bare_blit/rgb565_1920x1080")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The planes handed to a YV12 window; the pair's "overhead" is this path
+// over a memcpy of the same bytes, batch by batch under the same load.
+BENCHMARK_CAPTURE(render_thread, yv12_1080p, 1920, 1080, WINDOW_FORMAT_RGBA_8888, DEVICE_WINDOW_YV12)
+    ->Name("BM_render/ours/yv12_1920x1080")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(bare_copy, yv12_1080p, 1920, 1080)
+    ->Name("BM_render/memcpy/yv12_1920x1080")
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

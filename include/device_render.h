@@ -84,6 +84,66 @@ ORV_API ResultCode DeviceRendModuleSetColor(RenderModule *module, int matrix, in
    apart is refused (ORV_ERR_INVALID_PARAM from the render thread's present). */
 ORV_API ResultCode DeviceRendModuleSetChromaStep(RenderModule *module, int step);
 
+/* Pixel format of the module's window buffers. AUTO (the default) keeps the
+ * window's own format. YV12 hands the compositor the frame's planes as they
+ * are (a copy of 1.5 bytes per pixel, no conversion); where the window
+ * refuses or ignores it, the frame size is odd, or the colour settings need a
+ * buffer data space the device cannot set (before Android 9, anything but
+ * BT.601 limited range), the module logs it once and converts into RGBX
+ * instead until YV12 is asked for again. */
+#define DEVICE_WINDOW_AUTO   0          /* the window's own format */
+#define DEVICE_WINDOW_RGBA   1          /* WINDOW_FORMAT_RGBA_8888 */
+#define DEVICE_WINDOW_RGBX   2          /* WINDOW_FORMAT_RGBX_8888 */
+#define DEVICE_WINDOW_RGB565 4          /* WINDOW_FORMAT_RGB_565, with the error carry */
+#define DEVICE_WINDOW_YV12   0x32315659 /* HAL_PIXEL_FORMAT_YV12: planes copied, the compositor converts */
+/* Any thread, any time; applies from the next frame, at a frame boundary.
+ * Another value, or a null module: ORV_ERR_INVALID_PARAM, nothing changed. */
+ORV_API ResultCode DeviceRendModuleSetWindowFormat(RenderModule *module, int32_t format);
+/* The format of the last buffer the module drew and posted (0 before the
+ * first), so a host sees a fallback. */
+ORV_API int32_t DeviceRendModuleGetWindowFormat(RenderModule *module);
+/* What a player needs around the frames. Each call takes effect at the next
+ * frame boundary of the render thread (between two passes), may come from any
+ * host thread at any time, and answers ORV_ERR_INVALID_PARAM (logged, nothing
+ * changed) for a null module or a bad value. */
+
+/* on 1: keep a copy of the source planes of the last frame presented, and when
+ * a new window is attached while no new frame is due, convert and post that
+ * copy once, so a surface that comes back (an app returning from the
+ * background while paused) is not left black. The copy is one tracked block
+ * reused across frames: 1.5 bytes per pixel for 8-bit 4:2:0 (a 1920x1080
+ * frame keeps 3 MiB). on 0 (the default) makes no copy and releases a kept
+ * one. An RGB565 redraw starts from the error carry its frame started from,
+ * so it posts the same bytes (the carry's copy adds 8 bytes per column). */
+ORV_API ResultCode DeviceRendModuleSetRedrawOnAttach(RenderModule *module, int32_t on);
+
+/* The content's frame rate, passed to the window as a "fixed source" rate
+ * (ANativeWindow_setFrameRate, API 30), so a display that can switch to the
+ * rate does; re-applied to every new window. 0 clears the hint. Below API 30
+ * nothing happens (one information line). Negative, NaN or above 1000:
+ * ORV_ERR_INVALID_PARAM. */
+ORV_API ResultCode DeviceRendModuleSetFrameRate(RenderModule *module, float fps);
+
+/* Render statistics of one module. The render thread updates each field on
+ * its own, without a lock: a reader may see a mix of two consecutive updates
+ * of different fields, never a torn field. Counts and means cover the frames
+ * since the last reset; the last-frame fields describe the last frame. */
+typedef struct DeviceRenderStats {
+    uint64_t frames_presented; /* posted with the frame drawn */
+    uint64_t frames_retried;   /* present answered 3 and the frame was tried again */
+    uint64_t frames_redrawn;   /* posts of the kept copy (DeviceRendModuleSetRedrawOnAttach) */
+    uint64_t no_surface_waits; /* passes that found no window */
+    uint64_t no_frame_waits;   /* passes where the host had no frame due */
+    uint32_t blit_us_last, blit_us_mean, blit_us_max; /* conversion or copy time per frame */
+    uint32_t post_us_mean;                            /* lock + post time per frame */
+    int32_t window_format;                            /* of the last buffer posted; 0 before the first */
+    int32_t width, height;                            /* of the last frame presented */
+} DeviceRenderStats;
+/* Any thread, also while the module renders. */
+ORV_API ResultCode DeviceRendModuleGetStats(RenderModule *module, DeviceRenderStats *out);
+/* Starts the counts, means and maximum again from zero. */
+ORV_API ResultCode DeviceRendModuleResetStats(RenderModule *module);
+
 /* 32-byte constant block that drives the kernels' 16-bit arithmetic. Each
  * weight w acts as w / 4096; the offsets are pre-multiplied by 128. */
 typedef struct YuvCoefficients {

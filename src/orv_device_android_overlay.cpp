@@ -4,15 +4,29 @@
  * buffer geometry equal to the frame size, and presents each frame into a
  * locked window buffer. Its recursive mutex is held for the whole of every
  * surface and presentation operation; set_notify and destroy take no lock, so
- * they run before the render thread starts and after it stopped. The
- * mutex heads the lock order (docs/architecture.md): it is held across
- * on_event and the blit. */
+ * they run before the render thread starts and after it stopped. The mutex
+ * heads the lock order (docs/architecture.md): it is held across on_event
+ * and the blit. The window format a host asks for and the format last
+ * posted are words that other threads reach atomically, without the mutex.
+ *
+ * A YV12 window gets the frame's planes as they are and the compositor
+ * converts them; each frame the overlay checks what it can before locking
+ * (even size, a data space for the colour settings) and the locked buffer
+ * after, and falls back to RGBX conversion rather than post a buffer drawn
+ * in the wrong layout. */
+#include <android/data_space.h>
 #include <android/native_window_jni.h>
+#include <dlfcn.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstddef>
+#include <cstring>
 
+#include "orv/orv_clock.h"
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
+#include "orv_device_copy.h"
 #include "orv_device_render.h"
 #include "orv_sync.hpp"
 
@@ -44,6 +58,155 @@ static_assert(offsetof(AndroidOverlayRecord, geometry_pending) == 12 * 8 + sizeo
 AndroidOverlayRecord *record_of(AndroidOverlay *self)
 {
     return orv_device::record_of<AndroidOverlayRecord>(self);
+}
+
+// Words of the record that host threads share with the render thread; the
+// NDK's libc++ has no atomic_ref.
+template <typename T>
+T load_word(const T &word)
+{
+    return __atomic_load_n(&word, __ATOMIC_ACQUIRE);
+}
+template <typename T>
+void store_word(T &word, T value)
+{
+    __atomic_store_n(&word, value, __ATOMIC_RELEASE);
+}
+
+constexpr int32_t kYv12 = DEVICE_WINDOW_YV12;
+
+// The data space that tells a compositor the module's matrix and range.
+constexpr int32_t data_space_of(int matrix, int range)
+{
+    const int32_t standard = matrix == DEVICE_MATRIX_BT709    ? ADATASPACE_STANDARD_BT709
+                             : matrix == DEVICE_MATRIX_BT2020 ? ADATASPACE_STANDARD_BT2020
+                                                              : ADATASPACE_STANDARD_BT601_625;
+    return standard | ADATASPACE_TRANSFER_SMPTE_170M |
+           (range == DEVICE_RANGE_FULL ? ADATASPACE_RANGE_FULL : ADATASPACE_RANGE_LIMITED);
+}
+static_assert(data_space_of(DEVICE_MATRIX_BT601, DEVICE_RANGE_LIMITED) == ADATASPACE_BT601_625);
+static_assert(data_space_of(DEVICE_MATRIX_BT601, DEVICE_RANGE_FULL) == ADATASPACE_JFIF);
+static_assert(data_space_of(DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED) == ADATASPACE_BT709);
+static_assert(data_space_of(DEVICE_MATRIX_BT2020, DEVICE_RANGE_FULL) == ADATASPACE_BT2020);
+
+// ANativeWindow_setBuffersDataSpace came with API 28 and the library runs
+// from API 21, so it is looked up once, not linked.
+using SetDataSpace = int32_t (*)(ANativeWindow *, int32_t);
+std::atomic<bool> g_hide_data_space{false};
+
+SetDataSpace data_space_call()
+{
+    static const SetDataSpace found = [] {
+        const char *name = "ANativeWindow_setBuffersDataSpace";
+        void *call = dlsym(RTLD_DEFAULT, name);
+        if (call == nullptr) {
+            // Kept open for the process's life, as libandroid keeps it anyway.
+            if (void *lib = dlopen("libnativewindow.so", RTLD_NOW | RTLD_LOCAL))
+                call = dlsym(lib, name);
+        }
+        return reinterpret_cast<SetDataSpace>(call);
+    }();
+    return g_hide_data_space.load(std::memory_order_relaxed) ? nullptr : found;
+}
+
+// Why a YV12 request fell back; each reason is logged once per request.
+enum Fallback : uint32_t {
+    kOddSize = 1,
+    kDataSpace = 2,
+    kGeometry = 4,
+    kIgnored = 8,
+    kLayout = 16,
+    kAssumed601 = 32,
+    kUndrawable = 64,
+};
+
+bool first_time(AndroidOverlayRecord *rec, Fallback reason)
+{
+    if (rec->fallbacks_logged & reason)
+        return false;
+    rec->fallbacks_logged |= reason;
+    return true;
+}
+
+void fall_back(AndroidOverlayRecord *rec, Fallback reason, const char *why)
+{
+    rec->yv12_refused = 1;
+    if (first_time(rec, reason))
+        orv_log(kLogFlags, ORV_ERR_NOT_SUPPORT, "VRE: deviceoverlay: YV12 off, drawing RGBX: %s", why);
+}
+
+// Tells the compositor how to read the planes. BT.601 limited range is what
+// compositors assume, so it needs no call; anything else without the call
+// would show wrong colours, and the caller converts instead.
+bool ensure_data_space(AndroidOverlayRecord *rec, const DeviceBlitSettings &s)
+{
+    const int32_t wanted = data_space_of(s.matrix, s.range);
+    if (rec->data_space == wanted)
+        return true;
+    const SetDataSpace call = data_space_call();
+    const int32_t err = call != nullptr ? call(rec->window, wanted) : -ENOSYS;
+    if (err == 0 || wanted == ADATASPACE_BT601_625) {
+        if (err != 0 && first_time(rec, kAssumed601))
+            orv_log(kLogFlags, ORV_ERR_NOT_SUPPORT,
+                    "VRE: deviceoverlay: no buffer data space (err:%d), BT.601 limited assumed", err);
+        rec->data_space = wanted;
+        return true;
+    }
+    return false;
+}
+
+// RGB buffers carry their own colours: a YUV data space left on the window
+// would make the compositor treat them as another gamut.
+void clear_data_space(AndroidOverlayRecord *rec)
+{
+    if (rec->data_space <= 0)
+        return;
+    if (const SetDataSpace call = data_space_call())
+        call(rec->window, ADATASPACE_UNKNOWN);
+    rec->data_space = ADATASPACE_UNKNOWN;
+}
+
+// Takes up a new request at a frame boundary: a YV12 request tries again
+// whatever fell back before.
+void follow_request(AndroidOverlayRecord *rec)
+{
+    const uint32_t count = load_word(rec->format_requests);
+    if (count == rec->format_requests_seen)
+        return;
+    rec->format_requests_seen = count;
+    rec->format_wanted = load_word(rec->format_request);
+    rec->yv12_refused = 0;
+    rec->fallbacks_logged = 0;
+}
+
+// The format this frame's buffer should have, as far as it is known before
+// locking.
+int32_t frame_format(AndroidOverlayRecord *rec, const YuvFrame *frame, const DeviceBlitSettings &s)
+{
+    // A window whose own format is YV12 gets the same checks as a request.
+    const int32_t wanted = rec->format_wanted == DEVICE_WINDOW_AUTO ? rec->own_format : rec->format_wanted;
+    if (wanted != kYv12)
+        return wanted;
+    if (!rec->yv12_refused) {
+        if ((frame->width | frame->height) & 1) {
+            fall_back(rec, kOddSize, "odd frame size");
+        } else if (!ensure_data_space(rec, s)) {
+            fall_back(rec, kDataSpace, "no buffer data space for the colour settings");
+        } else {
+            return kYv12;
+        }
+    }
+    return WINDOW_FORMAT_RGBX_8888;
+}
+
+// Why a locked YV12 buffer cannot take the frame's planes; null when it can.
+const char *yv12_fault(const ANativeWindow_Buffer &buf, const YuvFrame *frame)
+{
+    if ((frame->width | frame->height) & 1)
+        return "odd frame size";
+    if (buf.stride < buf.width || buf.stride % 16 != 0)
+        return "buffer stride";
+    return nullptr;
 }
 
 // Pixels the blitter draws per window format, and bytes per pixel of a row.
@@ -87,7 +250,55 @@ ResultCode post_buffer(AndroidOverlayRecord *rec)
         orv_log(kLogFlags, err, "VRE: deviceoverlay: unlock fail err:%d", err);
         return ORV_FAIL;
     }
+    __atomic_store_n(&rec->posted_format, rec->locked.format, __ATOMIC_RELAXED);
     return ORV_OK;
+}
+
+uint32_t elapsed_us(uint64_t since)
+{
+    const uint64_t us = orv_clock_us() - since;
+    return us > UINT32_MAX ? UINT32_MAX : uint32_t(us);
+}
+
+float bits_float(uint32_t bits)
+{
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// The frame-rate hint the host asked for, given to the current window once.
+void apply_frame_rate(AndroidOverlayRecord *rec)
+{
+    const uint32_t wanted = __atomic_load_n(&rec->rate_wanted, __ATOMIC_RELAXED);
+    if (rec->rate_given_set && rec->rate_given == wanted)
+        return;
+    const bool fresh_window = !rec->rate_given_set;
+    rec->rate_given = wanted;
+    rec->rate_given_set = 1;
+    if (fresh_window && wanted == 0)
+        return; // a new window has no hint to clear
+    const float fps = bits_float(wanted);
+    const OrvSetFrameRate set_rate = orv_device_set_frame_rate_call();
+    if (set_rate == nullptr) {
+        if (!rec->rate_missing_told)
+            orv_log_android_info("VRI: deviceoverlay: no ANativeWindow_setFrameRate (below API 30), "
+                                 "frame rate hint %.3f not given",
+                                 double(fps));
+        rec->rate_missing_told = 1;
+        return;
+    }
+    if (const int32_t err = set_rate(rec->window, fps, ORV_FRAME_RATE_FIXED_SOURCE); err != 0)
+        orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: set frame rate %.3f fail err:%d", double(fps), err);
+}
+
+// A frame boundary of the render thread: the host's settings take effect.
+void apply_settings(AndroidOverlayRecord *rec)
+{
+    if (!__atomic_load_n(&rec->redraw_wanted, __ATOMIC_RELAXED) && rec->kept.block != nullptr)
+        orv_device_keep_release(&rec->kept);
+    if (rec->has_surface)
+        apply_frame_rate(rec);
 }
 
 ResultCode overlay_set_notify(AndroidOverlay *self, NotifyLink *target, const void *)
@@ -105,6 +316,7 @@ ResultCode overlay_check_surface(AndroidOverlay *self)
     if (rec == nullptr)
         return ORV_FAIL;
     orv::MutexGuard hold(rec->mutex);
+    apply_settings(rec);
     return no_surface_answer(rec);
 }
 
@@ -121,13 +333,92 @@ ResultCode set_geometry(AndroidOverlayRecord *rec, const YuvFrame *frame, int32_
     return ORV_OK;
 }
 
-// The frame was checked where it entered the render path (the DeviceRender).
-ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
+// Sets the geometry for the frame in format, falling back from YV12 to RGBX
+// and from an asked-for format to the window's own; only a refusal of the
+// window's own format is a failure, as it always was.
+ResultCode apply_geometry(AndroidOverlayRecord *rec, const YuvFrame *frame, int32_t format)
 {
-    AndroidOverlayRecord *rec = record_of(self);
-    if (rec == nullptr || frame == nullptr)
+    if (format == kYv12) {
+        if (set_geometry(rec, frame, kYv12) == ORV_OK) {
+            rec->format_target = kYv12;
+            return ORV_OK;
+        }
+        fall_back(rec, kGeometry, "geometry refused");
+        format = WINDOW_FORMAT_RGBX_8888;
+    }
+    if (format != rec->own_format && set_geometry(rec, frame, format) == ORV_OK) {
+        rec->format_target = format;
+        return ORV_OK;
+    }
+    if (ORV_FAILED(set_geometry(rec, frame, rec->own_format)))
         return ORV_FAIL;
-    orv::MutexGuard hold(rec->mutex);
+    rec->format_target = rec->own_format;
+    return ORV_OK;
+}
+
+bool chroma_adjacent(const YuvFrame *frame)
+{
+    return frame->v == frame->u + 1 || frame->u == frame->v + 1;
+}
+
+// Why the locked YV12 buffer cannot take this frame's planes; null when it
+// can.
+const char *yv12_unusable(AndroidOverlayRecord *rec, const YuvFrame *frame, const DeviceBlitSettings &s)
+{
+    if (const char *fault = yv12_fault(rec->locked, frame))
+        return fault;
+    if (!ensure_data_space(rec, s))
+        return "no buffer data space for the colour settings";
+    return nullptr;
+}
+
+// Posts a YV12 buffer as it came, never drawn in a layout it does not have:
+// 3 when YV12 was asked for (the same frame comes again, converted), else 0.
+ResultCode post_undrawn_yv12(AndroidOverlayRecord *rec, const char *fault)
+{
+    if (ORV_FAILED(post_buffer(rec)))
+        return ORV_FAIL;
+    if (rec->format_target == kYv12) {
+        fall_back(rec, kLayout, fault);
+        return ORV_WOUNLD_BLOCK;
+    }
+    if (first_time(rec, kUndrawable))
+        orv_log(kLogFlags, ORV_ERR_NOT_SUPPORT, "VRE: deviceoverlay: YV12 buffer not drawn: %s", fault);
+    return ORV_OK;
+}
+
+ResultCode copy_planes(AndroidOverlayRecord *rec, const YuvFrame *frame, int step)
+{
+    const OrvYv12Planes planes = orv_yv12_planes(rec->locked.bits, rec->locked.stride, rec->locked.height);
+    const OrvCopyKernels kernels = orv_copy_pick();
+    orv_yv12_copy_frame(&planes, frame, step, &kernels);
+    return ORV_OK;
+}
+
+enum class Source { Host, Kept };
+
+// The frame was checked where it entered the render path (the DeviceRender).
+// Holds the mutex: the caller took it.
+// RGB565 dithers from the carry the previous frame left: a redraw starts
+// from the carry its frame started from, so it posts the same bytes (and
+// leaves the carry as the frame did); a host frame that may be kept has that
+// carry taken first.
+void exact_dither(AndroidOverlayRecord *rec, const YuvFrame *frame, Source source)
+{
+    int32_t width = 0;
+    uint32_t bytes = 0;
+    uint8_t *carry = orv_device_blit_carry(rec->blitter, &width, &bytes);
+    DeviceKeptFrame &kept = rec->kept;
+    if (source == Source::Host) {
+        if (__atomic_load_n(&rec->redraw_wanted, __ATOMIC_RELAXED))
+            orv_device_keep_carry(&kept, carry, width, width == frame->width ? bytes : 0);
+    } else if (kept.carry_bytes != 0 && kept.carry_bytes == bytes && kept.carry_width == width) {
+        std::memcpy(carry, kept.carry, bytes);
+    }
+}
+
+ResultCode present_locked(AndroidOverlayRecord *rec, const YuvFrame *frame, Source source)
+{
     if (!rec->has_surface)
         return no_surface_answer(rec);
     // Sized once here; the blitter grows its error carry for wider frames.
@@ -137,15 +428,30 @@ ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
         if (ORV_FAILED(r))
             return r;
     }
+    // Once per frame: the window format and the colour settings this frame follows.
+    follow_request(rec);
+    const DeviceBlitSettings settings = orv_device_blit_settings(rec->blitter);
     if (rec->geometry_pending) {
         rec->geometry_pending = 0;
-        if (ORV_FAILED(set_geometry(rec, frame, ANativeWindow_getFormat(rec->window))))
-            return ORV_FAIL;
+        rec->own_format = ANativeWindow_getFormat(rec->window);
+        rec->format_target = 0;
     }
+    const int32_t frame_fmt = frame_format(rec, frame, settings);
+    if (frame_fmt == kYv12 && settings.step == 2 && !chroma_adjacent(frame)) {
+        orv_log(kLogFlags, ORV_ERR_INVALID_PARAM,
+                "VRE: deviceoverlay: chroma step 2 needs u and v one byte apart");
+        return ORV_ERR_INVALID_PARAM;
+    }
+    if (frame_fmt != rec->format_target && ORV_FAILED(apply_geometry(rec, frame, frame_fmt)))
+        return ORV_FAIL;
+    if (rec->format_target != kYv12)
+        clear_data_space(rec);
+    const uint64_t lock_start = orv_clock_us();
     if (ANativeWindow_lock(rec->window, &rec->locked, nullptr) != 0) {
         orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: surface lock fail");
         return ORV_FAIL;
     }
+    const uint32_t lock_us = elapsed_us(lock_start);
     ANativeWindow_Buffer &buf = rec->locked;
     if (buf.width != frame->width || buf.height != frame->height) {
         // Not an error: show nothing this time, ask for the frame's size.
@@ -161,21 +467,65 @@ ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
             if (rec->window != window || !rec->has_surface)
                 return ORV_WOUNLD_BLOCK;
         }
-        if (ORV_FAILED(set_geometry(rec, frame, format)))
+        // Following the window's own format, the buffer's is kept as it always
+        // was; an asked-for format is asked for again.
+        if (rec->format_wanted == DEVICE_WINDOW_AUTO) {
+            if (ORV_FAILED(set_geometry(rec, frame, format)))
+                return ORV_FAIL;
+        } else if (ORV_FAILED(apply_geometry(rec, frame, rec->format_target))) {
             return ORV_FAIL;
+        }
         return ORV_WOUNLD_BLOCK;
     }
+    // A YV12 buffer takes the planes; any other is converted into.
+    const bool yv12 = buf.format == kYv12;
+    if (yv12) {
+        if (const char *fault = yv12_unusable(rec, frame, settings))
+            return post_undrawn_yv12(rec, fault);
+    } else if (rec->format_target == kYv12) {
+        // A window that accepted YV12 and still gave this buffer: drawn
+        // right in its own format now, RGBX from the next frame.
+        fall_back(rec, kIgnored, "buffer came in another format");
+    }
     const FormatInfo info = format_info(buf.format);
-    const ResultCode r = rec->blitter->blit(rec->blitter, frame, static_cast<uint8_t *>(buf.bits),
-                                            buf.stride * info.bytes_per_pixel, info.bits_per_pixel);
+    if (info.bits_per_pixel == 16 && !yv12)
+        exact_dither(rec, frame, source);
+    const uint64_t blit_start = orv_clock_us();
+    const ResultCode r = yv12 ? copy_planes(rec, frame, settings.step)
+                              : rec->blitter->blit(rec->blitter, frame, static_cast<uint8_t *>(buf.bits),
+                                                   buf.stride * info.bytes_per_pixel, info.bits_per_pixel);
+    const uint32_t blit_us = elapsed_us(blit_start);
     if (ORV_FAILED(r)) {
         post_buffer(rec);
         orv_log(kLogFlags, r, "VRE: deviceoverlay: blit fail");
         return r;
     }
+    const uint64_t post_start = orv_clock_us();
     if (ORV_FAILED(post_buffer(rec)))
         return ORV_FAIL;
+    rec->redraw_pending = 0;
+    if (info.bits_per_pixel == 0 && !yv12)
+        return r; // posted, but nothing was drawn into it
+    DeviceStatsCounters *stats = &rec->stats;
+    orv_device::stat_post(stats, lock_us + elapsed_us(post_start));
+    orv_device::stat_blit(stats, blit_us);
+    orv_device::stat_frame_size(stats, frame->width, frame->height);
+    orv_device::stat_add(stats, source == Source::Host ? ORV_STAT_PRESENTED : ORV_STAT_REDRAWN);
+    // The copy is taken after the post, so the time it costs shows nowhere
+    // on screen; the host's frame stays valid until present returns.
+    if (source == Source::Host && __atomic_load_n(&rec->redraw_wanted, __ATOMIC_RELAXED))
+        orv_device_keep_frame(&rec->kept, frame,
+                              yv12 ? settings.step : orv_device_blit_last_step(rec->blitter));
     return r;
+}
+
+ResultCode overlay_present(AndroidOverlay *self, const YuvFrame *frame)
+{
+    AndroidOverlayRecord *rec = record_of(self);
+    if (rec == nullptr || frame == nullptr)
+        return ORV_FAIL;
+    orv::MutexGuard hold(rec->mutex);
+    return present_locked(rec, frame, Source::Host);
 }
 
 ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface)
@@ -191,6 +541,7 @@ ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface
         }
         rec->no_surface_notified = 0;
         rec->has_surface = 0;
+        rec->redraw_pending = 0;
         return ORV_OK;
     }
     if (rec->window != nullptr)
@@ -213,6 +564,7 @@ ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface
         rec->window = ANativeWindow_fromSurface(env, surface);
         if (rec->window != nullptr) {
             rec->geometry_pending = 1;
+            rec->data_space = -1;
         } else {
             orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: fromSurface fail");
             result = ORV_FAIL;
@@ -222,6 +574,8 @@ ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface
     }
     if (result == ORV_OK) {
         rec->has_surface = 1;
+        rec->redraw_pending = 1;
+        rec->rate_given_set = 0;
     } else {
         orv_log(kLogFlags, result, "VRE: deviceoverlay: create surface fail");
     }
@@ -234,6 +588,7 @@ ResultCode destroy_record(AndroidOverlayRecord *rec)
     if (rec == nullptr)
         return ORV_OK;
     orv_device::destroy_owned(rec->blitter);
+    orv_device_keep_release(&rec->kept);
     if (rec->window != nullptr) {
         ANativeWindow_release(rec->window);
         rec->window = nullptr;
@@ -252,6 +607,65 @@ ResultCode overlay_destroy(AndroidOverlay *self)
 }
 
 } // namespace
+
+ResultCode orv_device_overlay_set_window_format(AndroidOverlay *overlay, int32_t format)
+{
+    AndroidOverlayRecord *rec = record_of(overlay);
+    switch (format) {
+    case DEVICE_WINDOW_AUTO:
+    case DEVICE_WINDOW_RGBA:
+    case DEVICE_WINDOW_RGBX:
+    case DEVICE_WINDOW_RGB565:
+    case DEVICE_WINDOW_YV12:
+        if (rec != nullptr)
+            break;
+        [[fallthrough]];
+    default:
+        orv_log(kLogFlags, ORV_ERR_INVALID_PARAM, "VRE: deviceoverlay: no window format 0x%x",
+                unsigned(format));
+        return ORV_ERR_INVALID_PARAM;
+    }
+    // The format first: a render thread that sees the new count reads it.
+    store_word(rec->format_request, format);
+    __atomic_fetch_add(&rec->format_requests, 1u, __ATOMIC_ACQ_REL);
+    return ORV_OK;
+}
+
+void orv_device_overlay_hide_data_space(int hide)
+{
+    g_hide_data_space.store(hide != 0, std::memory_order_relaxed);
+}
+
+ResultCode orv_device_overlay_redraw(AndroidOverlay *self)
+{
+    AndroidOverlayRecord *rec = record_of(self);
+    if (rec == nullptr)
+        return ORV_FAIL;
+    orv::MutexGuard hold(rec->mutex);
+    if (!rec->has_surface || !rec->redraw_pending)
+        return ORV_WOUNLD_BLOCK;
+    if (!__atomic_load_n(&rec->redraw_wanted, __ATOMIC_RELAXED) || !rec->kept.valid) {
+        rec->redraw_pending = 0;
+        return ORV_WOUNLD_BLOCK;
+    }
+    // Converted with the chroma layout it was copied in, whatever the
+    // setting says now.
+    orv_device_blit_force_step(rec->blitter, rec->kept.step);
+    const ResultCode r = present_locked(rec, &rec->kept.frame, Source::Kept);
+    orv_device_blit_force_step(rec->blitter, 0);
+    if (r == ORV_WOUNLD_BLOCK)
+        return r;
+    rec->redraw_pending = 0;
+    if (ORV_FAILED(r))
+        orv_log(kLogFlags, r, "VRE: deviceoverlay: redraw of the kept frame fail");
+    return r;
+}
+
+int32_t orv_device_overlay_window_format(AndroidOverlay *self)
+{
+    AndroidOverlayRecord *rec = record_of(self);
+    return rec != nullptr ? __atomic_load_n(&rec->posted_format, __ATOMIC_RELAXED) : 0;
+}
 
 AndroidOverlay *orv_device_android_overlay_create(void)
 {

@@ -50,6 +50,11 @@ struct DeviceBlit {
     // default. Written by host threads, read once per blit.
     uint32_t settings;
     DeviceRowKernels kernels; // picked for this CPU at creation
+    // Render thread only (the overlay's mutex): the step the last blit drew
+    // with, and one that overrides the setting (0: none) for a kept copy
+    // laid out under an earlier setting.
+    int32_t last_step;
+    int32_t forced_step;
 };
 
 // The settings word: one byte each, so one load gives a consistent set.
@@ -269,7 +274,10 @@ ResultCode blit_blit(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst, in
         return ORV_ERR_INVALID_PARAM;
     }
     // Once per frame: every row of this frame follows these settings.
-    const Settings settings = Settings::unpack(settings_word(blit).load(std::memory_order_acquire));
+    Settings settings = Settings::unpack(settings_word(blit).load(std::memory_order_acquire));
+    if (blit->forced_step != 0)
+        settings.step = blit->forced_step;
+    blit->last_step = settings.step;
     const bool semi = settings.step == 2;
     if (semi && frame->v != frame->u + 1 && frame->u != frame->v + 1) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: blit chroma step 2 needs u and v one byte apart");
@@ -373,4 +381,32 @@ extern "C" ResultCode orv_device_blit_set_chroma_step(DeviceBlitOps *ops, int st
     }
     update_settings(blit, [&](Settings &s) { s.step = step; });
     return ORV_OK;
+}
+
+extern "C" DeviceBlitSettings orv_device_blit_settings(DeviceBlitOps *ops)
+{
+    DeviceBlit *blit = object_of(ops);
+    const Settings s = Settings::unpack(blit ? settings_word(blit).load(std::memory_order_acquire) : 0);
+    return {s.matrix, s.range, blit && blit->forced_step != 0 ? blit->forced_step : s.step};
+}
+
+extern "C" int orv_device_blit_last_step(DeviceBlitOps *ops)
+{
+    DeviceBlit *blit = object_of(ops);
+    return blit && blit->last_step != 0 ? blit->last_step : 1;
+}
+
+extern "C" void orv_device_blit_force_step(DeviceBlitOps *ops, int step)
+{
+    if (DeviceBlit *blit = object_of(ops))
+        blit->forced_step = step == 1 || step == 2 ? step : 0;
+}
+
+extern "C" uint8_t *orv_device_blit_carry(DeviceBlitOps *ops, int32_t *width, uint32_t *bytes)
+{
+    DeviceBlit *blit = object_of(ops);
+    const bool has = blit && blit->dither_buffer && blit->carry_width > 0;
+    *width = has ? blit->carry_width : 0;
+    *bytes = has ? uint32_t(blit->carry_width) * ORV_DITHER_BYTES_PER_COLUMN : 0;
+    return has ? blit->dither_buffer : nullptr;
 }

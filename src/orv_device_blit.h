@@ -36,6 +36,27 @@ DeviceBlitOps *orv_device_blit_create(void);
 ResultCode orv_device_blit_set_colour(DeviceBlitOps *blit, int matrix, int range);
 ResultCode orv_device_blit_set_chroma_step(DeviceBlitOps *blit, int step);
 
+/* The settings as one consistent set, for a path that draws without the
+ * blitter (the YV12 copy) and must still follow them per frame; the step is
+ * the forced one while there is one (below). */
+typedef struct DeviceBlitSettings {
+    int matrix;
+    int range;
+    int step;
+} DeviceBlitSettings;
+DeviceBlitSettings orv_device_blit_settings(DeviceBlitOps *blit);
+/* Render thread only. The chroma step the last blit drew with (1 before
+ * any), and a step that the next blits use instead of the setting (0 clears):
+ * a kept copy is converted with the layout it was copied in. */
+int orv_device_blit_last_step(DeviceBlitOps *blit);
+void orv_device_blit_force_step(DeviceBlitOps *blit, int step);
+
+/* Render thread only. The RGB565 error carry as it stands: *width is the
+ * frame width its layout follows (0 before any), *bytes its size; null when
+ * there is none. A redraw puts back the carry its frame started from, so it
+ * dithers exactly as the first time. */
+uint8_t *orv_device_blit_carry(DeviceBlitOps *blit, int32_t *width, uint32_t *bytes);
+
 ORV_EXTERN_C_END
 
 #endif

@@ -103,6 +103,17 @@ ResultCode orv_device_frame_check(const YuvFrame *f)
     return ORV_OK;
 }
 
+AndroidOverlayRecord *orv_device_render_overlay(DeviceRender *render)
+{
+    DeviceRenderRecord *rec = record_of(render);
+    return rec != nullptr ? orv_device::record_of<AndroidOverlayRecord>(rec->overlay) : nullptr;
+}
+
+AndroidOverlayRecord *orv_device_module_overlay(RenderModule *module)
+{
+    return orv_device_render_overlay(orv_device_module_render(module));
+}
+
 DeviceRender *orv_device_render_create(int flag)
 {
     auto *rec = orv_device::new_record<DeviceRenderRecord>(ORV_TAG_FILE, kAllocLine,

@@ -103,7 +103,8 @@ union FrameRoom {
 class RenderThread {
 public:
     explicit RenderThread(RenderModuleRecord *m)
-        : m_(m), cb_(m->callbacks), ctx_(m->context), render_(m->render)
+        : m_(m), cb_(m->callbacks), ctx_(m->context), render_(m->render),
+          overlay_(orv_device_render_overlay(m->render))
     {}
 
     void run();
@@ -140,11 +141,25 @@ private:
             cb_->on_started(ctx_);
     }
     ResultCode render_loop();
+    void count(int which)
+    {
+        if (overlay_ != nullptr)
+            orv_device::stat_add(&overlay_->stats, which);
+    }
+    // A pass without a frame due: a window that came since the last post
+    // gets the kept frame.
+    void idle_pass()
+    {
+        count(ORV_STAT_NO_FRAME);
+        if (overlay_ != nullptr)
+            orv_device_overlay_redraw(&overlay_->ops);
+    }
 
     RenderModuleRecord *m_;
     const HostCallbacks *cb_;
     void *ctx_;
     DeviceRender *render_;
+    AndroidOverlayRecord *overlay_; // statistics and the kept frame
     FrameRoom room_{};
     int release_ = 0;
     // The answer of the last present of the frame that is out, 3 before any.
@@ -162,6 +177,7 @@ ResultCode RenderThread::render_loop()
     while (!stopping()) {
         ResultCode result = render_->check_surface(render_);
         if (result == ORV_WOUNLD_BLOCK) {
+            count(ORV_STAT_NO_SURFACE);
             orv_sleep_ms(kIdleSleepMs);
             continue;
         }
@@ -169,6 +185,7 @@ ResultCode RenderThread::render_loop()
             return result;
         result = get_frame();
         if (result == ORV_WOUNLD_BLOCK) {
+            idle_pass();
             orv_sleep_ms(kIdleSleepMs);
             continue;
         }
@@ -181,6 +198,7 @@ ResultCode RenderThread::render_loop()
             orv_sleep_ms(retry_ms);
             if (stopping())
                 return ORV_OK;
+            count(ORV_STAT_RETRIED);
         }
         if (ORV_FAILED(result)) {
             release_frame(result);

@@ -2,6 +2,7 @@
 // on it, or the render tests prove nothing.
 #include <gtest/gtest.h>
 
+#include <android/data_space.h>
 #include <android/native_window_jni.h>
 
 #include <cerrno>
@@ -200,6 +201,110 @@ TEST(AndroidStandin, GeometryRefusals)
     EXPECT_EQ(ANativeWindow_unlockAndPost(w), 0);
     EXPECT_EQ(stats_of(w).geometry_failures, 2u);
     EXPECT_EQ(stats_of(w).geometry_calls, 3u);
+    ANativeWindow_release(w);
+}
+
+// YV12 buffers: Android's plane layout at any stride, the padding checks
+// per plane, and composition with the data space of the post.
+TEST(AndroidStandin, Yv12BuffersLayoutChecksAndComposition)
+{
+    EXPECT_EQ(orv_standin_window_create(31, 16, ORV_STANDIN_FORMAT_YV12), nullptr) << "odd width";
+    ANativeWindow *w = orv_standin_window_create(40, 8, WINDOW_FORMAT_RGBA_8888);
+    EXPECT_EQ(ANativeWindow_setBuffersGeometry(w, 39, 8, ORV_STANDIN_FORMAT_YV12), -EINVAL);
+    ASSERT_EQ(ANativeWindow_setBuffersGeometry(w, 40, 8, ORV_STANDIN_FORMAT_YV12), 0);
+    for (int32_t stride : {48, 64, 112}) {
+        orv_standin_window_set_stride(w, stride);
+        ANativeWindow_Buffer b{};
+        ASSERT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+        ASSERT_EQ(b.format, ORV_STANDIN_FORMAT_YV12);
+        ASSERT_EQ(b.stride, stride);
+        const int32_t c_stride = (stride / 2 + 15) & ~15;
+        auto *y = static_cast<uint8_t *>(b.bits);
+        uint8_t *v = y + stride * 8, *u = v + c_stride * 4;
+        for (int r = 0; r < 8; ++r)
+            std::memset(y + r * stride, 81, 40);
+        for (int r = 0; r < 4; ++r) {
+            std::memset(v + r * c_stride, 240, 20);
+            std::memset(u + r * c_stride, 90, 20);
+            std::memset(v + r * c_stride + 20, 128, size_t(c_stride - 20)); // grey padding is allowed
+        }
+        ASSERT_EQ(ANativeWindow_unlockAndPost(w), 0);
+        EXPECT_EQ(stats_of(w).overruns, 0u) << stride;
+        OrvStandinBuffer posted{};
+        ASSERT_EQ(orv_standin_window_last_posted(w, &posted), 0);
+        // Y 81, Cb 90, Cr 240: red in BT.601 limited range (no data space
+        // set), composed exactly: R = 254.4 rounds to 254.
+        EXPECT_EQ(orv_standin_buffer_argb(&posted, 39, 7), 0xFFFE0000u) << stride;
+        EXPECT_EQ(posted.data_space, 0);
+
+        // Anything else in the padding, or past the last plane, is an overrun.
+        ASSERT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+        y = static_cast<uint8_t *>(b.bits);
+        y[40] = 128; // luma padding
+        ASSERT_EQ(ANativeWindow_unlockAndPost(w), 0);
+        EXPECT_EQ(stats_of(w).overruns, 1u) << stride;
+        ASSERT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+        y = static_cast<uint8_t *>(b.bits);
+        y[stride * 8 + c_stride * 4 + 3 * c_stride + 20] = 0; // last U row's padding
+        ASSERT_EQ(ANativeWindow_unlockAndPost(w), 0);
+        EXPECT_EQ(stats_of(w).overruns, 2u) << stride;
+        ASSERT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+        y = static_cast<uint8_t *>(b.bits);
+        y[stride * 8 + c_stride * 8] = 0; // one past the U plane
+        ASSERT_EQ(ANativeWindow_unlockAndPost(w), 0);
+        EXPECT_EQ(stats_of(w).overruns, 3u) << stride;
+        ANativeWindow_release(w);
+        w = orv_standin_window_create(40, 8, ORV_STANDIN_FORMAT_YV12);
+    }
+    ANativeWindow_release(w);
+
+    // The data space and transform of the post decide the composition.
+    w = orv_standin_window_create(16, 2, ORV_STANDIN_FORMAT_YV12);
+    EXPECT_EQ(ANativeWindow_setBuffersTransform(w, 4), 0);
+    const int32_t bt709_full =
+        ADATASPACE_STANDARD_BT709 | ADATASPACE_TRANSFER_SMPTE_170M | ADATASPACE_RANGE_FULL;
+    EXPECT_EQ(ANativeWindow_setBuffersDataSpace(w, bt709_full), 0);
+    orv_standin_window_fail_data_space(w, -ENOSYS);
+    EXPECT_EQ(ANativeWindow_setBuffersDataSpace(w, ADATASPACE_BT601_625), -ENOSYS);
+    orv_standin_window_fail_data_space(w, 0);
+    ANativeWindow_Buffer b{};
+    ASSERT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+    auto *y = static_cast<uint8_t *>(b.bits);
+    std::memset(y, 128, size_t(b.stride) * 2 + 2 * 16); // mid grey, neutral chroma
+    y[0] = 255;
+    ASSERT_EQ(ANativeWindow_unlockAndPost(w), 0);
+    const OrvStandinWindowStats st = stats_of(w);
+    EXPECT_EQ(st.data_space, bt709_full);
+    EXPECT_EQ(st.transform, 4);
+    OrvStandinBuffer posted{};
+    ASSERT_EQ(orv_standin_window_last_posted(w, &posted), 0);
+    EXPECT_EQ(posted.data_space, bt709_full);
+    EXPECT_EQ(orv_standin_buffer_argb(&posted, 0, 0), 0xFFFFFFFFu) << "full range: 255 is white";
+    EXPECT_EQ(orv_standin_buffer_argb(&posted, 1, 0), 0xFF808080u);
+    ANativeWindow_release(w);
+}
+
+// Broken devices: a format refused outright, or accepted and ignored.
+TEST(AndroidStandin, RefusedFormats)
+{
+    ANativeWindow *w = orv_standin_window_create(32, 16, WINDOW_FORMAT_RGBA_8888);
+    orv_standin_window_refuse_format(w, ORV_STANDIN_FORMAT_YV12, 0);
+    EXPECT_EQ(ANativeWindow_setBuffersGeometry(w, 32, 16, ORV_STANDIN_FORMAT_YV12), -EINVAL);
+    EXPECT_EQ(stats_of(w).geometry_failures, 1u);
+    EXPECT_EQ(ANativeWindow_setBuffersGeometry(w, 32, 16, WINDOW_FORMAT_RGB_565), 0);
+    orv_standin_window_refuse_format(w, ORV_STANDIN_FORMAT_YV12, 1);
+    EXPECT_EQ(ANativeWindow_setBuffersGeometry(w, 64, 32, ORV_STANDIN_FORMAT_YV12), 0);
+    ANativeWindow_Buffer b{};
+    ASSERT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+    EXPECT_EQ(b.width, 64) << "the size is taken";
+    EXPECT_EQ(b.format, WINDOW_FORMAT_RGB_565) << "the format is not";
+    EXPECT_EQ(ANativeWindow_unlockAndPost(w), 0);
+    EXPECT_EQ(stats_of(w).geometry_format, ORV_STANDIN_FORMAT_YV12);
+    orv_standin_window_refuse_format(w, 0, 0);
+    EXPECT_EQ(ANativeWindow_setBuffersGeometry(w, 64, 32, ORV_STANDIN_FORMAT_YV12), 0);
+    ASSERT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+    EXPECT_EQ(b.format, ORV_STANDIN_FORMAT_YV12);
+    EXPECT_EQ(ANativeWindow_unlockAndPost(w), 0);
     ANativeWindow_release(w);
 }
 

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "orv/orv_log.h"
@@ -257,16 +260,31 @@ TEST_F(Tracked, RewrittenFileTextIsSeenAtAnyAlignment)
             << i << ": " << g_lines[i];
 }
 
-TEST_F(Tracked, ReportFollowsAllocationOrderAcrossThreads)
+namespace {
+
+// The tag's line number of each report line naming file, in report order.
+std::vector<int> lines_of(const std::string &file)
 {
-    // Blocks made one after another on different threads are reported in
-    // that order, whichever thread made them; freed ones are left out.
+    std::vector<int> lines;
+    const std::string key = "context = " + file + "::";
+    for (const std::string &line : g_lines)
+        if (const size_t at = line.find(key); at != std::string::npos)
+            lines.push_back(atoi(line.c_str() + at + key.size()));
+    return lines;
+}
+
+} // namespace
+
+TEST_F(Tracked, ReportKeepsEachThreadsOrderAndNamesEachBlockOnce)
+{
+    // Threads made one after another (some on this one) leak blocks; one is
+    // freed. Each thread's blocks come in its own order, each exactly once.
     std::vector<void *> made;
     for (int i = 0; i < 12; ++i) {
-        char file[16];
-        snprintf(file, sizeof file, "./o%d", i);
-        auto make = [&] {
-            made.push_back(orv_mem_alloc_at(8, file, i));
+        auto make = [&made, i] {
+            const char *file = i % 3 == 0 ? "./main" : "./other";
+            made.push_back(orv_mem_alloc_at(8, file, 2 * i));
+            made.push_back(orv_mem_alloc_at(8, file, 2 * i + 1));
             orv_free(orv_malloc(8));
         };
         if (i % 3 == 0)
@@ -274,17 +292,135 @@ TEST_F(Tracked, ReportFollowsAllocationOrderAcrossThreads)
         else
             std::thread(make).join();
     }
-    orv_free(made[4]);
+    orv_free(made[8]); // ./other::8
+    EXPECT_EQ(orv_mem_live_count(), 23u);
     orv_mem_shutdown();
-    ASSERT_EQ(g_lines.size(), 11u);
-    size_t k = 0;
-    for (int i = 0; i < 12; ++i) {
-        if (i == 4)
-            continue;
-        EXPECT_NE(g_lines[k++].find("context = ./o" + std::to_string(i) + "::" + std::to_string(i) + ", "),
-                  std::string::npos)
-            << i;
+    ASSERT_EQ(g_lines.size(), 23u);
+    EXPECT_EQ(lines_of("./main"), (std::vector<int>{0, 1, 6, 7, 12, 13, 18, 19}));
+    // Each new thread takes a shard, which advances the tick: threads that
+    // follow one another are in order too.
+    EXPECT_EQ(lines_of("./other"), (std::vector<int>{2, 3, 4, 5, 9, 10, 11, 14, 15, 16, 17, 20, 21, 22, 23}));
+}
+
+TEST_F(Tracked, BlocksATickApartAreReportedInAllocationOrderAcrossThreads)
+{
+    ASSERT_NE(orv_mem_alloc_at(8, "./a", 1), nullptr);
+    std::thread([] { ASSERT_NE(orv_mem_alloc_at(8, "./a", 2), nullptr); }).join();
+    // 64 blocks made here advance the tick at least once.
+    for (int i = 0; i < 64; ++i)
+        orv_free(orv_malloc(8));
+    ASSERT_NE(orv_mem_alloc_at(8, "./a", 3), nullptr);
+    std::thread([] { ASSERT_NE(orv_mem_alloc_at(8, "./a", 4), nullptr); }).join();
+    orv_mem_shutdown();
+    EXPECT_EQ(lines_of("./a"), (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST_F(Tracked, SeveralThreadsLeakingAreReportedInTheirOwnOrder)
+{
+    // Threads allocate at once; some blocks are freed by their own thread,
+    // some by another thread while the owner runs, some after it ended. Each
+    // thread's survivors are reported in its order, each once.
+    constexpr int kThreads = 4, kBlocks = 600;
+    static const char *const kFiles[kThreads] = {"./s0", "./s1", "./s2", "./s3"};
+    std::vector<std::vector<void *>> blocks(kThreads, std::vector<void *>(kBlocks));
+    std::atomic<int> arrived{0};
+    auto meet = [&arrived](int round) {
+        arrived.fetch_add(1);
+        while (arrived.load() < round * kThreads)
+            std::this_thread::yield();
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            auto &mine = blocks[t];
+            for (int i = 0; i < kBlocks; ++i) {
+                mine[i] = orv_mem_alloc_at(1 + i % 40, kFiles[t], i);
+                ASSERT_NE(mine[i], nullptr);
+                if (i % 5 == 0) {
+                    orv_mem_free(mine[i]);
+                    mine[i] = nullptr;
+                }
+            }
+            meet(1);
+            // Every seventh block of the next thread, which still runs.
+            auto &next = blocks[(t + 1) % kThreads];
+            for (int i = 1; i < kBlocks; i += 7)
+                if (next[i]) {
+                    orv_mem_free(next[i]);
+                    next[i] = nullptr;
+                }
+            meet(2);
+            // Makes a block after the others' releases, then frees it.
+            orv_free(orv_malloc(8));
+        });
+    for (auto &t : threads)
+        t.join();
+    // Blocks of threads that ended.
+    for (int i = 2; i < kBlocks; i += 11)
+        if (blocks[0][i]) {
+            orv_mem_free(blocks[0][i]);
+            blocks[0][i] = nullptr;
+        }
+    size_t survivors = 0;
+    std::vector<std::vector<int>> expected(kThreads);
+    for (int t = 0; t < kThreads; ++t)
+        for (int i = 0; i < kBlocks; ++i)
+            if (blocks[t][i]) {
+                expected[t].push_back(i);
+                ++survivors;
+            }
+    EXPECT_EQ(orv_mem_live_count(), survivors);
+    orv_mem_shutdown();
+    EXPECT_EQ(g_lines.size(), survivors);
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(lines_of(kFiles[t]), expected[t]) << kFiles[t];
+    EXPECT_EQ(orv_mem_live_count(), 0u);
+}
+
+TEST_F(Tracked, ThreadsThatComeAndGoKeepTheirBlocks)
+{
+    // Shards of ended threads are taken over by new ones: the old blocks stay
+    // listed and can be freed from anywhere.
+    std::vector<std::pair<void *, int>> left; // block and its line
+    for (int round = 0; round < 40; ++round) {
+        std::vector<std::thread> threads;
+        std::vector<void *> made(3);
+        for (int t = 0; t < 3; ++t)
+            threads.emplace_back([&made, t, round] {
+                made[t] = orv_mem_alloc_at(16, "./churn", 3 * round + t);
+                orv_free(orv_malloc(16));
+            });
+        for (auto &t : threads)
+            t.join();
+        // Two of the blocks left so far are freed: one here, one on a thread
+        // of its own.
+        if (!left.empty()) {
+            orv_free(left.back().first);
+            left.pop_back();
+        }
+        if (!left.empty()) {
+            void *p = left.front().first;
+            left.erase(left.begin());
+            std::thread([p] { orv_free(p); }).join();
+        }
+        for (int t = 0; t < 3; ++t) {
+            ASSERT_NE(made[t], nullptr);
+            left.emplace_back(made[t], 3 * round + t);
+        }
     }
+    EXPECT_EQ(orv_mem_live_count(), left.size());
+    orv_mem_shutdown();
+    std::vector<int> reported = lines_of("./churn");
+    EXPECT_EQ(g_lines.size(), left.size());
+    // A round's threads start after the last round's ended: rounds are in order.
+    for (size_t i = 1; i < reported.size(); ++i)
+        EXPECT_LE(reported[i - 1] / 3, reported[i] / 3) << i;
+    std::vector<int> expected;
+    for (const auto &kept : left)
+        expected.push_back(kept.second);
+    std::sort(expected.begin(), expected.end());
+    std::sort(reported.begin(), reported.end());
+    EXPECT_EQ(reported, expected);
 }
 
 TEST_F(Tracked, BlocksForgottenByAFreshStartCanStillBeFreed)

@@ -9,7 +9,8 @@
 // frame asked back must have come back, and no window, surface or tracked
 // block may be left. A second test runs two
 // players that each bracket their cycles with their own library init and
-// uninit. ORV_SOAK_SECONDS sets the length (default 2), ORV_SOAK_SEED the seed.
+// uninit. Window formats change at random, YV12 included, and some windows
+// refuse or ignore YV12 or cannot set a data space. ORV_SOAK_SECONDS sets the length (default 2), ORV_SOAK_SEED the seed.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -36,7 +37,7 @@ constexpr ResultCode kHostFailure = static_cast<ResultCode>(0x80000A5Au);
 struct Totals {
     std::atomic<uint64_t> cycles{0}, frames_handed{0}, asked_back{0}, posted{0}, releases{0}, size_events{0},
         errors{0}, started{0}, surface_changes{0}, failures_injected{0}, detached_in_event{0},
-        refused_calls{0};
+        refused_calls{0}, format_changes{0};
 };
 
 // How a host misbehaves inside its callbacks, and how it hands out frames.
@@ -66,6 +67,7 @@ public:
     // Read by the driving thread once stop has joined the render thread.
     int started = 0, errors = 0, releases = 0, handed = 0, asked_back = 0, size_events = 0, detached = 0,
         refused = 0;
+    int idle = 0; // get_frame answers of "none due"
     ResultCode error_code = ORV_OK;
     bool outstanding = false;
     std::vector<std::string> faults;
@@ -145,8 +147,10 @@ private:
         const uint32_t pick = rng_() % 1000;
         if (pick < uint32_t(fail_permille_))
             return kHostFailure;
-        if (pick % 3 == 0)
+        if (pick % 3 == 0) {
+            ++idle;
             return ORV_WOUNLD_BLOCK;
+        }
         *frame = (habits_ & kAlternateWidths) ? frames_[handed % 2].view()
                                               : frames_[rng_() % frames_.size()].view();
         if (rng_() % 2) {
@@ -198,6 +202,27 @@ int32_t pick_size(std::mt19937 &rng, int32_t base)
     return base + int32_t(rng() % 40) - 8;
 }
 
+// The statistics after the render thread ended, against what the host saw.
+// Every frame handed out is presented except at most the last (cut by stop
+// or failure); every "none due" answer is one pass without a frame.
+template <class Fail>
+void check_stats(const DeviceRenderStats &s, const SoakHost &host, bool redraw, Fail &fail)
+{
+    const uint64_t handed = uint64_t(host.handed);
+    if (s.frames_presented > handed || s.frames_presented + 1 < handed ||
+        s.frames_presented + s.frames_retried + 1 < handed)
+        fail("statistics: " + std::to_string(s.frames_presented) + " presented, " +
+             std::to_string(s.frames_retried) + " retried of " + std::to_string(handed) + " handed");
+    if (s.no_frame_waits != uint64_t(host.idle))
+        fail("statistics: " + std::to_string(s.no_frame_waits) +
+             " passes without a frame, host said none due " + std::to_string(host.idle) + " times");
+    if (!redraw && s.frames_redrawn != 0)
+        fail("statistics: redrawn with redraw off");
+    if (s.frames_presented + s.frames_redrawn > 0 &&
+        (s.blit_us_mean > s.blit_us_max || s.blit_us_last > s.blit_us_max || s.width <= 0 || s.height <= 0))
+        fail("statistics: conversion times or last frame size out of order");
+}
+
 // One module through one start-stop cycle; returns what went wrong.
 std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
 {
@@ -236,9 +261,15 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
         fail("set_host refused");
     if (rng() % 4 != 0 && module->set_surface(module, vm, displays[0].surface) != ORV_OK)
         fail("set_surface refused");
+    const bool redraw = rng() % 2;
+    if (DeviceRendModuleSetRedrawOnAttach(module, redraw) != ORV_OK ||
+        DeviceRendModuleSetFrameRate(module, float(rng() % 4) * 12.5f) != ORV_OK)
+        fail("a player setting refused");
 
-    // Surfaces come and go, and windows fail, from a thread of their own.
+    // Surfaces come and go, window formats change, and windows fail (or take
+    // YV12 badly), from a thread of their own.
     std::atomic<bool> done{false};
+    std::atomic<bool> fault_in_thread{false};
     const bool inject = rng() % 5 == 0;
     const uint32_t surface_seed = rng();
     std::thread surfaces([&, surface_seed] {
@@ -252,6 +283,8 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
             } else if (action < 7) {
                 module->set_surface(module, nullptr, nullptr);
                 module->set_surface(module, vm, displays[r() % 2].surface);
+                DeviceRenderStats s{};
+                DeviceRendModuleGetStats(module, &s); // read while the render thread counts
             } else if (inject && !injected) {
                 ANativeWindow *w = displays[r() % 2].window;
                 if (action == 7)
@@ -264,6 +297,22 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
                 ++totals.failures_injected;
             }
             ++totals.surface_changes;
+            if (r() % 3 == 0) {
+                static constexpr int32_t kWindowFormats[] = {DEVICE_WINDOW_AUTO, DEVICE_WINDOW_RGBA,
+                                                             DEVICE_WINDOW_RGBX, DEVICE_WINDOW_RGB565,
+                                                             DEVICE_WINDOW_YV12};
+                if (DeviceRendModuleSetWindowFormat(module, kWindowFormats[r() % 5]) != ORV_OK)
+                    fault_in_thread = true;
+                ++totals.format_changes;
+            }
+            if (inject && r() % 8 == 0) {
+                ANativeWindow *w = displays[r() % 2].window;
+                const uint32_t how = r() % 3;
+                if (how == 2)
+                    orv_standin_window_fail_data_space(w, -38);
+                else
+                    orv_standin_window_refuse_format(w, DEVICE_WINDOW_YV12, int(how));
+            }
         }
     });
 
@@ -276,10 +325,15 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
     done = true;
     surfaces.join();
     std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000)); // a late callback would land here
+    DeviceRenderStats stats{};
+    if (DeviceRendModuleGetStats(module, &stats) != ORV_OK)
+        fail("no statistics");
     module->destroy(module);
 
     for (const std::string &f : host.faults)
         fail(f);
+    if (fault_in_thread)
+        fail("DeviceRendModuleSetWindowFormat refused a valid format");
     if (host.started + host.errors == 0)
         fail("the render thread ended without on_started or on_error");
     if (host.errors == 1 && host.error_code == kHostFailure && fail_permille == 0)
@@ -289,9 +343,12 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
         fail(std::to_string(host.asked_back) + " frames asked back, " + std::to_string(host.releases) +
              " given back");
 
+    check_stats(stats, host, redraw, fail);
+    uint64_t posted = 0;
     for (Display &d : displays) {
         OrvStandinWindowStats s{};
         orv_standin_window_stats(d.window, &s);
+        posted += s.posted;
         if (s.misuse || s.overruns)
             fail("window misuse " + std::to_string(s.misuse) + ", overruns " + std::to_string(s.overruns));
         if (s.locked)
@@ -300,6 +357,9 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
         orv_standin_surface_destroy(d.surface);
         ANativeWindow_release(d.window);
     }
+    // Posts of drawn frames, plus those posted undrawn at a size change.
+    if (posted < stats.frames_presented + stats.frames_redrawn)
+        fail("statistics count more posts than the windows saw");
     OrvStandinVmStats vs{};
     orv_standin_vm_stats(vm, &vs);
     if (vs.threads_attached || vs.detach_unattached)
@@ -371,14 +431,14 @@ TEST(Soak, ModulesInSequenceThenTwoAtOnce)
         "%llu asked back and %llu released, %llu size events, %llu on_started, %llu on_error, %llu surface "
         "changes, "
         "%llu window failures injected, %llu detaches inside on_event, %llu stop/destroy from callbacks "
-        "refused\n",
+        "refused, %llu window format changes\n",
         (unsigned long long)totals.cycles, (unsigned long long)sequential,
         (unsigned long long)totals.frames_handed, (unsigned long long)totals.posted,
         (unsigned long long)totals.asked_back, (unsigned long long)totals.releases,
         (unsigned long long)totals.size_events, (unsigned long long)totals.started,
         (unsigned long long)totals.errors, (unsigned long long)totals.surface_changes,
         (unsigned long long)totals.failures_injected, (unsigned long long)totals.detached_in_event,
-        (unsigned long long)totals.refused_calls);
+        (unsigned long long)totals.refused_calls, (unsigned long long)totals.format_changes);
 }
 
 // Two players in one process, each with its own library init and uninit

@@ -59,7 +59,7 @@ struct Host {
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: orv_frame_insns rgba|rgb565 FRAMES [WxH] [bt601|bt709] [planar|nv12|nv21]\n");
+                 "usage: orv_frame_insns rgba|rgb565|yv12 FRAMES [WxH] [bt601|bt709] [planar|nv12|nv21]\n");
     return 2;
 }
 
@@ -77,7 +77,7 @@ int main(int argc, char **argv)
     const int matrix =
         argc > 4 && std::strcmp(argv[4], "bt709") == 0 ? DEVICE_MATRIX_BT709 : DEVICE_MATRIX_BT601;
     const std::string layout = argc > 5 ? argv[5] : "planar";
-    if ((format != "rgba" && format != "rgb565") || frames < 1 || width < 1 || height < 1)
+    if ((format != "rgba" && format != "rgb565" && format != "yv12") || frames < 1 || width < 1 || height < 1)
         return usage();
 
     HostFrame planes = HostFrame::make(width, height);
@@ -104,7 +104,7 @@ int main(int argc, char **argv)
     DeviceRenderLibInit(0);
     JavaVM *vm = orv_standin_vm_create();
     ANativeWindow *window = orv_standin_window_create(
-        width, height, format == "rgba" ? WINDOW_FORMAT_RGBA_8888 : WINDOW_FORMAT_RGB_565);
+        width, height, format == "rgb565" ? WINDOW_FORMAT_RGB_565 : WINDOW_FORMAT_RGBA_8888);
     orv_standin_window_set_checks(window, 0);
     jobject surface = orv_standin_surface_create(window);
     HostCallbacks cb{&Host::on_event, &Host::on_started, &Host::on_error, &Host::get_frame,
@@ -113,6 +113,9 @@ int main(int argc, char **argv)
     int status = 0;
     if (m == nullptr || DeviceRendModuleSetColor(m, matrix, DEVICE_RANGE_LIMITED) != ORV_OK ||
         DeviceRendModuleSetChromaStep(m, layout == "planar" ? 1 : 2) != ORV_OK ||
+        // yv12: the window is asked for YV12 buffers and gets the planes.
+        DeviceRendModuleSetWindowFormat(m, format == "yv12" ? DEVICE_WINDOW_YV12 : DEVICE_WINDOW_AUTO) !=
+            ORV_OK ||
         m->set_host(m, &host, &cb) != ORV_OK || m->set_surface(m, vm, surface) != ORV_OK ||
         m->start(m) != ORV_OK) {
         status = 1;
@@ -122,6 +125,9 @@ int main(int argc, char **argv)
         if (host.failed)
             status = 1;
     }
+    // A fallback would count the RGB path under the YV12 name.
+    if (status == 0 && format == "yv12" && DeviceRendModuleGetWindowFormat(m) != DEVICE_WINDOW_YV12)
+        status = 1;
     if (m != nullptr) {
         m->stop(m);
         m->destroy(m);

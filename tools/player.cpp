@@ -41,6 +41,8 @@ struct Options {
     int matrix = DEVICE_MATRIX_BT601;
     int range = -1; // -1: the clip's XCOLORRANGE tag, else limited
     int semi = 0;   // 0 planar; 12 NV12, 21 NV21: chroma repacked into one plane of pairs
+    int32_t window_format = DEVICE_WINDOW_AUTO; // what the module asks the window for
+    bool stats = false;
 };
 
 void usage(std::FILE *to)
@@ -60,6 +62,9 @@ void usage(std::FILE *to)
                  "  --matrix bt601|bt709|bt2020   colour matrix (bt601)\n"
                  "  --range limited|full          colour range (the clip's XCOLORRANGE tag, else limited)\n"
                  "  --nv12, --nv21    repack each frame's chroma into one plane of pairs (semi-planar)\n"
+                 "  --window yv12|rgba|rgbx|rgb565|auto   buffer format the module asks the window for\n"
+                 "                    (auto: the window's own); yv12 copies planes, the window composes\n"
+                 "  --stats           print the module's render statistics at the end\n"
                  "  --lib PATH        library to load (%s)\n",
                  ORV_PLAYER_LIBRARY);
 }
@@ -119,6 +124,25 @@ int parse_options(int argc, char **argv, Options *o)
                 o->format = WINDOW_FORMAT_RGB_565;
             else {
                 std::fprintf(stderr, "orv_player: unknown format '%s' (rgba8888, rgbx8888, rgb565)\n", v);
+                return 2;
+            }
+        } else if (a == "--window") {
+            if (!(v = value("--window")))
+                return 2;
+            const std::string f = v;
+            if (f == "yv12")
+                o->window_format = DEVICE_WINDOW_YV12;
+            else if (f == "rgba")
+                o->window_format = DEVICE_WINDOW_RGBA;
+            else if (f == "rgbx")
+                o->window_format = DEVICE_WINDOW_RGBX;
+            else if (f == "rgb565")
+                o->window_format = DEVICE_WINDOW_RGB565;
+            else if (f == "auto")
+                o->window_format = DEVICE_WINDOW_AUTO;
+            else {
+                std::fprintf(stderr,
+                             "orv_player: unknown window format '%s' (yv12, rgba, rgbx, rgb565, auto)\n", v);
                 return 2;
             }
         } else if (a == "--frames") {
@@ -187,6 +211,8 @@ int parse_options(int argc, char **argv, Options *o)
             }
         } else if (a == "--nv12" || a == "--nv21") {
             o->semi = a == "--nv12" ? 12 : 21;
+        } else if (a == "--stats") {
+            o->stats = true;
         } else if (a == "--lib") {
             if (!(v = value("--lib")))
                 return 2;
@@ -391,6 +417,19 @@ struct Player {
     static void post_hook(void *ctx, const OrvStandinBuffer *b) { static_cast<Player *>(ctx)->posted(b); }
 };
 
+void print_stats(const DeviceRenderStats &s)
+{
+    std::printf("stats: %llu presented, %llu retried, %llu redrawn, %llu passes without a surface, "
+                "%llu without a frame due\n",
+                (unsigned long long)s.frames_presented, (unsigned long long)s.frames_retried,
+                (unsigned long long)s.frames_redrawn, (unsigned long long)s.no_surface_waits,
+                (unsigned long long)s.no_frame_waits);
+    std::printf("stats: conversion %u us last, %u us mean, %u us max; lock and post %u us mean; "
+                "window format %d, last frame %dx%d\n",
+                s.blit_us_last, s.blit_us_mean, s.blit_us_max, s.post_us_mean, s.window_format, s.width,
+                s.height);
+}
+
 template <typename T>
 bool resolve(void *lib, const char *name, T *out)
 {
@@ -442,11 +481,19 @@ int main(int argc, char **argv)
     RenderModule *(*create)(int) = nullptr;
     ResultCode (*set_color)(RenderModule *, int, int) = nullptr;
     ResultCode (*set_chroma_step)(RenderModule *, int) = nullptr;
+    ResultCode (*set_window_format)(RenderModule *, int32_t) = nullptr;
+    int32_t (*get_window_format)(RenderModule *) = nullptr;
+    ResultCode (*set_frame_rate)(RenderModule *, float) = nullptr;
+    ResultCode (*get_stats)(RenderModule *, DeviceRenderStats *) = nullptr;
     if (!resolve(lib, "DeviceRenderLibInit", &lib_init) ||
         !resolve(lib, "DeviceRenderLibUninit", &lib_uninit) ||
         !resolve(lib, "CreateDeviceRendModule", &create) ||
         !resolve(lib, "DeviceRendModuleSetColor", &set_color) ||
-        !resolve(lib, "DeviceRendModuleSetChromaStep", &set_chroma_step)) {
+        !resolve(lib, "DeviceRendModuleSetChromaStep", &set_chroma_step) ||
+        !resolve(lib, "DeviceRendModuleSetWindowFormat", &set_window_format) ||
+        !resolve(lib, "DeviceRendModuleGetWindowFormat", &get_window_format) ||
+        !resolve(lib, "DeviceRendModuleSetFrameRate", &set_frame_rate) ||
+        !resolve(lib, "DeviceRendModuleGetStats", &get_stats)) {
         dlclose(lib);
         return 3;
     }
@@ -473,6 +520,8 @@ int main(int argc, char **argv)
     RenderModule *module = create(0);
     if (module == nullptr || set_color(module, o.matrix, range) != ORV_OK ||
         set_chroma_step(module, o.semi != 0 ? 2 : 1) != ORV_OK ||
+        set_window_format(module, o.window_format) != ORV_OK ||
+        set_frame_rate(module, o.fast ? 0.0f : float(rate)) != ORV_OK ||
         module->set_host(module, &p, &callbacks) != ORV_OK ||
         module->set_surface(module, vm, surface) != ORV_OK || module->start(module) != ORV_OK) {
         std::fprintf(stderr, "orv_player: could not set up the render module\n");
@@ -482,8 +531,13 @@ int main(int argc, char **argv)
         p.done_cv.wait(g, [&] { return p.done; });
     }
     const Clock::time_point end_time = Clock::now();
+    // Read before destroy: a fallback from YV12 shows here.
+    const int32_t posted_format = module != nullptr ? get_window_format(module) : 0;
+    DeviceRenderStats stats{};
+    bool have_stats = false;
     if (module != nullptr) {
         module->stop(module);
+        have_stats = get_stats(module, &stats) == ORV_OK;
         module->destroy(module);
     }
     orv_standin_surface_destroy(surface);
@@ -502,7 +556,15 @@ int main(int argc, char **argv)
     std::printf("presented %d frames in %.3f s: %.1f fps, median present %.3f ms "
                 "(%.3f s of the run went to writing PNGs, not counted in present times)\n",
                 p.presented, seconds, seconds > 0 ? p.presented / seconds : 0.0, median, png_seconds);
+    std::printf("window buffers posted last in format 0x%x (%s)\n", unsigned(posted_format),
+                posted_format == DEVICE_WINDOW_YV12     ? "YV12, composed by the window"
+                : posted_format == DEVICE_WINDOW_RGBA   ? "RGBA"
+                : posted_format == DEVICE_WINDOW_RGBX   ? "RGBX"
+                : posted_format == DEVICE_WINDOW_RGB565 ? "RGB565"
+                                                        : "none");
     std::printf("wrote %d PNG files to %s\n", p.written, std::filesystem::absolute(o.out_dir).c_str());
+    if (o.stats && have_stats)
+        print_stats(stats);
     if (p.write_failures > 0) {
         std::fprintf(stderr, "orv_player: %d PNG files could not be written\n", p.write_failures);
         status = 4;

@@ -1,5 +1,6 @@
 /* Tracked memory: every runtime heap block carries a tag naming where it was
- * allocated and sits in one process-wide list, so shut-down can report leaks. */
+ * allocated and sits in a list of the thread that made it, so shut-down can
+ * report leaks. */
 #ifndef ORV_MEM_H
 #define ORV_MEM_H
 
@@ -25,12 +26,15 @@ ORV_API void *orv_mem_calloc_tag(uint32_t size, const char *tag);
 ORV_API void *orv_mem_memdup_tag(const void *src, uint32_t n, const char *tag);
 ORV_API char *orv_mem_strdup_tag(const char *text, const char *tag);
 /* Leak report through the log sink, then frees every listed block and the
- * global lock. Must run when no other thread allocates. */
+ * global lock. Each live tagged block is named once; one thread's blocks in
+ * the order that thread made them, different threads' blocks by a shared
+ * tick (see orv_mem.cpp). Must run when no other thread allocates or frees. */
 ORV_API void orv_mem_shutdown(void);
 
 /* Recorded size of a tracked block (the field just before its data). */
 ORV_API uint32_t orv_mem_size(const void *data);
-/* Number of blocks in the list; for tests and diagnostics. */
+/* Number of live tracked blocks; for tests and diagnostics. Exact when no
+ * other thread is allocating or freeing. */
 ORV_API size_t orv_mem_live_count(void);
 
 /* Entry points tagged with this module's own position. */

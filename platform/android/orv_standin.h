@@ -20,6 +20,10 @@ extern "C" {
 /* Format 3 (three bytes per pixel) exists for tests of formats the render
  * path does not draw; 1, 2 and 4 are the ones it does. */
 #define ORV_STANDIN_FORMAT_RGB_888 3
+/* HAL_PIXEL_FORMAT_YV12: planar 4:2:0, Y then Cr then Cb, each chroma row
+ * ALIGN(stride / 2, 16) bytes; the window composes it to RGB (see
+ * orv_standin_buffer_argb). Width and height must be even. */
+#define ORV_STANDIN_FORMAT_YV12 0x32315659
 /* Byte every new buffer is filled with, so undrawn pixels and row padding show. */
 #define ORV_STANDIN_FILL 0xCD
 /* Buffers in a window's queue. */
@@ -34,7 +38,8 @@ typedef struct OrvStandinBuffer {
     int32_t format;
     int32_t bytes_per_pixel;
     const uint8_t *bits;
-    uint64_t sequence; /* 1 for the first buffer posted on the window */
+    uint64_t sequence;  /* 1 for the first buffer posted on the window */
+    int32_t data_space; /* the window's data space when it was posted */
 } OrvStandinBuffer;
 
 typedef struct OrvStandinWindowStats {
@@ -50,7 +55,8 @@ typedef struct OrvStandinWindowStats {
     uint32_t release_calls;
     /* Lock while locked, post while unlocked. */
     uint32_t misuse;
-    /* Posted buffers whose row padding or tail guard was written. */
+    /* Posted buffers whose row padding or tail guard was written. In YV12
+     * the luma padding must stay untouched; chroma padding may hold 128. */
     uint32_t overruns;
     /* Arguments of the last setBuffersGeometry call. */
     int32_t geometry_width;
@@ -58,13 +64,22 @@ typedef struct OrvStandinWindowStats {
     int32_t geometry_format;
     int32_t refcount;
     int32_t locked;
+    /* The last values set through setBuffersDataSpace and
+     * setBuffersTransform; 0 until set. */
+    int32_t data_space;
+    int32_t transform;
+    /* ANativeWindow_setFrameRate: calls, and the arguments of the last
+     * accepted one (rate 0 and compatibility -1 before any). */
+    uint32_t frame_rate_calls;
+    float frame_rate;
+    int32_t frame_rate_compatibility;
 } OrvStandinWindowStats;
 
 /* Called on the posting thread with the window's lock held, once per posted
  * buffer. It must not call back into this window. */
 typedef void (*OrvStandinPostHook)(void *context, const OrvStandinBuffer *buffer);
 
-/* A window of the given size and format (1, 2, 3 or 4) holding one reference
+/* A window of the given size and format (1, 2, 3, 4 or YV12) holding one reference
  * for the caller; null for a bad size or format. */
 ORV_STANDIN_API ANativeWindow *orv_standin_window_create(int32_t width, int32_t height, int32_t format);
 /* Fixed stride in pixels for the buffers allocated from now on; 0 (the default)
@@ -78,6 +93,13 @@ ORV_STANDIN_API void orv_standin_window_fail_post(ANativeWindow *window, int32_t
 /* The next count setBuffersGeometry calls refuse the request with error (a
  * negative errno value); the buffers keep their size. */
 ORV_STANDIN_API void orv_standin_window_fail_geometry(ANativeWindow *window, int32_t count, int32_t error);
+/* From now on a setBuffersGeometry call asking for format fails with
+ * -EINVAL (mode 0), or succeeds while the buffers keep their former format
+ * (mode 1), as some devices do with formats they do not support. */
+ORV_STANDIN_API void orv_standin_window_refuse_format(ANativeWindow *window, int32_t format, int mode);
+/* setBuffersDataSpace calls fail with error (a negative errno value) from now
+ * on; 0 makes them succeed again. */
+ORV_STANDIN_API void orv_standin_window_fail_data_space(ANativeWindow *window, int32_t error);
 /* Padding and guard checks at every post (on by default; they read the row
  * padding of each posted buffer). */
 ORV_STANDIN_API void orv_standin_window_set_checks(ANativeWindow *window, int on);
@@ -86,7 +108,10 @@ ORV_STANDIN_API void orv_standin_window_set_post_hook(ANativeWindow *window, Orv
 ORV_STANDIN_API void orv_standin_window_stats(ANativeWindow *window, OrvStandinWindowStats *out);
 /* The last posted buffer; 0 when one was posted, -1 otherwise. */
 ORV_STANDIN_API int orv_standin_window_last_posted(ANativeWindow *window, OrvStandinBuffer *out);
-/* One pixel of a buffer as 0xAARRGGBB (alpha 0xFF for formats without one). */
+/* One pixel of a buffer as 0xAARRGGBB (alpha 0xFF for formats without one).
+ * A YV12 pixel is composed as a compositor would: the matrix and range of
+ * the buffer's data space (BT.601 limited range where it says none), rounded
+ * to nearest. */
 ORV_STANDIN_API uint32_t orv_standin_buffer_argb(const OrvStandinBuffer *buffer, int32_t x, int32_t y);
 
 /* A Java Surface of the window; holds a window reference until destroyed. */

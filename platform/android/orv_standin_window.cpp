@@ -1,14 +1,16 @@
 /* Stand-in for the NDK native window and the Java Surface: a software window
  * with a queue of three buffers, reference counting, geometry requests that
- * take effect at the next lock, row strides padded past the width, and checks
- * that nothing was written into the padding or past the last row. Owns its
- * buffers; each window has its own mutex, and one process mutex guards the
- * registry of live windows and surfaces. A call with a null or released
+ * take effect at the next lock, row strides padded past the width, checks
+ * that nothing was written into the padding or past the last row, and the
+ * frame-rate hint recorded. Owns its buffers; each window has its own mutex,
+ * and one process mutex guards the registry of live windows and surfaces. A call with a null or released
  * window aborts: on a device it would touch freed memory, so a test must not
  * get past it. */
+#include <android/data_space.h>
 #include <android/native_window_jni.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,9 +38,32 @@ constexpr int32_t bytes_per_pixel(int32_t format)
         return 3;
     case WINDOW_FORMAT_RGB_565:
         return 2;
+    case ORV_STANDIN_FORMAT_YV12:
+        return 1; // the luma plane's; the chroma planes follow it
     default:
         return 0;
     }
+}
+
+// Android's YV12 rule: chroma rows of half the stride rounded up to 16.
+constexpr size_t yv12_chroma_stride(int32_t stride)
+{
+    return static_cast<size_t>((stride / 2 + 15) & ~15);
+}
+
+// Bytes of pixel data in a buffer (the tail guard follows).
+constexpr size_t buffer_bytes(int32_t format, int32_t stride, int32_t height)
+{
+    const size_t luma = static_cast<size_t>(stride) * static_cast<size_t>(height) *
+                        static_cast<size_t>(bytes_per_pixel(format));
+    if (format != ORV_STANDIN_FORMAT_YV12)
+        return luma;
+    return luma + 2 * yv12_chroma_stride(stride) * static_cast<size_t>(height / 2);
+}
+
+constexpr bool size_fits(int32_t format, int32_t width, int32_t height)
+{
+    return format != ORV_STANDIN_FORMAT_YV12 || (width % 2 == 0 && height % 2 == 0);
 }
 
 constexpr int32_t padded_stride(int32_t width)
@@ -53,6 +78,7 @@ struct Slot {
     int32_t format = 0;
     std::vector<uint8_t> bytes;
     uint64_t sequence = 0;
+    int32_t data_space = 0;
 };
 
 std::mutex g_registry_lock;
@@ -84,6 +110,9 @@ struct ANativeWindow {
     int32_t fail_post_error = 0;
     int32_t fail_geometry_count = 0;
     int32_t fail_geometry_error = 0;
+    int32_t refused_format = 0;
+    int refuse_mode = 0;
+    int32_t fail_data_space_error = 0;
     bool checks = true;
     OrvStandinPostHook hook = nullptr;
     void *hook_context = nullptr;
@@ -145,28 +174,45 @@ OrvStandinBuffer describe(const Slot &slot)
     b.bytes_per_pixel = bytes_per_pixel(slot.format);
     b.bits = slot.bytes.data();
     b.sequence = slot.sequence;
+    b.data_space = slot.data_space;
     return b;
 }
 
-// True when the row padding and the tail guard still hold the fill byte;
-// refills them so that the next overrun is counted again.
-bool guards_intact(Slot &slot)
+// True when rows rows of row bytes from base hold only the fill byte (or
+// also `allowed`) past their first used bytes; refills them otherwise.
+bool padding_intact(uint8_t *base, size_t row, size_t used, int32_t rows, int allowed)
 {
-    const size_t bpp = static_cast<size_t>(bytes_per_pixel(slot.format));
-    const size_t row = static_cast<size_t>(slot.stride) * bpp;
-    const size_t used = static_cast<size_t>(slot.width) * bpp;
     bool intact = true;
-    for (int32_t y = 0; y < slot.height; ++y) {
-        uint8_t *pad = slot.bytes.data() + static_cast<size_t>(y) * row + used;
+    for (int32_t y = 0; y < rows; ++y) {
+        uint8_t *pad = base + static_cast<size_t>(y) * row + used;
         for (size_t i = 0; i < row - used; ++i) {
-            if (pad[i] != ORV_STANDIN_FILL) {
+            if (pad[i] != ORV_STANDIN_FILL && pad[i] != allowed) {
                 intact = false;
                 std::memset(pad, ORV_STANDIN_FILL, row - used);
                 break;
             }
         }
     }
-    uint8_t *tail = slot.bytes.data() + row * static_cast<size_t>(slot.height);
+    return intact;
+}
+
+// True when the row padding and the tail guard still hold the fill byte;
+// refills them so that the next overrun is counted again. YV12 chroma rows
+// may be padded with mid-grey, as a writer that cares for filtering does.
+bool guards_intact(Slot &slot)
+{
+    const size_t bpp = static_cast<size_t>(bytes_per_pixel(slot.format));
+    const size_t row = static_cast<size_t>(slot.stride) * bpp;
+    const size_t used = static_cast<size_t>(slot.width) * bpp;
+    bool intact = padding_intact(slot.bytes.data(), row, used, slot.height, -1);
+    if (slot.format == ORV_STANDIN_FORMAT_YV12) {
+        const size_t c_row = yv12_chroma_stride(slot.stride);
+        uint8_t *chroma = slot.bytes.data() + row * static_cast<size_t>(slot.height);
+        // V rows, then U rows: one run of twice as many rows.
+        intact &=
+            padding_intact(chroma, c_row, static_cast<size_t>(slot.width / 2), slot.height / 2 * 2, 128);
+    }
+    uint8_t *tail = slot.bytes.data() + buffer_bytes(slot.format, slot.stride, slot.height);
     for (size_t i = 0; i < kTailGuard; ++i) {
         if (tail[i] != ORV_STANDIN_FILL) {
             intact = false;
@@ -194,7 +240,7 @@ extern "C" {
 
 ANativeWindow *orv_standin_window_create(int32_t width, int32_t height, int32_t format)
 {
-    if (width <= 0 || height <= 0 || bytes_per_pixel(format) == 0)
+    if (width <= 0 || height <= 0 || bytes_per_pixel(format) == 0 || !size_fits(format, width, height))
         return nullptr;
     auto *w = new (std::nothrow) ANativeWindow;
     if (w == nullptr)
@@ -203,6 +249,7 @@ ANativeWindow *orv_standin_window_create(int32_t width, int32_t height, int32_t 
     w->native_height = height;
     w->native_format = format;
     w->stats.refcount = 1;
+    w->stats.frame_rate_compatibility = -1;
     std::lock_guard<std::mutex> guard(g_registry_lock);
     g_windows.insert(w);
     g_stats.live_windows++;
@@ -238,6 +285,21 @@ void orv_standin_window_fail_geometry(ANativeWindow *window, int32_t count, int3
     std::lock_guard<std::mutex> guard(window->lock);
     window->fail_geometry_count = count > 0 ? count : 0;
     window->fail_geometry_error = error < 0 ? error : -EINVAL;
+}
+
+void orv_standin_window_refuse_format(ANativeWindow *window, int32_t format, int mode)
+{
+    require_window(window, "orv_standin_window_refuse_format");
+    std::lock_guard<std::mutex> guard(window->lock);
+    window->refused_format = format;
+    window->refuse_mode = mode;
+}
+
+void orv_standin_window_fail_data_space(ANativeWindow *window, int32_t error)
+{
+    require_window(window, "orv_standin_window_fail_data_space");
+    std::lock_guard<std::mutex> guard(window->lock);
+    window->fail_data_space_error = error < 0 ? error : 0;
 }
 
 void orv_standin_window_set_checks(ANativeWindow *window, int on)
@@ -278,10 +340,46 @@ int orv_standin_window_last_posted(ANativeWindow *window, OrvStandinBuffer *out)
     return 0;
 }
 
+namespace {
+
+// A compositor's YUV-to-RGB step: luma and colour-difference weights of the
+// data space's standard, its range (limited where none is said), rounded.
+uint32_t compose_yuv(int Y, int U, int V, int32_t data_space)
+{
+    const int32_t standard = data_space & ADATASPACE_STANDARD_MASK;
+    double kr = 0.299, kb = 0.114;
+    if (standard == ADATASPACE_STANDARD_BT709) {
+        kr = 0.2126, kb = 0.0722;
+    } else if (standard == ADATASPACE_STANDARD_BT2020 ||
+               standard == ADATASPACE_STANDARD_BT2020_CONSTANT_LUMINANCE) {
+        kr = 0.2627, kb = 0.0593;
+    }
+    const bool full = (data_space & ADATASPACE_RANGE_MASK) == ADATASPACE_RANGE_FULL;
+    const double l = full ? Y / 255.0 : (Y - 16) / 219.0;
+    const double cb = (U - 128) / (full ? 255.0 : 224.0), cr = (V - 128) / (full ? 255.0 : 224.0);
+    const double r = l + 2 * (1 - kr) * cr, b = l + 2 * (1 - kb) * cb;
+    const double g = (l - kr * r - kb * b) / (1 - kr - kb);
+    auto byte = [](double v) {
+        const double s = std::lround(v * 255.0);
+        return static_cast<uint32_t>(s < 0 ? 0 : s > 255 ? 255 : s);
+    };
+    return 0xFF000000u | byte(r) << 16 | byte(g) << 8 | byte(b);
+}
+
+} // namespace
+
 uint32_t orv_standin_buffer_argb(const OrvStandinBuffer *b, int32_t x, int32_t y)
 {
     if (b == nullptr || b->bits == nullptr || x < 0 || y < 0 || x >= b->width || y >= b->height)
         return 0;
+    if (b->format == ORV_STANDIN_FORMAT_YV12) {
+        const size_t c_stride = yv12_chroma_stride(b->stride);
+        const uint8_t *v_plane = b->bits + static_cast<size_t>(b->stride) * static_cast<size_t>(b->height);
+        const uint8_t *u_plane = v_plane + c_stride * static_cast<size_t>(b->height / 2);
+        const size_t c_at = static_cast<size_t>(y / 2) * c_stride + static_cast<size_t>(x / 2);
+        return compose_yuv(b->bits[static_cast<size_t>(y) * b->stride + x], u_plane[c_at], v_plane[c_at],
+                           b->data_space);
+    }
     const uint8_t *p = b->bits + (static_cast<size_t>(y) * b->stride + x) * b->bytes_per_pixel;
     switch (b->format) {
     case WINDOW_FORMAT_RGBA_8888:
@@ -426,9 +524,20 @@ int32_t ANativeWindow_setBuffersGeometry(ANativeWindow *window, int32_t width, i
         return -EINVAL;
     if (format != 0 && bytes_per_pixel(format) == 0)
         return -EINVAL;
+    const bool refused = format != 0 && format == window->refused_format;
+    if (refused && window->refuse_mode == 0) {
+        window->stats.geometry_failures++;
+        return -EINVAL;
+    }
+    // A device that ignores the format keeps the one its buffers have.
+    const int32_t kept = refused ? next_format(window) : format;
+    const int32_t next_w = width != 0 ? width : window->native_width;
+    const int32_t next_h = height != 0 ? height : window->native_height;
+    if (!size_fits(kept != 0 ? kept : window->native_format, next_w, next_h))
+        return -EINVAL;
     window->request_width = width;
     window->request_height = height;
-    window->request_format = format;
+    window->request_format = kept;
     return 0;
 }
 
@@ -461,9 +570,7 @@ int32_t ANativeWindow_lock(ANativeWindow *window, ANativeWindow_Buffer *out_buff
     const int32_t format = next_format(window);
     const int32_t stride = window->fixed_stride >= width ? window->fixed_stride : padded_stride(width);
     if (slot.width != width || slot.height != height || slot.format != format || slot.stride != stride) {
-        const size_t size = static_cast<size_t>(stride) * static_cast<size_t>(height) *
-                                static_cast<size_t>(bytes_per_pixel(format)) +
-                            kTailGuard;
+        const size_t size = buffer_bytes(format, stride, height) + kTailGuard;
         try {
             slot.bytes.assign(size, ORV_STANDIN_FILL);
         } catch (const std::bad_alloc &) {
@@ -509,12 +616,45 @@ int32_t ANativeWindow_unlockAndPost(ANativeWindow *window)
     if (window->checks && !guards_intact(slot))
         st.overruns++;
     slot.sequence = ++window->posted_sequence;
+    slot.data_space = window->stats.data_space;
     window->front_slot = index;
     st.posted++;
     if (window->hook != nullptr) {
         const OrvStandinBuffer b = describe(slot);
         window->hook(window->hook_context, &b);
     }
+    return 0;
+}
+
+int32_t ANativeWindow_setBuffersTransform(ANativeWindow *window, int32_t transform)
+{
+    require_window(window, "ANativeWindow_setBuffersTransform");
+    std::lock_guard<std::mutex> guard(window->lock);
+    window->stats.transform = transform;
+    return 0;
+}
+
+int32_t ANativeWindow_setBuffersDataSpace(ANativeWindow *window, int32_t data_space)
+{
+    require_window(window, "ANativeWindow_setBuffersDataSpace");
+    std::lock_guard<std::mutex> guard(window->lock);
+    if (window->fail_data_space_error != 0)
+        return window->fail_data_space_error;
+    window->stats.data_space = data_space;
+    return 0;
+}
+
+int32_t ANativeWindow_setFrameRate(ANativeWindow *window, float frame_rate, int8_t compatibility)
+{
+    require_window(window, "ANativeWindow_setFrameRate");
+    std::lock_guard<std::mutex> guard(window->lock);
+    window->stats.frame_rate_calls++;
+    if (!std::isfinite(frame_rate) || frame_rate < 0 ||
+        (compatibility != ANATIVEWINDOW_FRAME_RATE_COMPATIBILITY_DEFAULT &&
+         compatibility != ANATIVEWINDOW_FRAME_RATE_COMPATIBILITY_FIXED_SOURCE))
+        return -EINVAL;
+    window->stats.frame_rate = frame_rate;
+    window->stats.frame_rate_compatibility = compatibility;
     return 0;
 }
 

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <iconv.h>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <algorithm>
@@ -103,6 +104,7 @@ std::mutex g_sink_lock;
 std::vector<std::string> g_sink_lines;
 std::atomic<int> g_android_lines{0};
 std::atomic<int> g_interrupt_lines{0};
+std::atomic<int> g_redraw_lines{0}; // lines about the kept frame not redrawn
 
 int keep_line(const char *text)
 {
@@ -117,6 +119,8 @@ int count_android(int, const char *, const char *text)
     g_android_lines.fetch_add(1);
     if (text && (strstr(text, "Interrupted") || strstr(text, "EINTR")))
         g_interrupt_lines.fetch_add(1);
+    if (text && strstr(text, "redraw"))
+        g_redraw_lines.fetch_add(1);
     return 0;
 }
 
@@ -222,6 +226,7 @@ std::string run_once(const Scenario &s, const Plan &plan, bool *fired_out)
     orv::log_set_android_writer(count_android);
     g_android_lines = 0;
     g_interrupt_lines = 0;
+    g_redraw_lines = 0;
     bool started = false;
     if (s.runtime)
         started = orv_base_init(keep_line, 0, nullptr, nullptr) == ORV_OK;
@@ -1413,6 +1418,7 @@ struct Display {
     jobject surface = nullptr;
 } g_display;
 HostFrame g_frame;
+int32_t g_window_format = DEVICE_WINDOW_AUTO;
 
 Outcome render_path()
 {
@@ -1425,8 +1431,9 @@ Outcome render_path()
         DeviceRenderLibUninit();
         return o.stop("create", ORV_FAIL);
     }
-    const char *step = "set_host";
-    if ((rc = m->set_host(m, g_host, &kCallbacks)) == ORV_OK) {
+    const char *step = "set_window_format";
+    if ((rc = DeviceRendModuleSetWindowFormat(m, g_window_format)) == ORV_OK &&
+        (step = "set_host", rc = m->set_host(m, g_host, &kCallbacks)) == ORV_OK) {
         step = "set_surface";
         rc = m->set_surface(m, g_display.vm, g_display.surface);
     }
@@ -1476,6 +1483,8 @@ std::string render_check(const Outcome &o)
             problem = "nothing was posted";
         else if (g_render_pixel && orv_standin_buffer_argb(&b, 5, 5) != g_render_pixel)
             problem = "the posted picture differs from the reference run";
+        else if (g_window_format != DEVICE_WINDOW_AUTO && b.format != g_window_format)
+            problem = "the posted buffer is not in the window format asked for";
         else
             g_render_pixel = orv_standin_buffer_argb(&b, 5, 5);
     }
@@ -1503,6 +1512,28 @@ TEST(FaultInjection, RenderLibraryLifecycle)
     // it chose, so the live count before uninit is what the body checks.
     run_all({"render", false, setup, render_path, render_check, {{fault::kPthreadCreate}, {fault::kNew}}},
             kMemory);
+}
+
+// The same through YV12 window buffers: the plane copy allocates nothing, so
+// every completed run posts YV12, with the reference run's picture.
+TEST(FaultInjection, RenderLibraryYv12Window)
+{
+    g_frame = HostFrame::make(64, 48, 8);
+    g_frame.fill(81, 90, 240);
+    g_render_pixel = 0;
+    g_window_format = DEVICE_WINDOW_YV12;
+    auto setup = [] {
+        g_host = new Host;
+        g_host->frame = g_frame.view();
+        g_display.vm = orv_standin_vm_create();
+        g_display.window = orv_standin_window_create(64, 48, 1);
+        g_display.surface = orv_standin_surface_create(g_display.window);
+    };
+    run_all(
+        {"render yv12", false, setup, render_path, render_check, {{fault::kPthreadCreate}, {fault::kNew}}},
+        kMemory);
+    g_window_format = DEVICE_WINDOW_AUTO;
+    g_render_pixel = 0;
 }
 
 // ---- scenario: two players in one process ----------------------------------
@@ -1606,6 +1637,195 @@ TEST(FaultInjection, TwoPlayersInOneProcess)
         return std::string();
     };
     run_all({"two players", false, setup, two_players, check, {{fault::kPthreadCreate}}}, kMemory);
+}
+
+// ---- scenario: the kept frame redrawn on a new window ----------------------
+
+// Redraw on, one frame, the surface detached and attached again while the
+// host has nothing due: the window gets the kept frame, unless its copy found
+// no memory, in which case nothing was redrawn, a line said so, and the next
+// frame is rendered as ever.
+Outcome redraw_path()
+{
+    Outcome o;
+    RenderModule *m = CreateDeviceRendModule(0);
+    if (!m)
+        return o.stop("create", ORV_FAIL);
+    const char *step = "set_host";
+    ResultCode rc = m->set_host(m, g_host, &kCallbacks);
+    if (rc == ORV_OK) {
+        step = "redraw on";
+        rc = DeviceRendModuleSetRedrawOnAttach(m, 1);
+    }
+    if (rc == ORV_OK) {
+        step = "set_surface";
+        rc = m->set_surface(m, g_display.vm, g_display.surface);
+    }
+    if (rc == ORV_OK) {
+        step = "start";
+        rc = m->start(m);
+    }
+    if (rc == ORV_OK) {
+        step = "render";
+        rc = wait_frames(*g_host, 1, o);
+    }
+    if (rc == ORV_OK) {
+        step = "detach";
+        rc = m->set_surface(m, nullptr, nullptr);
+    }
+    if (rc == ORV_OK) {
+        step = "attach again";
+        rc = m->set_surface(m, g_display.vm, g_display.surface);
+    }
+    DeviceRenderStats s{};
+    if (rc == ORV_OK) {
+        // The redraw comes on the first pass without a frame due.
+        step = "redraw";
+        DeviceRendModuleGetStats(m, &s);
+        const uint64_t idle = s.no_frame_waits;
+        const auto start = std::chrono::steady_clock::now();
+        while (DeviceRendModuleGetStats(m, &s) == ORV_OK && s.frames_redrawn == 0 &&
+               s.no_frame_waits < idle + 3 && g_host->errors.load() == 0 && !timed_out(start))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (g_host->errors.load() != 0)
+            rc = g_host->error.load();
+    }
+    if (rc == ORV_OK) {
+        step = "render after attach";
+        g_host->limit = 2;
+        rc = wait_frames(*g_host, 2, o);
+        DeviceRendModuleGetStats(m, &s);
+    }
+    m->stop(m);
+    m->destroy(m);
+    if (rc != ORV_OK)
+        return o.stop(step, rc);
+    if (s.frames_presented != 2)
+        o.wrong("%llu frames presented, not 2", static_cast<unsigned long long>(s.frames_presented));
+    OrvStandinWindowStats w{};
+    orv_standin_window_stats(g_display.window, &w);
+    if (w.posted != 2 + s.frames_redrawn)
+        o.wrong("redrawn, but the window saw %u posts", w.posted);
+    if (s.frames_redrawn == 0 && g_redraw_lines.load() == 0)
+        o.wrong("no redraw and no line saying why");
+    if (s.frames_redrawn > 1)
+        o.wrong("redrawn %llu times", static_cast<unsigned long long>(s.frames_redrawn));
+    return o.done();
+}
+
+// RGBA, and RGB565, whose redraw also keeps the error carry in a block of its own.
+class RedrawFaults : public ::testing::TestWithParam<int32_t> {};
+
+// Dithering may move a solid RGB565 colour by one step of a channel.
+bool near_colour(uint32_t a, uint32_t b, int slack)
+{
+    for (int shift = 0; shift < 24; shift += 8) {
+        const int d = int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF);
+        if (d > slack || d < -slack)
+            return false;
+    }
+    return true;
+}
+
+TEST_P(RedrawFaults, RedrawOfTheKeptFrame)
+{
+    static int32_t format;
+    format = GetParam();
+    g_frame = HostFrame::make(64, 48, 8);
+    g_frame.fill(60, 200, 40);
+    auto setup = [] {
+        g_host = new Host;
+        g_host->limit = 1;
+        g_host->frame = g_frame.view();
+        g_display.vm = orv_standin_vm_create();
+        g_display.window = orv_standin_window_create(64, 48, format);
+        g_display.surface = orv_standin_surface_create(g_display.window);
+    };
+    auto check = [](const Outcome &o) {
+        std::string problem;
+        OrvStandinBuffer b{};
+        if (o.completed && orv_standin_window_last_posted(g_display.window, &b) != 0)
+            problem = "nothing was posted";
+        else if (o.completed && !near_colour(orv_standin_buffer_argb(&b, 5, 5), orv_standin_buffer_argb(&b, 60, 40),
+                                             format == WINDOW_FORMAT_RGB_565 ? 8 : 0))
+            problem = "the last post is not the solid frame";
+        orv_standin_surface_destroy(g_display.surface);
+        ANativeWindow_release(g_display.window);
+        orv_standin_vm_destroy(g_display.vm);
+        g_display = {};
+        delete g_host;
+        g_host = nullptr;
+        return problem;
+    };
+    run_all({"redraw", true, setup, redraw_path, check, {{fault::kMalloc}}}, kMemory);
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultInjection, RedrawFaults,
+                         ::testing::Values(WINDOW_FORMAT_RGBA_8888, WINDOW_FORMAT_RGB_565));
+
+// ---- tracked memory: a thread that gets no list of its own ------------------
+
+TEST(FaultInjection, TrackedBlocksOfAThreadWithoutAListOfItsOwn)
+{
+    // Threads that keep their lists until a new one had to be made (no ended
+    // thread's list is left to take over); then the next thread's list fails
+    // and its block goes to the shared list, under its lock.
+    struct Holder {
+        std::thread thread;
+        std::atomic<bool> made{false};
+        void *block = nullptr;
+    };
+    std::atomic<bool> release{false};
+    std::vector<std::unique_ptr<Holder>> holders;
+    bool fresh = false, blocks_made = true;
+    while (!fresh && blocks_made && holders.size() < 1000) {
+        auto &h = *holders.emplace_back(std::make_unique<Holder>());
+        fault::arm({fault::Class::Alloc, fault::Mode::Fail, 0, false}); // counts only
+        h.thread = std::thread([&h, &release] {
+            h.block = orv_malloc(8);
+            h.made = true;
+            while (!release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        while (!h.made)
+            std::this_thread::yield();
+        fresh = fault::op_calls(fault::kMalloc) == 2; // the block and a new list
+        fault::disarm();
+        blocks_made = h.block != nullptr;
+    }
+    const size_t live = orv_mem_live_count();
+    void *first = nullptr, *second = nullptr;
+    bool fired = false;
+    long mallocs = 0;
+    if (fresh)
+        std::thread([&] {
+            // Armed here: the thread's own start allocates too.
+            fault::arm({fault::Class::Alloc, fault::Mode::Fail, 2, false}); // the new list
+            first = orv_malloc(8);                                          // on the shared list
+            second = orv_malloc(8);                                         // a list of its own, made now
+            fired = fault::fired();
+            mallocs = fault::op_calls(fault::kMalloc);
+            fault::disarm();
+            if (first)
+                memset(first, 1, 8);
+        }).join();
+    const size_t live_with_both = orv_mem_live_count();
+    orv_free(first);
+    std::thread([second] { orv_free(second); }).join();
+    const size_t live_after = orv_mem_live_count();
+    release = true;
+    for (auto &h : holders) {
+        h->thread.join();
+        orv_free(h->block);
+    }
+    ASSERT_TRUE(blocks_made);
+    ASSERT_TRUE(fresh);
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(mallocs, 4); // two blocks, a list that failed and one that did not
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(live_with_both, live + 2);
+    EXPECT_EQ(live_after, live);
 }
 
 } // namespace

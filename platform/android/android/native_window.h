@@ -50,6 +50,20 @@ int32_t ANativeWindow_setBuffersGeometry(ANativeWindow *window, int32_t width, i
 int32_t ANativeWindow_lock(ANativeWindow *window, ANativeWindow_Buffer *out_buffer,
                            ARect *in_out_dirty_bounds);
 int32_t ANativeWindow_unlockAndPost(ANativeWindow *window);
+/* API 26: rotation and mirroring flags of the buffers queued from now on. */
+int32_t ANativeWindow_setBuffersTransform(ANativeWindow *window, int32_t transform);
+/* API 28: how the compositor reads the colour of the buffers queued from now
+ * on (an ADataSpace of <android/data_space.h>). A library that runs on older
+ * devices looks it up at run time instead of linking it. */
+int32_t ANativeWindow_setBuffersDataSpace(ANativeWindow *window, int32_t data_space);
+
+enum ANativeWindow_FrameRateCompatibility {
+    ANATIVEWINDOW_FRAME_RATE_COMPATIBILITY_DEFAULT = 0,
+    ANATIVEWINDOW_FRAME_RATE_COMPATIBILITY_FIXED_SOURCE = 1,
+};
+/* API 30: the rate of the content drawn into the window; 0 clears it. A
+ * negative, infinite or NaN rate, or an unknown compatibility, gives -EINVAL. */
+int32_t ANativeWindow_setFrameRate(ANativeWindow *window, float frameRate, int8_t compatibility);
 
 #ifdef __cplusplus
 }
