@@ -17,12 +17,6 @@ namespace {
 constexpr unsigned kLogFlags = LOG_TO_ANDROID | LOG_TO_DUMP;
 constexpr float kMaxFrameRate = 1000.0f;
 
-ResultCode no_module(const char *who)
-{
-    orv_log(kLogFlags, ORV_ERR_INVALID_PARAM, "VRE: VR: %s without a module", who);
-    return ORV_ERR_INVALID_PARAM;
-}
-
 OrvSetFrameRate g_set_frame_rate = nullptr;
 std::once_flag g_looked_up;
 std::atomic<int> g_hidden{0};
@@ -70,7 +64,7 @@ extern "C" ORV_API ResultCode DeviceRendModuleSetRedrawOnAttach(RenderModule *mo
     constexpr const char *kWho = "DeviceRendModuleSetRedrawOnAttach";
     AndroidOverlayRecord *overlay = orv_device_module_overlay(module);
     if (overlay == nullptr)
-        return no_module(kWho);
+        return orv_device_no_module(kWho);
     if (on != 0 && on != 1) {
         orv_log(kLogFlags, ORV_ERR_INVALID_PARAM, "VRE: VR: %s with %d (0 or 1)", kWho, on);
         return ORV_ERR_INVALID_PARAM;
@@ -84,7 +78,7 @@ extern "C" ORV_API ResultCode DeviceRendModuleSetFrameRate(RenderModule *module,
     constexpr const char *kWho = "DeviceRendModuleSetFrameRate";
     AndroidOverlayRecord *overlay = orv_device_module_overlay(module);
     if (overlay == nullptr)
-        return no_module(kWho);
+        return orv_device_no_module(kWho);
     // NaN fails both comparisons, so it is refused with the rest.
     if (!(fps >= 0.0f && fps <= kMaxFrameRate)) {
         orv_log(kLogFlags, ORV_ERR_INVALID_PARAM, "VRE: VR: %s with %f (0 to 1000)", kWho, double(fps));

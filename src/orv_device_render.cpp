@@ -114,6 +114,12 @@ AndroidOverlayRecord *orv_device_module_overlay(RenderModule *module)
     return orv_device_render_overlay(orv_device_module_render(module));
 }
 
+ResultCode orv_device_no_module(const char *who)
+{
+    orv_log(LOG_TO_ANDROID | LOG_TO_DUMP, ORV_ERR_INVALID_PARAM, "VRE: VR: %s without a module", who);
+    return ORV_ERR_INVALID_PARAM;
+}
+
 DeviceRender *orv_device_render_create(int flag)
 {
     auto *rec = orv_device::new_record<DeviceRenderRecord>(ORV_TAG_FILE, kAllocLine,

@@ -136,6 +136,9 @@ DeviceRender *orv_device_module_render(RenderModule *module);
  * The chain is built at creation and stays until destroy. */
 AndroidOverlayRecord *orv_device_render_overlay(DeviceRender *render);
 AndroidOverlayRecord *orv_device_module_overlay(RenderModule *module);
+/* What an exported module call answers for a null module: a log line naming
+ * the call, and ORV_ERR_INVALID_PARAM. */
+ResultCode orv_device_no_module(const char *who);
 
 /* Largest frame side the render path accepts; larger ones are refused. */
 #define ORV_DEVICE_MAX_SIDE 16384

@@ -17,12 +17,6 @@ uint32_t mean_us(uint64_t total, uint64_t frames)
     return mean > UINT32_MAX ? UINT32_MAX : uint32_t(mean);
 }
 
-ResultCode no_module(const char *who)
-{
-    orv_log(LOG_TO_ANDROID | LOG_TO_DUMP, ORV_ERR_INVALID_PARAM, "VRE: VR: %s without a module", who);
-    return ORV_ERR_INVALID_PARAM;
-}
-
 } // namespace
 
 void orv_device_stats_read(const DeviceStatsCounters *s, DeviceRenderStats *out)
@@ -61,7 +55,7 @@ extern "C" ORV_API ResultCode DeviceRendModuleGetStats(RenderModule *module, Dev
 {
     AndroidOverlayRecord *overlay = orv_device_module_overlay(module);
     if (overlay == nullptr)
-        return no_module("DeviceRendModuleGetStats");
+        return orv_device_no_module("DeviceRendModuleGetStats");
     if (out == nullptr) {
         orv_log(LOG_TO_ANDROID | LOG_TO_DUMP, ORV_ERR_INVALID_PARAM,
                 "VRE: VR: DeviceRendModuleGetStats without a record to fill");
@@ -76,7 +70,7 @@ extern "C" ORV_API ResultCode DeviceRendModuleResetStats(RenderModule *module)
 {
     AndroidOverlayRecord *overlay = orv_device_module_overlay(module);
     if (overlay == nullptr)
-        return no_module("DeviceRendModuleResetStats");
+        return orv_device_no_module("DeviceRendModuleResetStats");
     orv_device_stats_reset(&overlay->stats);
     return ORV_OK;
 }

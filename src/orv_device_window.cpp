@@ -2,17 +2,13 @@
  * window buffers are asked for, and which one the last posted buffer had.
  * The request travels to the module's overlay, which takes it up at the next
  * frame boundary; both calls are lock-free reads and writes of its words. */
-#include "orv/orv_log.h"
 #include "orv_device_render.h"
 
 extern "C" ORV_API ResultCode DeviceRendModuleSetWindowFormat(RenderModule *module, int32_t format)
 {
     AndroidOverlayRecord *overlay = orv_device_module_overlay(module);
-    if (overlay == nullptr) {
-        orv_log(LOG_TO_ANDROID | LOG_TO_DUMP, ORV_ERR_INVALID_PARAM,
-                "VRE: VR: DeviceRendModuleSetWindowFormat without a module");
-        return ORV_ERR_INVALID_PARAM;
-    }
+    if (overlay == nullptr)
+        return orv_device_no_module("DeviceRendModuleSetWindowFormat");
     return orv_device_overlay_set_window_format(&overlay->ops, format);
 }
 
