@@ -84,6 +84,22 @@ ORV_API ResultCode DeviceRendModuleSetColor(RenderModule *module, int matrix, in
    apart is refused (ORV_ERR_INVALID_PARAM from the render thread's present). */
 ORV_API ResultCode DeviceRendModuleSetChromaStep(RenderModule *module, int step);
 
+/* Turn and mirror of the picture drawn, Android's ANATIVEWINDOW_TRANSFORM_*
+ * values: flips first, then the clockwise quarter turn. 5 and 6 (a quarter
+ * turn with a flip) are valid too. Any thread, any time: it applies from the
+ * next frame, never within one. RGB windows get the picture turned during the
+ * conversion, byte for byte the untransformed output turned (the RGB565
+ * error carry runs down the source's columns as without a transform); with a
+ * quarter turn the window's geometry is frame height x frame width. Any other
+ * value, or a null module: ORV_ERR_INVALID_PARAM, logged, nothing changed. */
+#define DEVICE_TRANSFORM_NONE       0
+#define DEVICE_TRANSFORM_MIRROR_H   1 /* left-right */
+#define DEVICE_TRANSFORM_MIRROR_V   2 /* top-bottom */
+#define DEVICE_TRANSFORM_ROTATE_90  4 /* clockwise */
+#define DEVICE_TRANSFORM_ROTATE_180 3
+#define DEVICE_TRANSFORM_ROTATE_270 7
+ORV_API ResultCode DeviceRendModuleSetTransform(RenderModule *module, int32_t transform);
+
 /* Pixel format of the module's window buffers. AUTO (the default) keeps the
  * window's own format. YV12 hands the compositor the frame's planes as they
  * are (a copy of 1.5 bytes per pixel, no conversion); where the window

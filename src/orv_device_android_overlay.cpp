@@ -320,16 +320,34 @@ ResultCode overlay_check_surface(AndroidOverlay *self)
     return no_surface_answer(rec);
 }
 
-// Sets the window's buffer geometry to the frame size; a window that refuses
-// it would only ever give buffers of the wrong size.
+// The size a buffer of the format needs for the frame: RGB buffers get the
+// picture turned, so a quarter turn swaps width and height; YV12 buffers get
+// the planes as they are.
+struct WindowSize {
+    int32_t width, height;
+    bool turned;
+};
+
+WindowSize window_size(const YuvFrame *frame, int transform, int32_t format)
+{
+    const bool turned = (transform & DEVICE_TRANSFORM_ROTATE_90) != 0 && format != kYv12;
+    return turned ? WindowSize{frame->height, frame->width, true}
+                  : WindowSize{frame->width, frame->height, false};
+}
+
+// Sets the window's buffer geometry to the frame size (turned, for this
+// frame's transform); a window that refuses it would only ever give buffers
+// of the wrong size.
 ResultCode set_geometry(AndroidOverlayRecord *rec, const YuvFrame *frame, int32_t format)
 {
-    const int32_t err = ANativeWindow_setBuffersGeometry(rec->window, frame->width, frame->height, format);
+    const WindowSize size = window_size(frame, rec->frame_transform, format);
+    const int32_t err = ANativeWindow_setBuffersGeometry(rec->window, size.width, size.height, format);
     if (err != 0) {
         orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: set geometry %dx%d format %d fail err:%d",
-                frame->width, frame->height, format, err);
+                size.width, size.height, format, err);
         return ORV_FAIL;
     }
+    rec->geometry_turned = size.turned;
     return ORV_OK;
 }
 
@@ -387,7 +405,10 @@ ResultCode post_undrawn_yv12(AndroidOverlayRecord *rec, const char *fault)
     return ORV_OK;
 }
 
-ResultCode copy_planes(AndroidOverlayRecord *rec, const YuvFrame *frame, int step)
+// The planes go as they are whatever the transform: the turn of a YV12
+// window is the window's own business, not the copy's.
+ResultCode copy_planes(AndroidOverlayRecord *rec, const YuvFrame *frame, int step,
+                       [[maybe_unused]] int transform)
 {
     const OrvYv12Planes planes = orv_yv12_planes(rec->locked.bits, rec->locked.stride, rec->locked.height);
     const OrvCopyKernels kernels = orv_copy_pick();
@@ -442,7 +463,14 @@ ResultCode present_locked(AndroidOverlayRecord *rec, const YuvFrame *frame, Sour
                 "VRE: deviceoverlay: chroma step 2 needs u and v one byte apart");
         return ORV_ERR_INVALID_PARAM;
     }
-    if (frame_fmt != rec->format_target && ORV_FAILED(apply_geometry(rec, frame, frame_fmt)))
+    // A transform change that turns RGB buffers sets the geometry before
+    // locking, so no buffer of the old shape is posted undrawn.
+    rec->frame_transform = settings.transform;
+    const bool turn_changed =
+        rec->format_target != 0 &&
+        window_size(frame, settings.transform, rec->format_target).turned != bool(rec->geometry_turned);
+    if ((frame_fmt != rec->format_target || turn_changed) &&
+        ORV_FAILED(apply_geometry(rec, frame, frame_fmt)))
         return ORV_FAIL;
     if (rec->format_target != kYv12)
         clear_data_space(rec);
@@ -453,14 +481,15 @@ ResultCode present_locked(AndroidOverlayRecord *rec, const YuvFrame *frame, Sour
     }
     const uint32_t lock_us = elapsed_us(lock_start);
     ANativeWindow_Buffer &buf = rec->locked;
-    if (buf.width != frame->width || buf.height != frame->height) {
+    const WindowSize wanted = window_size(frame, settings.transform, buf.format);
+    if (buf.width != wanted.width || buf.height != wanted.height) {
         // Not an error: show nothing this time, ask for the frame's size.
         if (ORV_FAILED(post_buffer(rec)))
             return ORV_FAIL;
         const int32_t format = buf.format;
         if (rec->notify_target != nullptr) {
             ANativeWindow *const window = rec->window;
-            rec->notify_target->notify(rec->notify_target, frame->width, frame->height, 0);
+            rec->notify_target->notify(rec->notify_target, wanted.width, wanted.height, 0);
             // The host may have detached (or swapped) the surface from inside
             // on_event: the recursive mutex let it in. A new window gets its
             // geometry on the next present; a released one must not be touched.
@@ -491,9 +520,10 @@ ResultCode present_locked(AndroidOverlayRecord *rec, const YuvFrame *frame, Sour
     if (info.bits_per_pixel == 16 && !yv12)
         exact_dither(rec, frame, source);
     const uint64_t blit_start = orv_clock_us();
-    const ResultCode r = yv12 ? copy_planes(rec, frame, settings.step)
-                              : rec->blitter->blit(rec->blitter, frame, static_cast<uint8_t *>(buf.bits),
-                                                   buf.stride * info.bytes_per_pixel, info.bits_per_pixel);
+    const ResultCode r = yv12 ? copy_planes(rec, frame, settings.step, settings.transform)
+                              : orv_device_blit_draw(rec->blitter, frame, static_cast<uint8_t *>(buf.bits),
+                                                     buf.stride * info.bytes_per_pixel, info.bits_per_pixel,
+                                                     settings.transform);
     const uint32_t blit_us = elapsed_us(blit_start);
     if (ORV_FAILED(r)) {
         post_buffer(rec);

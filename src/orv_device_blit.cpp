@@ -50,6 +50,7 @@ struct DeviceBlit {
     // default. Written by host threads, read once per blit.
     uint32_t settings;
     DeviceRowKernels kernels; // picked for this CPU at creation
+    DeviceTurnKernels turn;   // the same tier's turn stores
     // Render thread only (the overlay's mutex): the step the last blit drew
     // with, and one that overrides the setting (0: none) for a kept copy
     // laid out under an earlier setting.
@@ -59,13 +60,16 @@ struct DeviceBlit {
 
 // The settings word: one byte each, so one load gives a consistent set.
 struct Settings {
-    int matrix, range, step;
+    int matrix, range, step, transform;
 
     static Settings unpack(uint32_t w)
     {
-        return {int(w & 0xFF), int(w >> 8 & 0xFF), int(w >> 16 & 0xFF) + 1};
+        return {int(w & 0xFF), int(w >> 8 & 0xFF), int(w >> 16 & 0xFF) + 1, int(w >> 24 & 0xFF)};
     }
-    uint32_t pack() const { return uint32_t(matrix) | uint32_t(range) << 8 | uint32_t(step - 1) << 16; }
+    uint32_t pack() const
+    {
+        return uint32_t(matrix) | uint32_t(range) << 8 | uint32_t(step - 1) << 16 | uint32_t(transform) << 24;
+    }
 };
 
 // The word stays a plain field of the record; the NDK's libc++ has no
@@ -204,21 +208,23 @@ struct TailSetup {
     int step;
 };
 
+// Tails write from pixel `from` on: dst points at the pixel of column
+// `from`, so a tail lands in a turn block as well as in a window row.
 void tail_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, int from, int to,
                 TailSetup t)
 {
     for (int x = from; x < to; ++x) {
         const int c_at = x / 2 * t.step;
         const Q13 c = tail_pixel(y[x], u[c_at], v[c_at], *t.weights);
-        uint8_t *p = dst + size_t(x) * 4;
+        uint8_t *p = dst + size_t(x - from) * 4;
         p[0] = clip(c.r), p[1] = clip(c.g), p[2] = clip(c.b), p[3] = 0xFF;
     }
 }
 
 void tail_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *carry,
-                 int width, int from, TailSetup t)
+                 int width, int from, int to, TailSetup t)
 {
-    for (int x = from; x < width; ++x) {
+    for (int x = from; x < to; ++x) {
         const int c_at = x / 2 * t.step;
         const Q13 c = tail_pixel(y[x], u[c_at], v[c_at], *t.weights);
         const CarrySlot slot = carry_slot(carry, width, x);
@@ -228,7 +234,124 @@ void tail_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t
         const int16_t next[3] = {int16_t(r & 7), int16_t(g & 3), int16_t(b & 7)};
         write_carry(slot, next);
         const unsigned p = unsigned(r >> 3) << 11 | unsigned(g >> 2) << 5 | unsigned(b >> 3);
-        dst[size_t(x) * 2] = uint8_t(p), dst[size_t(x) * 2 + 1] = uint8_t(p >> 8);
+        uint8_t *at = dst + size_t(x - from) * 2;
+        at[0] = uint8_t(p), at[1] = uint8_t(p >> 8);
+    }
+}
+
+// One frame's conversion, fixed once per blit: the kernels for its output
+// and chroma layout, its weights and its carry.
+struct Conversion {
+    const YuvFrame *frame;
+    DeviceRowKernel kernel;
+    DeviceRowPairKernel pair; // may be null
+    const YuvCoefficients *coefficients;
+    TailSetup tail;
+    uint8_t *carry;
+    bool rgb565;
+    int bytes_per_pixel;
+};
+
+// Converts source rows [row0, row0 + rows) of columns [x0, x0 + cols) into
+// dst, dst_stride bytes per row (negative: bottom-up). x0 is a multiple of
+// 16, and cols is too unless the block reaches the frame's right edge. Each
+// column's carry runs down the rows in order, so blocks of a frame may be
+// converted in any order that keeps each column's rows top to bottom.
+void convert_block(const Conversion &c, int row0, int rows, int x0, int cols, uint8_t *dst,
+                   ptrdiff_t dst_stride)
+{
+    const YuvFrame *f = c.frame;
+    const int width = f->width, width16 = width & ~15, end = x0 + cols;
+    const int vector_end = end < width16 ? end : width16;
+    const int n16 = vector_end > x0 ? vector_end - x0 : 0;
+    const int tail_from = x0 > width16 ? x0 : width16;
+    const ptrdiff_t y_stride = f->y_stride;
+    const size_t chroma_x = size_t(x0 / 2) * size_t(c.tail.step);
+    const uint8_t *y = f->y + row0 * y_stride + x0;
+    const uint8_t *u = f->u + ptrdiff_t(row0 / 2) * f->u_stride;
+    const uint8_t *v = f->v + ptrdiff_t(row0 / 2) * f->v_stride;
+    uint8_t *carry = c.carry ? c.carry + size_t(x0) * 3 : nullptr; // 48 bytes per 16 columns
+    uint8_t *tail_dst_at = dst + ptrdiff_t(tail_from - x0) * c.bytes_per_pixel;
+    auto tail_row = [&](ptrdiff_t row_off, const uint8_t *l) {
+        if (tail_from >= end)
+            return;
+        if (c.rgb565) {
+            tail_rgb565(tail_dst_at + row_off, l - x0, u, v, c.carry, width, tail_from, end, c.tail);
+        } else {
+            tail_rgb32(tail_dst_at + row_off, l - x0, u, v, tail_from, end, c.tail);
+        }
+    };
+    int row = row0;
+    const int last = row0 + rows;
+    ptrdiff_t off = 0;
+    if (c.pair && n16 > 0) {
+        // Rows 2k and 2k + 1 share chroma row k: both through one kernel
+        // call, the tails after it (their carries are columns of their own).
+        for (; row + 1 < last && !(row & 1); row += 2) {
+            c.pair(dst + off, dst_stride, y, y_stride, u + chroma_x, v + chroma_x, carry, c.coefficients,
+                   n16);
+            tail_row(off, y);
+            tail_row(off + dst_stride, y + y_stride);
+            y += 2 * y_stride;
+            off += 2 * dst_stride;
+            u += f->u_stride, v += f->v_stride;
+        }
+    }
+    for (; row < last; ++row) {
+        if (n16 > 0)
+            c.kernel(dst + off, y, u + chroma_x, v + chroma_x, carry, c.coefficients, n16);
+        tail_row(off, y);
+        y += y_stride;
+        off += dst_stride;
+        if (row & 1)
+            u += f->u_stride, v += f->v_stride;
+    }
+}
+
+// Bytes of the block a turned frame is converted into before it is stored:
+// small enough to stay in the first-level cache with the rows it reads.
+constexpr int kTurnBlockBytes = 8192;
+
+// A transform that is not a plain walk (mirror V alone is one, bottom-up):
+// the frame goes through the block in bands of source rows and runs of
+// columns; each block is stored reversed (mirror H) or transposed (a
+// quarter turn), each flip choosing the direction of the store.
+void convert_turned(const Conversion &c, const DeviceTurnKernels &turn, int transform, uint8_t *dst,
+                    ptrdiff_t dst_stride)
+{
+    alignas(64) uint8_t block[kTurnBlockBytes];
+    const int width = c.frame->width, height = c.frame->height, bpp = c.bytes_per_pixel;
+    const bool quarter = transform & DEVICE_TRANSFORM_ROTATE_90;
+    const bool mirror_h = transform & DEVICE_TRANSFORM_MIRROR_H,
+               mirror_v = transform & DEVICE_TRANSFORM_MIRROR_V;
+    // A quarter turn stores each block column as one window-row run of
+    // 64 bytes; a mirror stores rows, so a pair of rows is band enough.
+    const int band = quarter ? 64 / bpp : 2;
+    const int run = kTurnBlockBytes / (band * bpp) & ~15;
+    const ptrdiff_t block_stride = ptrdiff_t(run) * bpp;
+    const DeviceTurnKernel store = quarter ? (bpp == 4 ? turn.transpose32 : turn.transpose16)
+                                           : (bpp == 4 ? turn.reverse32 : turn.reverse16);
+    for (int row0 = 0; row0 < height; row0 += band) {
+        const int rows = height - row0 < band ? height - row0 : band;
+        for (int x0 = 0; x0 < width; x0 += run) {
+            const int cols = width - x0 < run ? width - x0 : run;
+            convert_block(c, row0, rows, x0, cols, block, block_stride);
+            if (!quarter) {
+                // Source (x, y) lands at (W - 1 - x, y), or H - 1 - y with mirror V.
+                const int first_row = mirror_v ? height - 1 - row0 : row0;
+                uint8_t *at = dst + first_row * dst_stride + ptrdiff_t(width - x0 - cols) * bpp;
+                store(block, block_stride, at, mirror_v ? -dst_stride : dst_stride, rows, cols);
+                continue;
+            }
+            // Flips first, then the clockwise turn: source (x, y) lands in
+            // window row (mirror H ? W - 1 - x : x), column (mirror V ? y : H - 1 - y).
+            const int first_window_row = mirror_h ? width - 1 - x0 : x0;
+            const uint8_t *from = mirror_v ? block : block + (rows - 1) * block_stride;
+            const int window_col = mirror_v ? row0 : height - row0 - rows;
+            store(from, mirror_v ? block_stride : -block_stride,
+                  dst + first_window_row * dst_stride + ptrdiff_t(window_col) * bpp,
+                  mirror_h ? -dst_stride : dst_stride, rows, cols);
+        }
     }
 }
 
@@ -260,10 +383,9 @@ ResultCode blit_update_buffer(DeviceBlitOps *ops, const YuvFrame *frame)
     return ensure_dither(blit, frame->width, "update_buffer");
 }
 
-ResultCode blit_blit(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst, int dst_stride,
-                     int bits_per_pixel)
+ResultCode draw(DeviceBlit *blit, const YuvFrame *frame, uint8_t *dst, int dst_stride, int bits_per_pixel,
+                int transform)
 {
-    DeviceBlit *blit = object_of(ops);
     if (!blit || !frame_readable(frame, "blit"))
         return ORV_ERR_INVALID_PARAM;
     const int width = frame->width, height = frame->height;
@@ -290,46 +412,35 @@ ResultCode blit_blit(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst, in
             return rc;
     }
     const YuvColourCoefficients *colour = orv_yuv_colour_coefficients(settings.matrix, settings.range);
-    const YuvCoefficients *coefficients = &colour->lanes;
-    const TailSetup tail = {&colour->tail, settings.step};
     const DeviceRowKernels &k = blit->kernels;
-    const DeviceRowKernel kernel =
-        rgb565 ? (semi ? k.filter565_semi : k.filter565) : (semi ? k.rgb32_semi : k.rgb32);
-    const DeviceRowPairKernel pair = rgb565 ? (semi ? k.filter565_semi_pair : k.filter565_pair)
-                                            : (semi ? k.rgb32_semi_pair : k.rgb32_pair);
-    const int width16 = width & ~15;
-    uint8_t *carry = blit->dither_buffer;
-    const uint8_t *y = frame->y, *u = frame->u, *v = frame->v;
-    auto tail_row = [&](uint8_t *d, const uint8_t *l) {
-        if (rgb565) {
-            tail_rgb565(d, l, u, v, carry, width, width16, tail);
-        } else {
-            tail_rgb32(d, l, u, v, width16, width, tail);
-        }
-    };
-    int row = 0;
-    if (pair && width16 > 0) {
-        // Rows 2k and 2k + 1 share chroma row k: both through one kernel
-        // call, the tails after it (their carries are columns of their own).
-        for (; row + 1 < height; row += 2) {
-            pair(dst, dst_stride, y, frame->y_stride, u, v, carry, coefficients, width16);
-            tail_row(dst, y);
-            tail_row(dst + dst_stride, y + frame->y_stride);
-            y += 2 * ptrdiff_t(frame->y_stride);
-            dst += 2 * ptrdiff_t(dst_stride);
-            u += frame->u_stride, v += frame->v_stride;
-        }
-    }
-    for (; row < height; ++row) {
-        if (width16 > 0)
-            kernel(dst, y, u, v, carry, coefficients, width16);
-        tail_row(dst, y);
-        y += frame->y_stride;
-        dst += dst_stride;
-        if (row & 1)
-            u += frame->u_stride, v += frame->v_stride;
+    Conversion c{};
+    c.frame = frame;
+    c.kernel = rgb565 ? (semi ? k.filter565_semi : k.filter565) : (semi ? k.rgb32_semi : k.rgb32);
+    c.pair = rgb565 ? (semi ? k.filter565_semi_pair : k.filter565_pair)
+                    : (semi ? k.rgb32_semi_pair : k.rgb32_pair);
+    c.coefficients = &colour->lanes;
+    c.tail = {&colour->tail, settings.step};
+    c.carry = blit->dither_buffer;
+    c.rgb565 = rgb565;
+    c.bytes_per_pixel = rgb565 ? 2 : 4;
+    if (transform == DEVICE_TRANSFORM_NONE) {
+        convert_block(c, 0, height, 0, width, dst, dst_stride);
+    } else if (transform == DEVICE_TRANSFORM_MIRROR_V) {
+        convert_block(c, 0, height, 0, width, dst + ptrdiff_t(height - 1) * dst_stride,
+                      -ptrdiff_t(dst_stride));
+    } else {
+        convert_turned(c, blit->turn, transform, dst, dst_stride);
     }
     return ORV_OK;
+}
+
+ResultCode blit_blit(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst, int dst_stride,
+                     int bits_per_pixel)
+{
+    DeviceBlit *blit = object_of(ops);
+    const int transform =
+        blit ? Settings::unpack(settings_word(blit).load(std::memory_order_acquire)).transform : 0;
+    return draw(blit, frame, dst, dst_stride, bits_per_pixel, transform);
 }
 
 ResultCode blit_destroy(DeviceBlitOps *ops)
@@ -358,6 +469,7 @@ extern "C" DeviceBlitOps *orv_device_blit_create(void)
     blit->ops.blit = blit_blit;
     blit->ops.destroy = blit_destroy;
     blit->kernels = orv_device_pick_kernels();
+    blit->turn = orv_device_pick_turn_kernels();
     return &blit->ops;
 }
 
@@ -383,11 +495,32 @@ extern "C" ResultCode orv_device_blit_set_chroma_step(DeviceBlitOps *ops, int st
     return ORV_OK;
 }
 
+extern "C" ResultCode orv_device_blit_set_transform(DeviceBlitOps *ops, int transform)
+{
+    DeviceBlit *blit = object_of(ops);
+    if (!blit || transform < 0 || transform > 7) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: no transform %d", transform);
+        return ORV_ERR_INVALID_PARAM;
+    }
+    update_settings(blit, [&](Settings &s) { s.transform = transform; });
+    return ORV_OK;
+}
+
 extern "C" DeviceBlitSettings orv_device_blit_settings(DeviceBlitOps *ops)
 {
     DeviceBlit *blit = object_of(ops);
     const Settings s = Settings::unpack(blit ? settings_word(blit).load(std::memory_order_acquire) : 0);
-    return {s.matrix, s.range, blit && blit->forced_step != 0 ? blit->forced_step : s.step};
+    return {s.matrix, s.range, blit && blit->forced_step != 0 ? blit->forced_step : s.step, s.transform};
+}
+
+extern "C" ResultCode orv_device_blit_draw(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst,
+                                           int dst_stride, int bits_per_pixel, int transform)
+{
+    if (transform < 0 || transform > 7) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: no transform %d", transform);
+        return ORV_ERR_INVALID_PARAM;
+    }
+    return draw(object_of(ops), frame, dst, dst_stride, bits_per_pixel, transform);
 }
 
 extern "C" int orv_device_blit_last_step(DeviceBlitOps *ops)

@@ -43,8 +43,23 @@ typedef struct DeviceBlitSettings {
     int matrix;
     int range;
     int step;
+    int transform; /* DEVICE_TRANSFORM_* */
 } DeviceBlitSettings;
 DeviceBlitSettings orv_device_blit_settings(DeviceBlitOps *blit);
+/* The turn and flips of the picture drawn (DEVICE_TRANSFORM_*, 0-7), kept in
+ * the settings word beside the colour settings: any thread, any time, read
+ * once per frame. ORV_ERR_INVALID_PARAM for any other value. */
+ResultCode orv_device_blit_set_transform(DeviceBlitOps *blit, int transform);
+
+/* blit with the transform given instead of the setting: a caller that sized
+ * the window for a transform draws with that one, whatever the setting has
+ * become since. dst holds the turned picture: with a quarter turn (bit
+ * DEVICE_TRANSFORM_ROTATE_90) it is frame height pixels wide and frame width
+ * rows tall. The error carry runs down the source's columns whatever the
+ * transform, so the bytes are the untransformed output's, turned. */
+ResultCode orv_device_blit_draw(DeviceBlitOps *blit, const YuvFrame *frame, uint8_t *dst, int dst_stride,
+                                int bits_per_pixel, int transform);
+
 /* Render thread only. The chroma step the last blit drew with (1 before
  * any), and a step that the next blits use instead of the setting (0 clears):
  * a kept copy is converted with the layout it was copied in. */

@@ -83,6 +83,11 @@ typedef struct AndroidOverlayRecord {
     int32_t rate_missing_told;
     int32_t posted_format; /* atomic word: format of the last buffer posted, 0 before */
     DeviceStatsCounters stats;
+    /* Render thread only: the transform the frame being presented is drawn
+     * with (read once per frame), and whether the last geometry call swapped
+     * width and height for a quarter turn. */
+    int32_t frame_transform;
+    int32_t geometry_turned;
 } AndroidOverlayRecord;
 
 AndroidOverlay *orv_device_android_overlay_create(void);

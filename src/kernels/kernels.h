@@ -100,6 +100,24 @@ typedef struct DeviceRowKernels {
     DeviceRowPairKernel filter565_semi_pair;
 } DeviceRowKernels;
 
+/* Stores of a turned picture, in elements of 2 or 4 bytes (the name says
+ * which): a block of `rows` rows of `cols` elements at src, src_stride bytes
+ * apart (negative walks up), written to dst with dst_stride bytes between
+ * its rows. Transpose: element i of row j goes to row i, element j.
+ * Reverse: element i of row j goes to row j, element cols - 1 - i. They
+ * carry converted pixels out of a small block that stays in the first-level
+ * cache, so the window is written once, turned or mirrored; they know
+ * nothing of the pixels, so they serve the output of any row-kernel table. */
+typedef void (*DeviceTurnKernel)(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride,
+                                 int rows, int cols);
+
+typedef struct DeviceTurnKernels {
+    DeviceTurnKernel transpose32;
+    DeviceTurnKernel transpose16;
+    DeviceTurnKernel reverse32;
+    DeviceTurnKernel reverse16;
+} DeviceTurnKernels;
+
 /* Tiers, named for what they are: NEON intrinsics (through SIMDe off ARM),
  * the ARMv7 and the AArch64 assembly row pairs (NEON rows beside them),
  * SSE4.1, AVX2. */
@@ -124,11 +142,16 @@ int orv_device_kernels_runnable(int tier);
 /* The set of a tier; all null when it is not runnable here. */
 DeviceRowKernels orv_device_row_kernels(int tier);
 
+/* The turn stores of a tier (any tier has all four); all null when it is
+ * not runnable here. */
+DeviceTurnKernels orv_device_turn_kernels(int tier);
+
 /* The tier the blitter gets: the one forced, else the fastest runnable one.
  * ORV_KERNELS (neon, a32, a64, sse41, avx2, auto) is read once per process; a
  * tier this machine cannot run is logged and ignored. */
 int orv_device_kernel_tier(void);
 DeviceRowKernels orv_device_pick_kernels(void);
+DeviceTurnKernels orv_device_pick_turn_kernels(void);
 /* Forces a runnable tier, or ORV_KERNELS_AUTO for the fastest, over
  * ORV_KERNELS; for tests and benchmarks. Blitters created later follow it.
  * ORV_ERR_INVALID_PARAM (and a log line) for any other value. */

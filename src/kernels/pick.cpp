@@ -112,6 +112,17 @@ DeviceRowKernels orv_device_row_kernels(int tier)
     }
 }
 
+DeviceTurnKernels orv_device_turn_kernels(int tier)
+{
+    if (!orv_device_kernels_runnable(tier))
+        return {};
+#ifdef ORV_KERNELS_HAVE_X86
+    if (tier == ORV_KERNELS_SSE41 || tier == ORV_KERNELS_AVX2)
+        return orv_turn_kernels_sse();
+#endif
+    return orv_turn_kernels_neon();
+}
+
 int orv_device_kernel_tier(void)
 {
     int tier = forced.load(std::memory_order_relaxed);
@@ -132,6 +143,11 @@ int orv_device_kernel_tier(void)
 DeviceRowKernels orv_device_pick_kernels(void)
 {
     return orv_device_row_kernels(orv_device_kernel_tier());
+}
+
+DeviceTurnKernels orv_device_pick_turn_kernels(void)
+{
+    return orv_device_turn_kernels(orv_device_kernel_tier());
 }
 
 ResultCode orv_device_kernels_force(int tier)

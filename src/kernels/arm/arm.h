@@ -8,6 +8,9 @@
 ORV_EXTERN_C_BEGIN
 
 DeviceRowKernels orv_kernels_neon(void);
+/* arm/turn.cpp: the turn stores of every ARM tier (and of the NEON tier
+ * through SIMDe elsewhere). */
+DeviceTurnKernels orv_turn_kernels_neon(void);
 
 #if defined(__arm__) && !defined(__aarch64__)
 #define ORV_KERNELS_HAVE_A32 1

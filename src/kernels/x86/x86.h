@@ -11,6 +11,8 @@ ORV_EXTERN_C_BEGIN
 /* SSE4.1: rows only. AVX2: rows and row pairs. */
 DeviceRowKernels orv_kernels_sse41(void);
 DeviceRowKernels orv_kernels_avx2(void);
+/* x86/turn.cpp: SSE2 turn stores, for both x86 tiers. */
+DeviceTurnKernels orv_turn_kernels_sse(void);
 #endif
 
 ORV_EXTERN_C_END
