@@ -27,8 +27,34 @@ void run(benchmark::State &state, const kernel_list::Slot &slot, int tier, int w
     state.SetItemsProcessed(int64_t(state.iterations()) * width * (kernel_list::is_pair(slot) ? 2 : 1));
 }
 
+// A turn store on the block the blitter converts into (8 KiB: 16 rows of
+// 128 pixels of 32 bits, 32 rows of 16 bits), to a window row per column.
+void run_turn(benchmark::State &state, const kernel_list::TurnSlot &slot, int tier)
+{
+    const DeviceTurnKernels set = orv_device_turn_kernels(tier);
+    const int cols = 128, rows = slot.transpose ? 64 / slot.size : 8192 / (cols * slot.size);
+    std::vector<uint8_t> src(size_t(rows) * cols * slot.size, 0x3C);
+    const ptrdiff_t dst_stride = ptrdiff_t(slot.transpose ? 1088 : cols) * slot.size;
+    std::vector<uint8_t> dst(size_t(dst_stride) * (slot.transpose ? cols : rows));
+    for (auto _ : state) {
+        (set.*slot.kernel)(src.data(), ptrdiff_t(cols) * slot.size, dst.data(), dst_stride, rows, cols);
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * rows * cols);
+}
+
 int register_all()
 {
+    for (const kernel_list::TurnSlot &slot : kernel_list::kTurnSlots)
+        for (int tier = 0; tier < ORV_KERNELS_TIERS; ++tier) {
+            if (!orv_device_kernels_runnable(tier))
+                continue;
+            const std::string name =
+                std::string("BM_turn/") + slot.name + "/" + orv_kernel_tier_name(tier) + "/block";
+            benchmark::RegisterBenchmark(name.c_str(),
+                                         [&slot, tier](benchmark::State &st) { run_turn(st, slot, tier); });
+        }
     for (const kernel_list::Slot &slot : kernel_list::kSlots)
         for (int tier = 0; tier < ORV_KERNELS_TIERS; ++tier) {
             if (!kernel_list::has(slot, orv_device_row_kernels(tier)))

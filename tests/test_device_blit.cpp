@@ -232,6 +232,111 @@ TEST_F(DeviceBlitTest, MatchesModelAcrossSizesStridesAndFrames)
     }
 }
 
+// The plain picture turned as the transform asks, worked out the long way:
+// the flips on a copy, then a clockwise quarter turn (out(X, Y) = in(Y, H - 1 - X)).
+std::vector<uint8_t> turned(const std::vector<uint8_t> &plain, int stride, int w, int h, int bpp,
+                            int transform, int out_stride)
+{
+    const int n = bpp / 8;
+    std::vector<uint8_t> img(size_t(w) * h * n);
+    for (int r = 0; r < h; ++r)
+        for (int x = 0; x < w; ++x) {
+            const int sx = transform & DEVICE_TRANSFORM_MIRROR_H ? w - 1 - x : x;
+            const int sr = transform & DEVICE_TRANSFORM_MIRROR_V ? h - 1 - r : r;
+            std::memcpy(&img[(size_t(r) * w + x) * n], &plain[size_t(sr) * stride + size_t(sx) * n], n);
+        }
+    const bool quarter = transform & DEVICE_TRANSFORM_ROTATE_90;
+    const int ow = quarter ? h : w, oh = quarter ? w : h;
+    std::vector<uint8_t> out(size_t(out_stride) * oh, 0xA5);
+    for (int Y = 0; Y < oh; ++Y)
+        for (int X = 0; X < ow; ++X) {
+            const int x = quarter ? Y : X, r = quarter ? h - 1 - X : Y;
+            std::memcpy(&out[size_t(Y) * out_stride + size_t(X) * n], &img[(size_t(r) * w + x) * n], n);
+        }
+    return out;
+}
+
+// Every transform against the plain output of a twin blitter, frame after
+// frame, so the RGB565 carry must also run on as without a transform. Sizes
+// cross the turn block's bands and runs, the group of 16, single rows and
+// columns; the window rows are padded (the padding must stay untouched).
+TEST_F(DeviceBlitTest, EveryTransformIsThePlainOutputTurned)
+{
+    std::mt19937 rng(25);
+    std::vector<std::array<int, 2>> sizes = {{1, 1},    {1, 37},   {37, 1},  {16, 16},  {17, 33},  {2, 2},
+                                             {300, 70}, {129, 65}, {64, 48}, {2100, 3}, {15, 130}, {1, 2}};
+    std::uniform_int_distribution<int> side(1, 200), pad_of(0, 9);
+    for (int i = 0; i < 6; ++i)
+        sizes.push_back({side(rng), side(rng)});
+    for (int bpp : {16, 32}) {
+        for (int transform = 0; transform < 8; ++transform) {
+            Blitter plain, turner;
+            ASSERT_EQ(orv_device_blit_set_transform(turner.ops, transform), ORV_OK);
+            for (auto [w, h] : sizes) {
+                for (int frame = 0; frame < 2; ++frame) {
+                    TestFrame f = random_frame(rng, w, h, pad_of(rng));
+                    const bool quarter = transform & DEVICE_TRANSFORM_ROTATE_90;
+                    const int stride = w * bpp / 8 + pad_of(rng) * 2;
+                    const int out_w = quarter ? h : w, out_h = quarter ? w : h;
+                    const int out_stride = out_w * bpp / 8 + pad_of(rng) * 2;
+                    std::vector<uint8_t> want(size_t(stride) * h, 0xA5),
+                        got(size_t(out_stride) * out_h, 0xA5);
+                    ASSERT_EQ(plain.blit(f, want, stride, bpp), ORV_OK);
+                    // The slot follows the setting; draw takes the transform given.
+                    const YuvFrame v = f.view();
+                    if (frame == 0) {
+                        ASSERT_EQ(turner.blit(f, got, out_stride, bpp), ORV_OK);
+                    } else {
+                        ASSERT_EQ(
+                            orv_device_blit_draw(turner.ops, &v, got.data(), out_stride, bpp, transform),
+                            ORV_OK);
+                    }
+                    const std::vector<uint8_t> expect =
+                        turned(want, stride, w, h, bpp, transform, out_stride);
+                    auto m = std::mismatch(got.begin(), got.end(), expect.begin());
+                    ASSERT_TRUE(m.first == got.end())
+                        << bpp << " bpp transform " << transform << " " << w << "x" << h << " frame " << frame
+                        << ": byte " << (m.first - got.begin()) << " (row "
+                        << (m.first - got.begin()) / out_stride << ") got " << int(*m.first) << " want "
+                        << int(*m.second);
+                }
+            }
+            int32_t pw = 0, tw = 0;
+            uint32_t pb = 0, tb = 0;
+            const uint8_t *pc = orv_device_blit_carry(plain.ops, &pw, &pb);
+            const uint8_t *tc = orv_device_blit_carry(turner.ops, &tw, &tb);
+            ASSERT_EQ(pb, tb);
+            if (bpp == 16)
+                EXPECT_EQ(std::memcmp(pc, tc, pb), 0) << "carry after transform " << transform;
+        }
+    }
+}
+
+// A transform set between frames is taken up whole by the next one; a bad
+// value changes nothing, and draw refuses one without touching the window.
+TEST_F(DeviceBlitTest, TransformSettingAndBadValues)
+{
+    std::mt19937 rng(3);
+    Blitter b;
+    TestFrame f = random_frame(rng, 20, 6, 0);
+    for (int bad : {-1, 8, 100, INT32_MIN})
+        EXPECT_EQ(orv_device_blit_set_transform(b.ops, bad), ORV_ERR_INVALID_PARAM) << bad;
+    EXPECT_EQ(orv_device_blit_set_transform(nullptr, 1), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(orv_device_blit_settings(b.ops).transform, 0);
+    ASSERT_EQ(orv_device_blit_set_transform(b.ops, DEVICE_TRANSFORM_ROTATE_270), ORV_OK);
+    ASSERT_EQ(orv_device_blit_set_colour(b.ops, DEVICE_MATRIX_BT709, DEVICE_RANGE_FULL), ORV_OK);
+    EXPECT_EQ(orv_device_blit_settings(b.ops).transform,
+              DEVICE_TRANSFORM_ROTATE_270); // kept by the other setter
+    EXPECT_EQ(orv_device_blit_set_transform(b.ops, 9), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(orv_device_blit_settings(b.ops).transform, DEVICE_TRANSFORM_ROTATE_270);
+    EXPECT_EQ(orv_device_blit_settings(b.ops).matrix, DEVICE_MATRIX_BT709);
+    std::vector<uint8_t> dst(20 * 6 * 4, 0x5A);
+    const YuvFrame v = f.view();
+    EXPECT_EQ(orv_device_blit_draw(b.ops, &v, dst.data(), 6 * 4, 32, 8), ORV_ERR_INVALID_PARAM);
+    EXPECT_EQ(orv_device_blit_draw(b.ops, &v, dst.data(), 6 * 4, 32, -3), ORV_ERR_INVALID_PARAM);
+    EXPECT_TRUE(std::all_of(dst.begin(), dst.end(), [](uint8_t c) { return c == 0x5A; }));
+}
+
 TEST_F(DeviceBlitTest, NamedColoursInTheTail)
 {
     struct Case {

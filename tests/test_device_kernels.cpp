@@ -165,6 +165,42 @@ YuvCoefficients random_block(std::mt19937 &rng, int round)
     return k;
 }
 
+// Each tier's turn stores against the model on random blocks: every size
+// around the vector blocks (4x4 and 8x8 elements), strides of either sign
+// (a store walks up the block or down the window), guard bytes that must
+// stay as they were.
+TEST(DeviceKernels, TurnStoresMatchTheModel)
+{
+    std::mt19937 rng(90);
+    std::uniform_int_distribution<int> byte(0, 255), pad(0, 5);
+    for (int tier : kernel_list::tiers_under_test()) {
+        const DeviceTurnKernels set = orv_device_turn_kernels(tier);
+        for (const kernel_list::TurnSlot &slot : kernel_list::kTurnSlots) {
+            for (int round = 0; round < 300; ++round) {
+                const int rows = 1 + round % 37, cols = 1 + (round * 7) % 141;
+                const ptrdiff_t src_stride = ptrdiff_t(cols + pad(rng)) * slot.size;
+                const int out_rows = slot.transpose ? cols : rows, out_cols = slot.transpose ? rows : cols;
+                const ptrdiff_t dst_stride = ptrdiff_t(out_cols + pad(rng)) * slot.size;
+                std::vector<uint8_t> src(size_t(src_stride) * rows);
+                for (auto &b : src)
+                    b = uint8_t(byte(rng));
+                std::vector<uint8_t> got(size_t(dst_stride) * out_rows + 64, 0xA5), want = got;
+                const bool up = round & 1, down_window = round & 2;
+                const uint8_t *from = up ? src.data() + (rows - 1) * src_stride : src.data();
+                const ptrdiff_t ss = up ? -src_stride : src_stride;
+                uint8_t *to_got = got.data() + 32 + (down_window ? (out_rows - 1) * dst_stride : 0);
+                uint8_t *to_want = want.data() + 32 + (down_window ? (out_rows - 1) * dst_stride : 0);
+                const ptrdiff_t ds = down_window ? -dst_stride : dst_stride;
+                (set.*slot.kernel)(from, ss, to_got, ds, rows, cols);
+                kernel_list::turn_model(slot, from, ss, to_want, ds, rows, cols);
+                const long at = first_difference(got, want);
+                ASSERT_EQ(at, -1) << orv_kernel_tier_name(tier) << " " << slot.name << " " << rows << "x"
+                                  << cols << " strides " << ss << "/" << ds << ": byte " << at;
+            }
+        }
+    }
+}
+
 TEST(DeviceKernels, FollowAnyCoefficientBlock)
 {
     std::mt19937 rng(7);

@@ -181,4 +181,32 @@ inline void model(const Slot &s, const Rows &in, const YuvCoefficients &k, Resul
                   in.cr.data(), out.errors.data(), k, in.count);
 }
 
+// The turn stores: each tier's against one model, in elements of 2 or 4
+// bytes, with strides of either sign.
+struct TurnSlot {
+    const char *name;
+    DeviceTurnKernel DeviceTurnKernels::*kernel;
+    int size;       // bytes per element
+    bool transpose; // else reverse
+};
+
+inline constexpr TurnSlot kTurnSlots[] = {
+    {"transpose32", &DeviceTurnKernels::transpose32, 4, true},
+    {"transpose16", &DeviceTurnKernels::transpose16, 2, true},
+    {"reverse32", &DeviceTurnKernels::reverse32, 4, false},
+    {"reverse16", &DeviceTurnKernels::reverse16, 2, false},
+};
+
+inline void turn_model(const TurnSlot &s, const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst,
+                       ptrdiff_t dst_stride, int rows, int cols)
+{
+    for (int j = 0; j < rows; ++j)
+        for (int i = 0; i < cols; ++i) {
+            const uint8_t *from = src + j * src_stride + i * s.size;
+            uint8_t *to = s.transpose ? dst + i * dst_stride + j * s.size
+                                      : dst + j * dst_stride + (cols - 1 - i) * s.size;
+            std::copy(from, from + s.size, to);
+        }
+}
+
 } // namespace kernel_list
