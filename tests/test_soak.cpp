@@ -37,7 +37,7 @@ constexpr ResultCode kHostFailure = static_cast<ResultCode>(0x80000A5Au);
 struct Totals {
     std::atomic<uint64_t> cycles{0}, frames_handed{0}, asked_back{0}, posted{0}, releases{0}, size_events{0},
         errors{0}, started{0}, surface_changes{0}, failures_injected{0}, detached_in_event{0},
-        refused_calls{0}, format_changes{0};
+        refused_calls{0}, format_changes{0}, transform_changes{0};
 };
 
 // How a host misbehaves inside its callbacks, and how it hands out frames.
@@ -305,6 +305,12 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
                     fault_in_thread = true;
                 ++totals.format_changes;
             }
+            if (r() % 4 == 0) {
+                // Turns change the window's shape while frames are drawn.
+                if (DeviceRendModuleSetTransform(module, int32_t(r() % 8)) != ORV_OK)
+                    fault_in_thread = true;
+                ++totals.transform_changes;
+            }
             if (inject && r() % 8 == 0) {
                 ANativeWindow *w = displays[r() % 2].window;
                 const uint32_t how = r() % 3;
@@ -333,7 +339,7 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
     for (const std::string &f : host.faults)
         fail(f);
     if (fault_in_thread)
-        fail("DeviceRendModuleSetWindowFormat refused a valid format");
+        fail("DeviceRendModuleSetWindowFormat or DeviceRendModuleSetTransform refused a valid value");
     if (host.started + host.errors == 0)
         fail("the render thread ended without on_started or on_error");
     if (host.errors == 1 && host.error_code == kHostFailure && fail_permille == 0)
@@ -431,14 +437,15 @@ TEST(Soak, ModulesInSequenceThenTwoAtOnce)
         "%llu asked back and %llu released, %llu size events, %llu on_started, %llu on_error, %llu surface "
         "changes, "
         "%llu window failures injected, %llu detaches inside on_event, %llu stop/destroy from callbacks "
-        "refused, %llu window format changes\n",
+        "refused, %llu window format changes, %llu transform changes\n",
         (unsigned long long)totals.cycles, (unsigned long long)sequential,
         (unsigned long long)totals.frames_handed, (unsigned long long)totals.posted,
         (unsigned long long)totals.asked_back, (unsigned long long)totals.releases,
         (unsigned long long)totals.size_events, (unsigned long long)totals.started,
         (unsigned long long)totals.errors, (unsigned long long)totals.surface_changes,
         (unsigned long long)totals.failures_injected, (unsigned long long)totals.detached_in_event,
-        (unsigned long long)totals.refused_calls, (unsigned long long)totals.format_changes);
+        (unsigned long long)totals.refused_calls, (unsigned long long)totals.format_changes,
+        (unsigned long long)totals.transform_changes);
 }
 
 // Two players in one process, each with its own library init and uninit

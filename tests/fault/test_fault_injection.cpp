@@ -1419,6 +1419,7 @@ struct Display {
 } g_display;
 HostFrame g_frame;
 int32_t g_window_format = DEVICE_WINDOW_AUTO;
+int32_t g_transform = DEVICE_TRANSFORM_NONE;
 
 Outcome render_path()
 {
@@ -1433,6 +1434,7 @@ Outcome render_path()
     }
     const char *step = "set_window_format";
     if ((rc = DeviceRendModuleSetWindowFormat(m, g_window_format)) == ORV_OK &&
+        (step = "set_transform", rc = DeviceRendModuleSetTransform(m, g_transform)) == ORV_OK &&
         (step = "set_host", rc = m->set_host(m, g_host, &kCallbacks)) == ORV_OK) {
         step = "set_surface";
         rc = m->set_surface(m, g_display.vm, g_display.surface);
@@ -1485,6 +1487,8 @@ std::string render_check(const Outcome &o)
             problem = "the posted picture differs from the reference run";
         else if (g_window_format != DEVICE_WINDOW_AUTO && b.format != g_window_format)
             problem = "the posted buffer is not in the window format asked for";
+        else if ((g_transform & DEVICE_TRANSFORM_ROTATE_90) && b.width != g_frame.height)
+            problem = "the posted buffer is not turned a quarter";
         else
             g_render_pixel = orv_standin_buffer_argb(&b, 5, 5);
     }
@@ -1533,6 +1537,32 @@ TEST(FaultInjection, RenderLibraryYv12Window)
         {"render yv12", false, setup, render_path, render_check, {{fault::kPthreadCreate}, {fault::kNew}}},
         kMemory);
     g_window_format = DEVICE_WINDOW_AUTO;
+    g_render_pixel = 0;
+}
+
+// The same with the picture turned a quarter and mirrored into an RGB565
+// window: the turned walk allocates nothing, so every completed run posts a
+// buffer of the turned shape with the reference run's picture, on a frame
+// whose pixel 5, 5 differs from the unturned one.
+TEST(FaultInjection, RenderLibraryTurnedWindow)
+{
+    g_frame = HostFrame::make(64, 48, 8);
+    for (int32_t r = 0; r < g_frame.height; ++r)
+        for (int32_t x = 0; x < g_frame.width; ++x)
+            g_frame.y[size_t(r) * g_frame.y_stride + x] = uint8_t(16 + 3 * x + r);
+    g_render_pixel = 0;
+    g_transform = 5;
+    auto setup = [] {
+        g_host = new Host;
+        g_host->frame = g_frame.view();
+        g_display.vm = orv_standin_vm_create();
+        g_display.window = orv_standin_window_create(64, 48, 4);
+        g_display.surface = orv_standin_surface_create(g_display.window);
+    };
+    run_all(
+        {"render turned", false, setup, render_path, render_check, {{fault::kPthreadCreate}, {fault::kNew}}},
+        kMemory);
+    g_transform = DEVICE_TRANSFORM_NONE;
     g_render_pixel = 0;
 }
 
@@ -1746,8 +1776,9 @@ TEST_P(RedrawFaults, RedrawOfTheKeptFrame)
         OrvStandinBuffer b{};
         if (o.completed && orv_standin_window_last_posted(g_display.window, &b) != 0)
             problem = "nothing was posted";
-        else if (o.completed && !near_colour(orv_standin_buffer_argb(&b, 5, 5), orv_standin_buffer_argb(&b, 60, 40),
-                                             format == WINDOW_FORMAT_RGB_565 ? 8 : 0))
+        else if (o.completed &&
+                 !near_colour(orv_standin_buffer_argb(&b, 5, 5), orv_standin_buffer_argb(&b, 60, 40),
+                              format == WINDOW_FORMAT_RGB_565 ? 8 : 0))
             problem = "the last post is not the solid frame";
         orv_standin_surface_destroy(g_display.surface);
         ANativeWindow_release(g_display.window);
