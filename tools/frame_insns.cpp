@@ -58,8 +58,8 @@ struct Host {
 
 int usage()
 {
-    std::fprintf(stderr,
-                 "usage: orv_frame_insns rgba|rgb565|yv12 FRAMES [WxH] [bt601|bt709] [planar|nv12|nv21]\n");
+    std::fprintf(stderr, "usage: orv_frame_insns rgba|rgb565|yv12 FRAMES [WxH] [bt601|bt709] "
+                         "[planar|nv12|nv21] [TRANSFORM 0-7]\n");
     return 2;
 }
 
@@ -77,6 +77,7 @@ int main(int argc, char **argv)
     const int matrix =
         argc > 4 && std::strcmp(argv[4], "bt709") == 0 ? DEVICE_MATRIX_BT709 : DEVICE_MATRIX_BT601;
     const std::string layout = argc > 5 ? argv[5] : "planar";
+    const int transform = argc > 6 ? std::atoi(argv[6]) : DEVICE_TRANSFORM_NONE;
     if ((format != "rgba" && format != "rgb565" && format != "yv12") || frames < 1 || width < 1 || height < 1)
         return usage();
 
@@ -113,6 +114,7 @@ int main(int argc, char **argv)
     int status = 0;
     if (m == nullptr || DeviceRendModuleSetColor(m, matrix, DEVICE_RANGE_LIMITED) != ORV_OK ||
         DeviceRendModuleSetChromaStep(m, layout == "planar" ? 1 : 2) != ORV_OK ||
+        DeviceRendModuleSetTransform(m, transform) != ORV_OK ||
         // yv12: the window is asked for YV12 buffers and gets the planes.
         DeviceRendModuleSetWindowFormat(m, format == "yv12" ? DEVICE_WINDOW_YV12 : DEVICE_WINDOW_AUTO) !=
             ORV_OK ||
