@@ -390,7 +390,7 @@ ResultCode post_undrawn_yv12(AndroidOverlayRecord *rec, const char *fault)
 ResultCode copy_planes(AndroidOverlayRecord *rec, const YuvFrame *frame, int step)
 {
     const OrvYv12Planes planes = orv_yv12_planes(rec->locked.bits, rec->locked.stride, rec->locked.height);
-    const OrvCopyKernels kernels = orv_copy_pick();
+    const DeviceCopyKernels kernels = orv_device_pick_copy_kernels();
     orv_yv12_copy_frame(&planes, frame, step, &kernels);
     return ORV_OK;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -427,6 +428,47 @@ TEST(DeviceKernels, FilterCarriesErrorsDownAColumn)
     }
 }
 
+// The plane copies of every tier move the bytes the model moves and pad
+// with mid-grey, at every length around the blocks' sizes, on unaligned
+// rows, touching nothing past the padding.
+TEST(DeviceKernels, PlaneCopiesMatchTheModel)
+{
+    const std::vector<int> tiers = kernel_list::tiers_under_test();
+    if (tiers.empty())
+        GTEST_SKIP() << "the forced tier does not run here";
+    const int counts[] = {0,  1,  7,  8,  9,  15,  16,  17,  31,  32,  33,
+                          47, 63, 64, 65, 79, 100, 127, 128, 129, 960, 1001};
+    for (int tier : tiers) {
+        const DeviceCopyKernels set = orv_device_copy_kernels(tier);
+        ASSERT_NE(set.copy, nullptr) << orv_kernel_tier_name(tier);
+        ASSERT_NE(set.split, nullptr) << orv_kernel_tier_name(tier);
+        std::mt19937 rng(uint32_t(tier) + 77);
+        for (int count : counts)
+            for (int pad : {0, 5, 16, 23})
+                for (int offset : {0, 1, 3}) {
+                    std::vector<uint8_t> src(size_t(2 * count) + 8);
+                    for (auto &b : src)
+                        b = uint8_t(rng());
+                    const std::string what =
+                        std::string(orv_kernel_tier_name(tier)) + " count " + std::to_string(count) +
+                        " padded to " + std::to_string(count + pad) + " offset " + std::to_string(offset);
+                    std::vector<uint8_t> want(size_t(count) + 40, 0xEE), got = want;
+                    kernel_list::model_copy(want.data() + offset, src.data() + offset, count, count + pad);
+                    set.copy(got.data() + offset, src.data() + offset, count, count + pad);
+                    ASSERT_EQ(got, want) << "copy, " << what;
+                    std::fill(want.begin(), want.end(), 0xEE);
+                    got = want;
+                    std::vector<uint8_t> want_b = want, got_b = want;
+                    kernel_list::model_split(want.data() + offset, want_b.data() + offset,
+                                             src.data() + offset, count, count + pad);
+                    set.split(got.data() + offset, got_b.data() + offset, src.data() + offset, count,
+                              count + pad);
+                    ASSERT_EQ(got, want) << "split first, " << what;
+                    ASSERT_EQ(got_b, want_b) << "split second, " << what;
+                }
+    }
+}
+
 #ifdef ORV_HAVE_CHECKED_CALL
 // The assembly restores the registers its calling convention asks it to
 // keep (r4-r11 or x19-x28, and d8-d15) and draws what the NEON pairs draw.
@@ -490,6 +532,42 @@ TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
         EXPECT_EQ(got.pixels, want.pixels) << e.name;
         EXPECT_EQ(got.errors, want.errors) << e.name;
     }
+    // The plane-copy loops, three blocks each.
+#if defined(__aarch64__)
+    const auto copy_blocks = orv_a64_copy_blocks;
+    const auto split_blocks = orv_a64_split_blocks;
+#else
+    const auto copy_blocks = orv_a32_copy_blocks;
+    const auto split_blocks = orv_a32_split_blocks;
+#endif
+    std::vector<uint8_t> src(192), a(192, 0), b(96, 0);
+    for (auto &x : src)
+        x = uint8_t(word(rng));
+    for (int which = 0; which < 2; ++which) {
+        CheckedCall call{};
+        call.fn = which == 0 ? reinterpret_cast<void (*)(void)>(copy_blocks)
+                             : reinterpret_cast<void (*)(void)>(split_blocks);
+        const uintptr_t args[4] = {uintptr_t(a.data()),
+                                   which == 0 ? uintptr_t(src.data()) : uintptr_t(b.data()),
+                                   which == 0 ? uintptr_t(3) : uintptr_t(src.data()), uintptr_t(3)};
+        for (int i = 0; i < 4; ++i)
+            call.args[i] = CheckedWord(args[i]);
+        for (CheckedWord &w : call.want_core)
+            w = CheckedWord(uint64_t(word(rng)) << 32 | word(rng));
+        for (uint64_t &w : call.want_vfp)
+            w = uint64_t(word(rng)) << 32 | word(rng);
+        orv_checked_call(&call);
+        for (int i = 0; i < kCheckedCore; ++i)
+            EXPECT_EQ(call.got_core[i], call.want_core[i])
+                << "copy loop " << which << ": core register " << i;
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(call.got_vfp[i], call.want_vfp[i]) << "copy loop " << which << ": d" << 8 + i;
+    }
+    // The split wrote over the copy's first 48 bytes only.
+    std::vector<uint8_t> want_a(src), want_b(48);
+    kernel_list::model_split(want_a.data(), want_b.data(), src.data(), 48, 48);
+    EXPECT_EQ(a, want_a) << "copy loop, then split loop's even bytes";
+    EXPECT_TRUE(std::equal(want_b.begin(), want_b.end(), b.begin())) << "split loop, odd bytes";
 }
 #endif
 

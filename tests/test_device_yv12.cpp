@@ -18,6 +18,7 @@
 
 #include "clip.h"
 #include "host_frame.h"
+#include "kernel_list.h"
 #include "orv_device_copy.h"
 #include "orv_device_render.h"
 #include "render_env.h"
@@ -41,59 +42,6 @@ std::vector<uint8_t> random_bytes(size_t n, uint32_t seed)
     for (auto &b : v)
         b = uint8_t(gen());
     return v;
-}
-
-// ---- split kernels ----------------------------------------------------------
-
-TEST(Yv12Copy, RowKernelsGiveTheReferenceBytes)
-{
-    const OrvCopyKernels reference = orv_copy_kernels(ORV_COPY_REFERENCE);
-    ASSERT_NE(reference.copy, nullptr);
-    ASSERT_NE(reference.split, nullptr);
-    const OrvCopyKernels picked = orv_copy_pick();
-    ASSERT_NE(picked.copy, nullptr);
-    ASSERT_NE(picked.split, nullptr);
-    std::vector<OrvCopyKernels> tiers{picked};
-    for (int tier = ORV_COPY_REFERENCE + 1; tier < ORV_COPY_TIERS; ++tier)
-        if (const OrvCopyKernels k = orv_copy_kernels(tier); k.copy != nullptr)
-            tiers.push_back(k);
-#if defined(__ARM_NEON) || defined(__ARM_NEON__) || defined(__x86_64__)
-    EXPECT_GT(tiers.size(), 1u) << "no vector tier on a machine that has one";
-#endif
-    const int counts[] = {0,  1,  7,  8,  9,  15,  16,  17,  31,  32,  33,
-                          47, 63, 64, 65, 79, 100, 127, 128, 129, 960, 1001};
-    for (size_t t = 0; t < tiers.size(); ++t)
-        for (int count : counts)
-            for (int pad : {0, 5, 16, 23})
-                for (int offset : {0, 1, 3}) {
-                    // Odd offsets: the kernels must not rely on aligned rows.
-                    const std::vector<uint8_t> src =
-                        random_bytes(size_t(2 * count) + 8, uint32_t(count * 31 + pad + t));
-                    const std::string what = "tier " + std::to_string(t) + " count " + std::to_string(count) +
-                                             " padded to " + std::to_string(count + pad) + " offset " +
-                                             std::to_string(offset);
-                    std::vector<uint8_t> want(size_t(count) + 40, 0xEE), got = want;
-                    reference.copy(want.data() + offset, src.data() + offset, count, count + pad);
-                    tiers[t].copy(got.data() + offset, src.data() + offset, count, count + pad);
-                    ASSERT_EQ(got, want) << "copy, " << what;
-                    std::fill(want.begin(), want.end(), 0xEE);
-                    got = want;
-                    std::vector<uint8_t> want_b = want, got_b = want;
-                    reference.split(want.data() + offset, want_b.data() + offset, src.data() + offset, count,
-                                    count + pad);
-                    tiers[t].split(got.data() + offset, got_b.data() + offset, src.data() + offset, count,
-                                   count + pad);
-                    ASSERT_EQ(got, want) << "split first, " << what;
-                    ASSERT_EQ(got_b, want_b) << "split second, " << what;
-                }
-    // The references themselves, against the definitions.
-    const uint8_t pairs[6] = {1, 2, 3, 4, 5, 6};
-    uint8_t a[4], b[4], c[7];
-    reference.split(a, b, pairs, 3, 4);
-    EXPECT_EQ(std::vector<uint8_t>(a, a + 4), (std::vector<uint8_t>{1, 3, 5, 128}));
-    EXPECT_EQ(std::vector<uint8_t>(b, b + 4), (std::vector<uint8_t>{2, 4, 6, 128}));
-    reference.copy(c, pairs, 6, 7);
-    EXPECT_EQ(std::vector<uint8_t>(c, c + 7), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 128}));
 }
 
 // A frame of random samples, planar or as NV12/NV21 pairs.
@@ -167,11 +115,8 @@ TEST(Yv12Copy, PlanesInAndroidsLayout)
                     const OrvYv12Planes p = orv_yv12_planes(buffer.data(), stride, h);
                     EXPECT_EQ(p.c_stride % 16, 0);
                     EXPECT_EQ(size_t(p.u - buffer.data()) + size_t(p.c_stride) * (h / 2), size);
-                    for (int tier = 0; tier <= ORV_COPY_TIERS; ++tier) {
-                        const OrvCopyKernels k =
-                            tier == ORV_COPY_TIERS ? orv_copy_pick() : orv_copy_kernels(tier);
-                        if (k.copy == nullptr)
-                            continue;
+                    for (int tier : kernel_list::tiers_under_test()) {
+                        const DeviceCopyKernels k = orv_device_copy_kernels(tier);
                         std::fill(buffer.begin(), buffer.end(), 0xCD);
                         orv_yv12_copy_frame(&p, &src.view, src.step, &k);
                         const std::string what = std::string(layouts[layout]) + " " + std::to_string(w) +

@@ -134,6 +134,28 @@ DeviceRowKernels orv_device_pick_kernels(void);
  * ORV_ERR_INVALID_PARAM (and a log line) for any other value. */
 ResultCode orv_device_kernels_force(int tier);
 
+/* Plane copies for windows that take YUV as it is (YV12): no sample is
+ * changed, and the padding of a row up to its stride gets ORV_COPY_PAD
+ * (mid-grey, so a compositor filtering across the picture's edge shows no
+ * green fringe).
+ * copy: count bytes from src to dst (no overlap), then dst[count, padded)
+ * padded. split: count pairs, pairs[2i] to a[i] and pairs[2i + 1] to b[i],
+ * then both rows padded up to padded. padded >= count >= 0. */
+#define ORV_COPY_PAD 128
+typedef void (*DeviceCopyRow)(uint8_t *dst, const uint8_t *src, int count, int padded);
+typedef void (*DeviceSplitRow)(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padded);
+
+typedef struct DeviceCopyKernels {
+    DeviceCopyRow copy;
+    DeviceSplitRow split;
+} DeviceCopyKernels;
+
+/* The copies of a tier (same tiers and runnability as the row kernels); all
+ * null when it is not runnable here. Every tier gives the same bytes. */
+DeviceCopyKernels orv_device_copy_kernels(int tier);
+/* The copies of orv_device_kernel_tier(). */
+DeviceCopyKernels orv_device_pick_copy_kernels(void);
+
 ORV_EXTERN_C_END
 
 #endif /* ORV_KERNELS_H */

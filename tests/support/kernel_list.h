@@ -181,4 +181,22 @@ inline void model(const Slot &s, const Rows &in, const YuvCoefficients &k, Resul
                   in.cr.data(), out.errors.data(), k, in.count);
 }
 
+// The plane copies (DeviceCopyKernels) as they are meant to work: the rows
+// moved or split as they are, the padding up to padded mid-grey.
+inline void model_copy(uint8_t *dst, const uint8_t *src, int count, int padded)
+{
+    for (int i = 0; i < count; ++i)
+        dst[i] = src[i];
+    for (int i = count; i < padded; ++i)
+        dst[i] = ORV_COPY_PAD;
+}
+
+inline void model_split(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padded)
+{
+    for (int i = 0; i < count; ++i)
+        a[i] = pairs[2 * i], b[i] = pairs[2 * i + 1];
+    for (int i = count; i < padded; ++i)
+        a[i] = b[i] = ORV_COPY_PAD;
+}
+
 } // namespace kernel_list

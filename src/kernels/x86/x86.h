@@ -11,6 +11,9 @@ ORV_EXTERN_C_BEGIN
 /* SSE4.1: rows only. AVX2: rows and row pairs. */
 DeviceRowKernels orv_kernels_sse41(void);
 DeviceRowKernels orv_kernels_avx2(void);
+/* x86/copy.cpp: the C library's copy; the chroma split in vectors. */
+DeviceCopyKernels orv_copy_kernels_sse41(void);
+DeviceCopyKernels orv_copy_kernels_avx2(void);
 #endif
 
 ORV_EXTERN_C_END
