@@ -51,9 +51,10 @@ struct SourceFrame {
     YuvFrame view;
     int step = 1;
 
-    SourceFrame(int w, int h, int layout, uint32_t seed) // layout 0 planar, 1 NV12, 2 NV21
+    // layout 0 planar, 1 NV12, 2 NV21; pad: bytes past each luma row.
+    SourceFrame(int w, int h, int layout, uint32_t seed, int pad = 6)
     {
-        planes = HostFrame::make(w, h, 6);
+        planes = HostFrame::make(w, h, pad);
         for (auto *p : {&planes.y, &planes.u, &planes.v})
             *p = random_bytes(p->size(), seed++);
         view = planes.view();
@@ -107,30 +108,33 @@ TEST(Yv12Copy, PlanesInAndroidsLayout)
     for (int layout = 0; layout < 3; ++layout)
         for (int w : {2, 6, 16, 30, 34, 94, 256})
             for (int align : {16, 32, 64})
-                for (int h : {2, 10}) {
-                    SourceFrame src(w, h, layout, uint32_t(w * 7 + h + layout));
-                    const int32_t stride = (w + align - 1) / align * align;
-                    const size_t size = orv_yv12_size(stride, h);
-                    std::vector<uint8_t> buffer(size + 64, 0xCD);
-                    const OrvYv12Planes p = orv_yv12_planes(buffer.data(), stride, h);
-                    EXPECT_EQ(p.c_stride % 16, 0);
-                    EXPECT_EQ(size_t(p.u - buffer.data()) + size_t(p.c_stride) * (h / 2), size);
-                    for (int tier : kernel_list::tiers_under_test()) {
-                        const DeviceCopyKernels k = orv_device_copy_kernels(tier);
-                        std::fill(buffer.begin(), buffer.end(), 0xCD);
-                        orv_yv12_copy_frame(&p, &src.view, src.step, &k);
-                        const std::string what = std::string(layouts[layout]) + " " + std::to_string(w) +
-                                                 "x" + std::to_string(h) + " stride " +
-                                                 std::to_string(stride) + " tier " + std::to_string(tier);
-                        EXPECT_EQ(planes_match(buffer.data(), stride, h, src.planes), "") << what;
-                        // Luma padding and everything past the planes untouched.
-                        for (int r = 0; r < h; ++r)
-                            for (int x = w; x < stride; ++x)
-                                ASSERT_EQ(buffer[size_t(r) * stride + x], 0xCD) << what;
-                        for (size_t i = size; i < buffer.size(); ++i)
-                            ASSERT_EQ(buffer[i], 0xCD) << what;
+                for (int h : {2, 10})
+                    for (int pad : {6, 0}) {
+                        // Without padding on either side (256 wide) rows go as one copy.
+                        SourceFrame src(w, h, layout, uint32_t(w * 7 + h + layout), pad);
+                        const int32_t stride = (w + align - 1) / align * align;
+                        const size_t size = orv_yv12_size(stride, h);
+                        std::vector<uint8_t> buffer(size + 64, 0xCD);
+                        const OrvYv12Planes p = orv_yv12_planes(buffer.data(), stride, h);
+                        EXPECT_EQ(p.c_stride % 16, 0);
+                        EXPECT_EQ(size_t(p.u - buffer.data()) + size_t(p.c_stride) * (h / 2), size);
+                        for (int tier : kernel_list::tiers_under_test()) {
+                            const DeviceCopyKernels k = orv_device_copy_kernels(tier);
+                            std::fill(buffer.begin(), buffer.end(), 0xCD);
+                            orv_yv12_copy_frame(&p, &src.view, src.step, &k);
+                            const std::string what = std::string(layouts[layout]) + " " + std::to_string(w) +
+                                                     "x" + std::to_string(h) + " pad " + std::to_string(pad) +
+                                                     " stride " + std::to_string(stride) + " tier " +
+                                                     std::to_string(tier);
+                            EXPECT_EQ(planes_match(buffer.data(), stride, h, src.planes), "") << what;
+                            // Luma padding and everything past the planes untouched.
+                            for (int r = 0; r < h; ++r)
+                                for (int x = w; x < stride; ++x)
+                                    ASSERT_EQ(buffer[size_t(r) * stride + x], 0xCD) << what;
+                            for (size_t i = size; i < buffer.size(); ++i)
+                                ASSERT_EQ(buffer[i], 0xCD) << what;
+                        }
                     }
-                }
 }
 
 // ---- the overlay drawing YV12 -----------------------------------------------
