@@ -3,6 +3,7 @@
 // pads each chroma row with mid-grey. Owns no state; takes no lock.
 #include "orv_device_copy.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace {
@@ -21,7 +22,106 @@ void copy_plane(DeviceCopyRow copy, uint8_t *dst, int32_t dst_stride, const uint
         copy(dst, src, width, padded);
 }
 
+// A sample's 8-bit value: the 10-bit one rounded to nearest (1023 gives 255,
+// not 256). For high words (w + 128) >> 8 equals rounding w >> 6, whatever
+// the six bits below the sample hold.
+template <int Samples>
+inline uint8_t sample_at(const uint8_t *p)
+{
+    if constexpr (Samples == ORV_SAMPLES_8) {
+        return *p;
+    } else {
+        const unsigned w = unsigned(p[0]) | unsigned(p[1]) << 8;
+        const unsigned v = Samples == ORV_SAMPLES_10_LOW ? ((w & 0x3FF) + 2) >> 2 : (w + 128) >> 8;
+        return uint8_t(v > 255 ? 255 : v);
+    }
+}
+
+// One source plane, w x h samples, seen through a transform: shown pixel
+// (c, r) is the sample at origin + c * along + r * down (bytes).
+struct TurnedPlane {
+    const uint8_t *origin;
+    ptrdiff_t along, down;
+    int shown_w, shown_h;
+};
+
+TurnedPlane turned_plane(const uint8_t *base, ptrdiff_t stride, ptrdiff_t step, int w, int h, int transform)
+{
+    const bool quarter = (transform & 4) != 0, flip_h = (transform & 1) != 0, flip_v = (transform & 2) != 0;
+    // Source column and row of shown pixel (c, r) = x0 + c * xc + r * xr,
+    // y0 + c * yc + r * yr: the quarter turn undone first, then the flips.
+    int x0 = 0, xc = 1, xr = 0, y0 = 0, yc = 0, yr = 1;
+    if (quarter) {
+        x0 = 0, xc = 0, xr = 1;
+        y0 = h - 1, yc = -1, yr = 0;
+    }
+    if (flip_h)
+        x0 = w - 1 - x0, xc = -xc, xr = -xr;
+    if (flip_v)
+        y0 = h - 1 - y0, yc = -yc, yr = -yr;
+    TurnedPlane t;
+    t.origin = base + ptrdiff_t(y0) * stride + ptrdiff_t(x0) * step;
+    t.along = ptrdiff_t(xc) * step + ptrdiff_t(yc) * stride;
+    t.down = ptrdiff_t(xr) * step + ptrdiff_t(yr) * stride;
+    t.shown_w = quarter ? h : w;
+    t.shown_h = quarter ? w : h;
+    return t;
+}
+
+// Walked in tiles of 32 x 32 shown pixels, so that a quarter turn reads each
+// source cache line while it is still cached.
+template <int Samples>
+void copy_turned_plane(uint8_t *dst, int32_t dst_stride, int padded, const TurnedPlane &t)
+{
+    constexpr int kTile = 32;
+    for (int r0 = 0; r0 < t.shown_h; r0 += kTile) {
+        const int r1 = r0 + kTile < t.shown_h ? r0 + kTile : t.shown_h;
+        for (int c0 = 0; c0 < t.shown_w; c0 += kTile) {
+            const int c1 = c0 + kTile < t.shown_w ? c0 + kTile : t.shown_w;
+            for (int r = r0; r < r1; ++r) {
+                uint8_t *out = dst + ptrdiff_t(r) * dst_stride;
+                const uint8_t *in = t.origin + ptrdiff_t(r) * t.down + ptrdiff_t(c0) * t.along;
+                for (int c = c0; c < c1; ++c, in += t.along)
+                    out[c] = sample_at<Samples>(in);
+            }
+        }
+        for (int r = r0; r < r1; ++r)
+            for (int c = t.shown_w; c < padded; ++c)
+                dst[ptrdiff_t(r) * dst_stride + c] = ORV_YV12_CHROMA_PAD;
+    }
+}
+
+template <int Samples>
+void copy_turned(const OrvYv12Planes *dst, const YuvFrame *frame, int chroma_step, int transform)
+{
+    const ptrdiff_t bytes = Samples == ORV_SAMPLES_8 ? 1 : 2;
+    const int w = frame->width, h = frame->height;
+    const TurnedPlane y = turned_plane(frame->y, frame->y_stride, bytes, w, h, transform);
+    copy_turned_plane<Samples>(dst->y, dst->y_stride, y.shown_w, y);
+    const ptrdiff_t step = bytes * (chroma_step == 2 ? 2 : 1);
+    const TurnedPlane u = turned_plane(frame->u, frame->u_stride, step, w / 2, h / 2, transform);
+    const TurnedPlane v = turned_plane(frame->v, frame->v_stride, step, w / 2, h / 2, transform);
+    copy_turned_plane<Samples>(dst->u, dst->c_stride, dst->c_stride, u);
+    copy_turned_plane<Samples>(dst->v, dst->c_stride, dst->c_stride, v);
+}
+
 } // namespace
+
+extern "C" void orv_yv12_copy_turned(const OrvYv12Planes *dst, const YuvFrame *frame, int chroma_step,
+                                     int samples, int transform)
+{
+    switch (samples) {
+    case ORV_SAMPLES_10_LOW:
+        copy_turned<ORV_SAMPLES_10_LOW>(dst, frame, chroma_step, transform);
+        break;
+    case ORV_SAMPLES_10_HIGH:
+        copy_turned<ORV_SAMPLES_10_HIGH>(dst, frame, chroma_step, transform);
+        break;
+    default:
+        copy_turned<ORV_SAMPLES_8>(dst, frame, chroma_step, transform);
+        break;
+    }
+}
 
 extern "C" OrvYv12Planes orv_yv12_planes(void *bits, int32_t stride, int32_t height)
 {

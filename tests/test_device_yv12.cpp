@@ -137,6 +137,125 @@ TEST(Yv12Copy, PlanesInAndroidsLayout)
                     }
 }
 
+// The planes a buffer of the given stride holds, shown by the stand-in's
+// compositing under a window transform.
+std::vector<uint32_t> shown(std::vector<uint8_t> &bits, int w, int h, int32_t stride, int32_t transform)
+{
+    OrvStandinBuffer b{};
+    b.width = w, b.height = h, b.stride = stride, b.format = ORV_STANDIN_FORMAT_YV12, b.bytes_per_pixel = 1;
+    b.bits = bits.data();
+    b.transform = transform;
+    const bool quarter = (transform & 4) != 0;
+    b.shown_width = quarter ? h : w, b.shown_height = quarter ? w : h;
+    std::vector<uint32_t> out;
+    for (int y = 0; y < b.shown_height; ++y)
+        for (int x = 0; x < b.shown_width; ++x)
+            out.push_back(orv_standin_buffer_argb(&b, x, y));
+    return out;
+}
+
+// Planes turned in the copy show what the plain planes show on a window
+// that turns them itself, for every transform and chroma layout; chroma
+// padding stays mid-grey and nothing past the planes is written.
+TEST(Yv12Copy, TurnedCopyShowsWhatTheWindowWouldTurn)
+{
+    const DeviceCopyKernels k = orv_device_pick_copy_kernels();
+    for (int layout = 0; layout < 3; ++layout)
+        for (auto [w, h] : {std::pair{2, 2}, {6, 4}, {34, 10}, {2, 40}, {70, 2}})
+            for (int32_t transform = 0; transform < 8; ++transform) {
+                SourceFrame src(w, h, layout, uint32_t(w * 5 + h + layout));
+                const std::string what = "layout " + std::to_string(layout) + " " + std::to_string(w) + "x" +
+                                         std::to_string(h) + " transform " + std::to_string(transform);
+                const int32_t plain_stride = (w + 15) / 16 * 16;
+                std::vector<uint8_t> plain(orv_yv12_size(plain_stride, h), 0xCD);
+                OrvYv12Planes p = orv_yv12_planes(plain.data(), plain_stride, h);
+                orv_yv12_copy_frame(&p, &src.view, src.step, &k);
+                const bool quarter = (transform & 4) != 0;
+                const int tw = quarter ? h : w, th = quarter ? w : h;
+                const int32_t stride = (tw + 31) / 32 * 32;
+                const size_t size = orv_yv12_size(stride, th);
+                std::vector<uint8_t> turned(size + 32, 0xCD);
+                p = orv_yv12_planes(turned.data(), stride, th);
+                orv_yv12_copy_turned(&p, &src.view, src.step, ORV_SAMPLES_8, transform);
+                EXPECT_EQ(shown(turned, tw, th, stride, 0), shown(plain, w, h, plain_stride, transform))
+                    << what;
+                for (int r = 0; r < th / 2; ++r)
+                    for (int x = tw / 2; x < p.c_stride; ++x) {
+                        ASSERT_EQ(p.u[r * p.c_stride + x], 128) << what;
+                        ASSERT_EQ(p.v[r * p.c_stride + x], 128) << what;
+                    }
+                for (size_t i = size; i < turned.size(); ++i)
+                    ASSERT_EQ(turned[i], 0xCD) << what;
+            }
+}
+
+// 10-bit words are rounded to the nearest 8-bit value, whatever the bits
+// outside the sample hold: 8-bit samples placed in words (shifted by 2 or by
+// 8) with garbage around them copy as the 8-bit frame does, in any layout.
+TEST(Yv12Copy, TenBitSamplesRoundToEightBits)
+{
+    for (int samples : {ORV_SAMPLES_10_LOW, ORV_SAMPLES_10_HIGH})
+        for (int layout = 0; layout < 3; ++layout) {
+            const int w = 38, h = 6;
+            SourceFrame src(w, h, layout, uint32_t(layout + 9));
+            std::mt19937 garbage_bits{uint32_t(samples)};
+            // Every byte of the frame's planes (rows and their padding) as a word.
+            auto widen = [&](const uint8_t *from, size_t n) {
+                std::vector<uint8_t> words(2 * n);
+                for (size_t i = 0; i < n; ++i) {
+                    const unsigned garbage = unsigned(garbage_bits());
+                    const unsigned word = samples == ORV_SAMPLES_10_LOW ? (from[i] << 2 | (garbage & 0xFC00))
+                                                                        : (from[i] << 8 | (garbage & 0x3F));
+                    words[2 * i] = uint8_t(word), words[2 * i + 1] = uint8_t(word >> 8);
+                }
+                return words;
+            };
+            const size_t y_bytes = size_t(src.view.y_stride) * h;
+            const std::vector<uint8_t> y10 = widen(src.view.y, y_bytes);
+            std::vector<uint8_t> u10, v10, pairs10;
+            YuvFrame f = src.view;
+            f.y = y10.data(), f.y_stride *= 2;
+            const size_t c_bytes = size_t(src.view.u_stride) * (h / 2);
+            if (layout == 0) {
+                u10 = widen(src.view.u, c_bytes), v10 = widen(src.view.v, c_bytes);
+                f.u = u10.data(), f.v = v10.data();
+            } else {
+                const uint8_t *first = std::min(src.view.u, src.view.v);
+                pairs10 = widen(first, c_bytes);
+                f.u = pairs10.data() + (src.view.u == first ? 0 : 2);
+                f.v = pairs10.data() + (src.view.v == first ? 0 : 2);
+            }
+            f.u_stride *= 2, f.v_stride *= 2;
+            for (int32_t transform : {0, 4}) {
+                const int tw = transform ? h : w, th = transform ? w : h;
+                const int32_t stride = (tw + 15) / 16 * 16;
+                std::vector<uint8_t> want(orv_yv12_size(stride, th), 0xCD), got = want;
+                OrvYv12Planes p = orv_yv12_planes(want.data(), stride, th);
+                orv_yv12_copy_turned(&p, &src.view, src.step, ORV_SAMPLES_8, transform);
+                p = orv_yv12_planes(got.data(), stride, th);
+                orv_yv12_copy_turned(&p, &f, src.step, samples, transform);
+                EXPECT_EQ(got, want) << "samples " << samples << " layout " << layout << " transform "
+                                     << transform;
+            }
+        }
+    // Rounding itself: 0, 1 -> 0; 2 -> 1 (half up); 1021 -> 255; 1022, 1023 -> 255, never 256.
+    const uint16_t values[] = {0, 1, 2, 5, 6, 1021, 1022, 1023};
+    const uint8_t rounded[] = {0, 0, 1, 1, 2, 255, 255, 255};
+    for (int samples : {ORV_SAMPLES_10_LOW, ORV_SAMPLES_10_HIGH}) {
+        std::vector<uint8_t> y(2 * 8 * 2), c(2 * 4);
+        for (int i = 0; i < 16; ++i) {
+            const unsigned v = values[i % 8], word = samples == ORV_SAMPLES_10_LOW ? v : v << 6;
+            y[2 * i] = uint8_t(word), y[2 * i + 1] = uint8_t(word >> 8);
+        }
+        const YuvFrame f{y.data(), c.data(), c.data(), 16, 8, 8, 8, 2};
+        std::vector<uint8_t> out(orv_yv12_size(16, 2), 0);
+        const OrvYv12Planes p = orv_yv12_planes(out.data(), 16, 2);
+        orv_yv12_copy_turned(&p, &f, 1, samples, 0);
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(out[i], rounded[i]) << "value " << values[i] << " samples " << samples;
+    }
+}
+
 // ---- the overlay drawing YV12 -----------------------------------------------
 
 struct Render {
