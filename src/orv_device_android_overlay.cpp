@@ -391,7 +391,7 @@ ResultCode copy_planes(AndroidOverlayRecord *rec, const YuvFrame *frame, int ste
 {
     const OrvYv12Planes planes = orv_yv12_planes(rec->locked.bits, rec->locked.stride, rec->locked.height);
     const DeviceCopyKernels kernels = orv_device_pick_copy_kernels();
-    orv_yv12_copy_frame(&planes, frame, step, &kernels);
+    orv_yv12_copy_frame(&planes, frame, step, ORV_SAMPLES_8, &kernels);
     return ORV_OK;
 }
 

@@ -8,13 +8,15 @@
 
 namespace {
 
-// Each row padded up to padded bytes. Rows that follow each other without
-// a gap on both sides (nothing to pad) go as one copy: at 1080p the per-row
-// calls and their row ends cost as much as a tenth of the copy itself.
+// Each row padded up to padded bytes; bytes per sample 1, or 2 for 10-bit
+// words. Rows that follow each other without a gap on both sides (nothing
+// to pad) go as one call: at 1080p the per-row calls and their row ends cost
+// as much as a tenth of the copy itself.
 void copy_plane(DeviceCopyRow copy, uint8_t *dst, int32_t dst_stride, const uint8_t *src, int32_t src_stride,
-                int width, int rows, int padded)
+                int width, int rows, int padded, int bytes)
 {
-    if (rows > 1 && dst_stride == width && src_stride == width && int64_t(width) * rows <= INT32_MAX) {
+    if (rows > 1 && dst_stride == width && src_stride == width * bytes &&
+        int64_t(width) * rows <= INT32_MAX / 2) {
         copy(dst, src, width * rows, width * rows);
         return;
     }
@@ -141,20 +143,24 @@ extern "C" size_t orv_yv12_size(int32_t stride, int32_t height)
 }
 
 extern "C" void orv_yv12_copy_frame(const OrvYv12Planes *dst, const YuvFrame *frame, int chroma_step,
-                                    const DeviceCopyKernels *kernels)
+                                    int samples, const DeviceCopyKernels *kernels)
 {
-    const DeviceCopyRow copy = kernels->copy;
-    const DeviceSplitRow split = kernels->split;
+    const bool low = samples == ORV_SAMPLES_10_LOW, high = samples == ORV_SAMPLES_10_HIGH;
+    const DeviceCopyRow copy = low ? kernels->narrow_low : high ? kernels->narrow_high : kernels->copy;
+    const DeviceSplitRow split = low ? kernels->split_low : high ? kernels->split_high : kernels->split;
+    const int bytes = low || high ? 2 : 1;
     const int width = frame->width, height = frame->height;
     const int c_width = width / 2, c_rows = height / 2;
     // The luma rows' padding is left as it is; each chroma row's is filled.
-    copy_plane(copy, dst->y, dst->y_stride, frame->y, frame->y_stride, width, height, width);
+    copy_plane(copy, dst->y, dst->y_stride, frame->y, frame->y_stride, width, height, width, bytes);
     if (chroma_step != 2) {
-        copy_plane(copy, dst->v, dst->c_stride, frame->v, frame->v_stride, c_width, c_rows, dst->c_stride);
-        copy_plane(copy, dst->u, dst->c_stride, frame->u, frame->u_stride, c_width, c_rows, dst->c_stride);
+        copy_plane(copy, dst->v, dst->c_stride, frame->v, frame->v_stride, c_width, c_rows, dst->c_stride,
+                   bytes);
+        copy_plane(copy, dst->u, dst->c_stride, frame->u, frame->u_stride, c_width, c_rows, dst->c_stride,
+                   bytes);
         return;
     }
-    // NV12 pairs start with Cb, NV21 pairs with Cr.
+    // NV12 pairs start with Cb, NV21 pairs with Cr (P010 alike, in words).
     const bool cb_first = frame->u < frame->v;
     const uint8_t *pairs = cb_first ? frame->u : frame->v;
     const int32_t pair_stride = cb_first ? frame->u_stride : frame->v_stride;

@@ -34,10 +34,11 @@ OrvYv12Planes orv_yv12_planes(void *bits, int32_t stride, int32_t height);
 size_t orv_yv12_size(int32_t stride, int32_t height);
 
 /* Copies the frame's rows into the planes. chroma_step 1: u and v are
- * planes; 2: one row of pairs, u and v one byte apart (NV12: v = u + 1, NV21:
- * u = v + 1). Each chroma row's padding up to c_stride gets
+ * planes; 2: one row of pairs, u and v one sample apart (NV12: v after u,
+ * NV21: u after v). samples: ORV_SAMPLES_* below; 10-bit samples are rounded
+ * to 8 bits on the way. Each chroma row's padding up to c_stride gets
  * ORV_YV12_CHROMA_PAD. Width and height must be even (the caller checks). */
-void orv_yv12_copy_frame(const OrvYv12Planes *dst, const YuvFrame *frame, int chroma_step,
+void orv_yv12_copy_frame(const OrvYv12Planes *dst, const YuvFrame *frame, int chroma_step, int samples,
                          const DeviceCopyKernels *kernels);
 
 /* Sample layouts of a frame (DEVICE_SAMPLES_* of device_render.h): one byte

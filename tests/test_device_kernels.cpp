@@ -465,6 +465,27 @@ TEST(DeviceKernels, PlaneCopiesMatchTheModel)
                               count + pad);
                     ASSERT_EQ(got, want) << "split first, " << what;
                     ASSERT_EQ(got_b, want_b) << "split second, " << what;
+                    // The same bytes read as 10-bit words (any bits set).
+                    for (const bool high : {false, true}) {
+                        const std::string how = std::string(high ? " high, " : " low, ") + what;
+                        std::fill(want.begin(), want.end(), 0xEE);
+                        got = want;
+                        kernel_list::model_narrow(want.data() + offset, src.data() + offset, count / 2,
+                                                  count / 2 + pad, high);
+                        (high ? set.narrow_high : set.narrow_low)(got.data() + offset, src.data() + offset,
+                                                                  count / 2, count / 2 + pad);
+                        ASSERT_EQ(got, want) << "narrow" << how;
+                        std::fill(want.begin(), want.end(), 0xEE);
+                        got = want, want_b = want, got_b = want;
+                        kernel_list::model_split_narrow(want.data() + offset, want_b.data() + offset,
+                                                        src.data() + offset, count / 4, count / 4 + pad,
+                                                        high);
+                        (high ? set.split_high : set.split_low)(got.data() + offset, got_b.data() + offset,
+                                                                src.data() + offset, count / 4,
+                                                                count / 4 + pad);
+                        ASSERT_EQ(got, want) << "split narrow first" << how;
+                        ASSERT_EQ(got_b, want_b) << "split narrow second" << how;
+                    }
                 }
     }
 }

@@ -121,7 +121,7 @@ TEST(Yv12Copy, PlanesInAndroidsLayout)
                         for (int tier : kernel_list::tiers_under_test()) {
                             const DeviceCopyKernels k = orv_device_copy_kernels(tier);
                             std::fill(buffer.begin(), buffer.end(), 0xCD);
-                            orv_yv12_copy_frame(&p, &src.view, src.step, &k);
+                            orv_yv12_copy_frame(&p, &src.view, src.step, ORV_SAMPLES_8, &k);
                             const std::string what = std::string(layouts[layout]) + " " + std::to_string(w) +
                                                      "x" + std::to_string(h) + " pad " + std::to_string(pad) +
                                                      " stride " + std::to_string(stride) + " tier " +
@@ -169,7 +169,7 @@ TEST(Yv12Copy, TurnedCopyShowsWhatTheWindowWouldTurn)
                 const int32_t plain_stride = (w + 15) / 16 * 16;
                 std::vector<uint8_t> plain(orv_yv12_size(plain_stride, h), 0xCD);
                 OrvYv12Planes p = orv_yv12_planes(plain.data(), plain_stride, h);
-                orv_yv12_copy_frame(&p, &src.view, src.step, &k);
+                orv_yv12_copy_frame(&p, &src.view, src.step, ORV_SAMPLES_8, &k);
                 const bool quarter = (transform & 4) != 0;
                 const int tw = quarter ? h : w, th = quarter ? w : h;
                 const int32_t stride = (tw + 31) / 32 * 32;
@@ -236,6 +236,15 @@ TEST(Yv12Copy, TenBitSamplesRoundToEightBits)
                 orv_yv12_copy_turned(&p, &f, src.step, samples, transform);
                 EXPECT_EQ(got, want) << "samples " << samples << " layout " << layout << " transform "
                                      << transform;
+                if (transform != 0)
+                    continue;
+                // The row kernels of every tier, unturned.
+                for (int tier : kernel_list::tiers_under_test()) {
+                    const DeviceCopyKernels k = orv_device_copy_kernels(tier);
+                    std::fill(got.begin(), got.end(), 0xCD);
+                    orv_yv12_copy_frame(&p, &f, src.step, samples, &k);
+                    EXPECT_EQ(got, want) << "samples " << samples << " layout " << layout << " tier " << tier;
+                }
             }
         }
     // Rounding itself: 0, 1 -> 0; 2 -> 1 (half up); 1021 -> 255; 1022, 1023 -> 255, never 256.

@@ -145,9 +145,17 @@ ResultCode orv_device_kernels_force(int tier);
 typedef void (*DeviceCopyRow)(uint8_t *dst, const uint8_t *src, int count, int padded);
 typedef void (*DeviceSplitRow)(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padded);
 
+/* The same for 10-bit samples in 16-bit little-endian words, src and pairs
+ * being words (count of them per row or pair member): each rounded to the
+ * nearest 8-bit value, (v + 2) >> 2 capped at 255, where v is bits 0-9 of
+ * the word (low) or bits 6-15 (high); the other bits are ignored. */
 typedef struct DeviceCopyKernels {
     DeviceCopyRow copy;
     DeviceSplitRow split;
+    DeviceCopyRow narrow_low;
+    DeviceCopyRow narrow_high;
+    DeviceSplitRow split_low;
+    DeviceSplitRow split_high;
 } DeviceCopyKernels;
 
 /* The copies of a tier (same tiers and runnability as the row kernels); all

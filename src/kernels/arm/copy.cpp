@@ -113,23 +113,81 @@ void split_row(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padd
     split_bytes(a + i, b + i, pairs + 2 * i, count - i);
 }
 
+// 10-bit words: one value of 0-1023, the rest of the word masked off (low)
+// or shifted out (high), then rounded to 8 bits with saturation (1023 and
+// 1022 would round to 256).
+template <bool High>
+inline uint8_t narrow_one(const uint8_t *word)
+{
+    const unsigned w = unsigned(word[0]) | unsigned(word[1]) << 8;
+    const unsigned v = ((High ? w >> 6 : w & 0x3FF) + 2) >> 2;
+    return uint8_t(v > 255 ? 255 : v);
+}
+
+template <bool High>
+inline uint8x8_t narrow8(uint16x8_t w)
+{
+    if constexpr (High)
+        return vqrshrn_n_u16(vshrq_n_u16(w, 6), 2);
+    else
+        return vqrshrn_n_u16(vandq_u16(w, vdupq_n_u16(0x3FF)), 2);
+}
+
+template <bool High>
+void narrow_row(uint8_t *dst, const uint8_t *src, int count, int padded)
+{
+    pad_row(dst, count, padded);
+    int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const uint16x8_t a = vreinterpretq_u16_u8(vld1q_u8(src + 2 * i));
+        const uint16x8_t b = vreinterpretq_u16_u8(vld1q_u8(src + 2 * i + 16));
+        vst1q_u8(dst + i, vcombine_u8(narrow8<High>(a), narrow8<High>(b)));
+    }
+    for (; i < count; ++i)
+        dst[i] = narrow_one<High>(src + 2 * i);
+}
+
+template <bool High>
+void split_narrow_row(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padded)
+{
+    pad_row(a, count, padded);
+    pad_row(b, count, padded);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        // The load splits 16-bit lanes and takes any byte alignment.
+        const uint16x8x2_t w = vld2q_u16(reinterpret_cast<const uint16_t *>(pairs + 4 * i));
+        vst1_u8(a + i, narrow8<High>(w.val[0]));
+        vst1_u8(b + i, narrow8<High>(w.val[1]));
+    }
+    for (; i < count; ++i) {
+        a[i] = narrow_one<High>(pairs + 4 * i);
+        b[i] = narrow_one<High>(pairs + 4 * i + 2);
+    }
+}
+
+constexpr DeviceCopyKernels with_narrowing(DeviceCopyRow copy, DeviceSplitRow split)
+{
+    return {
+        copy, split, narrow_row<false>, narrow_row<true>, split_narrow_row<false>, split_narrow_row<true>};
+}
+
 } // namespace
 
 extern "C" DeviceCopyKernels orv_copy_kernels_neon(void)
 {
-    return {copy_row<copy_blocks_neon>, split_row<split_blocks_neon>};
+    return with_narrowing(copy_row<copy_blocks_neon>, split_row<split_blocks_neon>);
 }
 
 #ifdef ORV_KERNELS_HAVE_A32
 extern "C" DeviceCopyKernels orv_copy_kernels_a32(void)
 {
-    return {copy_row<orv_a32_copy_blocks>, split_row<orv_a32_split_blocks>};
+    return with_narrowing(copy_row<orv_a32_copy_blocks>, split_row<orv_a32_split_blocks>);
 }
 #endif
 
 #ifdef ORV_KERNELS_HAVE_A64
 extern "C" DeviceCopyKernels orv_copy_kernels_a64(void)
 {
-    return {copy_row<orv_a64_copy_blocks>, split_row<orv_a64_split_blocks>};
+    return with_narrowing(copy_row<orv_a64_copy_blocks>, split_row<orv_a64_split_blocks>);
 }
 #endif

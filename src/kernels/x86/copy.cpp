@@ -77,16 +77,77 @@ void split_row(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padd
     pad_rows(a, b, count, padded);
 }
 
+// 10-bit words to bytes, (v + 2) >> 2 with v the masked (low) or shifted
+// (high) value; the pack saturates the 256 that 1022 and 1023 give.
+template <bool High>
+inline uint8_t narrow_one(const uint8_t *word)
+{
+    const unsigned w = unsigned(word[0]) | unsigned(word[1]) << 8;
+    const unsigned v = ((High ? w >> 6 : w & 0x3FF) + 2) >> 2;
+    return uint8_t(v > 255 ? 255 : v);
+}
+
+template <bool High>
+ORV_SSE inline __m128i narrow_words(__m128i w)
+{
+    const __m128i v = High ? _mm_srli_epi16(w, 6) : _mm_and_si128(w, _mm_set1_epi16(0x3FF));
+    return _mm_srli_epi16(_mm_add_epi16(v, _mm_set1_epi16(2)), 2);
+}
+
+// 16 words to 16 bytes, in order.
+template <bool High>
+ORV_SSE inline __m128i narrow16(const uint8_t *words)
+{
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(words));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(words + 16));
+    return _mm_packus_epi16(narrow_words<High>(a), narrow_words<High>(b));
+}
+
+template <bool High>
+ORV_SSE void narrow_row(uint8_t *dst, const uint8_t *src, int count, int padded)
+{
+    int i = 0;
+    for (; i + 16 <= count; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + i), narrow16<High>(src + 2 * i));
+    for (; i < count; ++i)
+        dst[i] = narrow_one<High>(src + 2 * i);
+    if (padded > count)
+        std::memset(dst + count, ORV_COPY_PAD, size_t(padded - count));
+}
+
+// The pairs narrowed to bytes in order, then split as 8-bit pairs are.
+template <bool High>
+ORV_SSE void split_narrow_row(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padded)
+{
+    const __m128i gather = _mm_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+    int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i p0 = _mm_shuffle_epi8(narrow16<High>(pairs + 4 * i), gather);
+        const __m128i p1 = _mm_shuffle_epi8(narrow16<High>(pairs + 4 * i + 32), gather);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(a + i), _mm_unpacklo_epi64(p0, p1));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(b + i), _mm_unpackhi_epi64(p0, p1));
+    }
+    for (; i < count; ++i) {
+        a[i] = narrow_one<High>(pairs + 4 * i);
+        b[i] = narrow_one<High>(pairs + 4 * i + 2);
+    }
+    pad_rows(a, b, count, padded);
+}
+
 } // namespace
 
+// The AVX2 tier narrows with the SSE4.1 code: 10-bit YV12 copies are rare
+// enough not to need a wider one.
 extern "C" DeviceCopyKernels orv_copy_kernels_sse41(void)
 {
-    return {copy_row, split_row<split_sse>};
+    return {copy_row,         split_row<split_sse>,    narrow_row<false>,
+            narrow_row<true>, split_narrow_row<false>, split_narrow_row<true>};
 }
 
 extern "C" DeviceCopyKernels orv_copy_kernels_avx2(void)
 {
-    return {copy_row, split_row<split_avx2>};
+    return {copy_row,         split_row<split_avx2>,   narrow_row<false>,
+            narrow_row<true>, split_narrow_row<false>, split_narrow_row<true>};
 }
 
 #endif
