@@ -76,15 +76,11 @@ void split_blocks_neon(uint8_t *a, uint8_t *b, const uint8_t *pairs, int blocks)
     }
 }
 
-// The rest after the blocks in 16-byte steps, the last one overlapping what
-// was written when the row is long enough.
-template <CopyBlocks Blocks>
-void copy_row(uint8_t *dst, const uint8_t *src, int count, int padded)
+// What follows the blocks, in 16-byte steps, the last one overlapping what
+// was written when the row is long enough. Out of line: a 1080p or 720p row
+// has none, and every instruction per row counts in a plane copy.
+[[gnu::noinline]] void copy_rest(uint8_t *dst, const uint8_t *src, int done, int count)
 {
-    pad_row(dst, count, padded);
-    const int done = count / 64 * 64;
-    if (done > 0)
-        Blocks(dst, src, count / 64);
     int i = done;
     for (; i + 16 <= count; i += 16)
         vst1q_u8(dst + i, vld1q_u8(src + i));
@@ -96,14 +92,19 @@ void copy_row(uint8_t *dst, const uint8_t *src, int count, int padded)
         copy_bytes(dst + i, src + i, count - i);
 }
 
-template <SplitBlocks Blocks>
-void split_row(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padded)
+template <CopyBlocks Blocks>
+void copy_row(uint8_t *dst, const uint8_t *src, int count, int padded)
 {
-    pad_row(a, count, padded);
-    pad_row(b, count, padded);
-    int i = count / 16 * 16;
-    if (i > 0)
-        Blocks(a, b, pairs, count / 16);
+    pad_row(dst, count, padded);
+    if (count >= 64)
+        Blocks(dst, src, count >> 6);
+    if (count & 63)
+        copy_rest(dst, src, count & ~63, count);
+}
+
+[[gnu::noinline]] void split_rest(uint8_t *a, uint8_t *b, const uint8_t *pairs, int done, int count)
+{
+    int i = done;
     if (i + 8 <= count) {
         const uint8x8x2_t p = vld2_u8(pairs + 2 * i);
         vst1_u8(a + i, p.val[0]);
@@ -111,6 +112,17 @@ void split_row(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padd
         i += 8;
     }
     split_bytes(a + i, b + i, pairs + 2 * i, count - i);
+}
+
+template <SplitBlocks Blocks>
+void split_row(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padded)
+{
+    pad_row(a, count, padded);
+    pad_row(b, count, padded);
+    if (count >= 16)
+        Blocks(a, b, pairs, count >> 4);
+    if (count & 15)
+        split_rest(a, b, pairs, count & ~15, count);
 }
 
 // 10-bit words: one value of 0-1023, the rest of the word masked off (low)
