@@ -24,19 +24,14 @@ void copy_plane(DeviceCopyRow copy, uint8_t *dst, int32_t dst_stride, const uint
         copy(dst, src, width, padded);
 }
 
-// A sample's 8-bit value: the 10-bit one rounded to nearest (1023 gives 255,
-// not 256). For high words (w + 128) >> 8 equals rounding w >> 6, whatever
-// the six bits below the sample hold.
+// A sample's 8-bit value: 10-bit ones rounded as the narrowing copies do.
 template <int Samples>
 inline uint8_t sample_at(const uint8_t *p)
 {
-    if constexpr (Samples == ORV_SAMPLES_8) {
+    if constexpr (Samples == ORV_SAMPLES_8)
         return *p;
-    } else {
-        const unsigned w = unsigned(p[0]) | unsigned(p[1]) << 8;
-        const unsigned v = Samples == ORV_SAMPLES_10_LOW ? ((w & 0x3FF) + 2) >> 2 : (w + 128) >> 8;
-        return uint8_t(v > 255 ? 255 : v);
-    }
+    else
+        return orv_narrow10(p, Samples == ORV_SAMPLES_10_HIGH);
 }
 
 // One source plane, w x h samples, seen through a transform: shown pixel

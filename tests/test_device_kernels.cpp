@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <tuple>
@@ -491,6 +492,28 @@ TEST(DeviceKernels, PlaneCopiesMatchTheModel)
 }
 
 #ifdef ORV_HAVE_CHECKED_CALL
+// Calls fn with the arguments and random values in every register it must
+// keep; expects them all back.
+void expect_saved(void (*fn)(void), std::initializer_list<uintptr_t> args, std::mt19937 &rng,
+                  const char *name)
+{
+    std::uniform_int_distribution<uint32_t> word;
+    CheckedCall call{};
+    call.fn = fn;
+    int n = 0;
+    for (uintptr_t a : args)
+        call.args[n++] = CheckedWord(a);
+    for (CheckedWord &w : call.want_core)
+        w = CheckedWord(uint64_t(word(rng)) << 32 | word(rng));
+    for (uint64_t &w : call.want_vfp)
+        w = uint64_t(word(rng)) << 32 | word(rng);
+    orv_checked_call(&call);
+    for (int i = 0; i < kCheckedCore; ++i)
+        EXPECT_EQ(call.got_core[i], call.want_core[i]) << name << ": core register " << i << " of the saved";
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(call.got_vfp[i], call.want_vfp[i]) << name << ": d" << 8 + i;
+}
+
 // The assembly restores the registers its calling convention asks it to
 // keep (r4-r11 or x19-x28, and d8-d15) and draws what the NEON pairs draw.
 TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
@@ -516,7 +539,6 @@ TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
     };
 #undef ORV_ASM
     std::mt19937 rng(8);
-    std::uniform_int_distribution<uint32_t> word;
     const kernel_list::Rows in = kernel_list::random_rows(rng, 48);
     const YuvCoefficients &k = orv_yuv_coefficients;
     for (const Entry &e : entries) {
@@ -525,29 +547,11 @@ TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
         std::vector<uint8_t> swapped;
         const uint8_t *u, *v;
         kernel_list::chroma_pointers(in, e.layout, swapped, u, v);
-        CheckedCall call{};
-        call.fn = reinterpret_cast<void (*)(void)>(e.assembly);
-        const uintptr_t args[9] = {uintptr_t(got.pixels.data()),
-                                   uintptr_t(got.dst_stride),
-                                   uintptr_t(in.luma.data()),
-                                   uintptr_t(in.y_stride),
-                                   uintptr_t(u),
-                                   uintptr_t(v),
-                                   uintptr_t(got.errors.data()),
-                                   uintptr_t(&k),
-                                   uintptr_t(in.count)};
-        for (int i = 0; i < 9; ++i)
-            call.args[i] = CheckedWord(args[i]);
-        for (CheckedWord &w : call.want_core)
-            w = CheckedWord(uint64_t(word(rng)) << 32 | word(rng));
-        for (uint64_t &w : call.want_vfp)
-            w = uint64_t(word(rng)) << 32 | word(rng);
-        orv_checked_call(&call);
-        for (int i = 0; i < kCheckedCore; ++i)
-            EXPECT_EQ(call.got_core[i], call.want_core[i])
-                << e.name << ": core register " << i << " of the saved";
-        for (int i = 0; i < 8; ++i)
-            EXPECT_EQ(call.got_vfp[i], call.want_vfp[i]) << e.name << ": d" << 8 + i;
+        expect_saved(reinterpret_cast<void (*)(void)>(e.assembly),
+                     {uintptr_t(got.pixels.data()), uintptr_t(got.dst_stride), uintptr_t(in.luma.data()),
+                      uintptr_t(in.y_stride), uintptr_t(u), uintptr_t(v), uintptr_t(got.errors.data()),
+                      uintptr_t(&k), uintptr_t(in.count)},
+                     rng, e.name);
         e.neon(want.pixels.data(), want.dst_stride, in.luma.data(), in.y_stride, u, v, want.errors.data(), &k,
                in.count);
         EXPECT_EQ(got.pixels, want.pixels) << e.name;
@@ -563,27 +567,11 @@ TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
 #endif
     std::vector<uint8_t> src(192), a(192, 0), b(96, 0);
     for (auto &x : src)
-        x = uint8_t(word(rng));
-    for (int which = 0; which < 2; ++which) {
-        CheckedCall call{};
-        call.fn = which == 0 ? reinterpret_cast<void (*)(void)>(copy_blocks)
-                             : reinterpret_cast<void (*)(void)>(split_blocks);
-        const uintptr_t args[4] = {uintptr_t(a.data()),
-                                   which == 0 ? uintptr_t(src.data()) : uintptr_t(b.data()),
-                                   which == 0 ? uintptr_t(3) : uintptr_t(src.data()), uintptr_t(3)};
-        for (int i = 0; i < 4; ++i)
-            call.args[i] = CheckedWord(args[i]);
-        for (CheckedWord &w : call.want_core)
-            w = CheckedWord(uint64_t(word(rng)) << 32 | word(rng));
-        for (uint64_t &w : call.want_vfp)
-            w = uint64_t(word(rng)) << 32 | word(rng);
-        orv_checked_call(&call);
-        for (int i = 0; i < kCheckedCore; ++i)
-            EXPECT_EQ(call.got_core[i], call.want_core[i])
-                << "copy loop " << which << ": core register " << i;
-        for (int i = 0; i < 8; ++i)
-            EXPECT_EQ(call.got_vfp[i], call.want_vfp[i]) << "copy loop " << which << ": d" << 8 + i;
-    }
+        x = uint8_t(rng());
+    expect_saved(reinterpret_cast<void (*)(void)>(copy_blocks),
+                 {uintptr_t(a.data()), uintptr_t(src.data()), 3}, rng, "copy loop");
+    expect_saved(reinterpret_cast<void (*)(void)>(split_blocks),
+                 {uintptr_t(a.data()), uintptr_t(b.data()), uintptr_t(src.data()), 3}, rng, "split loop");
     // The split wrote over the copy's first 48 bytes only.
     std::vector<uint8_t> want_a(src), want_b(48);
     kernel_list::model_split(want_a.data(), want_b.data(), src.data(), 48, 48);

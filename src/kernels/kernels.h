@@ -149,6 +149,15 @@ typedef void (*DeviceSplitRow)(uint8_t *a, uint8_t *b, const uint8_t *pairs, int
  * being words (count of them per row or pair member): each rounded to the
  * nearest 8-bit value, (v + 2) >> 2 capped at 255, where v is bits 0-9 of
  * the word (low) or bits 6-15 (high); the other bits are ignored. */
+/* One 10-bit word's 8-bit value by that rule (the scalar ends of the
+ * narrowing copies, and the YV12 copy's turned path). */
+static inline uint8_t orv_narrow10(const uint8_t *word, int high)
+{
+    const unsigned w = (unsigned)word[0] | (unsigned)word[1] << 8;
+    const unsigned v = ((high ? w >> 6 : w & 0x3FF) + 2) >> 2;
+    return (uint8_t)(v > 255 ? 255 : v);
+}
+
 typedef struct DeviceCopyKernels {
     DeviceCopyRow copy;
     DeviceSplitRow split;

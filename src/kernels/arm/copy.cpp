@@ -131,9 +131,7 @@ void split_row(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padd
 template <bool High>
 inline uint8_t narrow_one(const uint8_t *word)
 {
-    const unsigned w = unsigned(word[0]) | unsigned(word[1]) << 8;
-    const unsigned v = ((High ? w >> 6 : w & 0x3FF) + 2) >> 2;
-    return uint8_t(v > 255 ? 255 : v);
+    return orv_narrow10(word, High);
 }
 
 template <bool High>
