@@ -1,5 +1,5 @@
 // Each kernel of each tier on its own, off the kernel list the bit-exactness
-// tests walk: BM_kernel/<slot>/<tier>/<width>, one call per iteration (two
+// tests walk: BM_kernel/<slot>/<tier>/<width>, and the plane copies, one call per iteration (two
 // rows for a pair slot) on random rows that stay in cache. The ratio script
 // sets every tier beside the NEON tier of the same slot and width.
 #include <benchmark/benchmark.h>
@@ -44,6 +44,26 @@ void run_turn(benchmark::State &state, const kernel_list::TurnSlot &slot, int ti
     state.SetItemsProcessed(int64_t(state.iterations()) * rows * cols);
 }
 
+// The plane copies: one row of width bytes copied, or width pairs split,
+// each padded by 16 bytes (a chroma row's padding).
+void run_copy(benchmark::State &state, bool split, int tier, int width)
+{
+    const DeviceCopyKernels set = orv_device_copy_kernels(tier);
+    std::mt19937 rng{uint32_t(width)};
+    std::vector<uint8_t> src(size_t(width) * 2), a(size_t(width) + 16), b(a.size());
+    for (auto &x : src)
+        x = uint8_t(rng());
+    for (auto _ : state) {
+        if (split)
+            set.split(a.data(), b.data(), src.data(), width, width + 16);
+        else
+            set.copy(a.data(), src.data(), width, width + 16);
+        benchmark::DoNotOptimize(a.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * width);
+}
+
 int register_all()
 {
     for (const kernel_list::TurnSlot &slot : kernel_list::kTurnSlots)
@@ -55,6 +75,18 @@ int register_all()
             benchmark::RegisterBenchmark(name.c_str(),
                                          [&slot, tier](benchmark::State &st) { run_turn(st, slot, tier); });
         }
+    for (int tier = 0; tier < ORV_KERNELS_TIERS; ++tier) {
+        if (!orv_device_kernels_runnable(tier))
+            continue;
+        for (const bool split : {false, true})
+            for (int width : {640, 1920}) {
+                const std::string name = std::string("BM_kernel/") + (split ? "split" : "copy") + "/" +
+                                         orv_kernel_tier_name(tier) + "/" + std::to_string(width);
+                benchmark::RegisterBenchmark(name.c_str(), [split, tier, width](benchmark::State &st) {
+                    run_copy(st, split, tier, width);
+                });
+            }
+    }
     for (const kernel_list::Slot &slot : kernel_list::kSlots)
         for (int tier = 0; tier < ORV_KERNELS_TIERS; ++tier) {
             if (!kernel_list::has(slot, orv_device_row_kernels(tier)))

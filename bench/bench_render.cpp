@@ -211,13 +211,18 @@ struct BareCopy : Bare {
 // figure to read on a shared machine. A frame is always ready and the surface stays
 // attached, so the loop never sleeps (a size event would mean it did: then
 // the run is refused).
-void render_thread(benchmark::State &state, int w, int h, int32_t format, int32_t window_format)
+// stride: the window's row stride in pixels; 0 keeps the stand-in's, which
+// pads every row past the width to catch overruns.
+void render_thread(benchmark::State &state, int w, int h, int32_t format, int32_t window_format,
+                   int32_t stride = 0)
 {
     Planes p(w, h);
     DeviceRenderLibInit(0);
     JavaVM *vm = orv_standin_vm_create();
     ANativeWindow *window = orv_standin_window_create(w, h, format);
     orv_standin_window_set_checks(window, 0);
+    if (stride > 0)
+        orv_standin_window_set_stride(window, stride);
     jobject surface = orv_standin_surface_create(window);
     auto host = std::make_unique<ReadyHost>(p.frame());
     HostCallbacks cb{&ReadyHost::on_event, &ReadyHost::on_started, &ReadyHost::on_error,
@@ -349,9 +354,20 @@ BENCHMARK_CAPTURE(bare_blit, rgb565_1080p, 1920, 1080, WINDOW_FORMAT_RGB_565, 16
     ->Unit(benchmark::kMillisecond);
 
 // The planes handed to a YV12 window; the pair's "overhead" is this path
-// over a memcpy of the same bytes, batch by batch under the same load.
-BENCHMARK_CAPTURE(render_thread, yv12_1080p, 1920, 1080, WINDOW_FORMAT_RGBA_8888, DEVICE_WINDOW_YV12)
+// over a memcpy of the same bytes, batch by batch under the same load. The
+// window's stride is the width, as devices align 1080p YV12 rows (to 16,
+// 32 or 64 pixels); "yv12_padded" keeps the stand-in's padded rows, which
+// need a copy per row and chroma padding.
+BENCHMARK_CAPTURE(render_thread, yv12_1080p, 1920, 1080, WINDOW_FORMAT_RGBA_8888, DEVICE_WINDOW_YV12, 1920)
     ->Name("BM_render/ours/yv12_1920x1080")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(render_thread, yv12_padded_1080p, 1920, 1080, WINDOW_FORMAT_RGBA_8888, DEVICE_WINDOW_YV12)
+    ->Name("BM_render/ours/yv12_padded_1920x1080")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(bare_copy, yv12_padded_1080p, 1920, 1080)
+    ->Name("BM_render/memcpy/yv12_padded_1920x1080")
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(bare_copy, yv12_1080p, 1920, 1080)

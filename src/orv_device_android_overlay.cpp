@@ -411,8 +411,8 @@ ResultCode copy_planes(AndroidOverlayRecord *rec, const YuvFrame *frame, int ste
                        [[maybe_unused]] int transform)
 {
     const OrvYv12Planes planes = orv_yv12_planes(rec->locked.bits, rec->locked.stride, rec->locked.height);
-    const OrvCopyKernels kernels = orv_copy_pick();
-    orv_yv12_copy_frame(&planes, frame, step, &kernels);
+    const DeviceCopyKernels kernels = orv_device_pick_copy_kernels();
+    orv_yv12_copy_frame(&planes, frame, step, ORV_SAMPLES_8, &kernels);
     return ORV_OK;
 }
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "orv_standin.h"
 
@@ -279,8 +280,11 @@ TEST(AndroidStandin, Yv12BuffersLayoutChecksAndComposition)
     OrvStandinBuffer posted{};
     ASSERT_EQ(orv_standin_window_last_posted(w, &posted), 0);
     EXPECT_EQ(posted.data_space, bt709_full);
-    EXPECT_EQ(orv_standin_buffer_argb(&posted, 0, 0), 0xFFFFFFFFu) << "full range: 255 is white";
-    EXPECT_EQ(orv_standin_buffer_argb(&posted, 1, 0), 0xFF808080u);
+    // Turned clockwise: the buffer's top-left pixel shows top right.
+    EXPECT_EQ(posted.shown_width, 2);
+    EXPECT_EQ(posted.shown_height, 16);
+    EXPECT_EQ(orv_standin_buffer_argb(&posted, 1, 0), 0xFFFFFFFFu) << "full range: 255 is white";
+    EXPECT_EQ(orv_standin_buffer_argb(&posted, 0, 0), 0xFF808080u);
     ANativeWindow_release(w);
 }
 
@@ -309,3 +313,76 @@ TEST(AndroidStandin, RefusedFormats)
 }
 
 } // namespace
+
+namespace {
+
+// A 3x2 RGBX buffer whose pixel i (row-major) is grey level 10 * (i + 1),
+// posted under a transform; the shown picture as grey levels, row by row.
+std::vector<int> shown_after(int32_t transform, int32_t *shown_w, int32_t *shown_h)
+{
+    ANativeWindow *w = orv_standin_window_create(3, 2, WINDOW_FORMAT_RGBX_8888);
+    EXPECT_EQ(ANativeWindow_setBuffersTransform(w, transform), 0);
+    ANativeWindow_Buffer b{};
+    EXPECT_EQ(ANativeWindow_lock(w, &b, nullptr), 0);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            std::memset(static_cast<uint8_t *>(b.bits) + (size_t(y) * b.stride + x) * 4, 10 * (3 * y + x + 1),
+                        4);
+    EXPECT_EQ(ANativeWindow_unlockAndPost(w), 0);
+    OrvStandinBuffer posted{};
+    EXPECT_EQ(orv_standin_window_last_posted(w, &posted), 0);
+    EXPECT_EQ(posted.transform, transform);
+    *shown_w = posted.shown_width;
+    *shown_h = posted.shown_height;
+    std::vector<int> grey;
+    for (int y = 0; y < posted.shown_height; ++y)
+        for (int x = 0; x < posted.shown_width; ++x)
+            grey.push_back(int(orv_standin_buffer_argb(&posted, x, y) & 0xFF) / 10);
+    EXPECT_EQ(orv_standin_buffer_argb(&posted, posted.shown_width, 0), 0u);
+    ANativeWindow_release(w);
+    return grey;
+}
+
+} // namespace
+
+// The buffer  1 2 3  shown under each transform: flips first, then a
+//             4 5 6  clockwise quarter turn, as devices compose.
+TEST(AndroidStandin, CompositingAppliesTheTransform)
+{
+    struct Case {
+        int32_t transform, w, h;
+        std::vector<int> shown;
+    };
+    const Case cases[] = {
+        {ANATIVEWINDOW_TRANSFORM_IDENTITY, 3, 2, {1, 2, 3, 4, 5, 6}},
+        {ANATIVEWINDOW_TRANSFORM_MIRROR_HORIZONTAL, 3, 2, {3, 2, 1, 6, 5, 4}},
+        {ANATIVEWINDOW_TRANSFORM_MIRROR_VERTICAL, 3, 2, {4, 5, 6, 1, 2, 3}},
+        {ANATIVEWINDOW_TRANSFORM_ROTATE_180, 3, 2, {6, 5, 4, 3, 2, 1}},
+        {ANATIVEWINDOW_TRANSFORM_ROTATE_90, 2, 3, {4, 1, 5, 2, 6, 3}},
+        {ANATIVEWINDOW_TRANSFORM_ROTATE_270, 2, 3, {3, 6, 2, 5, 1, 4}},
+        {ANATIVEWINDOW_TRANSFORM_ROTATE_90 | ANATIVEWINDOW_TRANSFORM_MIRROR_HORIZONTAL,
+         2,
+         3,
+         {6, 3, 5, 2, 4, 1}},
+        {ANATIVEWINDOW_TRANSFORM_ROTATE_90 | ANATIVEWINDOW_TRANSFORM_MIRROR_VERTICAL,
+         2,
+         3,
+         {1, 4, 2, 5, 3, 6}},
+    };
+    for (const Case &c : cases) {
+        int32_t w = 0, h = 0;
+        EXPECT_EQ(shown_after(c.transform, &w, &h), c.shown) << "transform " << c.transform;
+        EXPECT_EQ(w, c.w) << "transform " << c.transform;
+        EXPECT_EQ(h, c.h) << "transform " << c.transform;
+    }
+    ANativeWindow *w = orv_standin_window_create(4, 4, WINDOW_FORMAT_RGBA_8888);
+    EXPECT_EQ(ANativeWindow_setBuffersTransform(w, 8), -EINVAL);
+    EXPECT_EQ(ANativeWindow_setBuffersTransform(w, -1), -EINVAL);
+    orv_standin_window_fail_transform(w, -ENOSYS);
+    EXPECT_EQ(ANativeWindow_setBuffersTransform(w, 4), -ENOSYS);
+    EXPECT_EQ(stats_of(w).transform, 0);
+    orv_standin_window_fail_transform(w, 0);
+    EXPECT_EQ(ANativeWindow_setBuffersTransform(w, 4), 0);
+    EXPECT_EQ(stats_of(w).transform, 4);
+    ANativeWindow_release(w);
+}

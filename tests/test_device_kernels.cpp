@@ -6,7 +6,9 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <random>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -463,7 +465,91 @@ TEST(DeviceKernels, FilterCarriesErrorsDownAColumn)
     }
 }
 
+// The plane copies of every tier move the bytes the model moves and pad
+// with mid-grey, at every length around the blocks' sizes, on unaligned
+// rows, touching nothing past the padding.
+TEST(DeviceKernels, PlaneCopiesMatchTheModel)
+{
+    const std::vector<int> tiers = kernel_list::tiers_under_test();
+    if (tiers.empty())
+        GTEST_SKIP() << "the forced tier does not run here";
+    const int counts[] = {0,  1,  7,  8,  9,  15,  16,  17,  31,  32,  33,
+                          47, 63, 64, 65, 79, 100, 127, 128, 129, 960, 1001};
+    for (int tier : tiers) {
+        const DeviceCopyKernels set = orv_device_copy_kernels(tier);
+        ASSERT_NE(set.copy, nullptr) << orv_kernel_tier_name(tier);
+        ASSERT_NE(set.split, nullptr) << orv_kernel_tier_name(tier);
+        std::mt19937 rng(uint32_t(tier) + 77);
+        for (int count : counts)
+            for (int pad : {0, 5, 16, 23})
+                for (int offset : {0, 1, 3}) {
+                    std::vector<uint8_t> src(size_t(2 * count) + 8);
+                    for (auto &b : src)
+                        b = uint8_t(rng());
+                    const std::string what =
+                        std::string(orv_kernel_tier_name(tier)) + " count " + std::to_string(count) +
+                        " padded to " + std::to_string(count + pad) + " offset " + std::to_string(offset);
+                    std::vector<uint8_t> want(size_t(count) + 40, 0xEE), got = want;
+                    kernel_list::model_copy(want.data() + offset, src.data() + offset, count, count + pad);
+                    set.copy(got.data() + offset, src.data() + offset, count, count + pad);
+                    ASSERT_EQ(got, want) << "copy, " << what;
+                    std::fill(want.begin(), want.end(), 0xEE);
+                    got = want;
+                    std::vector<uint8_t> want_b = want, got_b = want;
+                    kernel_list::model_split(want.data() + offset, want_b.data() + offset,
+                                             src.data() + offset, count, count + pad);
+                    set.split(got.data() + offset, got_b.data() + offset, src.data() + offset, count,
+                              count + pad);
+                    ASSERT_EQ(got, want) << "split first, " << what;
+                    ASSERT_EQ(got_b, want_b) << "split second, " << what;
+                    // The same bytes read as 10-bit words (any bits set).
+                    for (const bool high : {false, true}) {
+                        const std::string how = std::string(high ? " high, " : " low, ") + what;
+                        std::fill(want.begin(), want.end(), 0xEE);
+                        got = want;
+                        kernel_list::model_narrow(want.data() + offset, src.data() + offset, count / 2,
+                                                  count / 2 + pad, high);
+                        (high ? set.narrow_high : set.narrow_low)(got.data() + offset, src.data() + offset,
+                                                                  count / 2, count / 2 + pad);
+                        ASSERT_EQ(got, want) << "narrow" << how;
+                        std::fill(want.begin(), want.end(), 0xEE);
+                        got = want, want_b = want, got_b = want;
+                        kernel_list::model_split_narrow(want.data() + offset, want_b.data() + offset,
+                                                        src.data() + offset, count / 4, count / 4 + pad,
+                                                        high);
+                        (high ? set.split_high : set.split_low)(got.data() + offset, got_b.data() + offset,
+                                                                src.data() + offset, count / 4,
+                                                                count / 4 + pad);
+                        ASSERT_EQ(got, want) << "split narrow first" << how;
+                        ASSERT_EQ(got_b, want_b) << "split narrow second" << how;
+                    }
+                }
+    }
+}
+
 #ifdef ORV_HAVE_CHECKED_CALL
+// Calls fn with the arguments and random values in every register it must
+// keep; expects them all back.
+void expect_saved(void (*fn)(void), std::initializer_list<uintptr_t> args, std::mt19937 &rng,
+                  const char *name)
+{
+    std::uniform_int_distribution<uint32_t> word;
+    CheckedCall call{};
+    call.fn = fn;
+    int n = 0;
+    for (uintptr_t a : args)
+        call.args[n++] = CheckedWord(a);
+    for (CheckedWord &w : call.want_core)
+        w = CheckedWord(uint64_t(word(rng)) << 32 | word(rng));
+    for (uint64_t &w : call.want_vfp)
+        w = uint64_t(word(rng)) << 32 | word(rng);
+    orv_checked_call(&call);
+    for (int i = 0; i < kCheckedCore; ++i)
+        EXPECT_EQ(call.got_core[i], call.want_core[i]) << name << ": core register " << i << " of the saved";
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(call.got_vfp[i], call.want_vfp[i]) << name << ": d" << 8 + i;
+}
+
 // The assembly restores the registers its calling convention asks it to
 // keep (r4-r11 or x19-x28, and d8-d15) and draws what the NEON pairs draw.
 TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
@@ -489,7 +575,6 @@ TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
     };
 #undef ORV_ASM
     std::mt19937 rng(8);
-    std::uniform_int_distribution<uint32_t> word;
     const kernel_list::Rows in = kernel_list::random_rows(rng, 48);
     const YuvCoefficients &k = orv_yuv_coefficients;
     for (const Entry &e : entries) {
@@ -498,34 +583,36 @@ TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
         std::vector<uint8_t> swapped;
         const uint8_t *u, *v;
         kernel_list::chroma_pointers(in, e.layout, swapped, u, v);
-        CheckedCall call{};
-        call.fn = reinterpret_cast<void (*)(void)>(e.assembly);
-        const uintptr_t args[9] = {uintptr_t(got.pixels.data()),
-                                   uintptr_t(got.dst_stride),
-                                   uintptr_t(in.luma.data()),
-                                   uintptr_t(in.y_stride),
-                                   uintptr_t(u),
-                                   uintptr_t(v),
-                                   uintptr_t(got.errors.data()),
-                                   uintptr_t(&k),
-                                   uintptr_t(in.count)};
-        for (int i = 0; i < 9; ++i)
-            call.args[i] = CheckedWord(args[i]);
-        for (CheckedWord &w : call.want_core)
-            w = CheckedWord(uint64_t(word(rng)) << 32 | word(rng));
-        for (uint64_t &w : call.want_vfp)
-            w = uint64_t(word(rng)) << 32 | word(rng);
-        orv_checked_call(&call);
-        for (int i = 0; i < kCheckedCore; ++i)
-            EXPECT_EQ(call.got_core[i], call.want_core[i])
-                << e.name << ": core register " << i << " of the saved";
-        for (int i = 0; i < 8; ++i)
-            EXPECT_EQ(call.got_vfp[i], call.want_vfp[i]) << e.name << ": d" << 8 + i;
+        expect_saved(reinterpret_cast<void (*)(void)>(e.assembly),
+                     {uintptr_t(got.pixels.data()), uintptr_t(got.dst_stride), uintptr_t(in.luma.data()),
+                      uintptr_t(in.y_stride), uintptr_t(u), uintptr_t(v), uintptr_t(got.errors.data()),
+                      uintptr_t(&k), uintptr_t(in.count)},
+                     rng, e.name);
         e.neon(want.pixels.data(), want.dst_stride, in.luma.data(), in.y_stride, u, v, want.errors.data(), &k,
                in.count);
         EXPECT_EQ(got.pixels, want.pixels) << e.name;
         EXPECT_EQ(got.errors, want.errors) << e.name;
     }
+    // The plane-copy loops, three blocks each.
+#if defined(__aarch64__)
+    const auto copy_blocks = orv_a64_copy_blocks;
+    const auto split_blocks = orv_a64_split_blocks;
+#else
+    const auto copy_blocks = orv_a32_copy_blocks;
+    const auto split_blocks = orv_a32_split_blocks;
+#endif
+    std::vector<uint8_t> src(192), a(192, 0), b(96, 0);
+    for (auto &x : src)
+        x = uint8_t(rng());
+    expect_saved(reinterpret_cast<void (*)(void)>(copy_blocks),
+                 {uintptr_t(a.data()), uintptr_t(src.data()), 3}, rng, "copy loop");
+    expect_saved(reinterpret_cast<void (*)(void)>(split_blocks),
+                 {uintptr_t(a.data()), uintptr_t(b.data()), uintptr_t(src.data()), 3}, rng, "split loop");
+    // The split wrote over the copy's first 48 bytes only.
+    std::vector<uint8_t> want_a(src), want_b(48);
+    kernel_list::model_split(want_a.data(), want_b.data(), src.data(), 48, 48);
+    EXPECT_EQ(a, want_a) << "copy loop, then split loop's even bytes";
+    EXPECT_TRUE(std::equal(want_b.begin(), want_b.end(), b.begin())) << "split loop, odd bytes";
 }
 #endif
 

@@ -18,6 +18,7 @@
 
 #include "clip.h"
 #include "host_frame.h"
+#include "kernel_list.h"
 #include "orv_device_copy.h"
 #include "orv_device_render.h"
 #include "render_env.h"
@@ -43,59 +44,6 @@ std::vector<uint8_t> random_bytes(size_t n, uint32_t seed)
     return v;
 }
 
-// ---- split kernels ----------------------------------------------------------
-
-TEST(Yv12Copy, RowKernelsGiveTheReferenceBytes)
-{
-    const OrvCopyKernels reference = orv_copy_kernels(ORV_COPY_REFERENCE);
-    ASSERT_NE(reference.copy, nullptr);
-    ASSERT_NE(reference.split, nullptr);
-    const OrvCopyKernels picked = orv_copy_pick();
-    ASSERT_NE(picked.copy, nullptr);
-    ASSERT_NE(picked.split, nullptr);
-    std::vector<OrvCopyKernels> tiers{picked};
-    for (int tier = ORV_COPY_REFERENCE + 1; tier < ORV_COPY_TIERS; ++tier)
-        if (const OrvCopyKernels k = orv_copy_kernels(tier); k.copy != nullptr)
-            tiers.push_back(k);
-#if defined(__ARM_NEON) || defined(__ARM_NEON__) || defined(__x86_64__)
-    EXPECT_GT(tiers.size(), 1u) << "no vector tier on a machine that has one";
-#endif
-    const int counts[] = {0,  1,  7,  8,  9,  15,  16,  17,  31,  32,  33,
-                          47, 63, 64, 65, 79, 100, 127, 128, 129, 960, 1001};
-    for (size_t t = 0; t < tiers.size(); ++t)
-        for (int count : counts)
-            for (int pad : {0, 5, 16, 23})
-                for (int offset : {0, 1, 3}) {
-                    // Odd offsets: the kernels must not rely on aligned rows.
-                    const std::vector<uint8_t> src =
-                        random_bytes(size_t(2 * count) + 8, uint32_t(count * 31 + pad + t));
-                    const std::string what = "tier " + std::to_string(t) + " count " + std::to_string(count) +
-                                             " padded to " + std::to_string(count + pad) + " offset " +
-                                             std::to_string(offset);
-                    std::vector<uint8_t> want(size_t(count) + 40, 0xEE), got = want;
-                    reference.copy(want.data() + offset, src.data() + offset, count, count + pad);
-                    tiers[t].copy(got.data() + offset, src.data() + offset, count, count + pad);
-                    ASSERT_EQ(got, want) << "copy, " << what;
-                    std::fill(want.begin(), want.end(), 0xEE);
-                    got = want;
-                    std::vector<uint8_t> want_b = want, got_b = want;
-                    reference.split(want.data() + offset, want_b.data() + offset, src.data() + offset, count,
-                                    count + pad);
-                    tiers[t].split(got.data() + offset, got_b.data() + offset, src.data() + offset, count,
-                                   count + pad);
-                    ASSERT_EQ(got, want) << "split first, " << what;
-                    ASSERT_EQ(got_b, want_b) << "split second, " << what;
-                }
-    // The references themselves, against the definitions.
-    const uint8_t pairs[6] = {1, 2, 3, 4, 5, 6};
-    uint8_t a[4], b[4], c[7];
-    reference.split(a, b, pairs, 3, 4);
-    EXPECT_EQ(std::vector<uint8_t>(a, a + 4), (std::vector<uint8_t>{1, 3, 5, 128}));
-    EXPECT_EQ(std::vector<uint8_t>(b, b + 4), (std::vector<uint8_t>{2, 4, 6, 128}));
-    reference.copy(c, pairs, 6, 7);
-    EXPECT_EQ(std::vector<uint8_t>(c, c + 7), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 128}));
-}
-
 // A frame of random samples, planar or as NV12/NV21 pairs.
 struct SourceFrame {
     HostFrame planes;
@@ -103,9 +51,10 @@ struct SourceFrame {
     YuvFrame view;
     int step = 1;
 
-    SourceFrame(int w, int h, int layout, uint32_t seed) // layout 0 planar, 1 NV12, 2 NV21
+    // layout 0 planar, 1 NV12, 2 NV21; pad: bytes past each luma row.
+    SourceFrame(int w, int h, int layout, uint32_t seed, int pad = 6)
     {
-        planes = HostFrame::make(w, h, 6);
+        planes = HostFrame::make(w, h, pad);
         for (auto *p : {&planes.y, &planes.u, &planes.v})
             *p = random_bytes(p->size(), seed++);
         view = planes.view();
@@ -159,33 +108,161 @@ TEST(Yv12Copy, PlanesInAndroidsLayout)
     for (int layout = 0; layout < 3; ++layout)
         for (int w : {2, 6, 16, 30, 34, 94, 256})
             for (int align : {16, 32, 64})
-                for (int h : {2, 10}) {
-                    SourceFrame src(w, h, layout, uint32_t(w * 7 + h + layout));
-                    const int32_t stride = (w + align - 1) / align * align;
-                    const size_t size = orv_yv12_size(stride, h);
-                    std::vector<uint8_t> buffer(size + 64, 0xCD);
-                    const OrvYv12Planes p = orv_yv12_planes(buffer.data(), stride, h);
-                    EXPECT_EQ(p.c_stride % 16, 0);
-                    EXPECT_EQ(size_t(p.u - buffer.data()) + size_t(p.c_stride) * (h / 2), size);
-                    for (int tier = 0; tier <= ORV_COPY_TIERS; ++tier) {
-                        const OrvCopyKernels k =
-                            tier == ORV_COPY_TIERS ? orv_copy_pick() : orv_copy_kernels(tier);
-                        if (k.copy == nullptr)
-                            continue;
-                        std::fill(buffer.begin(), buffer.end(), 0xCD);
-                        orv_yv12_copy_frame(&p, &src.view, src.step, &k);
-                        const std::string what = std::string(layouts[layout]) + " " + std::to_string(w) +
-                                                 "x" + std::to_string(h) + " stride " +
-                                                 std::to_string(stride) + " tier " + std::to_string(tier);
-                        EXPECT_EQ(planes_match(buffer.data(), stride, h, src.planes), "") << what;
-                        // Luma padding and everything past the planes untouched.
-                        for (int r = 0; r < h; ++r)
-                            for (int x = w; x < stride; ++x)
-                                ASSERT_EQ(buffer[size_t(r) * stride + x], 0xCD) << what;
-                        for (size_t i = size; i < buffer.size(); ++i)
-                            ASSERT_EQ(buffer[i], 0xCD) << what;
+                for (int h : {2, 10})
+                    for (int pad : {6, 0}) {
+                        // Without padding on either side (256 wide) rows go as one copy.
+                        SourceFrame src(w, h, layout, uint32_t(w * 7 + h + layout), pad);
+                        const int32_t stride = (w + align - 1) / align * align;
+                        const size_t size = orv_yv12_size(stride, h);
+                        std::vector<uint8_t> buffer(size + 64, 0xCD);
+                        const OrvYv12Planes p = orv_yv12_planes(buffer.data(), stride, h);
+                        EXPECT_EQ(p.c_stride % 16, 0);
+                        EXPECT_EQ(size_t(p.u - buffer.data()) + size_t(p.c_stride) * (h / 2), size);
+                        for (int tier : kernel_list::tiers_under_test()) {
+                            const DeviceCopyKernels k = orv_device_copy_kernels(tier);
+                            std::fill(buffer.begin(), buffer.end(), 0xCD);
+                            orv_yv12_copy_frame(&p, &src.view, src.step, ORV_SAMPLES_8, &k);
+                            const std::string what = std::string(layouts[layout]) + " " + std::to_string(w) +
+                                                     "x" + std::to_string(h) + " pad " + std::to_string(pad) +
+                                                     " stride " + std::to_string(stride) + " tier " +
+                                                     std::to_string(tier);
+                            EXPECT_EQ(planes_match(buffer.data(), stride, h, src.planes), "") << what;
+                            // Luma padding and everything past the planes untouched.
+                            for (int r = 0; r < h; ++r)
+                                for (int x = w; x < stride; ++x)
+                                    ASSERT_EQ(buffer[size_t(r) * stride + x], 0xCD) << what;
+                            for (size_t i = size; i < buffer.size(); ++i)
+                                ASSERT_EQ(buffer[i], 0xCD) << what;
+                        }
                     }
+}
+
+// The planes a buffer of the given stride holds, shown by the stand-in's
+// compositing under a window transform.
+std::vector<uint32_t> shown(std::vector<uint8_t> &bits, int w, int h, int32_t stride, int32_t transform)
+{
+    OrvStandinBuffer b{};
+    b.width = w, b.height = h, b.stride = stride, b.format = ORV_STANDIN_FORMAT_YV12, b.bytes_per_pixel = 1;
+    b.bits = bits.data();
+    b.transform = transform;
+    const bool quarter = (transform & 4) != 0;
+    b.shown_width = quarter ? h : w, b.shown_height = quarter ? w : h;
+    std::vector<uint32_t> out;
+    for (int y = 0; y < b.shown_height; ++y)
+        for (int x = 0; x < b.shown_width; ++x)
+            out.push_back(orv_standin_buffer_argb(&b, x, y));
+    return out;
+}
+
+// Planes turned in the copy show what the plain planes show on a window
+// that turns them itself, for every transform and chroma layout; chroma
+// padding stays mid-grey and nothing past the planes is written.
+TEST(Yv12Copy, TurnedCopyShowsWhatTheWindowWouldTurn)
+{
+    const DeviceCopyKernels k = orv_device_pick_copy_kernels();
+    for (int layout = 0; layout < 3; ++layout)
+        for (auto [w, h] : {std::pair{2, 2}, {6, 4}, {34, 10}, {2, 40}, {70, 2}})
+            for (int32_t transform = 0; transform < 8; ++transform) {
+                SourceFrame src(w, h, layout, uint32_t(w * 5 + h + layout));
+                const std::string what = "layout " + std::to_string(layout) + " " + std::to_string(w) + "x" +
+                                         std::to_string(h) + " transform " + std::to_string(transform);
+                const int32_t plain_stride = (w + 15) / 16 * 16;
+                std::vector<uint8_t> plain(orv_yv12_size(plain_stride, h), 0xCD);
+                OrvYv12Planes p = orv_yv12_planes(plain.data(), plain_stride, h);
+                orv_yv12_copy_frame(&p, &src.view, src.step, ORV_SAMPLES_8, &k);
+                const bool quarter = (transform & 4) != 0;
+                const int tw = quarter ? h : w, th = quarter ? w : h;
+                const int32_t stride = (tw + 31) / 32 * 32;
+                const size_t size = orv_yv12_size(stride, th);
+                std::vector<uint8_t> turned(size + 32, 0xCD);
+                p = orv_yv12_planes(turned.data(), stride, th);
+                orv_yv12_copy_turned(&p, &src.view, src.step, ORV_SAMPLES_8, transform);
+                EXPECT_EQ(shown(turned, tw, th, stride, 0), shown(plain, w, h, plain_stride, transform))
+                    << what;
+                for (int r = 0; r < th / 2; ++r)
+                    for (int x = tw / 2; x < p.c_stride; ++x) {
+                        ASSERT_EQ(p.u[r * p.c_stride + x], 128) << what;
+                        ASSERT_EQ(p.v[r * p.c_stride + x], 128) << what;
+                    }
+                for (size_t i = size; i < turned.size(); ++i)
+                    ASSERT_EQ(turned[i], 0xCD) << what;
+            }
+}
+
+// 10-bit words are rounded to the nearest 8-bit value, whatever the bits
+// outside the sample hold: 8-bit samples placed in words (shifted by 2 or by
+// 8) with garbage around them copy as the 8-bit frame does, in any layout.
+TEST(Yv12Copy, TenBitSamplesRoundToEightBits)
+{
+    for (int samples : {ORV_SAMPLES_10_LOW, ORV_SAMPLES_10_HIGH})
+        for (int layout = 0; layout < 3; ++layout) {
+            const int w = 38, h = 6;
+            SourceFrame src(w, h, layout, uint32_t(layout + 9));
+            std::mt19937 garbage_bits{uint32_t(samples)};
+            // Every byte of the frame's planes (rows and their padding) as a word.
+            auto widen = [&](const uint8_t *from, size_t n) {
+                std::vector<uint8_t> words(2 * n);
+                for (size_t i = 0; i < n; ++i) {
+                    const unsigned garbage = unsigned(garbage_bits());
+                    const unsigned word = samples == ORV_SAMPLES_10_LOW ? (from[i] << 2 | (garbage & 0xFC00))
+                                                                        : (from[i] << 8 | (garbage & 0x3F));
+                    words[2 * i] = uint8_t(word), words[2 * i + 1] = uint8_t(word >> 8);
                 }
+                return words;
+            };
+            const size_t y_bytes = size_t(src.view.y_stride) * h;
+            const std::vector<uint8_t> y10 = widen(src.view.y, y_bytes);
+            std::vector<uint8_t> u10, v10, pairs10;
+            YuvFrame f = src.view;
+            f.y = y10.data(), f.y_stride *= 2;
+            const size_t c_bytes = size_t(src.view.u_stride) * (h / 2);
+            if (layout == 0) {
+                u10 = widen(src.view.u, c_bytes), v10 = widen(src.view.v, c_bytes);
+                f.u = u10.data(), f.v = v10.data();
+            } else {
+                const uint8_t *first = std::min(src.view.u, src.view.v);
+                pairs10 = widen(first, c_bytes);
+                f.u = pairs10.data() + (src.view.u == first ? 0 : 2);
+                f.v = pairs10.data() + (src.view.v == first ? 0 : 2);
+            }
+            f.u_stride *= 2, f.v_stride *= 2;
+            for (int32_t transform : {0, 4}) {
+                const int tw = transform ? h : w, th = transform ? w : h;
+                const int32_t stride = (tw + 15) / 16 * 16;
+                std::vector<uint8_t> want(orv_yv12_size(stride, th), 0xCD), got = want;
+                OrvYv12Planes p = orv_yv12_planes(want.data(), stride, th);
+                orv_yv12_copy_turned(&p, &src.view, src.step, ORV_SAMPLES_8, transform);
+                p = orv_yv12_planes(got.data(), stride, th);
+                orv_yv12_copy_turned(&p, &f, src.step, samples, transform);
+                EXPECT_EQ(got, want) << "samples " << samples << " layout " << layout << " transform "
+                                     << transform;
+                if (transform != 0)
+                    continue;
+                // The row kernels of every tier, unturned.
+                for (int tier : kernel_list::tiers_under_test()) {
+                    const DeviceCopyKernels k = orv_device_copy_kernels(tier);
+                    std::fill(got.begin(), got.end(), 0xCD);
+                    orv_yv12_copy_frame(&p, &f, src.step, samples, &k);
+                    EXPECT_EQ(got, want) << "samples " << samples << " layout " << layout << " tier " << tier;
+                }
+            }
+        }
+    // Rounding itself: 0, 1 -> 0; 2 -> 1 (half up); 1021 -> 255; 1022, 1023 -> 255, never 256.
+    const uint16_t values[] = {0, 1, 2, 5, 6, 1021, 1022, 1023};
+    const uint8_t rounded[] = {0, 0, 1, 1, 2, 255, 255, 255};
+    for (int samples : {ORV_SAMPLES_10_LOW, ORV_SAMPLES_10_HIGH}) {
+        std::vector<uint8_t> y(2 * 8 * 2), c(2 * 4);
+        for (int i = 0; i < 16; ++i) {
+            const unsigned v = values[i % 8], word = samples == ORV_SAMPLES_10_LOW ? v : v << 6;
+            y[2 * i] = uint8_t(word), y[2 * i + 1] = uint8_t(word >> 8);
+        }
+        const YuvFrame f{y.data(), c.data(), c.data(), 16, 8, 8, 8, 2};
+        std::vector<uint8_t> out(orv_yv12_size(16, 2), 0);
+        const OrvYv12Planes p = orv_yv12_planes(out.data(), 16, 2);
+        orv_yv12_copy_turned(&p, &f, 1, samples, 0);
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(out[i], rounded[i]) << "value " << values[i] << " samples " << samples;
+    }
 }
 
 // ---- the overlay drawing YV12 -----------------------------------------------

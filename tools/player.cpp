@@ -245,12 +245,13 @@ bool write_png(const std::string &path, const OrvStandinBuffer &b)
     }
     png_init_io(png, f);
     png_set_compression_level(png, 1);
-    png_set_IHDR(png, info, b.width, b.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+    // What the compositor shows: a window transform turns the buffer.
+    png_set_IHDR(png, info, b.shown_width, b.shown_height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    std::vector<png_byte> row(size_t(b.width) * 3);
-    for (int32_t y = 0; y < b.height; ++y) {
-        for (int32_t x = 0; x < b.width; ++x) {
+    std::vector<png_byte> row(size_t(b.shown_width) * 3);
+    for (int32_t y = 0; y < b.shown_height; ++y) {
+        for (int32_t x = 0; x < b.shown_width; ++x) {
             const uint32_t p = orv_standin_buffer_argb(&b, x, y);
             row[size_t(x) * 3] = png_byte(p >> 16);
             row[size_t(x) * 3 + 1] = png_byte(p >> 8);

@@ -40,6 +40,12 @@ typedef struct OrvStandinBuffer {
     const uint8_t *bits;
     uint64_t sequence;  /* 1 for the first buffer posted on the window */
     int32_t data_space; /* the window's data space when it was posted */
+    /* The window's transform when it was posted (ANATIVEWINDOW_TRANSFORM_*),
+     * and the size the compositor shows: width x height, swapped by a
+     * quarter turn. */
+    int32_t transform;
+    int32_t shown_width;
+    int32_t shown_height;
 } OrvStandinBuffer;
 
 typedef struct OrvStandinWindowStats {
@@ -100,6 +106,10 @@ ORV_STANDIN_API void orv_standin_window_refuse_format(ANativeWindow *window, int
 /* setBuffersDataSpace calls fail with error (a negative errno value) from now
  * on; 0 makes them succeed again. */
 ORV_STANDIN_API void orv_standin_window_fail_data_space(ANativeWindow *window, int32_t error);
+/* setBuffersTransform calls fail with error (a negative errno value) from
+ * now on; 0 makes them succeed again. A value outside 0-7 always fails with
+ * -EINVAL. */
+ORV_STANDIN_API void orv_standin_window_fail_transform(ANativeWindow *window, int32_t error);
 /* Padding and guard checks at every post (on by default; they read the row
  * padding of each posted buffer). */
 ORV_STANDIN_API void orv_standin_window_set_checks(ANativeWindow *window, int on);
@@ -108,10 +118,12 @@ ORV_STANDIN_API void orv_standin_window_set_post_hook(ANativeWindow *window, Orv
 ORV_STANDIN_API void orv_standin_window_stats(ANativeWindow *window, OrvStandinWindowStats *out);
 /* The last posted buffer; 0 when one was posted, -1 otherwise. */
 ORV_STANDIN_API int orv_standin_window_last_posted(ANativeWindow *window, OrvStandinBuffer *out);
-/* One pixel of a buffer as 0xAARRGGBB (alpha 0xFF for formats without one).
- * A YV12 pixel is composed as a compositor would: the matrix and range of
- * the buffer's data space (BT.601 limited range where it says none), rounded
- * to nearest. */
+/* One pixel as the compositor shows the buffer, 0xAARRGGBB (alpha 0xFF for
+ * formats without one); x, y count in the shown size. The buffer's transform
+ * applies as a device applies it: flips first, then a clockwise quarter
+ * turn. A YV12 pixel is composed as a compositor would: the matrix and range
+ * of the buffer's data space (BT.601 limited range where it says none),
+ * rounded to nearest. */
 ORV_STANDIN_API uint32_t orv_standin_buffer_argb(const OrvStandinBuffer *buffer, int32_t x, int32_t y);
 
 /* A Java Surface of the window; holds a window reference until destroyed. */

@@ -79,6 +79,7 @@ struct Slot {
     std::vector<uint8_t> bytes;
     uint64_t sequence = 0;
     int32_t data_space = 0;
+    int32_t transform = 0;
 };
 
 std::mutex g_registry_lock;
@@ -113,6 +114,7 @@ struct ANativeWindow {
     int32_t refused_format = 0;
     int refuse_mode = 0;
     int32_t fail_data_space_error = 0;
+    int32_t fail_transform_error = 0;
     bool checks = true;
     OrvStandinPostHook hook = nullptr;
     void *hook_context = nullptr;
@@ -175,6 +177,10 @@ OrvStandinBuffer describe(const Slot &slot)
     b.bits = slot.bytes.data();
     b.sequence = slot.sequence;
     b.data_space = slot.data_space;
+    b.transform = slot.transform;
+    const bool quarter = (slot.transform & ANATIVEWINDOW_TRANSFORM_ROTATE_90) != 0;
+    b.shown_width = quarter ? slot.height : slot.width;
+    b.shown_height = quarter ? slot.width : slot.height;
     return b;
 }
 
@@ -295,6 +301,13 @@ void orv_standin_window_refuse_format(ANativeWindow *window, int32_t format, int
     window->refuse_mode = mode;
 }
 
+void orv_standin_window_fail_transform(ANativeWindow *window, int32_t error)
+{
+    require_window(window, "orv_standin_window_fail_transform");
+    std::lock_guard<std::mutex> guard(window->lock);
+    window->fail_transform_error = error < 0 ? error : 0;
+}
+
 void orv_standin_window_fail_data_space(ANativeWindow *window, int32_t error)
 {
     require_window(window, "orv_standin_window_fail_data_space");
@@ -368,9 +381,22 @@ uint32_t compose_yuv(int Y, int U, int V, int32_t data_space)
 
 } // namespace
 
-uint32_t orv_standin_buffer_argb(const OrvStandinBuffer *b, int32_t x, int32_t y)
+uint32_t orv_standin_buffer_argb(const OrvStandinBuffer *b, int32_t shown_x, int32_t shown_y)
 {
-    if (b == nullptr || b->bits == nullptr || x < 0 || y < 0 || x >= b->width || y >= b->height)
+    if (b == nullptr || b->bits == nullptr)
+        return 0;
+    // Back from the shown pixel to the buffer's: undo the turn, then the flips.
+    const int32_t t = b->transform;
+    int32_t x = shown_x, y = shown_y;
+    if (t & ANATIVEWINDOW_TRANSFORM_ROTATE_90) {
+        x = shown_y;
+        y = b->height - 1 - shown_x;
+    }
+    if (t & ANATIVEWINDOW_TRANSFORM_MIRROR_HORIZONTAL)
+        x = b->width - 1 - x;
+    if (t & ANATIVEWINDOW_TRANSFORM_MIRROR_VERTICAL)
+        y = b->height - 1 - y;
+    if (x < 0 || y < 0 || x >= b->width || y >= b->height)
         return 0;
     if (b->format == ORV_STANDIN_FORMAT_YV12) {
         const size_t c_stride = yv12_chroma_stride(b->stride);
@@ -617,6 +643,7 @@ int32_t ANativeWindow_unlockAndPost(ANativeWindow *window)
         st.overruns++;
     slot.sequence = ++window->posted_sequence;
     slot.data_space = window->stats.data_space;
+    slot.transform = window->stats.transform;
     window->front_slot = index;
     st.posted++;
     if (window->hook != nullptr) {
@@ -630,6 +657,10 @@ int32_t ANativeWindow_setBuffersTransform(ANativeWindow *window, int32_t transfo
 {
     require_window(window, "ANativeWindow_setBuffersTransform");
     std::lock_guard<std::mutex> guard(window->lock);
+    if (window->fail_transform_error != 0)
+        return window->fail_transform_error;
+    if (transform < 0 || transform > 7)
+        return -EINVAL;
     window->stats.transform = transform;
     return 0;
 }

@@ -157,6 +157,45 @@ DeviceTurnKernels orv_device_pick_turn_kernels(void);
  * ORV_ERR_INVALID_PARAM (and a log line) for any other value. */
 ResultCode orv_device_kernels_force(int tier);
 
+/* Plane copies for windows that take YUV as it is (YV12): no sample is
+ * changed, and the padding of a row up to its stride gets ORV_COPY_PAD
+ * (mid-grey, so a compositor filtering across the picture's edge shows no
+ * green fringe).
+ * copy: count bytes from src to dst (no overlap), then dst[count, padded)
+ * padded. split: count pairs, pairs[2i] to a[i] and pairs[2i + 1] to b[i],
+ * then both rows padded up to padded. padded >= count >= 0. */
+#define ORV_COPY_PAD 128
+typedef void (*DeviceCopyRow)(uint8_t *dst, const uint8_t *src, int count, int padded);
+typedef void (*DeviceSplitRow)(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padded);
+
+/* The same for 10-bit samples in 16-bit little-endian words, src and pairs
+ * being words (count of them per row or pair member): each rounded to the
+ * nearest 8-bit value, (v + 2) >> 2 capped at 255, where v is bits 0-9 of
+ * the word (low) or bits 6-15 (high); the other bits are ignored. */
+/* One 10-bit word's 8-bit value by that rule (the scalar ends of the
+ * narrowing copies, and the YV12 copy's turned path). */
+static inline uint8_t orv_narrow10(const uint8_t *word, int high)
+{
+    const unsigned w = (unsigned)word[0] | (unsigned)word[1] << 8;
+    const unsigned v = ((high ? w >> 6 : w & 0x3FF) + 2) >> 2;
+    return (uint8_t)(v > 255 ? 255 : v);
+}
+
+typedef struct DeviceCopyKernels {
+    DeviceCopyRow copy;
+    DeviceSplitRow split;
+    DeviceCopyRow narrow_low;
+    DeviceCopyRow narrow_high;
+    DeviceSplitRow split_low;
+    DeviceSplitRow split_high;
+} DeviceCopyKernels;
+
+/* The copies of a tier (same tiers and runnability as the row kernels); all
+ * null when it is not runnable here. Every tier gives the same bytes. */
+DeviceCopyKernels orv_device_copy_kernels(int tier);
+/* The copies of orv_device_kernel_tier(). */
+DeviceCopyKernels orv_device_pick_copy_kernels(void);
+
 ORV_EXTERN_C_END
 
 #endif /* ORV_KERNELS_H */

@@ -150,6 +150,35 @@ DeviceTurnKernels orv_device_pick_turn_kernels(void)
     return orv_device_turn_kernels(orv_device_kernel_tier());
 }
 
+DeviceCopyKernels orv_device_copy_kernels(int tier)
+{
+    if (!orv_device_kernels_runnable(tier))
+        return {};
+    switch (tier) {
+#ifdef ORV_KERNELS_HAVE_A32
+    case ORV_KERNELS_A32:
+        return orv_copy_kernels_a32();
+#endif
+#ifdef ORV_KERNELS_HAVE_A64
+    case ORV_KERNELS_A64:
+        return orv_copy_kernels_a64();
+#endif
+#ifdef ORV_KERNELS_HAVE_X86
+    case ORV_KERNELS_SSE41:
+        return orv_copy_kernels_sse41();
+    case ORV_KERNELS_AVX2:
+        return orv_copy_kernels_avx2();
+#endif
+    default:
+        return orv_copy_kernels_neon();
+    }
+}
+
+DeviceCopyKernels orv_device_pick_copy_kernels(void)
+{
+    return orv_device_copy_kernels(orv_device_kernel_tier());
+}
+
 ResultCode orv_device_kernels_force(int tier)
 {
     if (tier != ORV_KERNELS_AUTO && !orv_device_kernels_runnable(tier)) {

@@ -209,4 +209,47 @@ inline void turn_model(const TurnSlot &s, const uint8_t *src, ptrdiff_t src_stri
         }
 }
 
+// The plane copies (DeviceCopyKernels) as they are meant to work: the rows
+// moved or split as they are, the padding up to padded mid-grey.
+inline void model_copy(uint8_t *dst, const uint8_t *src, int count, int padded)
+{
+    for (int i = 0; i < count; ++i)
+        dst[i] = src[i];
+    for (int i = count; i < padded; ++i)
+        dst[i] = ORV_COPY_PAD;
+}
+
+inline void model_split(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padded)
+{
+    for (int i = 0; i < count; ++i)
+        a[i] = pairs[2 * i], b[i] = pairs[2 * i + 1];
+    for (int i = count; i < padded; ++i)
+        a[i] = b[i] = ORV_COPY_PAD;
+}
+
+// A 10-bit word (two bytes, little-endian) rounded to 8 bits: the value in
+// bits 0-9 (low) or 6-15 (high), (v + 2) >> 2, at most 255.
+inline uint8_t model_narrow_one(const uint8_t *word, bool high)
+{
+    const unsigned w = unsigned(word[0]) | unsigned(word[1]) << 8;
+    const unsigned v = ((high ? w >> 6 : w & 0x3FF) + 2) / 4;
+    return uint8_t(std::min(v, 255u));
+}
+
+inline void model_narrow(uint8_t *dst, const uint8_t *words, int count, int padded, bool high)
+{
+    for (int i = 0; i < count; ++i)
+        dst[i] = model_narrow_one(words + 2 * i, high);
+    for (int i = count; i < padded; ++i)
+        dst[i] = ORV_COPY_PAD;
+}
+
+inline void model_split_narrow(uint8_t *a, uint8_t *b, const uint8_t *pairs, int count, int padded, bool high)
+{
+    for (int i = 0; i < count; ++i)
+        a[i] = model_narrow_one(pairs + 4 * i, high), b[i] = model_narrow_one(pairs + 4 * i + 2, high);
+    for (int i = count; i < padded; ++i)
+        a[i] = b[i] = ORV_COPY_PAD;
+}
+
 } // namespace kernel_list

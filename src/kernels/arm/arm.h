@@ -11,12 +11,19 @@ DeviceRowKernels orv_kernels_neon(void);
 /* arm/turn.cpp: the turn stores of every ARM tier (and of the NEON tier
  * through SIMDe elsewhere). */
 DeviceTurnKernels orv_turn_kernels_neon(void);
+/* arm/copy.cpp: the plane copies in intrinsics. */
+DeviceCopyKernels orv_copy_kernels_neon(void);
 
 #if defined(__arm__) && !defined(__aarch64__)
 #define ORV_KERNELS_HAVE_A32 1
 /* NEON rows; row pairs in assembly for blocks without bias (every library
  * block), the NEON pairs for the rest. */
 DeviceRowKernels orv_kernels_a32(void);
+/* Plane copies whose inner loops are arm/32/copy.S. */
+DeviceCopyKernels orv_copy_kernels_a32(void);
+/* arm/32/copy.S: 64-byte blocks (blocks >= 1); 16 pairs per block. */
+void orv_a32_copy_blocks(uint8_t *dst, const uint8_t *src, int blocks);
+void orv_a32_split_blocks(uint8_t *a, uint8_t *b, const uint8_t *pairs, int blocks);
 
 /* arm/32/yuv_pair.S: count / 16 groups, at least one; the block has
  * no bias; u and v as the layout in the name reads them (uv: Cb first from
@@ -38,6 +45,11 @@ ORV_A32_PAIR(orv_a32_rgb565_pair_vu);
 /* NEON rows; row pairs in assembly for blocks without bias, the NEON pairs
  * for the rest. */
 DeviceRowKernels orv_kernels_a64(void);
+/* Plane copies whose inner loops are arm/64/copy.S. */
+DeviceCopyKernels orv_copy_kernels_a64(void);
+/* arm/64/copy.S, as the ARMv7 ones above. */
+void orv_a64_copy_blocks(uint8_t *dst, const uint8_t *src, int blocks);
+void orv_a64_split_blocks(uint8_t *a, uint8_t *b, const uint8_t *pairs, int blocks);
 
 /* arm/64/yuv_pair.S, with the contract of the ARMv7 ones above. */
 #define ORV_A64_PAIR(name)                                                                                   \

@@ -13,6 +13,9 @@ DeviceRowKernels orv_kernels_sse41(void);
 DeviceRowKernels orv_kernels_avx2(void);
 /* x86/turn.cpp: SSE2 turn stores, for both x86 tiers. */
 DeviceTurnKernels orv_turn_kernels_sse(void);
+/* x86/copy.cpp: the C library's copy; the chroma split in vectors. */
+DeviceCopyKernels orv_copy_kernels_sse41(void);
+DeviceCopyKernels orv_copy_kernels_avx2(void);
 #endif
 
 ORV_EXTERN_C_END
