@@ -92,21 +92,36 @@ static_assert(data_space_of(DEVICE_MATRIX_BT2020, DEVICE_RANGE_FULL) == ADATASPA
 // ANativeWindow_setBuffersDataSpace came with API 28 and the library runs
 // from API 21, so it is looked up once, not linked.
 using SetDataSpace = int32_t (*)(ANativeWindow *, int32_t);
+using SetTransform = int32_t (*)(ANativeWindow *, int32_t);
 std::atomic<bool> g_hide_data_space{false};
+std::atomic<bool> g_hide_transform{false};
+
+// A window call of a later API level than the library's minimum, looked up
+// once: null where the device's libnativewindow lacks it.
+void *window_call(const char *name)
+{
+    void *call = dlsym(RTLD_DEFAULT, name);
+    if (call == nullptr) {
+        // Kept open for the process's life, as libandroid keeps it anyway.
+        if (void *lib = dlopen("libnativewindow.so", RTLD_NOW | RTLD_LOCAL))
+            call = dlsym(lib, name);
+    }
+    return call;
+}
 
 SetDataSpace data_space_call()
 {
-    static const SetDataSpace found = [] {
-        const char *name = "ANativeWindow_setBuffersDataSpace";
-        void *call = dlsym(RTLD_DEFAULT, name);
-        if (call == nullptr) {
-            // Kept open for the process's life, as libandroid keeps it anyway.
-            if (void *lib = dlopen("libnativewindow.so", RTLD_NOW | RTLD_LOCAL))
-                call = dlsym(lib, name);
-        }
-        return reinterpret_cast<SetDataSpace>(call);
-    }();
+    static const auto found =
+        reinterpret_cast<SetDataSpace>(window_call("ANativeWindow_setBuffersDataSpace"));
     return g_hide_data_space.load(std::memory_order_relaxed) ? nullptr : found;
+}
+
+// API 26.
+SetTransform transform_call()
+{
+    static const auto found =
+        reinterpret_cast<SetTransform>(window_call("ANativeWindow_setBuffersTransform"));
+    return g_hide_transform.load(std::memory_order_relaxed) ? nullptr : found;
 }
 
 // Why a YV12 request fell back; each reason is logged once per request.
@@ -118,6 +133,7 @@ enum Fallback : uint32_t {
     kLayout = 16,
     kAssumed601 = 32,
     kUndrawable = 64,
+    kNoWindowTurn = 128,
 };
 
 bool first_time(AndroidOverlayRecord *rec, Fallback reason)
@@ -164,6 +180,44 @@ void clear_data_space(AndroidOverlayRecord *rec)
     if (const SetDataSpace call = data_space_call())
         call(rec->window, ADATASPACE_UNKNOWN);
     rec->data_space = ADATASPACE_UNKNOWN;
+}
+
+// RGB buffers carry the picture turned already: a transform left on the
+// window would turn it twice.
+void clear_window_transform(AndroidOverlayRecord *rec)
+{
+    if (rec->window_transform == 0)
+        return;
+    const SetTransform call = transform_call();
+    const int32_t err = call != nullptr ? call(rec->window, 0) : -ENOSYS;
+    if (err != 0)
+        orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: window transform not cleared err:%d", err);
+    rec->window_transform = 0;
+}
+
+// YV12 planes go to the window as they are and the window turns them, when
+// it can (from API 26); otherwise the copy turns them. Returns whether the
+// window now turns the buffers by transform.
+bool window_turns(AndroidOverlayRecord *rec, int32_t transform)
+{
+    if (rec->window_transform == transform)
+        return true;
+    if (rec->window_cannot_turn)
+        return false;
+    const SetTransform call = transform_call();
+    const int32_t err = call != nullptr ? call(rec->window, transform) : -ENOSYS;
+    if (err == 0) {
+        rec->window_transform = transform;
+        return true;
+    }
+    rec->window_cannot_turn = 1;
+    if (first_time(rec, kNoWindowTurn))
+        orv_log(kLogFlags, ORV_ERR_NOT_SUPPORT,
+                "VRE: deviceoverlay: window cannot turn buffers (err:%d), YV12 planes turned in the copy",
+                err);
+    // A turn it took before must not apply on top of the copy's.
+    clear_window_transform(rec);
+    return false;
 }
 
 // Takes up a new request at a frame boundary: a YV12 request tries again
@@ -322,15 +376,16 @@ ResultCode overlay_check_surface(AndroidOverlay *self)
 
 // The size a buffer of the format needs for the frame: RGB buffers get the
 // picture turned, so a quarter turn swaps width and height; YV12 buffers get
-// the planes as they are.
+// the planes as they are where the window turns them, else turned too.
 struct WindowSize {
     int32_t width, height;
     bool turned;
 };
 
-WindowSize window_size(const YuvFrame *frame, int transform, int32_t format)
+WindowSize window_size(const AndroidOverlayRecord *rec, const YuvFrame *frame, int transform, int32_t format)
 {
-    const bool turned = (transform & DEVICE_TRANSFORM_ROTATE_90) != 0 && format != kYv12;
+    const bool turned =
+        (transform & DEVICE_TRANSFORM_ROTATE_90) != 0 && (format != kYv12 || rec->yv12_copy_turns);
     return turned ? WindowSize{frame->height, frame->width, true}
                   : WindowSize{frame->width, frame->height, false};
 }
@@ -340,7 +395,7 @@ WindowSize window_size(const YuvFrame *frame, int transform, int32_t format)
 // of the wrong size.
 ResultCode set_geometry(AndroidOverlayRecord *rec, const YuvFrame *frame, int32_t format)
 {
-    const WindowSize size = window_size(frame, rec->frame_transform, format);
+    const WindowSize size = window_size(rec, frame, rec->frame_transform, format);
     const int32_t err = ANativeWindow_setBuffersGeometry(rec->window, size.width, size.height, format);
     if (err != 0) {
         orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: set geometry %dx%d format %d fail err:%d",
@@ -405,12 +460,15 @@ ResultCode post_undrawn_yv12(AndroidOverlayRecord *rec, const char *fault)
     return ORV_OK;
 }
 
-// The planes go as they are whatever the transform: the turn of a YV12
-// window is the window's own business, not the copy's.
-ResultCode copy_planes(AndroidOverlayRecord *rec, const YuvFrame *frame, int step,
-                       [[maybe_unused]] int transform)
+// The planes go as they are where the window turns them (or nothing is to
+// be turned), else turned on the way.
+ResultCode copy_planes(AndroidOverlayRecord *rec, const YuvFrame *frame, int step, int transform)
 {
     const OrvYv12Planes planes = orv_yv12_planes(rec->locked.bits, rec->locked.stride, rec->locked.height);
+    if (rec->yv12_copy_turns && transform != 0) {
+        orv_yv12_copy_turned(&planes, frame, step, ORV_SAMPLES_8, transform);
+        return ORV_OK;
+    }
     const DeviceCopyKernels kernels = orv_device_pick_copy_kernels();
     orv_yv12_copy_frame(&planes, frame, step, ORV_SAMPLES_8, &kernels);
     return ORV_OK;
@@ -466,14 +524,17 @@ ResultCode present_locked(AndroidOverlayRecord *rec, const YuvFrame *frame, Sour
     // A transform change that turns RGB buffers sets the geometry before
     // locking, so no buffer of the old shape is posted undrawn.
     rec->frame_transform = settings.transform;
+    rec->yv12_copy_turns = frame_fmt == kYv12 && !window_turns(rec, settings.transform);
     const bool turn_changed =
         rec->format_target != 0 &&
-        window_size(frame, settings.transform, rec->format_target).turned != bool(rec->geometry_turned);
+        window_size(rec, frame, settings.transform, rec->format_target).turned != bool(rec->geometry_turned);
     if ((frame_fmt != rec->format_target || turn_changed) &&
         ORV_FAILED(apply_geometry(rec, frame, frame_fmt)))
         return ORV_FAIL;
-    if (rec->format_target != kYv12)
+    if (rec->format_target != kYv12) {
         clear_data_space(rec);
+        clear_window_transform(rec);
+    }
     const uint64_t lock_start = orv_clock_us();
     if (ANativeWindow_lock(rec->window, &rec->locked, nullptr) != 0) {
         orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: surface lock fail");
@@ -481,7 +542,7 @@ ResultCode present_locked(AndroidOverlayRecord *rec, const YuvFrame *frame, Sour
     }
     const uint32_t lock_us = elapsed_us(lock_start);
     ANativeWindow_Buffer &buf = rec->locked;
-    const WindowSize wanted = window_size(frame, settings.transform, buf.format);
+    const WindowSize wanted = window_size(rec, frame, settings.transform, buf.format);
     if (buf.width != wanted.width || buf.height != wanted.height) {
         // Not an error: show nothing this time, ask for the frame's size.
         if (ORV_FAILED(post_buffer(rec)))
@@ -515,6 +576,7 @@ ResultCode present_locked(AndroidOverlayRecord *rec, const YuvFrame *frame, Sour
         // A window that accepted YV12 and still gave this buffer: drawn
         // right in its own format now, RGBX from the next frame.
         fall_back(rec, kIgnored, "buffer came in another format");
+        clear_window_transform(rec);
     }
     const FormatInfo info = format_info(buf.format);
     if (info.bits_per_pixel == 16 && !yv12)
@@ -595,6 +657,8 @@ ResultCode overlay_set_surface(AndroidOverlay *self, JavaVM *vm, jobject surface
         if (rec->window != nullptr) {
             rec->geometry_pending = 1;
             rec->data_space = -1;
+            rec->window_transform = 0;
+            rec->window_cannot_turn = 0;
         } else {
             orv_log(kLogFlags, ORV_FAIL, "VRE: deviceoverlay: fromSurface fail");
             result = ORV_FAIL;
@@ -664,6 +728,11 @@ ResultCode orv_device_overlay_set_window_format(AndroidOverlay *overlay, int32_t
 void orv_device_overlay_hide_data_space(int hide)
 {
     g_hide_data_space.store(hide != 0, std::memory_order_relaxed);
+}
+
+void orv_device_overlay_hide_transform(int hide)
+{
+    g_hide_transform.store(hide != 0, std::memory_order_relaxed);
 }
 
 ResultCode orv_device_overlay_redraw(AndroidOverlay *self)

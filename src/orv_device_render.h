@@ -88,6 +88,13 @@ typedef struct AndroidOverlayRecord {
      * width and height for a quarter turn. */
     int32_t frame_transform;
     int32_t geometry_turned;
+    /* Render thread only, per window: the transform set on it (0 at attach),
+     * whether it cannot turn buffers (ANativeWindow_setBuffersTransform
+     * missing or failing), and so whether this frame's YV12 planes are
+     * turned in the copy. */
+    int32_t window_transform;
+    int32_t window_cannot_turn;
+    int32_t yv12_copy_turns;
 } AndroidOverlayRecord;
 
 AndroidOverlay *orv_device_android_overlay_create(void);
@@ -98,6 +105,9 @@ ResultCode orv_device_overlay_set_window_format(AndroidOverlay *overlay, int32_t
 /* Tests: 1 makes the overlay behave as on a device without
  * ANativeWindow_setBuffersDataSpace (below API 28); 0 looks it up again. */
 void orv_device_overlay_hide_data_space(int hide);
+/* Tests: 1 makes the overlay behave as on a device without
+ * ANativeWindow_setBuffersTransform (below API 26); 0 looks it up again. */
+void orv_device_overlay_hide_transform(int hide);
 /* Render thread, on a pass where the host had no frame due: on a window
  * attached since the last post, converts and posts the kept copy, once.
  * ORV_OK when it posted, ORV_WOUNLD_BLOCK when there was nothing to post (or

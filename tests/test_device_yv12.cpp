@@ -291,18 +291,20 @@ OrvStandinBuffer last_posted(const StandinDisplay &d)
 }
 
 // The RGBX pixels the RGB path draws for the frame with these settings.
-std::vector<uint32_t> rgb_path(const YuvFrame &frame, int matrix, int range, int step)
+// With a transform, the picture shown, which the RGB path turns itself.
+std::vector<uint32_t> rgb_path(const YuvFrame &frame, int matrix, int range, int step, int transform = 0)
 {
     StandinDisplay d(frame.width, frame.height, WINDOW_FORMAT_RGBX_8888);
     Render r;
     EXPECT_EQ(orv_device_blit_set_colour(r.blitter(), matrix, range), ORV_OK);
     EXPECT_EQ(orv_device_blit_set_chroma_step(r.blitter(), step), ORV_OK);
+    EXPECT_EQ(orv_device_blit_set_transform(r.blitter(), transform), ORV_OK);
     EXPECT_EQ(r.render->set_surface(r.render, d.vm, d.surface), ORV_OK);
     EXPECT_EQ(r.present(frame), ORV_OK);
     const OrvStandinBuffer b = last_posted(d);
     std::vector<uint32_t> out;
-    for (int y = 0; y < frame.height; ++y)
-        for (int x = 0; x < frame.width; ++x)
+    for (int y = 0; y < b.shown_height; ++y)
+        for (int x = 0; x < b.shown_width; ++x)
             out.push_back(orv_standin_buffer_argb(&b, x, y));
     return out;
 }
@@ -327,6 +329,7 @@ protected:
     void TearDown() override
     {
         orv_device_overlay_hide_data_space(0);
+        orv_device_overlay_hide_transform(0);
         EXPECT_TRUE(runtime.render_leaks().empty());
     }
     RuntimeScope runtime;
@@ -579,6 +582,65 @@ TEST_F(Yv12Overlay, WindowFailuresInYv12)
     EXPECT_EQ(st.misuse, 0u);
     EXPECT_EQ(st.locked, 0);
     EXPECT_EQ(st.geometry_failures, 0u);
+}
+
+// Largest channel difference between what a posted buffer shows and RGB
+// pixels of the same shown size.
+int largest_shown_difference(const OrvStandinBuffer &b, const std::vector<uint32_t> &rgb)
+{
+    int worst = 0;
+    if (rgb.size() != size_t(b.shown_width) * size_t(b.shown_height))
+        return 256;
+    for (int y = 0; y < b.shown_height; ++y)
+        for (int x = 0; x < b.shown_width; ++x) {
+            const uint32_t got = orv_standin_buffer_argb(&b, x, y), want = rgb[size_t(y) * b.shown_width + x];
+            for (int shift : {0, 8, 16})
+                worst = std::max(worst, std::abs(int(got >> shift & 0xFF) - int(want >> shift & 0xFF)));
+        }
+    return worst;
+}
+
+// Every transform shows what the RGB path shows turned, whether the window
+// turns the planes (from API 26) or, where it cannot (the call missing or
+// failing), the copy turns them into a buffer of the turned size; the
+// transform left on the window goes when RGB buffers follow.
+TEST_F(Yv12Overlay, TransformsTurnedByTheWindowOrByTheCopy)
+{
+    enum Mode { kWindowTurns, kCallFails, kCallMissing };
+    for (int mode : {kWindowTurns, kCallFails, kCallMissing})
+        for (int layout : {0, 1})
+            for (int32_t transform = 0; transform < 8; ++transform) {
+                SourceFrame src(34, 12, layout, uint32_t(transform * 3 + layout));
+                const std::vector<uint32_t> want =
+                    rgb_path(src.view, DEVICE_MATRIX_BT601, DEVICE_RANGE_LIMITED, src.step, transform);
+                StandinDisplay d(34, 12, WINDOW_FORMAT_RGBA_8888);
+                if (mode == kCallFails)
+                    orv_standin_window_fail_transform(d.window, -ENOSYS);
+                orv_device_overlay_hide_transform(mode == kCallMissing);
+                Render r;
+                ASSERT_EQ(orv_device_blit_set_chroma_step(r.blitter(), src.step), ORV_OK);
+                ASSERT_EQ(orv_device_blit_set_transform(r.blitter(), transform), ORV_OK);
+                ASSERT_EQ(r.want(kYv12), ORV_OK);
+                ASSERT_EQ(r.render->set_surface(r.render, d.vm, d.surface), ORV_OK);
+                ASSERT_EQ(r.present(src.view), ORV_OK);
+                const std::string what = "mode " + std::to_string(mode) + " layout " +
+                                         std::to_string(layout) + " transform " + std::to_string(transform);
+                OrvStandinBuffer b = last_posted(d);
+                ASSERT_EQ(b.format, kYv12) << what;
+                const bool window_turns = mode == kWindowTurns, quarter = (transform & 4) != 0;
+                EXPECT_EQ(d.stats().transform, window_turns ? transform : 0) << what;
+                EXPECT_EQ(b.width, quarter && !window_turns ? 12 : 34) << what;
+                EXPECT_LE(largest_shown_difference(b, want), 3) << what;
+                EXPECT_EQ(d.stats().overruns, 0u) << what;
+                // RGB from the next frame: the window's transform is cleared,
+                // the conversion turns the picture.
+                ASSERT_EQ(r.want(WINDOW_FORMAT_RGBX_8888), ORV_OK);
+                ASSERT_EQ(r.present(src.view), ORV_OK);
+                b = last_posted(d);
+                EXPECT_EQ(b.format, WINDOW_FORMAT_RGBX_8888) << what;
+                EXPECT_EQ(d.stats().transform, 0) << what;
+                EXPECT_EQ(largest_shown_difference(b, want), 0) << what;
+            }
 }
 
 TEST_F(Yv12Overlay, RefusesUnknownFormats)

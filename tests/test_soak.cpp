@@ -10,7 +10,7 @@
 // block may be left. A second test runs two
 // players that each bracket their cycles with their own library init and
 // uninit. Window formats change at random, YV12 included, and some windows
-// refuse or ignore YV12 or cannot set a data space. ORV_SOAK_SECONDS sets the length (default 2), ORV_SOAK_SEED the seed.
+// refuse or ignore YV12 or cannot set a data space or a transform. ORV_SOAK_SECONDS sets the length (default 2), ORV_SOAK_SEED the seed.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -313,8 +313,10 @@ std::vector<std::string> run_cycle(uint32_t seed, Totals &totals)
             }
             if (inject && r() % 8 == 0) {
                 ANativeWindow *w = displays[r() % 2].window;
-                const uint32_t how = r() % 3;
-                if (how == 2)
+                const uint32_t how = r() % 4;
+                if (how == 3)
+                    orv_standin_window_fail_transform(w, -38); // the YV12 copy turns the planes
+                else if (how == 2)
                     orv_standin_window_fail_data_space(w, -38);
                 else
                     orv_standin_window_refuse_format(w, DEVICE_WINDOW_YV12, int(how));
