@@ -17,6 +17,7 @@ DeviceTurnKernels orv_turn_kernels_neon(void);
 /* NEON rows; row pairs in assembly for blocks without bias (every library
  * block), the NEON pairs for the rest. */
 DeviceRowKernels orv_kernels_a32(void);
+DeviceMirrorKernels orv_mirror_kernels_a32(void);
 
 /* arm/32/yuv_pair.S: count / 16 groups, at least one; the block has
  * no bias; u and v as the layout in the name reads them (uv: Cb first from
@@ -30,7 +31,23 @@ ORV_A32_PAIR(orv_a32_rgba_pair_vu);
 ORV_A32_PAIR(orv_a32_rgb565_pair_planar);
 ORV_A32_PAIR(orv_a32_rgb565_pair_uv);
 ORV_A32_PAIR(orv_a32_rgb565_pair_vu);
+/* Mirrored (see DeviceMirrorKernels); dst is the span's leftmost pixel. */
+ORV_A32_PAIR(orv_a32_rgba_pair_mirror_planar);
+ORV_A32_PAIR(orv_a32_rgba_pair_mirror_uv);
+ORV_A32_PAIR(orv_a32_rgba_pair_mirror_vu);
+ORV_A32_PAIR(orv_a32_rgb565_pair_mirror_planar);
+ORV_A32_PAIR(orv_a32_rgb565_pair_mirror_uv);
+ORV_A32_PAIR(orv_a32_rgb565_pair_mirror_vu);
 #undef ORV_A32_PAIR
+
+/* arm/32/turn.S: whole blocks only (rows a multiple of 8 for 32-bit
+ * elements, of 16 for 16-bit ones; columns of 4); the turn stores of the
+ * tier finish the edges. */
+void orv_a32_transpose32_blocks(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride,
+                                int rows, int cols);
+void orv_a32_transpose16_blocks(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride,
+                                int rows, int cols);
+DeviceTurnKernels orv_turn_kernels_a32(void);
 #endif
 
 #if defined(__aarch64__)
@@ -38,6 +55,7 @@ ORV_A32_PAIR(orv_a32_rgb565_pair_vu);
 /* NEON rows; row pairs in assembly for blocks without bias, the NEON pairs
  * for the rest. */
 DeviceRowKernels orv_kernels_a64(void);
+DeviceMirrorKernels orv_mirror_kernels_a64(void);
 
 /* arm/64/yuv_pair.S, with the contract of the ARMv7 ones above. */
 #define ORV_A64_PAIR(name)                                                                                   \
@@ -49,7 +67,20 @@ ORV_A64_PAIR(orv_a64_rgba_pair_vu);
 ORV_A64_PAIR(orv_a64_rgb565_pair_planar);
 ORV_A64_PAIR(orv_a64_rgb565_pair_uv);
 ORV_A64_PAIR(orv_a64_rgb565_pair_vu);
+ORV_A64_PAIR(orv_a64_rgba_pair_mirror_planar);
+ORV_A64_PAIR(orv_a64_rgba_pair_mirror_uv);
+ORV_A64_PAIR(orv_a64_rgba_pair_mirror_vu);
+ORV_A64_PAIR(orv_a64_rgb565_pair_mirror_planar);
+ORV_A64_PAIR(orv_a64_rgb565_pair_mirror_uv);
+ORV_A64_PAIR(orv_a64_rgb565_pair_mirror_vu);
 #undef ORV_A64_PAIR
+
+/* arm/64/turn.S, with the contract of the ARMv7 ones above. */
+void orv_a64_transpose32_blocks(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride,
+                                int rows, int cols);
+void orv_a64_transpose16_blocks(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride,
+                                int rows, int cols);
+DeviceTurnKernels orv_turn_kernels_a64(void);
 #endif
 
 ORV_EXTERN_C_END
