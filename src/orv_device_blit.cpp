@@ -313,6 +313,11 @@ void convert_block(const Conversion &c, int row0, int rows, int x0, int cols, ui
 // Bytes of the block a turned frame is converted into before it is stored:
 // small enough to stay in the first-level cache with the rows it reads.
 constexpr int kTurnBlockBytes = 16384;
+// Bytes a quarter turn writes to each window row per block: one whole cache
+// line. Wider runs of source columns per kernel call matter more (the call's
+// set-up is paid per run); the pages stay few because a run's window rows
+// are filled top to bottom before the next run (below).
+constexpr int kTurnRunBytes = 64;
 
 // A transform that is not a plain walk (mirror V alone is one, bottom-up):
 // the frame goes through the block in bands of source rows and runs of
@@ -327,33 +332,43 @@ void convert_turned(const Conversion &c, const DeviceTurnKernels &turn, int tran
     const bool mirror_h = transform & DEVICE_TRANSFORM_MIRROR_H,
                mirror_v = transform & DEVICE_TRANSFORM_MIRROR_V;
     // A quarter turn stores each block column as one window-row run of
-    // 64 bytes; a mirror stores rows, so a pair of rows is band enough.
-    const int band = quarter ? 64 / bpp : 2;
+    // kTurnRunBytes; a mirror stores rows, so a pair of rows is band enough.
+    const int band = quarter ? kTurnRunBytes / bpp : 2;
     const int run = kTurnBlockBytes / (band * bpp) & ~15;
     const ptrdiff_t block_stride = ptrdiff_t(run) * bpp;
     const DeviceTurnKernel store = quarter ? (bpp == 4 ? turn.transpose32 : turn.transpose16)
                                            : (bpp == 4 ? turn.reverse32 : turn.reverse16);
-    for (int row0 = first_row; row0 < height; row0 += band) {
+    auto one_block = [&](int row0, int x0) {
         const int rows = height - row0 < band ? height - row0 : band;
-        for (int x0 = 0; x0 < width; x0 += run) {
-            const int cols = width - x0 < run ? width - x0 : run;
-            convert_block(c, row0, rows, x0, cols, block, block_stride);
-            if (!quarter) {
-                // Source (x, y) lands at (W - 1 - x, y), or H - 1 - y with mirror V.
-                const int first_row = mirror_v ? height - 1 - row0 : row0;
-                uint8_t *at = dst + first_row * dst_stride + ptrdiff_t(width - x0 - cols) * bpp;
-                store(block, block_stride, at, mirror_v ? -dst_stride : dst_stride, rows, cols);
-                continue;
-            }
-            // Flips first, then the clockwise turn: source (x, y) lands in
-            // window row (mirror H ? W - 1 - x : x), column (mirror V ? y : H - 1 - y).
-            const int first_window_row = mirror_h ? width - 1 - x0 : x0;
-            const uint8_t *from = mirror_v ? block : block + (rows - 1) * block_stride;
-            const int window_col = mirror_v ? row0 : height - row0 - rows;
-            store(from, mirror_v ? block_stride : -block_stride,
-                  dst + first_window_row * dst_stride + ptrdiff_t(window_col) * bpp,
-                  mirror_h ? -dst_stride : dst_stride, rows, cols);
+        const int cols = width - x0 < run ? width - x0 : run;
+        convert_block(c, row0, rows, x0, cols, block, block_stride);
+        if (!quarter) {
+            // Source (x, y) lands at (W - 1 - x, y), or H - 1 - y with mirror V.
+            const int window_row = mirror_v ? height - 1 - row0 : row0;
+            uint8_t *at = dst + window_row * dst_stride + ptrdiff_t(width - x0 - cols) * bpp;
+            store(block, block_stride, at, mirror_v ? -dst_stride : dst_stride, rows, cols);
+            return;
         }
+        // Flips first, then the clockwise turn: source (x, y) lands in
+        // window row (mirror H ? W - 1 - x : x), column (mirror V ? y : H - 1 - y).
+        const int first_window_row = mirror_h ? width - 1 - x0 : x0;
+        const uint8_t *from = mirror_v ? block : block + (rows - 1) * block_stride;
+        const int window_col = mirror_v ? row0 : height - row0 - rows;
+        store(from, mirror_v ? block_stride : -block_stride,
+              dst + first_window_row * dst_stride + ptrdiff_t(window_col) * bpp,
+              mirror_h ? -dst_stride : dst_stride, rows, cols);
+    };
+    if (quarter) {
+        // A run of source columns is a band of window rows: all source rows
+        // of the run, top to bottom (each column's carry in order), fill
+        // those window rows whole while their pages stay in the TLB.
+        for (int x0 = 0; x0 < width; x0 += run)
+            for (int row0 = first_row; row0 < height; row0 += band)
+                one_block(row0, x0);
+    } else {
+        for (int row0 = first_row; row0 < height; row0 += band)
+            for (int x0 = 0; x0 < width; x0 += run)
+                one_block(row0, x0);
     }
 }
 

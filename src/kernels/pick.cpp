@@ -117,8 +117,10 @@ DeviceTurnKernels orv_device_turn_kernels(int tier)
     if (!orv_device_kernels_runnable(tier))
         return {};
 #ifdef ORV_KERNELS_HAVE_X86
-    if (tier == ORV_KERNELS_SSE41 || tier == ORV_KERNELS_AVX2)
+    if (tier == ORV_KERNELS_SSE41)
         return orv_turn_kernels_sse();
+    if (tier == ORV_KERNELS_AVX2)
+        return orv_turn_kernels_avx2();
 #endif
 #ifdef ORV_KERNELS_HAVE_A32
     if (tier == ORV_KERNELS_A32)
