@@ -6,6 +6,7 @@
 // that owns it serialises every call, and the settings word is atomic.
 #include "orv_device_blit.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -49,8 +50,9 @@ struct DeviceBlit {
     // Matrix, range and chroma step, packed (see Settings); zero is the
     // default. Written by host threads, read once per blit.
     uint32_t settings;
-    DeviceRowKernels kernels; // picked for this CPU at creation
-    DeviceTurnKernels turn;   // the same tier's turn stores
+    DeviceRowKernels kernels;   // picked for this CPU at creation
+    DeviceTurnKernels turn;     // the same tier's turn stores
+    DeviceMirrorKernels mirror; // and its mirrored row pairs (may be null)
     // Render thread only (the overlay's mutex): the step the last blit drew
     // with, and one that overrides the setting (0: none) for a kept copy
     // laid out under an earlier setting.
@@ -310,14 +312,19 @@ void convert_block(const Conversion &c, int row0, int rows, int x0, int cols, ui
 
 // Bytes of the block a turned frame is converted into before it is stored:
 // small enough to stay in the first-level cache with the rows it reads.
-constexpr int kTurnBlockBytes = 8192;
+constexpr int kTurnBlockBytes = 16384;
+// Bytes a quarter turn writes to each window row per block: one whole cache
+// line. Wider runs of source columns per kernel call matter more (the call's
+// set-up is paid per run); the pages stay few because a run's window rows
+// are filled top to bottom before the next run (below).
+constexpr int kTurnRunBytes = 64;
 
 // A transform that is not a plain walk (mirror V alone is one, bottom-up):
 // the frame goes through the block in bands of source rows and runs of
 // columns; each block is stored reversed (mirror H) or transposed (a
 // quarter turn), each flip choosing the direction of the store.
 void convert_turned(const Conversion &c, const DeviceTurnKernels &turn, int transform, uint8_t *dst,
-                    ptrdiff_t dst_stride)
+                    ptrdiff_t dst_stride, int first_row = 0)
 {
     alignas(64) uint8_t block[kTurnBlockBytes];
     const int width = c.frame->width, height = c.frame->height, bpp = c.bytes_per_pixel;
@@ -325,33 +332,43 @@ void convert_turned(const Conversion &c, const DeviceTurnKernels &turn, int tran
     const bool mirror_h = transform & DEVICE_TRANSFORM_MIRROR_H,
                mirror_v = transform & DEVICE_TRANSFORM_MIRROR_V;
     // A quarter turn stores each block column as one window-row run of
-    // 64 bytes; a mirror stores rows, so a pair of rows is band enough.
-    const int band = quarter ? 64 / bpp : 2;
+    // kTurnRunBytes; a mirror stores rows, so a pair of rows is band enough.
+    const int band = quarter ? kTurnRunBytes / bpp : 2;
     const int run = kTurnBlockBytes / (band * bpp) & ~15;
     const ptrdiff_t block_stride = ptrdiff_t(run) * bpp;
     const DeviceTurnKernel store = quarter ? (bpp == 4 ? turn.transpose32 : turn.transpose16)
                                            : (bpp == 4 ? turn.reverse32 : turn.reverse16);
-    for (int row0 = 0; row0 < height; row0 += band) {
+    auto one_block = [&](int row0, int x0) {
         const int rows = height - row0 < band ? height - row0 : band;
-        for (int x0 = 0; x0 < width; x0 += run) {
-            const int cols = width - x0 < run ? width - x0 : run;
-            convert_block(c, row0, rows, x0, cols, block, block_stride);
-            if (!quarter) {
-                // Source (x, y) lands at (W - 1 - x, y), or H - 1 - y with mirror V.
-                const int first_row = mirror_v ? height - 1 - row0 : row0;
-                uint8_t *at = dst + first_row * dst_stride + ptrdiff_t(width - x0 - cols) * bpp;
-                store(block, block_stride, at, mirror_v ? -dst_stride : dst_stride, rows, cols);
-                continue;
-            }
-            // Flips first, then the clockwise turn: source (x, y) lands in
-            // window row (mirror H ? W - 1 - x : x), column (mirror V ? y : H - 1 - y).
-            const int first_window_row = mirror_h ? width - 1 - x0 : x0;
-            const uint8_t *from = mirror_v ? block : block + (rows - 1) * block_stride;
-            const int window_col = mirror_v ? row0 : height - row0 - rows;
-            store(from, mirror_v ? block_stride : -block_stride,
-                  dst + first_window_row * dst_stride + ptrdiff_t(window_col) * bpp,
-                  mirror_h ? -dst_stride : dst_stride, rows, cols);
+        const int cols = width - x0 < run ? width - x0 : run;
+        convert_block(c, row0, rows, x0, cols, block, block_stride);
+        if (!quarter) {
+            // Source (x, y) lands at (W - 1 - x, y), or H - 1 - y with mirror V.
+            const int window_row = mirror_v ? height - 1 - row0 : row0;
+            uint8_t *at = dst + window_row * dst_stride + ptrdiff_t(width - x0 - cols) * bpp;
+            store(block, block_stride, at, mirror_v ? -dst_stride : dst_stride, rows, cols);
+            return;
         }
+        // Flips first, then the clockwise turn: source (x, y) lands in
+        // window row (mirror H ? W - 1 - x : x), column (mirror V ? y : H - 1 - y).
+        const int first_window_row = mirror_h ? width - 1 - x0 : x0;
+        const uint8_t *from = mirror_v ? block : block + (rows - 1) * block_stride;
+        const int window_col = mirror_v ? row0 : height - row0 - rows;
+        store(from, mirror_v ? block_stride : -block_stride,
+              dst + first_window_row * dst_stride + ptrdiff_t(window_col) * bpp,
+              mirror_h ? -dst_stride : dst_stride, rows, cols);
+    };
+    if (quarter) {
+        // A run of source columns is a band of window rows: all source rows
+        // of the run, top to bottom (each column's carry in order), fill
+        // those window rows whole while their pages stay in the TLB.
+        for (int x0 = 0; x0 < width; x0 += run)
+            for (int row0 = first_row; row0 < height; row0 += band)
+                one_block(row0, x0);
+    } else {
+        for (int row0 = first_row; row0 < height; row0 += band)
+            for (int x0 = 0; x0 < width; x0 += run)
+                one_block(row0, x0);
     }
 }
 
@@ -381,6 +398,66 @@ ResultCode blit_update_buffer(DeviceBlitOps *ops, const YuvFrame *frame)
     if (frame->width == 0)
         return ORV_OK; // nothing to size yet; blit lays it out
     return ensure_dither(blit, frame->width, "update_buffer");
+}
+
+DeviceRowPairKernel mirror_pair(const DeviceMirrorKernels &m, bool rgb565, bool semi)
+{
+    return rgb565 ? (semi ? m.filter565_semi_pair : m.filter565_pair)
+                  : (semi ? m.rgb32_semi_pair : m.rgb32_pair);
+}
+
+// Reverses the 16 lanes of each vector carry (red, green, blue of every
+// group): the mirrored row pairs read them so.
+void reverse_carry_lanes(uint8_t *carry, int width16)
+{
+    for (uint8_t *v = carry, *end = carry + size_t(width16) * 3; v < end; v += 16)
+        std::reverse(v, v + 16);
+}
+
+// A mirror without a turn through row pairs that store right to left: the
+// window is written once, as in a plain walk. Source column x lands at
+// W - 1 - x, so the vector columns fill the window's right part and the
+// tail its first columns, reversed through a small buffer. An odd last row
+// goes through the turn block (the pairs have no single-row twin).
+void convert_mirrored(const Conversion &c, DeviceRowPairKernel mirror_pair, const DeviceTurnKernels &turn,
+                      int transform, uint8_t *dst, ptrdiff_t dst_stride)
+{
+    const YuvFrame *f = c.frame;
+    const int width = f->width, height = f->height, width16 = width & ~15, bpp = c.bytes_per_pixel;
+    const int tail = width - width16;
+    uint8_t *row_at = transform & DEVICE_TRANSFORM_MIRROR_V ? dst + ptrdiff_t(height - 1) * dst_stride : dst;
+    const ptrdiff_t step = transform & DEVICE_TRANSFORM_MIRROR_V ? -ptrdiff_t(dst_stride) : dst_stride;
+    const bool carry_lanes = c.rgb565 && width16 > 0;
+    if (carry_lanes)
+        reverse_carry_lanes(c.carry, width16);
+    const ptrdiff_t y_stride = f->y_stride;
+    const uint8_t *y = f->y, *u = f->u, *v = f->v;
+    uint8_t reversed[16 * 4];
+    auto tail_row = [&](uint8_t *d, const uint8_t *l) {
+        if (tail == 0)
+            return;
+        if (c.rgb565) {
+            tail_rgb565(reversed, l, u, v, c.carry, width, width16, width, c.tail);
+        } else {
+            tail_rgb32(reversed, l, u, v, width16, width, c.tail);
+        }
+        for (int i = 0; i < tail; ++i)
+            std::memcpy(d + ptrdiff_t(tail - 1 - i) * bpp, reversed + i * bpp, size_t(bpp));
+    };
+    int row = 0;
+    for (; row + 1 < height; row += 2) {
+        mirror_pair(row_at + ptrdiff_t(tail) * bpp, step, y, y_stride, u, v, c.carry, c.coefficients,
+                    width16);
+        tail_row(row_at, y);
+        tail_row(row_at + step, y + y_stride);
+        row_at += 2 * step;
+        y += 2 * y_stride;
+        u += f->u_stride, v += f->v_stride;
+    }
+    if (carry_lanes)
+        reverse_carry_lanes(c.carry, width16);
+    if (row < height)
+        convert_turned(c, turn, transform, dst, dst_stride, row);
 }
 
 ResultCode draw(DeviceBlit *blit, const YuvFrame *frame, uint8_t *dst, int dst_stride, int bits_per_pixel,
@@ -428,6 +505,10 @@ ResultCode draw(DeviceBlit *blit, const YuvFrame *frame, uint8_t *dst, int dst_s
     } else if (transform == DEVICE_TRANSFORM_MIRROR_V) {
         convert_block(c, 0, height, 0, width, dst + ptrdiff_t(height - 1) * dst_stride,
                       -ptrdiff_t(dst_stride));
+    } else if (DeviceRowPairKernel mirror = mirror_pair(blit->mirror, rgb565, semi);
+               mirror && width >= 16 && (transform & DEVICE_TRANSFORM_ROTATE_90) == 0 &&
+               !orv_yuv_has_bias(c.coefficients)) {
+        convert_mirrored(c, mirror, blit->turn, transform, dst, dst_stride);
     } else {
         convert_turned(c, blit->turn, transform, dst, dst_stride);
     }
@@ -470,6 +551,7 @@ extern "C" DeviceBlitOps *orv_device_blit_create(void)
     blit->ops.destroy = blit_destroy;
     blit->kernels = orv_device_pick_kernels();
     blit->turn = orv_device_pick_turn_kernels();
+    blit->mirror = orv_device_pick_mirror_kernels();
     return &blit->ops;
 }
 

@@ -203,6 +203,36 @@ TEST(DeviceKernels, TurnStoresMatchTheModel)
     }
 }
 
+// The mirrored row pairs of the tiers that have them, every chroma layout,
+// against the plain pair's model reversed; random carries and widths.
+TEST(DeviceKernels, MirroredPairsMatchTheModel)
+{
+    std::mt19937 rng(17);
+    for (int tier : kernel_list::tiers_under_test()) {
+        const DeviceMirrorKernels set = orv_device_mirror_kernels(tier);
+        for (const kernel_list::MirrorSlot &slot : kernel_list::kMirrorSlots) {
+            if (set.*slot.kernel == nullptr)
+                continue;
+            for (int count = 16; count <= 16 * 20 + 15; count += 7) {
+                const kernel_list::Rows in = kernel_list::random_rows(rng, count);
+                for (int layout :
+                     slot.semi ? std::initializer_list<int>{1, 2} : std::initializer_list<int>{0}) {
+                    kernel_list::Result got = kernel_list::blank_result(*slot.plain, in), want = got;
+                    std::vector<uint8_t> swapped;
+                    kernel_list::call_mirror(slot, set, in, layout, orv_yuv_coefficients, got, swapped);
+                    kernel_list::mirror_model(slot, in, orv_yuv_coefficients, want);
+                    long at = first_difference(got.pixels, want.pixels);
+                    ASSERT_EQ(at, -1) << orv_kernel_tier_name(tier) << " " << slot.name << " layout "
+                                      << layout << " count " << count << ": byte " << at;
+                    at = first_difference(got.errors, want.errors);
+                    ASSERT_EQ(at, -1) << orv_kernel_tier_name(tier) << " " << slot.name << " count " << count
+                                      << ": carry byte " << at;
+                }
+            }
+        }
+    }
+}
+
 TEST(DeviceKernels, FollowAnyCoefficientBlock)
 {
     std::mt19937 rng(7);

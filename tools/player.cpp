@@ -42,6 +42,8 @@ struct Options {
     int range = -1; // -1: the clip's XCOLORRANGE tag, else limited
     int semi = 0;   // 0 planar; 12 NV12, 21 NV21: chroma repacked into one plane of pairs
     int32_t window_format = DEVICE_WINDOW_AUTO; // what the module asks the window for
+    int rotate = DEVICE_TRANSFORM_NONE;         // --rotate, as transform bits
+    int mirror = DEVICE_TRANSFORM_NONE;         // --mirror, as transform bits
     bool stats = false;
 };
 
@@ -64,6 +66,8 @@ void usage(std::FILE *to)
                  "  --nv12, --nv21    repack each frame's chroma into one plane of pairs (semi-planar)\n"
                  "  --window yv12|rgba|rgbx|rgb565|auto   buffer format the module asks the window for\n"
                  "                    (auto: the window's own); yv12 copies planes, the window composes\n"
+                 "  --rotate 0|90|180|270   turn the picture clockwise (in the conversion)\n"
+                 "  --mirror h|v      flip it left-right or top-bottom (before the turn)\n"
                  "  --stats           print the module's render statistics at the end\n"
                  "  --lib PATH        library to load (%s)\n",
                  ORV_PLAYER_LIBRARY);
@@ -143,6 +147,34 @@ int parse_options(int argc, char **argv, Options *o)
             else {
                 std::fprintf(stderr,
                              "orv_player: unknown window format '%s' (yv12, rgba, rgbx, rgb565, auto)\n", v);
+                return 2;
+            }
+        } else if (a == "--rotate") {
+            if (!(v = value("--rotate")))
+                return 2;
+            const std::string r = v;
+            if (r == "0")
+                o->rotate = DEVICE_TRANSFORM_NONE;
+            else if (r == "90")
+                o->rotate = DEVICE_TRANSFORM_ROTATE_90;
+            else if (r == "180")
+                o->rotate = DEVICE_TRANSFORM_ROTATE_180;
+            else if (r == "270")
+                o->rotate = DEVICE_TRANSFORM_ROTATE_270;
+            else {
+                std::fprintf(stderr, "orv_player: unknown rotation '%s' (0, 90, 180, 270)\n", v);
+                return 2;
+            }
+        } else if (a == "--mirror") {
+            if (!(v = value("--mirror")))
+                return 2;
+            const std::string m = v;
+            if (m == "h")
+                o->mirror = DEVICE_TRANSFORM_MIRROR_H;
+            else if (m == "v")
+                o->mirror = DEVICE_TRANSFORM_MIRROR_V;
+            else {
+                std::fprintf(stderr, "orv_player: unknown mirror '%s' (h, v)\n", v);
                 return 2;
             }
         } else if (a == "--frames") {
@@ -367,8 +399,13 @@ struct Player {
 
     void posted(const OrvStandinBuffer *b)
     {
-        // The buffer posted undrawn when the frame size changed is not a frame.
-        if (b->width != frame.width || b->height != frame.height) {
+        // The buffer posted undrawn when the frame size changed is not a
+        // frame. A quarter turn posts height x width; a YV12 buffer is never
+        // turned by the conversion.
+        const bool turned = (opt.rotate & DEVICE_TRANSFORM_ROTATE_90) != 0 && b->format != DEVICE_WINDOW_YV12;
+        const int32_t want_w = turned ? frame.height : frame.width,
+                      want_h = turned ? frame.width : frame.height;
+        if (b->width != want_w || b->height != want_h) {
             ++undrawn;
             return;
         }
@@ -483,6 +520,7 @@ int main(int argc, char **argv)
     ResultCode (*set_color)(RenderModule *, int, int) = nullptr;
     ResultCode (*set_chroma_step)(RenderModule *, int) = nullptr;
     ResultCode (*set_window_format)(RenderModule *, int32_t) = nullptr;
+    ResultCode (*set_transform)(RenderModule *, int32_t) = nullptr;
     int32_t (*get_window_format)(RenderModule *) = nullptr;
     ResultCode (*set_frame_rate)(RenderModule *, float) = nullptr;
     ResultCode (*get_stats)(RenderModule *, DeviceRenderStats *) = nullptr;
@@ -492,6 +530,7 @@ int main(int argc, char **argv)
         !resolve(lib, "DeviceRendModuleSetColor", &set_color) ||
         !resolve(lib, "DeviceRendModuleSetChromaStep", &set_chroma_step) ||
         !resolve(lib, "DeviceRendModuleSetWindowFormat", &set_window_format) ||
+        !resolve(lib, "DeviceRendModuleSetTransform", &set_transform) ||
         !resolve(lib, "DeviceRendModuleGetWindowFormat", &get_window_format) ||
         !resolve(lib, "DeviceRendModuleSetFrameRate", &set_frame_rate) ||
         !resolve(lib, "DeviceRendModuleGetStats", &get_stats)) {
@@ -522,6 +561,8 @@ int main(int argc, char **argv)
     if (module == nullptr || set_color(module, o.matrix, range) != ORV_OK ||
         set_chroma_step(module, o.semi != 0 ? 2 : 1) != ORV_OK ||
         set_window_format(module, o.window_format) != ORV_OK ||
+        // Flips compose by their bits (flips first, then the turn).
+        set_transform(module, o.rotate ^ o.mirror) != ORV_OK ||
         set_frame_rate(module, o.fast ? 0.0f : float(rate)) != ORV_OK ||
         module->set_host(module, &p, &callbacks) != ORV_OK ||
         module->set_surface(module, vm, surface) != ORV_OK || module->start(module) != ORV_OK) {

@@ -118,6 +118,20 @@ typedef struct DeviceTurnKernels {
     DeviceTurnKernel reverse16;
 } DeviceTurnKernels;
 
+/* Row pairs that write right to left, for a mirrored picture without a
+ * turn: source pixel x of the span (count / 16 whole groups) lands at pixel
+ * count - 1 - x from dst. The RGB565 carry of each group of 16 is read and
+ * written lane-reversed (lane k holds column 15 - k of the group), so a
+ * caller reverses the groups' carries around a mirrored frame and the carry
+ * still runs down source columns. Blocks without bias only; a tier may have
+ * none (all null), and the blitter then mirrors through its turn block. */
+typedef struct DeviceMirrorKernels {
+    DeviceRowPairKernel rgb32_pair;
+    DeviceRowPairKernel filter565_pair;
+    DeviceRowPairKernel rgb32_semi_pair;
+    DeviceRowPairKernel filter565_semi_pair;
+} DeviceMirrorKernels;
+
 /* Tiers, named for what they are: NEON intrinsics (through SIMDe off ARM),
  * the ARMv7 and the AArch64 assembly row pairs (NEON rows beside them),
  * SSE4.1, AVX2. */
@@ -145,6 +159,7 @@ DeviceRowKernels orv_device_row_kernels(int tier);
 /* The turn stores of a tier (any tier has all four); all null when it is
  * not runnable here. */
 DeviceTurnKernels orv_device_turn_kernels(int tier);
+DeviceMirrorKernels orv_device_mirror_kernels(int tier);
 
 /* The tier the blitter gets: the one forced, else the fastest runnable one.
  * ORV_KERNELS (neon, a32, a64, sse41, avx2, auto) is read once per process; a
@@ -152,6 +167,7 @@ DeviceTurnKernels orv_device_turn_kernels(int tier);
 int orv_device_kernel_tier(void);
 DeviceRowKernels orv_device_pick_kernels(void);
 DeviceTurnKernels orv_device_pick_turn_kernels(void);
+DeviceMirrorKernels orv_device_pick_mirror_kernels(void);
 /* Forces a runnable tier, or ORV_KERNELS_AUTO for the fastest, over
  * ORV_KERNELS; for tests and benchmarks. Blitters created later follow it.
  * ORV_ERR_INVALID_PARAM (and a log line) for any other value. */

@@ -117,10 +117,35 @@ DeviceTurnKernels orv_device_turn_kernels(int tier)
     if (!orv_device_kernels_runnable(tier))
         return {};
 #ifdef ORV_KERNELS_HAVE_X86
-    if (tier == ORV_KERNELS_SSE41 || tier == ORV_KERNELS_AVX2)
+    if (tier == ORV_KERNELS_SSE41)
         return orv_turn_kernels_sse();
+    if (tier == ORV_KERNELS_AVX2)
+        return orv_turn_kernels_avx2();
+#endif
+#ifdef ORV_KERNELS_HAVE_A32
+    if (tier == ORV_KERNELS_A32)
+        return orv_turn_kernels_a32();
+#endif
+#ifdef ORV_KERNELS_HAVE_A64
+    if (tier == ORV_KERNELS_A64)
+        return orv_turn_kernels_a64();
 #endif
     return orv_turn_kernels_neon();
+}
+
+DeviceMirrorKernels orv_device_mirror_kernels(int tier)
+{
+    if (!orv_device_kernels_runnable(tier))
+        return {};
+#ifdef ORV_KERNELS_HAVE_A32
+    if (tier == ORV_KERNELS_A32)
+        return orv_mirror_kernels_a32();
+#endif
+#ifdef ORV_KERNELS_HAVE_A64
+    if (tier == ORV_KERNELS_A64)
+        return orv_mirror_kernels_a64();
+#endif
+    return {};
 }
 
 int orv_device_kernel_tier(void)
@@ -177,6 +202,11 @@ DeviceCopyKernels orv_device_copy_kernels(int tier)
 DeviceCopyKernels orv_device_pick_copy_kernels(void)
 {
     return orv_device_copy_kernels(orv_device_kernel_tier());
+}
+
+DeviceMirrorKernels orv_device_pick_mirror_kernels(void)
+{
+    return orv_device_mirror_kernels(orv_device_kernel_tier());
 }
 
 ResultCode orv_device_kernels_force(int tier)

@@ -252,4 +252,52 @@ inline void model_split_narrow(uint8_t *a, uint8_t *b, const uint8_t *pairs, int
         a[i] = b[i] = ORV_COPY_PAD;
 }
 
+// The mirrored row pairs (DeviceMirrorKernels): the pair slot of the same
+// name, right to left, with each group's carry lane-reversed.
+struct MirrorSlot {
+    const char *name;
+    Output output;
+    bool semi;
+    DeviceRowPairKernel DeviceMirrorKernels::*kernel;
+    const Slot *plain; // the pair slot whose bytes it mirrors
+};
+
+inline constexpr MirrorSlot kMirrorSlots[] = {
+    {"rgb32_pair_mirror", Output::rgb32, false, &DeviceMirrorKernels::rgb32_pair, &kSlots[4]},
+    {"rgb565_pair_mirror", Output::rgb565_carry, false, &DeviceMirrorKernels::filter565_pair, &kSlots[5]},
+    {"rgb32_semi_pair_mirror", Output::rgb32, true, &DeviceMirrorKernels::rgb32_semi_pair, &kSlots[6]},
+    {"rgb565_semi_pair_mirror", Output::rgb565_carry, true, &DeviceMirrorKernels::filter565_semi_pair,
+     &kSlots[7]},
+};
+
+inline void reverse_groups(std::vector<uint8_t> &errors, int count)
+{
+    for (int at = 0; at + 16 <= count / 16 * 48; at += 16)
+        std::reverse(errors.begin() + at, errors.begin() + at + 16);
+}
+
+// The model of a mirrored pair: the pair's model on the carry in column
+// order, each row's pixels then reversed.
+inline void mirror_model(const MirrorSlot &s, const Rows &in, const YuvCoefficients &k, Result &out)
+{
+    reverse_groups(out.errors, in.count);
+    model(*s.plain, in, k, out);
+    reverse_groups(out.errors, in.count);
+    const int n = in.count / 16 * 16, bpp = bytes_per_pixel(s.output);
+    for (int r = 0; r < 2; ++r) {
+        uint8_t *row = out.pixels.data() + r * out.dst_stride;
+        for (int i = 0; i < n / 2; ++i)
+            std::swap_ranges(row + i * bpp, row + (i + 1) * bpp, row + (n - 1 - i) * bpp);
+    }
+}
+
+inline void call_mirror(const MirrorSlot &s, const DeviceMirrorKernels &set, const Rows &in, int layout,
+                        const YuvCoefficients &k, Result &out, std::vector<uint8_t> &swapped)
+{
+    const uint8_t *u, *v;
+    chroma_pointers(in, layout, swapped, u, v);
+    (set.*s.kernel)(out.pixels.data(), out.dst_stride, in.luma.data(), in.y_stride, u, v, out.errors.data(),
+                    &k, in.count);
+}
+
 } // namespace kernel_list

@@ -24,6 +24,7 @@ DeviceCopyKernels orv_copy_kernels_a32(void);
 /* arm/32/copy.S: 64-byte blocks (blocks >= 1); 16 pairs per block. */
 void orv_a32_copy_blocks(uint8_t *dst, const uint8_t *src, int blocks);
 void orv_a32_split_blocks(uint8_t *a, uint8_t *b, const uint8_t *pairs, int blocks);
+DeviceMirrorKernels orv_mirror_kernels_a32(void);
 
 /* arm/32/yuv_pair.S: count / 16 groups, at least one; the block has
  * no bias; u and v as the layout in the name reads them (uv: Cb first from
@@ -37,7 +38,23 @@ ORV_A32_PAIR(orv_a32_rgba_pair_vu);
 ORV_A32_PAIR(orv_a32_rgb565_pair_planar);
 ORV_A32_PAIR(orv_a32_rgb565_pair_uv);
 ORV_A32_PAIR(orv_a32_rgb565_pair_vu);
+/* Mirrored (see DeviceMirrorKernels); dst is the span's leftmost pixel. */
+ORV_A32_PAIR(orv_a32_rgba_pair_mirror_planar);
+ORV_A32_PAIR(orv_a32_rgba_pair_mirror_uv);
+ORV_A32_PAIR(orv_a32_rgba_pair_mirror_vu);
+ORV_A32_PAIR(orv_a32_rgb565_pair_mirror_planar);
+ORV_A32_PAIR(orv_a32_rgb565_pair_mirror_uv);
+ORV_A32_PAIR(orv_a32_rgb565_pair_mirror_vu);
 #undef ORV_A32_PAIR
+
+/* arm/32/turn.S: whole blocks only (rows a multiple of 8 for 32-bit
+ * elements, of 16 for 16-bit ones; columns of 4); the turn stores of the
+ * tier finish the edges. */
+void orv_a32_transpose32_blocks(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride,
+                                int rows, int cols);
+void orv_a32_transpose16_blocks(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride,
+                                int rows, int cols);
+DeviceTurnKernels orv_turn_kernels_a32(void);
 #endif
 
 #if defined(__aarch64__)
@@ -50,6 +67,7 @@ DeviceCopyKernels orv_copy_kernels_a64(void);
 /* arm/64/copy.S, as the ARMv7 ones above. */
 void orv_a64_copy_blocks(uint8_t *dst, const uint8_t *src, int blocks);
 void orv_a64_split_blocks(uint8_t *a, uint8_t *b, const uint8_t *pairs, int blocks);
+DeviceMirrorKernels orv_mirror_kernels_a64(void);
 
 /* arm/64/yuv_pair.S, with the contract of the ARMv7 ones above. */
 #define ORV_A64_PAIR(name)                                                                                   \
@@ -61,7 +79,20 @@ ORV_A64_PAIR(orv_a64_rgba_pair_vu);
 ORV_A64_PAIR(orv_a64_rgb565_pair_planar);
 ORV_A64_PAIR(orv_a64_rgb565_pair_uv);
 ORV_A64_PAIR(orv_a64_rgb565_pair_vu);
+ORV_A64_PAIR(orv_a64_rgba_pair_mirror_planar);
+ORV_A64_PAIR(orv_a64_rgba_pair_mirror_uv);
+ORV_A64_PAIR(orv_a64_rgba_pair_mirror_vu);
+ORV_A64_PAIR(orv_a64_rgb565_pair_mirror_planar);
+ORV_A64_PAIR(orv_a64_rgb565_pair_mirror_uv);
+ORV_A64_PAIR(orv_a64_rgb565_pair_mirror_vu);
 #undef ORV_A64_PAIR
+
+/* arm/64/turn.S, with the contract of the ARMv7 ones above. */
+void orv_a64_transpose32_blocks(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride,
+                                int rows, int cols);
+void orv_a64_transpose16_blocks(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride,
+                                int rows, int cols);
+DeviceTurnKernels orv_turn_kernels_a64(void);
 #endif
 
 ORV_EXTERN_C_END

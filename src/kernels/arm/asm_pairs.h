@@ -31,4 +31,25 @@ void semi_pair_entry(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdi
         pair_entry<Vu, Neon>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
 }
 
+// The mirrored pairs have no NEON twin: a block with bias draws nothing
+// here, and the blitter takes its turn block for it instead.
+template <DeviceRowPairKernel Assembly>
+void mirror_entry(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u,
+                  const uint8_t *v, uint8_t *errors, const YuvCoefficients *coefficients, int count)
+{
+    if (count >= 16 && !orv_yuv_has_bias(coefficients))
+        Assembly(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
+}
+
+template <DeviceRowPairKernel Uv, DeviceRowPairKernel Vu>
+void semi_mirror_entry(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                       const uint8_t *u, const uint8_t *v, uint8_t *errors,
+                       const YuvCoefficients *coefficients, int count)
+{
+    if (v == u + 1)
+        mirror_entry<Uv>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
+    else if (u == v + 1)
+        mirror_entry<Vu>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
+}
+
 } // namespace orv_arm_pairs

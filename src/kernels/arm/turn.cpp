@@ -1,6 +1,6 @@
-// The NEON turn stores: 4x4 blocks of 32-bit pixels and 8x8 blocks of
-// 16-bit pixels transposed in registers (VTRN, then the halves recombined),
-// rows reversed with VREV64 and a swap of halves. Written in intrinsics, so
+// The NEON turn stores: blocks of 32-bit and 16-bit pixels transposed by
+// lane loads (VLD4 to one lane), rows reversed with VREV64 and a swap of
+// halves. Written in intrinsics, so
 // off ARM they compile through SIMDe like the rest of the NEON tier. The
 // edges that fill no whole block go one element at a time.
 #include "kernels/arm/arm.h"
@@ -27,77 +27,63 @@ inline void transpose_edge(const uint8_t *src, ptrdiff_t src_stride, uint8_t *ds
                         src + j * src_stride + i * ptrdiff_t(sizeof(T)), sizeof(T));
 }
 
+// A lane load of four structures puts one element of four columns into
+// lane k of four registers: four rows loaded so are four columns, and the
+// transpose costs no permute at all (one load per row, one store per
+// column of four).
 void transpose32(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride, int rows,
                  int cols)
 {
     const int rows4 = rows & ~3, cols4 = cols & ~3;
+    uint32x4x4_t t;
+    t.val[0] = t.val[1] = t.val[2] = t.val[3] = vdupq_n_u32(0);
     for (int i = 0; i < cols4; i += 4) {
         uint8_t *d = dst + i * dst_stride;
-        for (int j = 0; j < rows4; j += 4) {
-            const uint8_t *s = src + j * src_stride + i * 4;
-            const uint32x4_t r0 = vld1q_u32(reinterpret_cast<const uint32_t *>(s));
-            const uint32x4_t r1 = vld1q_u32(reinterpret_cast<const uint32_t *>(s + src_stride));
-            const uint32x4_t r2 = vld1q_u32(reinterpret_cast<const uint32_t *>(s + 2 * src_stride));
-            const uint32x4_t r3 = vld1q_u32(reinterpret_cast<const uint32_t *>(s + 3 * src_stride));
-            const uint32x4x2_t a = vtrnq_u32(r0, r1), b = vtrnq_u32(r2, r3);
-            auto *o = reinterpret_cast<uint32_t *>(d + j * 4);
-            vst1q_u32(o, vcombine_u32(vget_low_u32(a.val[0]), vget_low_u32(b.val[0])));
-            o = reinterpret_cast<uint32_t *>(d + dst_stride + j * 4);
-            vst1q_u32(o, vcombine_u32(vget_low_u32(a.val[1]), vget_low_u32(b.val[1])));
-            o = reinterpret_cast<uint32_t *>(d + 2 * dst_stride + j * 4);
-            vst1q_u32(o, vcombine_u32(vget_high_u32(a.val[0]), vget_high_u32(b.val[0])));
-            o = reinterpret_cast<uint32_t *>(d + 3 * dst_stride + j * 4);
-            vst1q_u32(o, vcombine_u32(vget_high_u32(a.val[1]), vget_high_u32(b.val[1])));
+        const uint8_t *s = src + i * 4;
+        for (int j = 0; j < rows4; j += 4, s += 4 * src_stride) {
+            t = vld4q_lane_u32(reinterpret_cast<const uint32_t *>(s), t, 0);
+            t = vld4q_lane_u32(reinterpret_cast<const uint32_t *>(s + src_stride), t, 1);
+            t = vld4q_lane_u32(reinterpret_cast<const uint32_t *>(s + 2 * src_stride), t, 2);
+            t = vld4q_lane_u32(reinterpret_cast<const uint32_t *>(s + 3 * src_stride), t, 3);
+            vst1q_u32(reinterpret_cast<uint32_t *>(d + j * 4), t.val[0]);
+            vst1q_u32(reinterpret_cast<uint32_t *>(d + dst_stride + j * 4), t.val[1]);
+            vst1q_u32(reinterpret_cast<uint32_t *>(d + 2 * dst_stride + j * 4), t.val[2]);
+            vst1q_u32(reinterpret_cast<uint32_t *>(d + 3 * dst_stride + j * 4), t.val[3]);
         }
     }
     transpose_edge<uint32_t>(src, src_stride, dst, dst_stride, rows4, rows, 0, cols4);
     transpose_edge<uint32_t>(src, src_stride, dst, dst_stride, 0, rows, cols4, cols);
 }
 
-inline uint16x8_t join(uint16x4_t lo, uint16x4_t hi)
-{
-    return vcombine_u16(lo, hi);
-}
-
+// The same with 16-bit elements: eight rows fill eight lanes of four
+// registers, each then a column of eight.
 void transpose16(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride, int rows,
                  int cols)
 {
-    const int rows8 = rows & ~7, cols8 = cols & ~7;
-    for (int i = 0; i < cols8; i += 8) {
+    const int rows8 = rows & ~7, cols4 = cols & ~3;
+    uint16x8x4_t t;
+    t.val[0] = t.val[1] = t.val[2] = t.val[3] = vdupq_n_u16(0);
+    for (int i = 0; i < cols4; i += 4) {
         uint8_t *d = dst + i * dst_stride;
-        for (int j = 0; j < rows8; j += 8) {
-            const uint8_t *s = src + j * src_stride + i * 2;
-            auto row = [&](int k) {
-                return vld1q_u16(reinterpret_cast<const uint16_t *>(s + k * src_stride));
-            };
-            const uint16x8x2_t a0 = vtrnq_u16(row(0), row(1)), a1 = vtrnq_u16(row(2), row(3));
-            const uint16x8x2_t a2 = vtrnq_u16(row(4), row(5)), a3 = vtrnq_u16(row(6), row(7));
-            // Pairs of rows, then quads: columns c and c + 4 share a register.
-            const uint32x4x2_t b0 =
-                vtrnq_u32(vreinterpretq_u32_u16(a0.val[0]), vreinterpretq_u32_u16(a1.val[0]));
-            const uint32x4x2_t b1 =
-                vtrnq_u32(vreinterpretq_u32_u16(a0.val[1]), vreinterpretq_u32_u16(a1.val[1]));
-            const uint32x4x2_t b2 =
-                vtrnq_u32(vreinterpretq_u32_u16(a2.val[0]), vreinterpretq_u32_u16(a3.val[0]));
-            const uint32x4x2_t b3 =
-                vtrnq_u32(vreinterpretq_u32_u16(a2.val[1]), vreinterpretq_u32_u16(a3.val[1]));
-            auto lo = [](uint32x4_t x) { return vget_low_u16(vreinterpretq_u16_u32(x)); };
-            auto hi = [](uint32x4_t x) { return vget_high_u16(vreinterpretq_u16_u32(x)); };
-            auto put = [&](int c, uint16x8_t x) {
-                vst1q_u16(reinterpret_cast<uint16_t *>(d + c * dst_stride + j * 2), x);
-            };
-            put(0, join(lo(b0.val[0]), lo(b2.val[0])));
-            put(1, join(lo(b1.val[0]), lo(b3.val[0])));
-            put(2, join(lo(b0.val[1]), lo(b2.val[1])));
-            put(3, join(lo(b1.val[1]), lo(b3.val[1])));
-            put(4, join(hi(b0.val[0]), hi(b2.val[0])));
-            put(5, join(hi(b1.val[0]), hi(b3.val[0])));
-            put(6, join(hi(b0.val[1]), hi(b2.val[1])));
-            put(7, join(hi(b1.val[1]), hi(b3.val[1])));
+        const uint8_t *s = src + i * 2;
+        for (int j = 0; j < rows8; j += 8, s += 8 * src_stride) {
+            auto row = [&](int k) { return reinterpret_cast<const uint16_t *>(s + k * src_stride); };
+            t = vld4q_lane_u16(row(0), t, 0);
+            t = vld4q_lane_u16(row(1), t, 1);
+            t = vld4q_lane_u16(row(2), t, 2);
+            t = vld4q_lane_u16(row(3), t, 3);
+            t = vld4q_lane_u16(row(4), t, 4);
+            t = vld4q_lane_u16(row(5), t, 5);
+            t = vld4q_lane_u16(row(6), t, 6);
+            t = vld4q_lane_u16(row(7), t, 7);
+            vst1q_u16(reinterpret_cast<uint16_t *>(d + j * 2), t.val[0]);
+            vst1q_u16(reinterpret_cast<uint16_t *>(d + dst_stride + j * 2), t.val[1]);
+            vst1q_u16(reinterpret_cast<uint16_t *>(d + 2 * dst_stride + j * 2), t.val[2]);
+            vst1q_u16(reinterpret_cast<uint16_t *>(d + 3 * dst_stride + j * 2), t.val[3]);
         }
     }
-    transpose_edge<uint16_t>(src, src_stride, dst, dst_stride, rows8, rows, 0, cols8);
-    transpose_edge<uint16_t>(src, src_stride, dst, dst_stride, 0, rows, cols8, cols);
+    transpose_edge<uint16_t>(src, src_stride, dst, dst_stride, rows8, rows, 0, cols4);
+    transpose_edge<uint16_t>(src, src_stride, dst, dst_stride, 0, rows, cols4, cols);
 }
 
 void reverse32(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride, int rows,
@@ -130,9 +116,48 @@ void reverse16(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t
     }
 }
 
+// An assembly transpose of whole blocks, its edges by the NEON one: the
+// rows past the last whole block of rows, then the columns past the last
+// group of four.
+template <void (*Blocks)(const uint8_t *, ptrdiff_t, uint8_t *, ptrdiff_t, int, int), int RowBlock, int Size,
+          DeviceTurnKernel Edges>
+[[maybe_unused]] void transpose_with(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst,
+                                     ptrdiff_t dst_stride, int rows, int cols)
+{
+    const int whole_rows = rows / RowBlock * RowBlock, whole_cols = cols & ~3;
+    if (whole_rows > 0 && whole_cols > 0)
+        Blocks(src, src_stride, dst, dst_stride, whole_rows, whole_cols);
+    if (whole_rows < rows && whole_cols > 0)
+        Edges(src + whole_rows * src_stride, src_stride, dst + whole_rows * Size, dst_stride,
+              rows - whole_rows, whole_cols);
+    if (whole_cols < cols)
+        Edges(src + whole_cols * Size, src_stride, dst + whole_cols * dst_stride, dst_stride, rows,
+              cols - whole_cols);
+}
+
 } // namespace
 
-extern "C" DeviceTurnKernels orv_turn_kernels_neon(void)
+extern "C" {
+
+DeviceTurnKernels orv_turn_kernels_neon(void)
 {
     return {transpose32, transpose16, reverse32, reverse16};
 }
+
+#ifdef ORV_KERNELS_HAVE_A32
+DeviceTurnKernels orv_turn_kernels_a32(void)
+{
+    return {transpose_with<orv_a32_transpose32_blocks, 8, 4, transpose32>,
+            transpose_with<orv_a32_transpose16_blocks, 16, 2, transpose16>, reverse32, reverse16};
+}
+#endif
+
+#ifdef ORV_KERNELS_HAVE_A64
+DeviceTurnKernels orv_turn_kernels_a64(void)
+{
+    return {transpose_with<orv_a64_transpose32_blocks, 8, 4, transpose32>,
+            transpose_with<orv_a64_transpose16_blocks, 16, 2, transpose16>, reverse32, reverse16};
+}
+#endif
+
+} // extern "C"

@@ -11,11 +11,12 @@ ORV_EXTERN_C_BEGIN
 /* SSE4.1: rows only. AVX2: rows and row pairs. */
 DeviceRowKernels orv_kernels_sse41(void);
 DeviceRowKernels orv_kernels_avx2(void);
-/* x86/turn.cpp: SSE2 turn stores, for both x86 tiers. */
+/* x86/turn.cpp: the turn stores of the SSE4.1 tier and of the AVX2 one. */
 DeviceTurnKernels orv_turn_kernels_sse(void);
 /* x86/copy.cpp: the C library's copy; the chroma split in vectors. */
 DeviceCopyKernels orv_copy_kernels_sse41(void);
 DeviceCopyKernels orv_copy_kernels_avx2(void);
+DeviceTurnKernels orv_turn_kernels_avx2(void);
 #endif
 
 ORV_EXTERN_C_END

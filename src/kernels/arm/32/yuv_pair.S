@@ -39,28 +39,40 @@
 
 /* Planar: Cb from u, Cr from v. uv (NV12): pairs from u, Cb first. vu
  * (NV21): pairs from v, Cr first. */
-        .macro  chroma layout
+        .macro  chroma layout, mirror=0
         .ifc    \layout, planar
         vld1.8        {d8},      [r4]!
         vld1.8        {d9},      [r5]!
-        terms         d8,  d9
         .endif
         .ifc    \layout, uv
         vld2.8        {d8, d9},  [r4]!
-        terms         d8,  d9
         .endif
         .ifc    \layout, vu
         vld2.8        {d8, d9},  [r5]!
+        .endif
+        .if     \mirror
+        vrev64.8      q4,  q4
+        .endif
+        .ifc    \layout, vu
         terms         d9,  d8
+        .else
+        terms         d8,  d9
         .endif
         .endm
 
 /* 16 pixels of the luma row at \y: red, green, blue narrowed into the d
  * pairs given (even pixels, odd pixels), then zipped into pixel order. */
-        .macro  row y, re, ro, ge, go, be, bo
+        .macro  row y, re, ro, ge, go, be, bo, mirror=0
         vld2.8        {d16, d17}, [\y]!
+        .if     \mirror
+        @ Right to left: each half reversed, and the odd pixels lead.
+        vrev64.8      q8,  q8
+        vshll.u8      q9,  d17, #7
+        vshll.u8      q10, d16, #7
+        .else
         vshll.u8      q9,  d16, #7
         vshll.u8      q10, d17, #7
+        .endif
         vsub.i16      q9,  q9,  q1
         vsub.i16      q10, q10, q1
         vqrdmulh.s16  q9,  q9,  d0[2]   @ luma gain
@@ -82,16 +94,20 @@
         vzip.8        \be, \bo
         .endm
 
-        .macro  rgba_row y, dst
-        row           \y,  d22, d23, d24, d25, d26, d27
+        .macro  rgba_row y, dst, mirror=0
+        row           \y,  d22, d23, d24, d25, d26, d27, \mirror
         vst4.8        {d22, d24, d26, d28}, [\dst]!
+        .if     \mirror
+        vst4.8        {d23, d25, d27, d29}, [\dst], r12
+        .else
         vst4.8        {d23, d25, d27, d29}, [\dst]!
+        .endif
         .endm
 
 /* Red in q13, green q12, blue q11; the carry added and renewed; then the
  * high byte (q13) and low byte (q12) of each pixel stored interleaved. */
-        .macro  rgb565_row y, dst
-        row           \y,  d26, d27, d24, d25, d22, d23
+        .macro  rgb565_row y, dst, mirror=0
+        row           \y,  d26, d27, d24, d25, d22, d23, \mirror
         vqadd.u8      q13, q13, q3
         vqadd.u8      q12, q12, q4
         vqadd.u8      q11, q11, q14
@@ -103,7 +119,11 @@
         vsri.8        q13, q12, #5
         vshl.i8       q12, q12, #3
         vsri.8        q12, q11, #3
+        .if     \mirror
+        vst2.8        {d24-d27}, [\dst], r12
+        .else
         vst2.8        {d24-d27}, [\dst]!
+        .endif
         .endm
 
 /* Arguments into the register map; r4-r8 and d8-d15 saved (AAPCS). */
@@ -160,6 +180,61 @@ function orv_a32_rgb565_pair_\layout
         pair_leave
 endfunc
         .endm
+
+/* Mirrored: source pixel x of the span lands at pixel count - 1 - x of the
+ * destination, so each step converts its 16 pixels right to left (inputs
+ * reversed, no extra permute on the outputs) and stores them one group
+ * further left. The RGB565 carry of each group is lane-reversed (lane k
+ * holds column 15 - k of the group), so it still runs down source columns. */
+        .macro  mirror_enter shift, step
+        pair_enter
+        lsl           r12, r8,  #\shift
+        sub           r12, r12, #(1 << \shift)
+        add           r0,  r0,  r12
+        add           r1,  r1,  r12
+        mov           r12, #\step
+        .endm
+
+        .macro  rgba_pair_mirror layout
+function orv_a32_rgba_pair_mirror_\layout
+        mirror_enter  6,   -96         @ 64 bytes a group, stored as 32 + 32
+        vmov.i8       q14, #255
+1:
+        chroma        \layout, 1
+        rgba_row      r2,  r0,  1
+        rgba_row      r3,  r1,  1
+        subs          r8,  r8,  #1
+        bne           1b
+        pair_leave
+endfunc
+        .endm
+
+        .macro  rgb565_pair_mirror layout
+function orv_a32_rgb565_pair_mirror_\layout
+        mirror_enter  5,   -32
+1:
+        chroma        \layout, 1
+        vld1.8        {d6, d7},   [r6]!
+        vld1.8        {d8, d9},   [r6]!
+        vld1.8        {d28, d29}, [r6]
+        sub           r6,  r6,  #32
+        rgb565_row    r2,  r0,  1
+        rgb565_row    r3,  r1,  1
+        vst1.8        {d6, d7},   [r6]!
+        vst1.8        {d8, d9},   [r6]!
+        vst1.8        {d28, d29}, [r6]!
+        subs          r8,  r8,  #1
+        bne           1b
+        pair_leave
+endfunc
+        .endm
+
+        rgba_pair_mirror   planar
+        rgba_pair_mirror   uv
+        rgba_pair_mirror   vu
+        rgb565_pair_mirror planar
+        rgb565_pair_mirror uv
+        rgb565_pair_mirror vu
 
         rgba_pair     planar
         rgba_pair     uv

@@ -18,4 +18,12 @@ extern "C" DeviceRowKernels orv_kernels_a64(void)
     return set;
 }
 
+extern "C" DeviceMirrorKernels orv_mirror_kernels_a64(void)
+{
+    using namespace orv_arm_pairs;
+    return {mirror_entry<orv_a64_rgba_pair_mirror_planar>, mirror_entry<orv_a64_rgb565_pair_mirror_planar>,
+            semi_mirror_entry<orv_a64_rgba_pair_mirror_uv, orv_a64_rgba_pair_mirror_vu>,
+            semi_mirror_entry<orv_a64_rgb565_pair_mirror_uv, orv_a64_rgb565_pair_mirror_vu>};
+}
+
 #endif

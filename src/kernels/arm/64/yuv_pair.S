@@ -44,28 +44,41 @@
 
 /* Planar: Cb from u, Cr from v. uv (NV12): pairs from u, Cb first. vu
  * (NV21): pairs from v, Cr first. */
-        .macro  chroma layout
+        .macro  chroma layout, mirror=0
         .ifc    \layout, planar
         ld1           {v4.8b}, [x4], #8
         ld1           {v5.8b}, [x5], #8
-        terms         v4, v5
         .endif
         .ifc    \layout, uv
         ld2           {v4.8b, v5.8b}, [x4], #16
-        terms         v4, v5
         .endif
         .ifc    \layout, vu
         ld2           {v4.8b, v5.8b}, [x5], #16
+        .endif
+        .if     \mirror
+        rev64         v4.8b,  v4.8b
+        rev64         v5.8b,  v5.8b
+        .endif
+        .ifc    \layout, vu
         terms         v5, v4
+        .else
+        terms         v4, v5
         .endif
         .endm
 
 /* 16 pixels of the luma row at \y: red, green, blue narrowed into \r, \g,
  * \b, in pixel order. */
-        .macro  row y, r, g, b
+        .macro  row y, r, g, b, mirror=0
         ld1           {v30.16b}, [\y], #16
+        .if     \mirror
+        // Right to left: each half reversed, and the high half leads.
+        rev64         v30.16b, v30.16b
+        ushll2        v31.8h, v30.16b, #7
+        ushll         v30.8h, v30.8b,  #7
+        .else
         ushll         v31.8h, v30.8b,  #7
         ushll2        v30.8h, v30.16b, #7
+        .endif
         sub           v31.8h, v31.8h, v1.8h
         sub           v30.8h, v30.8h, v1.8h
         sqrdmulh      v31.8h, v31.8h, v0.h[2]      // luma gain
@@ -84,15 +97,19 @@
         sqrshrun2     \b\().16b, v5.8h, #4
         .endm
 
-        .macro  rgba_row y, dst
-        row           \y, v16, v17, v18
+        .macro  rgba_row y, dst, mirror=0
+        row           \y, v16, v17, v18, \mirror
+        .if     \mirror
+        st4           {v16.16b, v17.16b, v18.16b, v19.16b}, [\dst], x9
+        .else
         st4           {v16.16b, v17.16b, v18.16b, v19.16b}, [\dst], #64
+        .endif
         .endm
 
 /* Red in v17, green v18, blue v6; the carry added and renewed; then the low
  * byte (v16) and high byte (v17) of each pixel stored interleaved. */
-        .macro  rgb565_row y, dst
-        row           \y, v17, v18, v6
+        .macro  rgb565_row y, dst, mirror=0
+        row           \y, v17, v18, v6, \mirror
         uqadd         v17.16b, v17.16b, v20.16b
         uqadd         v18.16b, v18.16b, v21.16b
         uqadd         v6.16b,  v6.16b,  v22.16b
@@ -102,7 +119,11 @@
         sri           v17.16b, v18.16b, #5
         shl           v16.16b, v18.16b, #3
         sri           v16.16b, v6.16b,  #3
+        .if     \mirror
+        st2           {v16.16b, v17.16b}, [\dst], x9
+        .else
         st2           {v16.16b, v17.16b}, [\dst], #32
+        .endif
         .endm
 
 /* Arguments into the register map. */
@@ -148,6 +169,59 @@ function orv_a64_rgb565_pair_\layout
         ret
 endfunc
         .endm
+
+/* Mirrored: source pixel x of the span lands at pixel count - 1 - x of the
+ * destination, so each step converts its 16 pixels right to left (inputs
+ * reversed, no extra permute on the outputs) and stores them one group
+ * further left (x9, negative). The RGB565 carry of each group is
+ * lane-reversed (lane k holds column 15 - k of the group), so it still runs
+ * down source columns. */
+        .macro  mirror_enter shift
+        pair_enter
+        sub           x9,  x8,  #1
+        lsl           x9,  x9,  #\shift
+        add           x0,  x0,  x9
+        add           x1,  x1,  x9
+        mov           x9,  #-(1 << \shift)
+        .endm
+
+        .macro  rgba_pair_mirror layout
+function orv_a64_rgba_pair_mirror_\layout
+        mirror_enter  6
+        movi          v19.16b, #255
+1:
+        chroma        \layout, 1
+        rgba_row      x2,  x0,  1
+        rgba_row      x3,  x1,  1
+        subs          w8,  w8,  #1
+        b.ne          1b
+        ret
+endfunc
+        .endm
+
+        .macro  rgb565_pair_mirror layout
+function orv_a64_rgb565_pair_mirror_\layout
+        mirror_enter  5
+        movi          v19.16b, #3
+        movi          v23.16b, #7
+1:
+        chroma        \layout, 1
+        ld1           {v20.16b, v21.16b, v22.16b}, [x6]
+        rgb565_row    x2,  x0,  1
+        rgb565_row    x3,  x1,  1
+        st1           {v20.16b, v21.16b, v22.16b}, [x6], #48
+        subs          w8,  w8,  #1
+        b.ne          1b
+        ret
+endfunc
+        .endm
+
+        rgba_pair_mirror   planar
+        rgba_pair_mirror   uv
+        rgba_pair_mirror   vu
+        rgb565_pair_mirror planar
+        rgb565_pair_mirror uv
+        rgb565_pair_mirror vu
 
         rgba_pair     planar
         rgba_pair     uv
