@@ -14,6 +14,7 @@
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
 #include "kernels/kernels.h"
+#include "kernels/ten_bit.h"
 #include "orv_device_record.h"
 
 namespace {
@@ -49,23 +50,30 @@ struct DeviceBlit {
     // Matrix, range and chroma step, packed (see Settings); zero is the
     // default. Written by host threads, read once per blit.
     uint32_t settings;
-    DeviceRowKernels kernels; // picked for this CPU at creation
+    DeviceRowKernels kernels;      // picked for this CPU at creation
+    DeviceRowKernels kernels10[2]; // the same tier's, for DEVICE_SAMPLES_10_LOW and _HIGH
     // Render thread only (the overlay's mutex): the step the last blit drew
     // with, and one that overrides the setting (0: none) for a kept copy
     // laid out under an earlier setting.
     int32_t last_step;
     int32_t forced_step;
+    // The same for the sample format; forced_samples holds it plus one.
+    int32_t last_samples;
+    int32_t forced_samples;
 };
 
 // The settings word: one byte each, so one load gives a consistent set.
 struct Settings {
-    int matrix, range, step;
+    int matrix, range, step, samples;
 
     static Settings unpack(uint32_t w)
     {
-        return {int(w & 0xFF), int(w >> 8 & 0xFF), int(w >> 16 & 0xFF) + 1};
+        return {int(w & 0xFF), int(w >> 8 & 0xFF), int(w >> 16 & 0xFF) + 1, int(w >> 24)};
     }
-    uint32_t pack() const { return uint32_t(matrix) | uint32_t(range) << 8 | uint32_t(step - 1) << 16; }
+    uint32_t pack() const
+    {
+        return uint32_t(matrix) | uint32_t(range) << 8 | uint32_t(step - 1) << 16 | uint32_t(samples) << 24;
+    }
 };
 
 // The word stays a plain field of the record; the NDK's libc++ has no
@@ -139,6 +147,35 @@ void write_carry(CarrySlot s, const int16_t e[3])
     }
 }
 
+// The carry's last byte, which no layout uses, says whose carries the
+// buffer holds: 10-bit carries are 16 times finer. It travels with the bytes
+// a redraw saves and puts back.
+constexpr uint8_t kCarry8 = 0, kCarry10 = 1;
+
+uint8_t &carry_tag(uint8_t *buffer, int width)
+{
+    return buffer[size_t(width) * ORV_DITHER_BYTES_PER_COLUMN - 1];
+}
+
+// Converts every column's carries to the scale of the frame about to use
+// them, so switching sample formats neither loses the carry nor adds a
+// stale one 16 times too large.
+void match_carry(uint8_t *buffer, int width, uint8_t wanted)
+{
+    uint8_t &tag = carry_tag(buffer, width);
+    if (tag == wanted)
+        return;
+    for (int x = 0; x < width; ++x) {
+        const CarrySlot slot = carry_slot(buffer, width, x);
+        int16_t e[3];
+        read_carry(slot, e);
+        for (int16_t &c : e)
+            c = int16_t(wanted == kCarry10 ? c << 4 : c >> 4);
+        write_carry(slot, e);
+    }
+    tag = wanted;
+}
+
 // Moves the carries from the layout of width `from` to that of width `to`
 // in place. Columns below both widths' vector parts sit at the same place in
 // either layout; of the shared columns only the at most 15 past that change
@@ -181,7 +218,9 @@ ResultCode ensure_dither(DeviceBlit *blit, int width, const char *who)
         blit->dither_buffer = grown;
         blit->dither_columns = width;
     }
+    const uint8_t tag = blit->carry_width > 0 ? carry_tag(blit->dither_buffer, blit->carry_width) : kCarry8;
     relayout_carry(blit->dither_buffer, blit->carry_width, width);
+    carry_tag(blit->dither_buffer, width) = tag;
     blit->carry_width = width;
     return ORV_OK;
 }
@@ -232,6 +271,72 @@ void tail_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t
     }
 }
 
+// The 10-bit tail: the model itself, so a frame's bytes do not depend on
+// where its last group of 16 ends.
+struct TailSetup10 {
+    const YuvCoefficients *block;
+    int step, samples;
+
+    orv_ten_bit::Fixed pixel(const uint8_t *y, const uint8_t *u, const uint8_t *v, int x) const
+    {
+        using namespace orv_ten_bit;
+        const size_t c_at = size_t(x / 2 * step) * 2;
+        return orv_ten_bit::pixel(sample_of(word_at(y + size_t(x) * 2), samples),
+                                  sample_of(word_at(u + c_at), samples),
+                                  sample_of(word_at(v + c_at), samples), *block);
+    }
+};
+
+void tail10_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, int from, int to,
+                  const TailSetup10 &t)
+{
+    for (int x = from; x < to; ++x) {
+        const orv_ten_bit::Fixed c = t.pixel(y, u, v, x);
+        uint8_t *p = dst + size_t(x) * 4;
+        p[0] = orv_ten_bit::to_byte(c.r), p[1] = orv_ten_bit::to_byte(c.g), p[2] = orv_ten_bit::to_byte(c.b);
+        p[3] = 0xFF;
+    }
+}
+
+void tail10_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *carry,
+                   int width, int from, const TailSetup10 &t)
+{
+    for (int x = from; x < width; ++x) {
+        const CarrySlot slot = carry_slot(carry, width, x);
+        int16_t e[3];
+        read_carry(slot, e);
+        uint8_t bytes[3] = {uint8_t(e[0]), uint8_t(e[1]), uint8_t(e[2])};
+        const uint16_t p = orv_ten_bit::pack565(t.pixel(y, u, v, x), bytes);
+        const int16_t next[3] = {bytes[0], bytes[1], bytes[2]};
+        write_carry(slot, next);
+        dst[size_t(x) * 2] = uint8_t(p), dst[size_t(x) * 2 + 1] = uint8_t(p >> 8);
+    }
+}
+
+// Whether a 10-bit frame's strides cover their rows in words (the render
+// path checked them in bytes only) and its semi-planar pointers lie one word
+// apart; logged when not.
+bool words_fit(const YuvFrame *f, int step)
+{
+    auto covers = [](int32_t stride, int64_t bytes) {
+        return (stride < 0 ? -int64_t{stride} : int64_t{stride}) >= bytes;
+    };
+    const int64_t chroma = int64_t(f->width + 1) / 2 * 2 * step;
+    if (step == 2 && f->v != f->u + 2 && f->u != f->v + 2) {
+        orv_log(3, ORV_ERR_INVALID_PARAM,
+                "VRE: deviceblit: blit 10-bit chroma step 2 needs u and v one word apart");
+        return false;
+    }
+    if (!covers(f->y_stride, 2 * int64_t(f->width)) || !covers(f->u_stride, chroma) ||
+        !covers(f->v_stride, chroma)) {
+        orv_log(3, ORV_ERR_INVALID_PARAM,
+                "VRE: deviceblit: blit 10-bit frame %dx%d strides %d/%d/%d short of its words", f->width,
+                f->height, f->y_stride, f->u_stride, f->v_stride);
+        return false;
+    }
+    return true;
+}
+
 bool frame_readable(const YuvFrame *frame, const char *who)
 {
     if (!frame) {
@@ -277,9 +382,16 @@ ResultCode blit_blit(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst, in
     Settings settings = Settings::unpack(settings_word(blit).load(std::memory_order_acquire));
     if (blit->forced_step != 0)
         settings.step = blit->forced_step;
+    if (blit->forced_samples != 0)
+        settings.samples = blit->forced_samples - 1;
     blit->last_step = settings.step;
+    blit->last_samples = settings.samples;
     const bool semi = settings.step == 2;
-    if (semi && frame->v != frame->u + 1 && frame->u != frame->v + 1) {
+    const bool ten = settings.samples != DEVICE_SAMPLES_8;
+    if (ten) {
+        if (!words_fit(frame, settings.step))
+            return ORV_ERR_INVALID_PARAM;
+    } else if (semi && frame->v != frame->u + 1 && frame->u != frame->v + 1) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: blit chroma step 2 needs u and v one byte apart");
         return ORV_ERR_INVALID_PARAM;
     }
@@ -288,11 +400,14 @@ ResultCode blit_blit(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst, in
         // A frame wider than the buffer was sized for must not run past it.
         if (ResultCode rc = ensure_dither(blit, width, "blit"); ORV_FAILED(rc))
             return rc;
+        match_carry(blit->dither_buffer, width, ten ? kCarry10 : kCarry8);
     }
     const YuvColourCoefficients *colour = orv_yuv_colour_coefficients(settings.matrix, settings.range);
-    const YuvCoefficients *coefficients = &colour->lanes;
+    const YuvCoefficients *coefficients =
+        ten ? orv_yuv_coefficients10(settings.matrix, settings.range) : &colour->lanes;
     const TailSetup tail = {&colour->tail, settings.step};
-    const DeviceRowKernels &k = blit->kernels;
+    const TailSetup10 tail10 = {coefficients, settings.step, settings.samples};
+    const DeviceRowKernels &k = ten ? blit->kernels10[settings.samples - 1] : blit->kernels;
     const DeviceRowKernel kernel =
         rgb565 ? (semi ? k.filter565_semi : k.filter565) : (semi ? k.rgb32_semi : k.rgb32);
     const DeviceRowPairKernel pair = rgb565 ? (semi ? k.filter565_semi_pair : k.filter565_pair)
@@ -301,7 +416,12 @@ ResultCode blit_blit(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst, in
     uint8_t *carry = blit->dither_buffer;
     const uint8_t *y = frame->y, *u = frame->u, *v = frame->v;
     auto tail_row = [&](uint8_t *d, const uint8_t *l) {
-        if (rgb565) {
+        if (ten) {
+            if (rgb565)
+                tail10_rgb565(d, l, u, v, carry, width, width16, tail10);
+            else
+                tail10_rgb32(d, l, u, v, width16, width, tail10);
+        } else if (rgb565) {
             tail_rgb565(d, l, u, v, carry, width, width16, tail);
         } else {
             tail_rgb32(d, l, u, v, width16, width, tail);
@@ -358,6 +478,8 @@ extern "C" DeviceBlitOps *orv_device_blit_create(void)
     blit->ops.blit = blit_blit;
     blit->ops.destroy = blit_destroy;
     blit->kernels = orv_device_pick_kernels();
+    blit->kernels10[0] = orv_device_pick_kernels10(DEVICE_SAMPLES_10_LOW);
+    blit->kernels10[1] = orv_device_pick_kernels10(DEVICE_SAMPLES_10_HIGH);
     return &blit->ops;
 }
 
@@ -383,11 +505,37 @@ extern "C" ResultCode orv_device_blit_set_chroma_step(DeviceBlitOps *ops, int st
     return ORV_OK;
 }
 
+extern "C" ResultCode orv_device_blit_set_samples(DeviceBlitOps *ops, int samples)
+{
+    DeviceBlit *blit = object_of(ops);
+    if (!blit || (samples != DEVICE_SAMPLES_8 && samples != DEVICE_SAMPLES_10_LOW &&
+                  samples != DEVICE_SAMPLES_10_HIGH)) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: no sample format %d", samples);
+        return ORV_ERR_INVALID_PARAM;
+    }
+    update_settings(blit, [&](Settings &s) { s.samples = samples; });
+    return ORV_OK;
+}
+
 extern "C" DeviceBlitSettings orv_device_blit_settings(DeviceBlitOps *ops)
 {
     DeviceBlit *blit = object_of(ops);
     const Settings s = Settings::unpack(blit ? settings_word(blit).load(std::memory_order_acquire) : 0);
-    return {s.matrix, s.range, blit && blit->forced_step != 0 ? blit->forced_step : s.step};
+    return {s.matrix, s.range, blit && blit->forced_step != 0 ? blit->forced_step : s.step,
+            blit && blit->forced_samples != 0 ? blit->forced_samples - 1 : s.samples};
+}
+
+extern "C" int orv_device_blit_last_samples(DeviceBlitOps *ops)
+{
+    DeviceBlit *blit = object_of(ops);
+    return blit ? blit->last_samples : DEVICE_SAMPLES_8;
+}
+
+extern "C" void orv_device_blit_force_samples(DeviceBlitOps *ops, int samples)
+{
+    if (DeviceBlit *blit = object_of(ops))
+        blit->forced_samples =
+            samples >= DEVICE_SAMPLES_8 && samples <= DEVICE_SAMPLES_10_HIGH ? samples + 1 : 0;
 }
 
 extern "C" int orv_device_blit_last_step(DeviceBlitOps *ops)

@@ -1,5 +1,5 @@
-/* The exported colour settings of a render module: matrix, range and chroma
- * step. They travel down the module's chain to its blitter, which keeps them
+/* The exported colour settings of a render module: matrix, range, chroma
+ * step and sample format. They travel down the module's chain to its blitter, which keeps them
  * in one atomic word and reads it once per frame, so the host thread changes
  * them without a lock while the render thread draws. */
 #include "orv_device_blit.h"
@@ -29,4 +29,12 @@ extern "C" ORV_API ResultCode DeviceRendModuleSetChromaStep(RenderModule *module
     if (blit == nullptr)
         return orv_device_no_module("DeviceRendModuleSetChromaStep");
     return orv_device_blit_set_chroma_step(blit, step);
+}
+
+extern "C" ORV_API ResultCode DeviceRendModuleSetSampleFormat(RenderModule *module, int32_t samples)
+{
+    DeviceBlitOps *blit = blitter_of(module);
+    if (blit == nullptr)
+        return orv_device_no_module("DeviceRendModuleSetSampleFormat");
+    return orv_device_blit_set_samples(blit, samples);
 }

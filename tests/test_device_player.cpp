@@ -259,8 +259,8 @@ TEST(DeviceKeep, CopiesPlanesPackedAndReusesItsBlock)
     YuvFrame view = f.view();
     view.y = f.y.data() + size_t(f.y_stride) * 10;
     view.y_stride = -f.y_stride;
-    ASSERT_EQ(orv_device_keep_frame(&keep, &view, 1), ORV_OK);
-    EXPECT_EQ(orv_device_keep_bytes(&view), 21u * 11 + 2 * 11 * 6);
+    ASSERT_EQ(orv_device_keep_frame(&keep, &view, 1, DEVICE_SAMPLES_8), ORV_OK);
+    EXPECT_EQ(orv_device_keep_bytes(&view, 1), 21u * 11 + 2 * 11 * 6);
     ASSERT_EQ(keep.valid, 1);
     for (int32_t y = 0; y < 11; ++y)
         ASSERT_EQ(0, std::memcmp(keep.frame.y + y * keep.frame.y_stride, view.y + y * view.y_stride, 21))
@@ -274,13 +274,13 @@ TEST(DeviceKeep, CopiesPlanesPackedAndReusesItsBlock)
     const uint8_t *block = keep.block;
     HostFrame smaller = gradient(16, 8, 9);
     YuvFrame sv = smaller.view();
-    ASSERT_EQ(orv_device_keep_frame(&keep, &sv, 1), ORV_OK);
+    ASSERT_EQ(orv_device_keep_frame(&keep, &sv, 1, DEVICE_SAMPLES_8), ORV_OK);
     EXPECT_EQ(keep.block, block) << "a frame that fits reuses the block";
     EXPECT_EQ(orv_mem_live_count(), live + 1);
     HostFrame larger = gradient(64, 40, 9);
     YuvFrame lv = larger.view();
-    ASSERT_EQ(orv_device_keep_frame(&keep, &lv, 1), ORV_OK);
-    EXPECT_GE(keep.capacity, orv_device_keep_bytes(&lv));
+    ASSERT_EQ(orv_device_keep_frame(&keep, &lv, 1, DEVICE_SAMPLES_8), ORV_OK);
+    EXPECT_GE(keep.capacity, orv_device_keep_bytes(&lv, 1));
     EXPECT_EQ(orv_mem_live_count(), live + 1) << "the smaller block was let go";
     EXPECT_EQ(0, std::memcmp(keep.frame.v, larger.v.data(), 32));
 
@@ -293,7 +293,7 @@ TEST(DeviceKeep, CopiesPlanesPackedAndReusesItsBlock)
     nv.u = pairs.data();
     nv.v = pairs.data() + 1;
     nv.u_stride = nv.v_stride = 24;
-    ASSERT_EQ(orv_device_keep_frame(&keep, &nv, 2), ORV_OK);
+    ASSERT_EQ(orv_device_keep_frame(&keep, &nv, 2, DEVICE_SAMPLES_8), ORV_OK);
     EXPECT_EQ(keep.step, 2);
     EXPECT_EQ(keep.frame.v, keep.frame.u + 1);
     for (int32_t y = 0; y < 4; ++y)

@@ -11,6 +11,9 @@ ORV_EXTERN_C_BEGIN
 /* SSE4.1: rows only. AVX2: rows and row pairs. */
 DeviceRowKernels orv_kernels_sse41(void);
 DeviceRowKernels orv_kernels_avx2(void);
+/* The 10-bit sets of one sample layout (DEVICE_SAMPLES_10_*); all null else. */
+DeviceRowKernels orv_kernels_sse41_10(int samples);
+DeviceRowKernels orv_kernels_avx2_10(int samples);
 #endif
 
 ORV_EXTERN_C_END
