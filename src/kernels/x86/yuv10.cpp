@@ -230,15 +230,47 @@ ORV_AVX2 inline AvxTerms avx_terms(const uint8_t *u, const uint8_t *v, const Avx
             _mm256_mulhrs_epi16(cb, k.cb_blue)};
 }
 
+// The same in RGBA order: 128-bit lane 0 holds pixels 0-3 and 8-11, lane 1
+// pixels 4-7 and 12-15, so that the byte and word interleaves of the RGBA
+// store give pixels 0-7 and 8-15 as whole registers. Planar chroma gets
+// there with one in-lane shuffle of the broadcast samples, pairs with one
+// qword permute before the blends.
+template <bool High, Chroma C>
+ORV_AVX2 inline AvxTerms avx_terms_rgba(const uint8_t *u, const uint8_t *v, const AvxK &k)
+{
+    __m256i cb, cr;
+    if constexpr (C == Chroma::planar) {
+        const __m256i pick = _mm256_setr_epi8(0, 1, 0, 1, 2, 3, 2, 3, 8, 9, 8, 9, 10, 11, 10, 11, 4, 5, 4, 5,
+                                              6, 7, 6, 7, 12, 13, 12, 13, 14, 15, 14, 15);
+        cb = _mm256_shuffle_epi8(
+            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(u))), pick);
+        cr = _mm256_shuffle_epi8(
+            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(v))), pick);
+    } else {
+        const __m256i p = _mm256_permute4x64_epi64(avx_load(C == Chroma::semi_uv ? u : v), 0xD8);
+        const __m256i first = _mm256_blend_epi16(p, _mm256_slli_epi32(p, 16), 0xAA);
+        const __m256i second = _mm256_blend_epi16(_mm256_srli_epi32(p, 16), p, 0xAA);
+        cb = C == Chroma::semi_uv ? first : second;
+        cr = C == Chroma::semi_uv ? second : first;
+    }
+    cb = _mm256_sub_epi16(avx_sample5<High>(cb), k.chroma_offset);
+    cr = _mm256_sub_epi16(avx_sample5<High>(cr), k.chroma_offset);
+    return {_mm256_mulhrs_epi16(cr, k.cr_red),
+            _mm256_add_epi16(_mm256_mulhrs_epi16(cb, k.cb_green), _mm256_mulhrs_epi16(cr, k.cr_green)),
+            _mm256_mulhrs_epi16(cb, k.cb_blue)};
+}
+
 struct AvxFixed {
     __m256i r, g, b;
 };
 
-template <bool High>
+template <bool High, bool RgbaOrder = false>
 ORV_AVX2 inline AvxFixed avx_row(const uint8_t *y, const AvxTerms &t, const AvxK &k)
 {
-    const __m256i l =
-        _mm256_mulhrs_epi16(_mm256_sub_epi16(avx_sample5<High>(avx_load(y)), k.luma_offset), k.luma_gain);
+    __m256i w = avx_load(y);
+    if constexpr (RgbaOrder)
+        w = _mm256_permute4x64_epi64(w, 0xD8);
+    const __m256i l = _mm256_mulhrs_epi16(_mm256_sub_epi16(avx_sample5<High>(w), k.luma_offset), k.luma_gain);
     return {_mm256_add_epi16(l, t.r), _mm256_sub_epi16(l, t.g), _mm256_add_epi16(l, t.b)};
 }
 
@@ -247,14 +279,13 @@ ORV_AVX2 inline void avx_store_rgba(uint8_t *dst, const AvxFixed &c)
     const __m256i eight = _mm256_set1_epi16(2048), alpha = _mm256_set1_epi16(0xFF);
     const __m256i pairs = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1, 9,
                                            2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
-    // Per 128-bit lane: pixels 0-7, then 8-15.
+    // Lane 0 ends with pixels 0-3 and 8-11, lane 1 with 4-7 and 12-15.
     const __m256i rg = _mm256_shuffle_epi8(
         _mm256_packus_epi16(_mm256_mulhrs_epi16(c.r, eight), _mm256_mulhrs_epi16(c.g, eight)), pairs);
     const __m256i ba =
         _mm256_shuffle_epi8(_mm256_packus_epi16(_mm256_mulhrs_epi16(c.b, eight), alpha), pairs);
-    const __m256i lo = _mm256_unpacklo_epi16(rg, ba), hi = _mm256_unpackhi_epi16(rg, ba);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst), _mm256_permute2x128_si256(lo, hi, 0x20));
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + 32), _mm256_permute2x128_si256(lo, hi, 0x31));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst), _mm256_unpacklo_epi16(rg, ba));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + 32), _mm256_unpackhi_epi16(rg, ba));
 }
 
 ORV_AVX2 inline __m256i avx_with_carry(__m256i c, __m256i &e, __m256i below)
@@ -295,10 +326,10 @@ ORV_AVX2 void avx_rgba(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptr
 {
     const AvxK k = avx_k(coefficients);
     for (int steps = count / 16; steps > 0; --steps) {
-        const AvxTerms t = avx_terms<High, C>(u, v, k);
-        avx_store_rgba(dst, avx_row<High>(y, t, k));
+        const AvxTerms t = avx_terms_rgba<High, C>(u, v, k);
+        avx_store_rgba(dst, avx_row<High, true>(y, t, k));
         if constexpr (Pair)
-            avx_store_rgba(dst + dst_stride, avx_row<High>(y + y_stride, t, k));
+            avx_store_rgba(dst + dst_stride, avx_row<High, true>(y + y_stride, t, k));
         y += 32, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 64;
     }
 }
