@@ -115,17 +115,18 @@ DeviceBlit *object_of(DeviceBlitOps *ops)
     return orv_device::record_of<DeviceBlit>(ops);
 }
 
-// Where column x's three carries live for a frame of the given width.
+// Where column x's three carries live for a frame of the given width; the
+// 10-bit kernels keep each group's even columns first (ten).
 struct CarrySlot {
     uint8_t *at;
     bool vector; // bytes at +0, +16, +32; else three int16 at +0, +2, +4
 };
 
-CarrySlot carry_slot(uint8_t *buffer, int width, int x)
+CarrySlot carry_slot(uint8_t *buffer, int width, int x, bool ten)
 {
     const int width16 = width & ~15;
     if (x < width16)
-        return {buffer + (x / 16) * 48 + x % 16, true};
+        return {buffer + (ten ? orv_ten_bit::carry_byte(x) : size_t(x / 16) * 48 + size_t(x % 16)), true};
     return {buffer + size_t(width16) * ORV_DITHER_BYTES_PER_COLUMN + size_t(x - width16) * 6, false};
 }
 
@@ -165,12 +166,27 @@ void match_carry(uint8_t *buffer, int width, uint8_t wanted)
     uint8_t &tag = carry_tag(buffer, width);
     if (tag == wanted)
         return;
-    for (int x = 0; x < width; ++x) {
-        const CarrySlot slot = carry_slot(buffer, width, x);
+    const bool ten = wanted == kCarry10;
+    auto scale = [ten](int16_t e[3]) {
+        for (int c = 0; c < 3; ++c)
+            e[c] = int16_t(ten ? e[c] << 4 : e[c] >> 4);
+    };
+    // A group's columns change places: all 16 read before any is written.
+    const int width16 = width & ~15;
+    for (int x0 = 0; x0 < width16; x0 += 16) {
+        int16_t e[16][3];
+        for (int i = 0; i < 16; ++i)
+            read_carry(carry_slot(buffer, width, x0 + i, !ten), e[i]);
+        for (int i = 0; i < 16; ++i) {
+            scale(e[i]);
+            write_carry(carry_slot(buffer, width, x0 + i, ten), e[i]);
+        }
+    }
+    for (int x = width16; x < width; ++x) {
+        const CarrySlot slot = carry_slot(buffer, width, x, ten);
         int16_t e[3];
         read_carry(slot, e);
-        for (int16_t &c : e)
-            c = int16_t(wanted == kCarry10 ? c << 4 : c >> 4);
+        scale(e);
         write_carry(slot, e);
     }
     tag = wanted;
@@ -180,18 +196,18 @@ void match_carry(uint8_t *buffer, int width, uint8_t wanted)
 // in place. Columns below both widths' vector parts sit at the same place in
 // either layout; of the shared columns only the at most 15 past that change
 // slot. Every other column of the new layout starts at zero.
-void relayout_carry(uint8_t *buffer, int from, int to)
+void relayout_carry(uint8_t *buffer, int from, int to, bool ten)
 {
     const int kept = from < to ? from : to;
     const int same = (from & ~15) < (to & ~15) ? from & ~15 : to & ~15;
     int16_t moved[15][3];
     const int n = kept - same;
     for (int i = 0; i < n; ++i)
-        read_carry(carry_slot(buffer, from, same + i), moved[i]);
+        read_carry(carry_slot(buffer, from, same + i, ten), moved[i]);
     // Vector blocks of 48 bytes per 16 columns: columns below `same` end at same * 3.
     std::memset(buffer + size_t(same) * 3, 0, size_t(to) * ORV_DITHER_BYTES_PER_COLUMN - size_t(same) * 3);
     for (int i = 0; i < n; ++i)
-        write_carry(carry_slot(buffer, to, same + i), moved[i]);
+        write_carry(carry_slot(buffer, to, same + i, ten), moved[i]);
 }
 
 // Lays the carry out for frames of the given width. Carries of the columns
@@ -219,7 +235,7 @@ ResultCode ensure_dither(DeviceBlit *blit, int width, const char *who)
         blit->dither_columns = width;
     }
     const uint8_t tag = blit->carry_width > 0 ? carry_tag(blit->dither_buffer, blit->carry_width) : kCarry8;
-    relayout_carry(blit->dither_buffer, blit->carry_width, width);
+    relayout_carry(blit->dither_buffer, blit->carry_width, width, tag == kCarry10);
     carry_tag(blit->dither_buffer, width) = tag;
     blit->carry_width = width;
     return ORV_OK;
@@ -260,7 +276,7 @@ void tail_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t
     for (int x = from; x < width; ++x) {
         const int c_at = x / 2 * t.step;
         const Q13 c = tail_pixel(y[x], u[c_at], v[c_at], *t.weights);
-        const CarrySlot slot = carry_slot(carry, width, x);
+        const CarrySlot slot = carry_slot(carry, width, x, false);
         int16_t e[3];
         read_carry(slot, e);
         const int r = clip(clip(c.r) + e[0]), g = clip(clip(c.g) + e[1]), b = clip(clip(c.b) + e[2]);
@@ -302,7 +318,7 @@ void tail10_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8
                    int width, int from, const TailSetup10 &t)
 {
     for (int x = from; x < width; ++x) {
-        const CarrySlot slot = carry_slot(carry, width, x);
+        const CarrySlot slot = carry_slot(carry, width, x, true);
         int16_t e[3];
         read_carry(slot, e);
         uint8_t bytes[3] = {uint8_t(e[0]), uint8_t(e[1]), uint8_t(e[2])};

@@ -390,8 +390,12 @@ TEST(DeviceTenBit, SwitchingFormatsConvertsTheCarry)
     draw(fresh, eight, {DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED, DEVICE_SAMPLES_8, 1},
          16); // sizes the carry
     uint8_t *fresh_carry = orv_device_blit_carry(fresh.ops, &width, &bytes);
-    for (int i = 0; i < 3 * w; ++i)
-        fresh_carry[i] = uint8_t(ten[size_t(i)] >> 4);
+    // 8-bit carries by column; the 10-bit ones keep a group's even columns first.
+    auto at8 = [](int x, int c) { return size_t(x / 16) * 48 + size_t(c) * 16 + size_t(x % 16); };
+    auto at10 = [](int x, int c) { return orv_ten_bit::carry_byte(x) + size_t(c) * 16; };
+    for (int x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c)
+            fresh_carry[at8(x, c)] = uint8_t(ten[at10(x, c)] >> 4);
     EXPECT_EQ(draw(b, eight, {DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED, DEVICE_SAMPLES_8, 1}, 16),
               draw(fresh, eight, {DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED, DEVICE_SAMPLES_8, 1}, 16));
     carry = orv_device_blit_carry(b.ops, &width, &bytes);
@@ -401,8 +405,9 @@ TEST(DeviceTenBit, SwitchingFormatsConvertsTheCarry)
     Blit again;
     draw(again, wd.frame, {DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED, DEVICE_SAMPLES_10_LOW, 1}, 16);
     uint8_t *again_carry = orv_device_blit_carry(again.ops, &width, &bytes);
-    for (int i = 0; i < 3 * w; ++i)
-        again_carry[i] = uint8_t(eight_carry[size_t(i)] << 4);
+    for (int x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c)
+            again_carry[at10(x, c)] = uint8_t(eight_carry[at8(x, c)] << 4);
     EXPECT_EQ(
         draw(b, wd.frame, {DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED, DEVICE_SAMPLES_10_LOW, 1}, 16),
         draw(again, wd.frame, {DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED, DEVICE_SAMPLES_10_LOW, 1}, 16));

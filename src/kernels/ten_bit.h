@@ -21,10 +21,13 @@
  * (6-bit: s >> 6) and the new carry is s & 127 (green s & 63): everything
  * below the field's step, in sixteenths, where the 8-bit path keeps only
  * whole 8-bit steps (r & 7, g & 3). Carries fit the 8-bit path's bytes and
- * slots; between the two formats they convert by << 4 and >> 4. */
+ * slots (between the two formats they convert by << 4 and >> 4); within a
+ * group of 16 vector columns each channel's 16 bytes hold the even columns
+ * first, then the odd ones (carry_byte), the order the lanes compute them. */
 #ifndef ORV_KERNELS_TEN_BIT_H
 #define ORV_KERNELS_TEN_BIT_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "kernels/kernels.h"
@@ -83,6 +86,13 @@ inline int field565(int16_t c, uint8_t &carry)
         s = kFullScale;
     carry = uint8_t(s & ((1 << kShift) - 1));
     return s >> kShift;
+}
+
+// Byte of column x's red carry in the vector part of the carry (green +16,
+// blue +32).
+constexpr size_t carry_byte(int x)
+{
+    return size_t(x / 16) * 48 + size_t(x % 2) * 8 + size_t(x % 16 / 2);
 }
 
 inline uint16_t pack565(Fixed c, uint8_t carry[3])

@@ -122,7 +122,7 @@ inline kernel_list::Result blank_result(const Slot &s, const Rows &in)
 }
 
 // One row by the model: count / 16 whole groups; the carry of column x at
-// the vector layout's byte x / 16 * 48 + x % 16 (+16 green, +32 blue).
+// orv_ten_bit::carry_byte(x) (+16 green, +32 blue).
 inline void model_row(Output o, uint8_t *dst, const int *y, const int *cb, const int *cr, uint8_t *errors,
                       const YuvCoefficients &k, int count)
 {
@@ -135,7 +135,7 @@ inline void model_row(Output o, uint8_t *dst, const int *y, const int *cb, const
             p[2] = orv_ten_bit::to_byte(c.b);
             p[3] = 0xFF;
         } else {
-            uint8_t *e = errors + x / 16 * 48 + x % 16;
+            uint8_t *e = errors + orv_ten_bit::carry_byte(x);
             uint8_t carry[3] = {e[0], e[16], e[32]};
             const uint16_t p = orv_ten_bit::pack565(c, carry);
             e[0] = carry[0], e[16] = carry[1], e[32] = carry[2];

@@ -29,14 +29,20 @@ enum class Chroma { planar, semi_uv, semi_vu };
 template <Chroma C>
 constexpr int kChromaAdvance = C == Chroma::planar ? 16 : 32; // bytes per 8 samples
 
+// The weights sit in the lanes of two D registers (multiplied by lane), so
+// the loop neither reloads nor spreads them: luma, Cr green, Cb green, Cr
+// red; Cb blue.
 struct Constants {
     uint16x8_t luma_offset2, chroma_offset2;
-    int16_t luma_gain, cr_green, cb_green, cr_red, cb_blue;
+    int16x4_t w0, w1;
 
     explicit Constants(const YuvCoefficients *c)
         : luma_offset2(vdupq_n_u16(uint16_t(c->luma_offset * 2))),
-          chroma_offset2(vdupq_n_u16(uint16_t(c->chroma_offset * 2))), luma_gain(c->luma_gain),
-          cr_green(c->cr_green), cb_green(c->cb_green), cr_red(c->cr_red), cb_blue(c->cb_blue)
+          chroma_offset2(vdupq_n_u16(uint16_t(c->chroma_offset * 2))),
+          w0(vset_lane_s16(
+              c->cr_red,
+              vset_lane_s16(c->cb_green, vset_lane_s16(c->cr_green, vdup_n_s16(c->luma_gain), 1), 2), 3)),
+          w1(vdup_n_s16(c->cb_blue))
     {}
 };
 
@@ -61,8 +67,9 @@ ORV_INLINE int16x8_t centred(uint16x8_t w, uint16x8_t offset2)
     return vreinterpretq_s16_u16(vhsubq_u16(sample6<High>(w), offset2));
 }
 
+// Chroma terms of 8 samples: each applies to one even and one odd pixel.
 struct ChromaTerms {
-    int16x8_t r0, r1, g0, g1, b0, b1; // 0: pixels 0-7, 1: pixels 8-15
+    int16x8_t r, g, b;
 };
 
 template <bool High, Chroma C>
@@ -78,56 +85,76 @@ ORV_INLINE ChromaTerms chroma_terms(const uint8_t *u, const uint8_t *v, const Co
         crw = C == Chroma::semi_uv ? z.val[1] : z.val[0];
     }
     const int16x8_t cb = centred<High>(cbw, k.chroma_offset2), cr = centred<High>(crw, k.chroma_offset2);
-    const int16x8_t b_u = vqrdmulhq_n_s16(cb, k.cb_blue);
-    const int16x8_t g_uv = vaddq_s16(vqrdmulhq_n_s16(cb, k.cb_green), vqrdmulhq_n_s16(cr, k.cr_green));
-    const int16x8_t r_v = vqrdmulhq_n_s16(cr, k.cr_red);
-    const int16x8x2_t r = vzipq_s16(r_v, r_v), g = vzipq_s16(g_uv, g_uv), b = vzipq_s16(b_u, b_u);
-    return {r.val[0], r.val[1], g.val[0], g.val[1], b.val[0], b.val[1]};
+    return {vqrdmulhq_lane_s16(cr, k.w0, 3),
+            vaddq_s16(vqrdmulhq_lane_s16(cb, k.w0, 2), vqrdmulhq_lane_s16(cr, k.w0, 1)),
+            vqrdmulhq_lane_s16(cb, k.w1, 0)};
 }
 
-// 16 pixels in sixteenths of an 8-bit step, unclamped.
+// 16 pixels in sixteenths of an 8-bit step, unclamped: even pixels in e,
+// odd ones in o (luma split by one unzip, so the chroma terms apply as they
+// are).
 struct Fixed16 {
-    int16x8_t r0, r1, g0, g1, b0, b1;
+    int16x8_t re, ge, be, ro, go, bo;
 };
 
 template <bool High>
 ORV_INLINE Fixed16 convert_row(const uint8_t *y, const ChromaTerms &t, const Constants &k)
 {
-    const int16x8_t l0 = vqrdmulhq_n_s16(centred<High>(words(y), k.luma_offset2), k.luma_gain);
-    const int16x8_t l1 = vqrdmulhq_n_s16(centred<High>(words(y + 16), k.luma_offset2), k.luma_gain);
-    return {vaddq_s16(l0, t.r0), vaddq_s16(l1, t.r1), vsubq_s16(l0, t.g0),
-            vsubq_s16(l1, t.g1), vaddq_s16(l0, t.b0), vaddq_s16(l1, t.b1)};
+    const uint16x8x2_t luma = vuzpq_u16(words(y), words(y + 16));
+    const int16x8_t le = vqrdmulhq_lane_s16(centred<High>(luma.val[0], k.luma_offset2), k.w0, 0);
+    const int16x8_t lo = vqrdmulhq_lane_s16(centred<High>(luma.val[1], k.luma_offset2), k.w0, 0);
+    return {vaddq_s16(le, t.r), vsubq_s16(le, t.g), vaddq_s16(le, t.b),
+            vaddq_s16(lo, t.r), vsubq_s16(lo, t.g), vaddq_s16(lo, t.b)};
 }
 
-ORV_INLINE uint8x16_t to_bytes(int16x8_t lo, int16x8_t hi)
+// RGBA works in pixel order: the chroma terms duplicated once per two rows,
+// then luma loads and the stores of eight pixels from D registers need no
+// shuffle.
+struct PixelTerms {
+    int16x8_t r0, r1, g0, g1, b0, b1; // 0: pixels 0-7, 1: pixels 8-15
+};
+
+ORV_INLINE PixelTerms pixel_order(const ChromaTerms &t)
 {
-    return vcombine_u8(vqrshrun_n_s16(lo, 4), vqrshrun_n_s16(hi, 4));
+    const int16x8x2_t r = vzipq_s16(t.r, t.r), g = vzipq_s16(t.g, t.g), b = vzipq_s16(t.b, t.b);
+    return {r.val[0], r.val[1], g.val[0], g.val[1], b.val[0], b.val[1]};
 }
 
-ORV_INLINE void store_rgba(uint8_t *dst, const Fixed16 &c)
+template <bool High>
+ORV_INLINE void rgba_half(uint8_t *dst, const uint8_t *y, int16x8_t r, int16x8_t g, int16x8_t b,
+                          const Constants &k)
 {
-    const uint8x16x4_t px = {
-        {to_bytes(c.r0, c.r1), to_bytes(c.g0, c.g1), to_bytes(c.b0, c.b1), vdupq_n_u8(0xFF)}};
-    vst4q_u8(dst, px);
+    const int16x8_t l = vqrdmulhq_lane_s16(centred<High>(words(y), k.luma_offset2), k.w0, 0);
+    vst4_u8(dst, (uint8x8x4_t{{vqrshrun_n_s16(vaddq_s16(l, r), 4), vqrshrun_n_s16(vsubq_s16(l, g), 4),
+                               vqrshrun_n_s16(vaddq_s16(l, b), 4), vdup_n_u8(0xFF)}}));
 }
 
-// Carries of 16 columns, shifted left by 4, in two halves per channel.
+template <bool High>
+ORV_INLINE void rgba_row16(uint8_t *dst, const uint8_t *y, const PixelTerms &t, const Constants &k)
+{
+    rgba_half<High>(dst, y, t.r0, t.g0, t.b0, k);
+    rgba_half<High>(dst + 32, y + 16, t.r1, t.g1, t.b1, k);
+}
+
+// Carries of 16 columns, shifted left by 4: even columns, odd columns. In
+// memory each channel's 16 bytes hold the even columns first (the layout
+// kernels/ten_bit.h gives), so no shuffle is needed either way.
 struct Carry16 {
-    uint16x8_t r0, r1, g0, g1, b0, b1;
+    uint16x8_t re, ge, be, ro, go, bo;
 };
 
 ORV_INLINE Carry16 load_carry(const uint8_t *errors)
 {
     const uint8x16_t r = vld1q_u8(errors), g = vld1q_u8(errors + 16), b = vld1q_u8(errors + 32);
-    return {vshll_n_u8(vget_low_u8(r), 4),  vshll_n_u8(vget_high_u8(r), 4), vshll_n_u8(vget_low_u8(g), 4),
-            vshll_n_u8(vget_high_u8(g), 4), vshll_n_u8(vget_low_u8(b), 4),  vshll_n_u8(vget_high_u8(b), 4)};
+    return {vshll_n_u8(vget_low_u8(r), 4),  vshll_n_u8(vget_low_u8(g), 4),  vshll_n_u8(vget_low_u8(b), 4),
+            vshll_n_u8(vget_high_u8(r), 4), vshll_n_u8(vget_high_u8(g), 4), vshll_n_u8(vget_high_u8(b), 4)};
 }
 
 ORV_INLINE void store_carry(uint8_t *errors, const Carry16 &e)
 {
-    vst1q_u8(errors, vcombine_u8(vshrn_n_u16(e.r0, 4), vshrn_n_u16(e.r1, 4)));
-    vst1q_u8(errors + 16, vcombine_u8(vshrn_n_u16(e.g0, 4), vshrn_n_u16(e.g1, 4)));
-    vst1q_u8(errors + 32, vcombine_u8(vshrn_n_u16(e.b0, 4), vshrn_n_u16(e.b1, 4)));
+    vst1q_u8(errors, vcombine_u8(vshrn_n_u16(e.re, 4), vshrn_n_u16(e.ro, 4)));
+    vst1q_u8(errors + 16, vcombine_u8(vshrn_n_u16(e.ge, 4), vshrn_n_u16(e.go, 4)));
+    vst1q_u8(errors + 32, vcombine_u8(vshrn_n_u16(e.be, 4), vshrn_n_u16(e.bo, 4)));
 }
 
 // One channel: the sum with the carry (<< 4, saturated), the carry updated.
@@ -143,15 +170,17 @@ ORV_INLINE uint16x8_t pack565(uint16x8_t r, uint16x8_t g, uint16x8_t b)
     return vsriq_n_u16(vsriq_n_u16(r, g, 5), b, 11);
 }
 
+// Even and odd pixels zipped back into pixel order.
 ORV_INLINE void store_rgb565(uint8_t *dst, const Fixed16 &c, Carry16 &e)
 {
     const uint16x8_t below5 = vdupq_n_u16(127 << 4), below6 = vdupq_n_u16(63 << 4);
-    const uint16x8_t p0 = pack565(with_carry(c.r0, e.r0, below5), with_carry(c.g0, e.g0, below6),
-                                  with_carry(c.b0, e.b0, below5));
-    const uint16x8_t p1 = pack565(with_carry(c.r1, e.r1, below5), with_carry(c.g1, e.g1, below6),
-                                  with_carry(c.b1, e.b1, below5));
-    vst1q_u8(dst, vreinterpretq_u8_u16(p0));
-    vst1q_u8(dst + 16, vreinterpretq_u8_u16(p1));
+    const uint16x8_t even = pack565(with_carry(c.re, e.re, below5), with_carry(c.ge, e.ge, below6),
+                                    with_carry(c.be, e.be, below5));
+    const uint16x8_t odd = pack565(with_carry(c.ro, e.ro, below5), with_carry(c.go, e.go, below6),
+                                   with_carry(c.bo, e.bo, below5));
+    const uint16x8x2_t px = vzipq_u16(even, odd);
+    vst1q_u8(dst, vreinterpretq_u8_u16(px.val[0]));
+    vst1q_u8(dst + 16, vreinterpretq_u8_u16(px.val[1]));
 }
 
 template <bool High, Chroma C, bool Pair>
@@ -160,10 +189,10 @@ void rgba_rows(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y
 {
     const Constants k(coefficients);
     for (int steps = count / 16; steps > 0; --steps) {
-        const ChromaTerms t = chroma_terms<High, C>(u, v, k);
-        store_rgba(dst, convert_row<High>(y, t, k));
+        const PixelTerms t = pixel_order(chroma_terms<High, C>(u, v, k));
+        rgba_row16<High>(dst, y, t, k);
         if constexpr (Pair)
-            store_rgba(dst + dst_stride, convert_row<High>(y + y_stride, t, k));
+            rgba_row16<High>(dst + dst_stride, y + y_stride, t, k);
         y += 32, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 64;
     }
 }

@@ -26,6 +26,18 @@ constexpr int kChromaAdvance = C == Chroma::planar ? 16 : 32; // bytes per 8 sam
 
 // ---- SSE4.1: 16 pixels a step, as two halves of 8.
 
+// The carry's bytes keep each group's even columns first (kernels/ten_bit.h):
+// to column order on the way in, back on the way out.
+ORV_SSE inline __m128i sse_columns(__m128i even_odd)
+{
+    return _mm_shuffle_epi8(even_odd, _mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
+}
+
+ORV_SSE inline __m128i sse_even_odd(__m128i columns)
+{
+    return _mm_shuffle_epi8(columns, _mm_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15));
+}
+
 struct SseK {
     __m128i luma_offset, chroma_offset, luma_gain, cr_green, cb_green, cr_red, cb_blue;
 };
@@ -153,7 +165,8 @@ ORV_SSE void sse_rgb565(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, pt
     const SseK k = sse_k(coefficients);
     for (int steps = count / 16; steps > 0; --steps) {
         const SseTerms t = sse_terms<High, C>(u, v, k);
-        const __m128i r8 = sse_load(errors), g8 = sse_load(errors + 16), b8 = sse_load(errors + 32);
+        const __m128i r8 = sse_columns(sse_load(errors)), g8 = sse_columns(sse_load(errors + 16)),
+                      b8 = sse_columns(sse_load(errors + 32));
         __m128i er0 = _mm_cvtepu8_epi16(r8), er1 = _mm_cvtepu8_epi16(_mm_srli_si128(r8, 8));
         __m128i eg0 = _mm_cvtepu8_epi16(g8), eg1 = _mm_cvtepu8_epi16(_mm_srli_si128(g8, 8));
         __m128i eb0 = _mm_cvtepu8_epi16(b8), eb1 = _mm_cvtepu8_epi16(_mm_srli_si128(b8, 8));
@@ -163,9 +176,9 @@ ORV_SSE void sse_rgb565(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, pt
             sse_store565(d, sse_half<High>(l, t.r0, t.g0, t.b0, k), er0, eg0, eb0);
             sse_store565(d + 16, sse_half<High>(l + 16, t.r1, t.g1, t.b1, k), er1, eg1, eb1);
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(errors), _mm_packus_epi16(er0, er1));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(errors + 16), _mm_packus_epi16(eg0, eg1));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(errors + 32), _mm_packus_epi16(eb0, eb1));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(errors), sse_even_odd(_mm_packus_epi16(er0, er1)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(errors + 16), sse_even_odd(_mm_packus_epi16(eg0, eg1)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(errors + 32), sse_even_odd(_mm_packus_epi16(eb0, eb1)));
         y += 32, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 32, errors += 48;
     }
 }
@@ -311,13 +324,14 @@ ORV_AVX2 inline void avx_store565(uint8_t *dst, const AvxFixed &c, __m256i &er, 
 
 ORV_AVX2 inline __m256i avx_load_carry(const uint8_t *e)
 {
-    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(e)));
+    return _mm256_cvtepu8_epi16(sse_columns(_mm_loadu_si128(reinterpret_cast<const __m128i *>(e))));
 }
 
 ORV_AVX2 inline void avx_store_carry(uint8_t *at, __m256i e)
 {
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(at),
-                     _mm_packus_epi16(_mm256_castsi256_si128(e), _mm256_extracti128_si256(e, 1)));
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i *>(at),
+        sse_even_odd(_mm_packus_epi16(_mm256_castsi256_si128(e), _mm256_extracti128_si256(e, 1))));
 }
 
 template <bool High, Chroma C, bool Pair>
