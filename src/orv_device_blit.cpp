@@ -115,37 +115,54 @@ DeviceBlit *object_of(DeviceBlitOps *ops)
     return orv_device::record_of<DeviceBlit>(ops);
 }
 
-// Where column x's three carries live for a frame of the given width; the
-// 10-bit kernels keep each group's even columns first (ten).
+// Where column x's three carries live for a frame of the given width: the
+// 8-bit kernels' vector columns as bytes, the 10-bit kernels' as words of
+// carry << 4 (kernels/ten_bit.h), every other column as three plain int16.
 struct CarrySlot {
+    enum Kind { bytes, words, plain } kind;
     uint8_t *at;
-    bool vector; // bytes at +0, +16, +32; else three int16 at +0, +2, +4
 };
+
+// Bytes of a group of 16 vector columns.
+constexpr size_t group_bytes(bool ten)
+{
+    return ten ? 96 : 48;
+}
 
 CarrySlot carry_slot(uint8_t *buffer, int width, int x, bool ten)
 {
     const int width16 = width & ~15;
+    if (x < width16 && ten)
+        return {CarrySlot::words, buffer + orv_ten_bit::carry_word(x)};
     if (x < width16)
-        return {buffer + (ten ? orv_ten_bit::carry_byte(x) : size_t(x / 16) * 48 + size_t(x % 16)), true};
-    return {buffer + size_t(width16) * ORV_DITHER_BYTES_PER_COLUMN + size_t(x - width16) * 6, false};
+        return {CarrySlot::bytes, buffer + size_t(x / 16) * 48 + size_t(x % 16)};
+    return {CarrySlot::plain,
+            buffer + size_t(width16) * ORV_DITHER_BYTES_PER_COLUMN + size_t(x - width16) * 6};
 }
 
+// Plain carries, whatever the slot holds.
 void read_carry(CarrySlot s, int16_t e[3])
 {
-    if (s.vector) {
-        e[0] = s.at[0], e[1] = s.at[16], e[2] = s.at[32];
-    } else {
+    for (int c = 0; c < 3; ++c)
+        if (s.kind == CarrySlot::bytes)
+            e[c] = s.at[16 * c];
+        else if (s.kind == CarrySlot::words)
+            e[c] = int16_t((s.at[32 * c] | s.at[32 * c + 1] << 8) >> 4);
+    if (s.kind == CarrySlot::plain)
         std::memcpy(e, s.at, 6);
-    }
 }
 
 void write_carry(CarrySlot s, const int16_t e[3])
 {
-    if (s.vector) {
-        s.at[0] = uint8_t(e[0]), s.at[16] = uint8_t(e[1]), s.at[32] = uint8_t(e[2]);
-    } else {
+    for (int c = 0; c < 3; ++c)
+        if (s.kind == CarrySlot::bytes) {
+            s.at[16 * c] = uint8_t(e[c]);
+        } else if (s.kind == CarrySlot::words) {
+            const unsigned w = unsigned(e[c]) << 4;
+            s.at[32 * c] = uint8_t(w), s.at[32 * c + 1] = uint8_t(w >> 8);
+        }
+    if (s.kind == CarrySlot::plain)
         std::memcpy(s.at, e, 6);
-    }
 }
 
 // The carry's last byte, which no layout uses, says whose carries the
@@ -171,9 +188,13 @@ void match_carry(uint8_t *buffer, int width, uint8_t wanted)
         for (int c = 0; c < 3; ++c)
             e[c] = int16_t(ten ? e[c] << 4 : e[c] >> 4);
     };
-    // A group's columns change places: all 16 read before any is written.
-    const int width16 = width & ~15;
-    for (int x0 = 0; x0 < width16; x0 += 16) {
+    // A group takes 96 bytes at 10 bits, 48 at 8, and its columns change
+    // places: each group is read whole before it is written, widening from
+    // the last group down and narrowing from the first up, so no group is
+    // overwritten before it is read.
+    const int groups = width / 16;
+    for (int n = 0; n < groups; ++n) {
+        const int x0 = 16 * (ten ? groups - 1 - n : n);
         int16_t e[16][3];
         for (int i = 0; i < 16; ++i)
             read_carry(carry_slot(buffer, width, x0 + i, !ten), e[i]);
@@ -182,6 +203,7 @@ void match_carry(uint8_t *buffer, int width, uint8_t wanted)
             write_carry(carry_slot(buffer, width, x0 + i, ten), e[i]);
         }
     }
+    const int width16 = groups * 16;
     for (int x = width16; x < width; ++x) {
         const CarrySlot slot = carry_slot(buffer, width, x, ten);
         int16_t e[3];
@@ -204,8 +226,9 @@ void relayout_carry(uint8_t *buffer, int from, int to, bool ten)
     const int n = kept - same;
     for (int i = 0; i < n; ++i)
         read_carry(carry_slot(buffer, from, same + i, ten), moved[i]);
-    // Vector blocks of 48 bytes per 16 columns: columns below `same` end at same * 3.
-    std::memset(buffer + size_t(same) * 3, 0, size_t(to) * ORV_DITHER_BYTES_PER_COLUMN - size_t(same) * 3);
+    // Columns below `same` end at same / 16 groups.
+    const size_t kept_bytes = size_t(same / 16) * group_bytes(ten);
+    std::memset(buffer + kept_bytes, 0, size_t(to) * ORV_DITHER_BYTES_PER_COLUMN - kept_bytes);
     for (int i = 0; i < n; ++i)
         write_carry(carry_slot(buffer, to, same + i, ten), moved[i]);
 }

@@ -383,19 +383,26 @@ TEST(DeviceTenBit, SwitchingFormatsConvertsTheCarry)
     uint32_t bytes = 0;
     const uint8_t *carry = orv_device_blit_carry(b.ops, &width, &bytes);
     ASSERT_NE(carry, nullptr);
-    const std::vector<uint8_t> ten(carry, carry + 3 * w);
-    EXPECT_GT(*std::max_element(ten.begin(), ten.end()), 7); // finer than 8-bit steps
+    const std::vector<uint8_t> ten(carry, carry + 6 * w);
+    // 8-bit carries by column; 10-bit ones as words of carry << 4, even columns first.
+    auto at8 = [](int x, int c) { return size_t(x / 16) * 48 + size_t(c) * 16 + size_t(x % 16); };
+    auto at10 = [](int x, int c) { return orv_ten_bit::carry_word(x) + size_t(c) * 32; };
+    auto ten_carry = [&](const uint8_t *b, int x, int c) {
+        return (b[at10(x, c)] | b[at10(x, c) + 1] << 8) >> 4;
+    };
+    int finest = 0;
+    for (int x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c)
+            finest = std::max(finest, ten_carry(ten.data(), x, c));
+    EXPECT_GT(finest, 7); // finer than 8-bit steps
     // What an 8-bit blitter draws from the converted carry.
     Blit fresh;
     draw(fresh, eight, {DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED, DEVICE_SAMPLES_8, 1},
          16); // sizes the carry
     uint8_t *fresh_carry = orv_device_blit_carry(fresh.ops, &width, &bytes);
-    // 8-bit carries by column; the 10-bit ones keep a group's even columns first.
-    auto at8 = [](int x, int c) { return size_t(x / 16) * 48 + size_t(c) * 16 + size_t(x % 16); };
-    auto at10 = [](int x, int c) { return orv_ten_bit::carry_byte(x) + size_t(c) * 16; };
     for (int x = 0; x < w; ++x)
         for (int c = 0; c < 3; ++c)
-            fresh_carry[at8(x, c)] = uint8_t(ten[at10(x, c)] >> 4);
+            fresh_carry[at8(x, c)] = uint8_t(ten_carry(ten.data(), x, c) >> 4);
     EXPECT_EQ(draw(b, eight, {DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED, DEVICE_SAMPLES_8, 1}, 16),
               draw(fresh, eight, {DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED, DEVICE_SAMPLES_8, 1}, 16));
     carry = orv_device_blit_carry(b.ops, &width, &bytes);
@@ -406,8 +413,10 @@ TEST(DeviceTenBit, SwitchingFormatsConvertsTheCarry)
     draw(again, wd.frame, {DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED, DEVICE_SAMPLES_10_LOW, 1}, 16);
     uint8_t *again_carry = orv_device_blit_carry(again.ops, &width, &bytes);
     for (int x = 0; x < w; ++x)
-        for (int c = 0; c < 3; ++c)
-            again_carry[at10(x, c)] = uint8_t(eight_carry[at8(x, c)] << 4);
+        for (int c = 0; c < 3; ++c) {
+            const int e = eight_carry[at8(x, c)] << 8; // << 4 to 10 bits, << 4 in the word
+            again_carry[at10(x, c)] = uint8_t(e), again_carry[at10(x, c) + 1] = uint8_t(e >> 8);
+        }
     EXPECT_EQ(
         draw(b, wd.frame, {DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED, DEVICE_SAMPLES_10_LOW, 1}, 16),
         draw(again, wd.frame, {DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED, DEVICE_SAMPLES_10_LOW, 1}, 16));

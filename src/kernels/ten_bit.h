@@ -20,10 +20,15 @@
  * s = min(c + e, 4095) with e the column's carry, the 5-bit field is s >> 7
  * (6-bit: s >> 6) and the new carry is s & 127 (green s & 63): everything
  * below the field's step, in sixteenths, where the 8-bit path keeps only
- * whole 8-bit steps (r & 7, g & 3). Carries fit the 8-bit path's bytes and
- * slots (between the two formats they convert by << 4 and >> 4); within a
- * group of 16 vector columns each channel's 16 bytes hold the even columns
- * first, then the odd ones (carry_byte), the order the lanes compute them. */
+ * whole 8-bit steps (r & 7, g & 3).
+ *
+ * Where the carries live: the vector columns (below the width rounded down
+ * to 16) keep, per group of 16 columns, 96 bytes: red, green, blue, each as
+ * 16 little-endian words holding carry << 4 (the scale the lanes add), the
+ * 8 even columns first, then the 8 odd ones (the order the lanes compute
+ * them); carry_word gives the byte of a column's red word (green +32, blue
+ * +64). The other columns keep the 8-bit path's slots, three plain int16.
+ * Between the two formats the carries convert by << 4 and >> 4. */
 #ifndef ORV_KERNELS_TEN_BIT_H
 #define ORV_KERNELS_TEN_BIT_H
 
@@ -88,11 +93,10 @@ inline int field565(int16_t c, uint8_t &carry)
     return s >> kShift;
 }
 
-// Byte of column x's red carry in the vector part of the carry (green +16,
-// blue +32).
-constexpr size_t carry_byte(int x)
+// Byte of column x's red carry word in the vector part (green +32, blue +64).
+constexpr size_t carry_word(int x)
 {
-    return size_t(x / 16) * 48 + size_t(x % 2) * 8 + size_t(x % 16 / 2);
+    return size_t(x / 16) * 96 + size_t(x % 2) * 16 + size_t(x % 16 / 2) * 2;
 }
 
 inline uint16_t pack565(Fixed c, uint8_t carry[3])

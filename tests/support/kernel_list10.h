@@ -78,9 +78,14 @@ inline Rows random_rows(std::mt19937 &rng, int count, int samples, bool garbage,
         return out;
     };
     r.cbw = skewed(cb), r.crw = skewed(cr), r.pairs = skewed(pairs);
-    r.errors.resize(size_t(count) * 8);
-    for (size_t i = 0; i < r.errors.size(); ++i)
-        r.errors[i] = uint8_t(carry(rng) >> ((i / 16) % 3 == 1 ? 1 : 0));
+    // Words of carry << 4 (green below 64) in the vector part's layout.
+    r.errors.assign(size_t(count) * 8, 0);
+    for (int x = 0; x < count / 16 * 16; ++x)
+        for (int i = 0; i < 3; ++i) {
+            const int e = (carry(rng) >> (i == 1 ? 1 : 0)) << 4;
+            const size_t at = orv_ten_bit::carry_word(x) + 32 * size_t(i);
+            r.errors[at] = uint8_t(e), r.errors[at + 1] = uint8_t(e >> 8);
+        }
     return r;
 }
 
@@ -121,8 +126,8 @@ inline kernel_list::Result blank_result(const Slot &s, const Rows &in)
     return r;
 }
 
-// One row by the model: count / 16 whole groups; the carry of column x at
-// orv_ten_bit::carry_byte(x) (+16 green, +32 blue).
+// One row by the model: count / 16 whole groups; the carry of column x in
+// the word at orv_ten_bit::carry_word(x) (+32 green, +64 blue), shifted.
 inline void model_row(Output o, uint8_t *dst, const int *y, const int *cb, const int *cr, uint8_t *errors,
                       const YuvCoefficients &k, int count)
 {
@@ -135,10 +140,13 @@ inline void model_row(Output o, uint8_t *dst, const int *y, const int *cb, const
             p[2] = orv_ten_bit::to_byte(c.b);
             p[3] = 0xFF;
         } else {
-            uint8_t *e = errors + orv_ten_bit::carry_byte(x);
-            uint8_t carry[3] = {e[0], e[16], e[32]};
+            uint8_t *e = errors + orv_ten_bit::carry_word(x);
+            uint8_t carry[3];
+            for (int i = 0; i < 3; ++i)
+                carry[i] = uint8_t((e[32 * i] | e[32 * i + 1] << 8) >> 4);
             const uint16_t p = orv_ten_bit::pack565(c, carry);
-            e[0] = carry[0], e[16] = carry[1], e[32] = carry[2];
+            for (int i = 0; i < 3; ++i)
+                e[32 * i] = uint8_t(carry[i] << 4), e[32 * i + 1] = uint8_t(carry[i] >> 4);
             dst[2 * x] = uint8_t(p), dst[2 * x + 1] = uint8_t(p >> 8);
         }
     }

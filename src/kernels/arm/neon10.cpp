@@ -97,10 +97,21 @@ struct Fixed16 {
     int16x8_t re, ge, be, ro, go, bo;
 };
 
+// Even and odd luma words: one deinterleaving load on ARM, where element
+// loads need no alignment; through SIMDe an unzip of byte loads.
+ORV_INLINE uint16x8x2_t luma_even_odd(const uint8_t *y)
+{
+#if defined(__ARM_NEON) || defined(__ARM_NEON__)
+    return vld2q_u16(reinterpret_cast<const uint16_t *>(y));
+#else
+    return vuzpq_u16(words(y), words(y + 16));
+#endif
+}
+
 template <bool High>
 ORV_INLINE Fixed16 convert_row(const uint8_t *y, const ChromaTerms &t, const Constants &k)
 {
-    const uint16x8x2_t luma = vuzpq_u16(words(y), words(y + 16));
+    const uint16x8x2_t luma = luma_even_odd(y);
     const int16x8_t le = vqrdmulhq_lane_s16(centred<High>(luma.val[0], k.luma_offset2), k.w0, 0);
     const int16x8_t lo = vqrdmulhq_lane_s16(centred<High>(luma.val[1], k.luma_offset2), k.w0, 0);
     return {vaddq_s16(le, t.r), vsubq_s16(le, t.g), vaddq_s16(le, t.b),
@@ -136,25 +147,34 @@ ORV_INLINE void rgba_row16(uint8_t *dst, const uint8_t *y, const PixelTerms &t, 
     rgba_half<High>(dst + 32, y + 16, t.r1, t.g1, t.b1, k);
 }
 
-// Carries of 16 columns, shifted left by 4: even columns, odd columns. In
-// memory each channel's 16 bytes hold the even columns first (the layout
-// kernels/ten_bit.h gives), so no shuffle is needed either way.
+// Carries of 16 columns, shifted left by 4: even columns, odd columns, as
+// they lie in memory (kernels/ten_bit.h), so they load and store as they are.
 struct Carry16 {
     uint16x8_t re, ge, be, ro, go, bo;
 };
 
-ORV_INLINE Carry16 load_carry(const uint8_t *errors)
+// In memory order, one pointer stepping on: post-incremented addresses
+// instead of six of their own.
+ORV_INLINE Carry16 load_carry(const uint8_t *p)
 {
-    const uint8x16_t r = vld1q_u8(errors), g = vld1q_u8(errors + 16), b = vld1q_u8(errors + 32);
-    return {vshll_n_u8(vget_low_u8(r), 4),  vshll_n_u8(vget_low_u8(g), 4),  vshll_n_u8(vget_low_u8(b), 4),
-            vshll_n_u8(vget_high_u8(r), 4), vshll_n_u8(vget_high_u8(g), 4), vshll_n_u8(vget_high_u8(b), 4)};
+    Carry16 e;
+    e.re = words(p), p += 16;
+    e.ro = words(p), p += 16;
+    e.ge = words(p), p += 16;
+    e.go = words(p), p += 16;
+    e.be = words(p), p += 16;
+    e.bo = words(p);
+    return e;
 }
 
-ORV_INLINE void store_carry(uint8_t *errors, const Carry16 &e)
+ORV_INLINE void store_carry(uint8_t *p, const Carry16 &e)
 {
-    vst1q_u8(errors, vcombine_u8(vshrn_n_u16(e.re, 4), vshrn_n_u16(e.ro, 4)));
-    vst1q_u8(errors + 16, vcombine_u8(vshrn_n_u16(e.ge, 4), vshrn_n_u16(e.go, 4)));
-    vst1q_u8(errors + 32, vcombine_u8(vshrn_n_u16(e.be, 4), vshrn_n_u16(e.bo, 4)));
+    vst1q_u8(p, vreinterpretq_u8_u16(e.re)), p += 16;
+    vst1q_u8(p, vreinterpretq_u8_u16(e.ro)), p += 16;
+    vst1q_u8(p, vreinterpretq_u8_u16(e.ge)), p += 16;
+    vst1q_u8(p, vreinterpretq_u8_u16(e.go)), p += 16;
+    vst1q_u8(p, vreinterpretq_u8_u16(e.be)), p += 16;
+    vst1q_u8(p, vreinterpretq_u8_u16(e.bo));
 }
 
 // One channel: the sum with the carry (<< 4, saturated), the carry updated.
@@ -211,7 +231,7 @@ void rgb565_rows(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t
         if constexpr (Pair)
             store_rgb565(dst + dst_stride, convert_row<High>(y + y_stride, t, k), e);
         store_carry(errors, e);
-        y += 32, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 32, errors += 48;
+        y += 32, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 32, errors += 96;
     }
 }
 

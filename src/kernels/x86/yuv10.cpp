@@ -26,16 +26,21 @@ constexpr int kChromaAdvance = C == Chroma::planar ? 16 : 32; // bytes per 8 sam
 
 // ---- SSE4.1: 16 pixels a step, as two halves of 8.
 
-// The carry's bytes keep each group's even columns first (kernels/ten_bit.h):
-// to column order on the way in, back on the way out.
-ORV_SSE inline __m128i sse_columns(__m128i even_odd)
+// The carry: per channel 16 words of carry << 4, even columns first
+// (kernels/ten_bit.h). To column order on the way in, back on the way out.
+ORV_SSE inline void sse_carry_in(const uint8_t *at, __m128i &cols0, __m128i &cols8)
 {
-    return _mm_shuffle_epi8(even_odd, _mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
+    const __m128i even = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+    const __m128i odd = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 16));
+    cols0 = _mm_unpacklo_epi16(even, odd), cols8 = _mm_unpackhi_epi16(even, odd);
 }
 
-ORV_SSE inline __m128i sse_even_odd(__m128i columns)
+ORV_SSE inline void sse_carry_out(uint8_t *at, __m128i cols0, __m128i cols8)
 {
-    return _mm_shuffle_epi8(columns, _mm_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15));
+    const __m128i split = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
+    const __m128i a = _mm_shuffle_epi8(cols0, split), b = _mm_shuffle_epi8(cols8, split);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(at), _mm_unpacklo_epi64(a, b));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(at + 16), _mm_unpackhi_epi64(a, b));
 }
 
 struct SseK {
@@ -117,26 +122,26 @@ ORV_SSE inline void sse_store_rgba(uint8_t *dst, const SseFixed &c)
     _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 16), _mm_unpackhi_epi16(rg, ba));
 }
 
-// One channel with its carry (plain values, not shifted): the sum clamped,
-// the carry the bits below the field.
+// One channel with its carry, both shifted left by 4 as the NEON lanes
+// hold them: the clamped value shifted, the saturating sum, the carry the
+// bits below the field.
 ORV_SSE inline __m128i sse_with_carry(__m128i c, __m128i &e, __m128i below)
 {
-    const __m128i top = _mm_set1_epi16(4095);
-    const __m128i s =
-        _mm_min_epi16(_mm_add_epi16(_mm_min_epi16(_mm_max_epi16(c, _mm_setzero_si128()), top), e), top);
+    const __m128i c4 =
+        _mm_slli_epi16(_mm_min_epi16(_mm_max_epi16(c, _mm_setzero_si128()), _mm_set1_epi16(4095)), 4);
+    const __m128i s = _mm_adds_epu16(c4, e);
     e = _mm_and_si128(s, below);
     return s;
 }
 
 ORV_SSE inline void sse_store565(uint8_t *dst, const SseFixed &c, __m128i &er, __m128i &eg, __m128i &eb)
 {
-    const __m128i r = sse_with_carry(c.r, er, _mm_set1_epi16(127));
-    const __m128i g = sse_with_carry(c.g, eg, _mm_set1_epi16(63));
-    const __m128i b = sse_with_carry(c.b, eb, _mm_set1_epi16(127));
-    const __m128i p =
-        _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_slli_epi16(r, 4), _mm_set1_epi16(short(0xF800))),
-                                  _mm_and_si128(_mm_srli_epi16(g, 1), _mm_set1_epi16(0x07E0))),
-                     _mm_srli_epi16(b, 7));
+    const __m128i r = sse_with_carry(c.r, er, _mm_set1_epi16(127 << 4));
+    const __m128i g = sse_with_carry(c.g, eg, _mm_set1_epi16(63 << 4));
+    const __m128i b = sse_with_carry(c.b, eb, _mm_set1_epi16(127 << 4));
+    const __m128i p = _mm_or_si128(_mm_or_si128(_mm_and_si128(r, _mm_set1_epi16(short(0xF800))),
+                                                _mm_and_si128(_mm_srli_epi16(g, 5), _mm_set1_epi16(0x07E0))),
+                                   _mm_srli_epi16(b, 11));
     _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), p);
 }
 
@@ -165,21 +170,18 @@ ORV_SSE void sse_rgb565(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, pt
     const SseK k = sse_k(coefficients);
     for (int steps = count / 16; steps > 0; --steps) {
         const SseTerms t = sse_terms<High, C>(u, v, k);
-        const __m128i r8 = sse_columns(sse_load(errors)), g8 = sse_columns(sse_load(errors + 16)),
-                      b8 = sse_columns(sse_load(errors + 32));
-        __m128i er0 = _mm_cvtepu8_epi16(r8), er1 = _mm_cvtepu8_epi16(_mm_srli_si128(r8, 8));
-        __m128i eg0 = _mm_cvtepu8_epi16(g8), eg1 = _mm_cvtepu8_epi16(_mm_srli_si128(g8, 8));
-        __m128i eb0 = _mm_cvtepu8_epi16(b8), eb1 = _mm_cvtepu8_epi16(_mm_srli_si128(b8, 8));
+        __m128i er0, er1, eg0, eg1, eb0, eb1;
+        sse_carry_in(errors, er0, er1), sse_carry_in(errors + 32, eg0, eg1),
+            sse_carry_in(errors + 64, eb0, eb1);
         for (int row = 0; row < (Pair ? 2 : 1); ++row) {
             const uint8_t *l = y + row * y_stride;
             uint8_t *d = dst + row * dst_stride;
             sse_store565(d, sse_half<High>(l, t.r0, t.g0, t.b0, k), er0, eg0, eb0);
             sse_store565(d + 16, sse_half<High>(l + 16, t.r1, t.g1, t.b1, k), er1, eg1, eb1);
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(errors), sse_even_odd(_mm_packus_epi16(er0, er1)));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(errors + 16), sse_even_odd(_mm_packus_epi16(eg0, eg1)));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(errors + 32), sse_even_odd(_mm_packus_epi16(eb0, eb1)));
-        y += 32, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 32, errors += 48;
+        sse_carry_out(errors, er0, er1), sse_carry_out(errors + 32, eg0, eg1),
+            sse_carry_out(errors + 64, eb0, eb1);
+        y += 32, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 32, errors += 96;
     }
 }
 
@@ -303,35 +305,39 @@ ORV_AVX2 inline void avx_store_rgba(uint8_t *dst, const AvxFixed &c)
 
 ORV_AVX2 inline __m256i avx_with_carry(__m256i c, __m256i &e, __m256i below)
 {
-    const __m256i top = _mm256_set1_epi16(4095);
-    const __m256i s = _mm256_min_epi16(
-        _mm256_add_epi16(_mm256_min_epi16(_mm256_max_epi16(c, _mm256_setzero_si256()), top), e), top);
+    const __m256i c4 = _mm256_slli_epi16(
+        _mm256_min_epi16(_mm256_max_epi16(c, _mm256_setzero_si256()), _mm256_set1_epi16(4095)), 4);
+    const __m256i s = _mm256_adds_epu16(c4, e);
     e = _mm256_and_si256(s, below);
     return s;
 }
 
 ORV_AVX2 inline void avx_store565(uint8_t *dst, const AvxFixed &c, __m256i &er, __m256i &eg, __m256i &eb)
 {
-    const __m256i r = avx_with_carry(c.r, er, _mm256_set1_epi16(127));
-    const __m256i g = avx_with_carry(c.g, eg, _mm256_set1_epi16(63));
-    const __m256i b = avx_with_carry(c.b, eb, _mm256_set1_epi16(127));
-    const __m256i p = _mm256_or_si256(
-        _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(r, 4), _mm256_set1_epi16(short(0xF800))),
-                        _mm256_and_si256(_mm256_srli_epi16(g, 1), _mm256_set1_epi16(0x07E0))),
-        _mm256_srli_epi16(b, 7));
+    const __m256i r = avx_with_carry(c.r, er, _mm256_set1_epi16(127 << 4));
+    const __m256i g = avx_with_carry(c.g, eg, _mm256_set1_epi16(63 << 4));
+    const __m256i b = avx_with_carry(c.b, eb, _mm256_set1_epi16(127 << 4));
+    const __m256i p =
+        _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(r, _mm256_set1_epi16(short(0xF800))),
+                                        _mm256_and_si256(_mm256_srli_epi16(g, 5), _mm256_set1_epi16(0x07E0))),
+                        _mm256_srli_epi16(b, 11));
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst), p);
 }
 
+// A channel's 16 carry words, even columns first in memory, in column order.
 ORV_AVX2 inline __m256i avx_load_carry(const uint8_t *e)
 {
-    return _mm256_cvtepu8_epi16(sse_columns(_mm_loadu_si128(reinterpret_cast<const __m128i *>(e))));
+    const __m256i interleave = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0, 1, 8,
+                                                9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+    return _mm256_shuffle_epi8(_mm256_permute4x64_epi64(avx_load(e), 0xD8), interleave);
 }
 
 ORV_AVX2 inline void avx_store_carry(uint8_t *at, __m256i e)
 {
-    _mm_storeu_si128(
-        reinterpret_cast<__m128i *>(at),
-        sse_even_odd(_mm_packus_epi16(_mm256_castsi256_si128(e), _mm256_extracti128_si256(e, 1))));
+    const __m256i split = _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15, 0, 1, 4, 5,
+                                           8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(at),
+                        _mm256_permute4x64_epi64(_mm256_shuffle_epi8(e, split), 0xD8));
 }
 
 template <bool High, Chroma C, bool Pair>
@@ -356,13 +362,13 @@ ORV_AVX2 void avx_rgb565(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, p
     const AvxK k = avx_k(coefficients);
     for (int steps = count / 16; steps > 0; --steps) {
         const AvxTerms t = avx_terms<High, C>(u, v, k);
-        __m256i er = avx_load_carry(errors), eg = avx_load_carry(errors + 16),
-                eb = avx_load_carry(errors + 32);
+        __m256i er = avx_load_carry(errors), eg = avx_load_carry(errors + 32),
+                eb = avx_load_carry(errors + 64);
         avx_store565(dst, avx_row<High>(y, t, k), er, eg, eb);
         if constexpr (Pair)
             avx_store565(dst + dst_stride, avx_row<High>(y + y_stride, t, k), er, eg, eb);
-        avx_store_carry(errors, er), avx_store_carry(errors + 16, eg), avx_store_carry(errors + 32, eb);
-        y += 32, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 32, errors += 48;
+        avx_store_carry(errors, er), avx_store_carry(errors + 32, eg), avx_store_carry(errors + 64, eb);
+        y += 32, u += kChromaAdvance<C>, v += kChromaAdvance<C>, dst += 32, errors += 96;
     }
 }
 
