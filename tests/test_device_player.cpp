@@ -161,6 +161,49 @@ TEST_F(DevicePlayer, RedrawInRgb565PostsTheSameBytes)
     EXPECT_EQ(picture(b.window), last);
 }
 
+// 10-bit frames (I010 words, any bits above the 10 set): the kept copy holds
+// the words, the redraw converts them as 10-bit samples although the setting
+// has gone back to 8 bits, and dithers from the finer carry its frame
+// started from.
+HostFrame gradient10(int32_t w, int32_t h, uint8_t seed)
+{
+    HostFrame f = gradient(2 * w, h, seed, 6);
+    f.width = w;
+    f.c_stride = 2 * HostFrame::chroma_width(w) + 4;
+    f.u.resize(size_t(f.c_stride) * HostFrame::chroma_height(h));
+    f.v.resize(f.u.size());
+    for (auto *plane : {&f.y, &f.u, &f.v})
+        for (size_t i = 0; i < plane->size(); ++i)
+            (*plane)[i] = uint8_t(i % 2 ? ((*plane)[i] | 0xF0) : (*plane)[i] * 3 + seed);
+    return f;
+}
+
+TEST_F(DevicePlayer, RedrawOfTenBitFramesInRgb565PostsTheSameBytes)
+{
+    StandinDisplay a(37, 22, WINDOW_FORMAT_RGB_565), b(37, 22, WINDOW_FORMAT_RGB_565);
+    for (uint8_t seed : {9, 70})
+        host.add_frame(gradient10(37, 22, seed));
+    for (size_t i = 0; i < 2; ++i)
+        host.push({ORV_OK, 1, i});
+    ASSERT_EQ(DeviceRendModuleSetSampleFormat(module, DEVICE_SAMPLES_10_LOW), ORV_OK);
+    ASSERT_EQ(DeviceRendModuleSetRedrawOnAttach(module, 1), ORV_OK);
+    attach(a);
+    ASSERT_EQ(module->start(module), ORV_OK);
+    ASSERT_TRUE(host.wait_count(Call::Release, 2)) << host.trace();
+    idle_passes(2);
+    const std::vector<uint8_t> last = picture(a.window);
+    ASSERT_FALSE(last.empty());
+
+    ASSERT_EQ(DeviceRendModuleSetSampleFormat(module, DEVICE_SAMPLES_8), ORV_OK);
+    detach();
+    attach(b);
+    ASSERT_TRUE(eventually([&] { return b.stats().posted >= 1; }));
+    idle_passes(2);
+    EXPECT_EQ(b.stats().posted, 1u);
+    EXPECT_EQ(picture(b.window), last);
+    EXPECT_EQ(stats().frames_redrawn, 1u);
+}
+
 TEST_F(DevicePlayer, NoRedrawWhenOffOrWhenAFrameIsDue)
 {
     StandinDisplay a(32, 16, WINDOW_FORMAT_RGBA_8888), b(32, 16, WINDOW_FORMAT_RGBA_8888);
