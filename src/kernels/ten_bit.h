@@ -11,7 +11,8 @@
  *   R = L + mulq(v, cr_red), G = L - mulq(u, cb_green) - mulq(v, cr_green),
  *   B = L + mulq(u, cb_blue)
  * with mulq(a, w) = (2aw + 32768) >> 16 (the rounding doubling multiply-high)
- * and 16-bit sums. R, G and B are then sixteenths of the 8-bit output step:
+ * and 16-bit sums. The block's offsets are whole 10-bit levels (multiples of
+ * 32, below 32768), as every library block's are. R, G and B are then sixteenths of the 8-bit output step:
  * 12 bits for 0-255 (the bias bytes of the block are not used).
  *
  * RGBA/RGBX: each channel is (C + 8) >> 4 clamped to 0-255, round to nearest.

@@ -51,23 +51,31 @@ ORV_INLINE uint16x8_t words(const uint8_t *p)
     return vreinterpretq_u16_u8(vld1q_u8(p));
 }
 
-// s << 6 of each word, the other bits gone.
-template <bool High>
-ORV_INLINE uint16x8_t sample6(uint16x8_t w)
-{
-    if constexpr (High)
-        return vbicq_u16(w, vdupq_n_u16(0x3F));
-    else
-        return vshlq_n_u16(w, 6);
-}
-
+// (s << 5) - offset of each word. Low layout: s << 6 first (the bits above
+// gone), then the halving subtract. High layout: the halving subtract first,
+// which leaves half the 6 unused bits below bit 5, then those cleared; exact
+// because the offsets are whole 10-bit levels (multiples of 32).
 template <bool High>
 ORV_INLINE int16x8_t centred(uint16x8_t w, uint16x8_t offset2)
 {
-    return vreinterpretq_s16_u16(vhsubq_u16(sample6<High>(w), offset2));
+    if constexpr (High)
+        return vreinterpretq_s16_u16(vbicq_u16(vhsubq_u16(w, offset2), vdupq_n_u16(0x1F)));
+    else
+        return vreinterpretq_s16_u16(vhsubq_u16(vshlq_n_u16(w, 6), offset2));
 }
 
 // Chroma terms of 8 samples: each applies to one even and one odd pixel.
+// Even and odd words of 16: one deinterleaving load on ARM, where element
+// loads need no alignment; through SIMDe an unzip of byte loads.
+ORV_INLINE uint16x8x2_t even_odd(const uint8_t *p)
+{
+#if defined(__ARM_NEON) || defined(__ARM_NEON__)
+    return vld2q_u16(reinterpret_cast<const uint16_t *>(p));
+#else
+    return vuzpq_u16(words(p), words(p + 16));
+#endif
+}
+
 struct ChromaTerms {
     int16x8_t r, g, b;
 };
@@ -79,8 +87,7 @@ ORV_INLINE ChromaTerms chroma_terms(const uint8_t *u, const uint8_t *v, const Co
     if constexpr (C == Chroma::planar) {
         cbw = words(u), crw = words(v);
     } else {
-        const uint8_t *p = C == Chroma::semi_uv ? u : v;
-        const uint16x8x2_t z = vuzpq_u16(words(p), words(p + 16));
+        const uint16x8x2_t z = even_odd(C == Chroma::semi_uv ? u : v);
         cbw = C == Chroma::semi_uv ? z.val[0] : z.val[1];
         crw = C == Chroma::semi_uv ? z.val[1] : z.val[0];
     }
@@ -97,21 +104,10 @@ struct Fixed16 {
     int16x8_t re, ge, be, ro, go, bo;
 };
 
-// Even and odd luma words: one deinterleaving load on ARM, where element
-// loads need no alignment; through SIMDe an unzip of byte loads.
-ORV_INLINE uint16x8x2_t luma_even_odd(const uint8_t *y)
-{
-#if defined(__ARM_NEON) || defined(__ARM_NEON__)
-    return vld2q_u16(reinterpret_cast<const uint16_t *>(y));
-#else
-    return vuzpq_u16(words(y), words(y + 16));
-#endif
-}
-
 template <bool High>
 ORV_INLINE Fixed16 convert_row(const uint8_t *y, const ChromaTerms &t, const Constants &k)
 {
-    const uint16x8x2_t luma = luma_even_odd(y);
+    const uint16x8x2_t luma = even_odd(y);
     const int16x8_t le = vqrdmulhq_lane_s16(centred<High>(luma.val[0], k.luma_offset2), k.w0, 0);
     const int16x8_t lo = vqrdmulhq_lane_s16(centred<High>(luma.val[1], k.luma_offset2), k.w0, 0);
     return {vaddq_s16(le, t.r), vsubq_s16(le, t.g), vaddq_s16(le, t.b),
@@ -140,11 +136,22 @@ ORV_INLINE void rgba_half(uint8_t *dst, const uint8_t *y, int16x8_t r, int16x8_t
                                vqrshrun_n_s16(vaddq_s16(l, b), 4), vdup_n_u8(0xFF)}}));
 }
 
+// AArch64 narrows into the upper half of a register and stores all 16
+// pixels at once; ARMv7 stores eight from D registers.
 template <bool High>
 ORV_INLINE void rgba_row16(uint8_t *dst, const uint8_t *y, const PixelTerms &t, const Constants &k)
 {
+#if defined(__aarch64__)
+    const int16x8_t l0 = vqrdmulhq_lane_s16(centred<High>(words(y), k.luma_offset2), k.w0, 0);
+    const int16x8_t l1 = vqrdmulhq_lane_s16(centred<High>(words(y + 16), k.luma_offset2), k.w0, 0);
+    const uint8x16_t r = vqrshrun_high_n_s16(vqrshrun_n_s16(vaddq_s16(l0, t.r0), 4), vaddq_s16(l1, t.r1), 4);
+    const uint8x16_t g = vqrshrun_high_n_s16(vqrshrun_n_s16(vsubq_s16(l0, t.g0), 4), vsubq_s16(l1, t.g1), 4);
+    const uint8x16_t b = vqrshrun_high_n_s16(vqrshrun_n_s16(vaddq_s16(l0, t.b0), 4), vaddq_s16(l1, t.b1), 4);
+    vst4q_u8(dst, (uint8x16x4_t{{r, g, b, vdupq_n_u8(0xFF)}}));
+#else
     rgba_half<High>(dst, y, t.r0, t.g0, t.b0, k);
     rgba_half<High>(dst + 32, y + 16, t.r1, t.g1, t.b1, k);
+#endif
 }
 
 // Carries of 16 columns, shifted left by 4: even columns, odd columns, as
