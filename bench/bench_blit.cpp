@@ -96,7 +96,42 @@ void copy(benchmark::State &state, int w, int h, int bpp)
     set_counters(state, w, h);
 }
 
+// A 10-bit frame (I010, or P010 with high) beside the same picture at 8 bits
+// ("eightbit": the peer is our own 8-bit path, same matrix and range).
+void ours10(benchmark::State &state, int w, int h, int bpp, bool high)
+{
+    BenchPlanes10 p(w, h, high);
+    const int stride = w * bpp / 8;
+    WindowBuffer dst(size_t(stride) * h);
+    DeviceBlitOps *blit = orv_device_blit_create();
+    orv_device_blit_set_colour(blit, DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED);
+    orv_device_blit_set_samples(blit, high ? DEVICE_SAMPLES_10_HIGH : DEVICE_SAMPLES_10_LOW);
+    orv_device_blit_set_chroma_step(blit, high ? 2 : 1);
+    const YuvFrame f = p.frame();
+    blit->update_buffer(blit, &f);
+    for (auto _ : state) {
+        blit->blit(blit, &f, dst.data(), stride, bpp);
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    blit->destroy(blit);
+    set_counters(state, w, h);
+}
+
 #ifdef ORV_HAVE_LIBYUV
+// libyuv's 10-bit converter into the byte order ours writes (R, G, B, A).
+void libyuv_i010(benchmark::State &state, int w, int h)
+{
+    BenchPlanes10 p(w, h, false);
+    WindowBuffer dst(size_t(w) * 4 * h);
+    for (auto _ : state) {
+        libyuv::I010ToABGR(p.y.data(), w, p.u.data(), w / 2, p.v.data(), w / 2, dst.data(), w * 4, w, h);
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    set_counters(state, w, h);
+}
+
 enum class Peer { abgr, rgb565, rgb565_dither };
 
 void libyuv_peer(benchmark::State &state, int w, int h, Peer peer)
@@ -182,6 +217,25 @@ int register_all()
                                          [=](benchmark::State &st) { ours(st, w, h, bpp); });
         }
     }
+    // 10-bit frames beside the 8-bit path (BT.709 limited both), and I010
+    // into RGBA beside libyuv.
+    for (int bpp : {32, 16}) {
+        const std::string fmt = bpp == 32 ? "rgba" : "rgb565";
+        for (bool high : {false, true}) {
+            const std::string group = std::string("BM_") + (high ? "p010_" : "i010_") + fmt;
+            benchmark::RegisterBenchmark((group + "/ours/1920x1080").c_str(),
+                                         [=](benchmark::State &st) { ours10(st, w, h, bpp, high); });
+            benchmark::RegisterBenchmark((group + "/eightbit/1920x1080").c_str(), [=](benchmark::State &st) {
+                ours(st, w, h, bpp, DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED);
+            });
+        }
+    }
+#ifdef ORV_HAVE_LIBYUV
+    benchmark::RegisterBenchmark("BM_i010_abgr/ours/1920x1080",
+                                 [=](benchmark::State &st) { ours10(st, w, h, 32, false); });
+    benchmark::RegisterBenchmark("BM_i010_abgr/libyuv/1920x1080",
+                                 [=](benchmark::State &st) { libyuv_i010(st, w, h); });
+#endif
     return 0;
 }
 

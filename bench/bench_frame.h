@@ -31,3 +31,39 @@ struct BenchPlanes {
         return {y.data(), u.data(), v.data(), width, width / 2, width / 2, width, height};
     }
 };
+
+// The same picture at 10 bits (each sample times 4 plus a little more), as
+// 16-bit little-endian words: value in bits 0-9 (I010), or 6-15 with the
+// chroma as one plane of pairs, Cb first (P010).
+struct BenchPlanes10 {
+    int width, height;
+    bool p010;
+    std::vector<uint16_t> y, u, v;
+
+    BenchPlanes10(int w, int h, bool high) : width(w), height(h), p010(high)
+    {
+        const BenchPlanes p(w, h);
+        const int shift = high ? 6 : 0;
+        y.resize(p.y.size());
+        for (size_t i = 0; i < y.size(); ++i)
+            y[i] = uint16_t((p.y[i] * 4 + int(i % 3)) << shift);
+        if (high) {
+            u.resize(p.u.size() * 2);
+            for (size_t i = 0; i < p.u.size(); ++i)
+                u[2 * i] = uint16_t((p.u[i] * 4 + 1) << shift),
+                      u[2 * i + 1] = uint16_t((p.v[i] * 4 + 2) << shift);
+        } else {
+            u.resize(p.u.size()), v.resize(p.v.size());
+            for (size_t i = 0; i < u.size(); ++i)
+                u[i] = uint16_t(p.u[i] * 4 + 1), v[i] = uint16_t(p.v[i] * 4 + 2);
+        }
+    }
+    YuvFrame frame() const
+    {
+        const auto *yb = reinterpret_cast<const uint8_t *>(y.data());
+        const auto *ub = reinterpret_cast<const uint8_t *>(u.data());
+        if (p010)
+            return {yb, ub, ub + 2, 2 * width, 2 * width, 2 * width, width, height};
+        return {yb, ub, reinterpret_cast<const uint8_t *>(v.data()), 2 * width, width, width, width, height};
+    }
+};

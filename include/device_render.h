@@ -99,6 +99,20 @@ ORV_API ResultCode DeviceRendModuleSetChromaStep(RenderModule *module, int step)
 #define DEVICE_TRANSFORM_ROTATE_180 3
 #define DEVICE_TRANSFORM_ROTATE_270 7
 ORV_API ResultCode DeviceRendModuleSetTransform(RenderModule *module, int32_t transform);
+/* Sample size of the frames a module is handed. 10-bit samples sit in 16-bit
+ * little-endian words; YuvFrame widths then count samples and strides stay in
+ * bytes, and every stride must cover its row in words (a frame whose stride
+ * covers the row in bytes only is refused with ORV_ERR_INVALID_PARAM, nothing
+ * drawn). The chroma step counts samples: P010 is step 2 with v = u + 2 bytes
+ * (NV21-ordered words: u = v + 2). Bits outside the 10 are ignored. Every
+ * matrix and range applies with the 10-bit offsets and ranges; RGBA channels
+ * are rounded to nearest, and the RGB565 carry keeps the precision the extra
+ * bits bring. Any thread, any time; applies at a frame boundary. Another value
+ * or a null module: ORV_ERR_INVALID_PARAM, nothing changed. */
+#define DEVICE_SAMPLES_8       0 /* one byte per sample: the default, today's behaviour */
+#define DEVICE_SAMPLES_10_LOW  1 /* 16-bit little-endian words, value in bits 0-9 (I010, yuv420p10le) */
+#define DEVICE_SAMPLES_10_HIGH 2 /* 16-bit little-endian words, value in bits 6-15 (P010) */
+ORV_API ResultCode DeviceRendModuleSetSampleFormat(RenderModule *module, int32_t samples);
 
 /* Pixel format of the module's window buffers. AUTO (the default) keeps the
  * window's own format. YV12 hands the compositor the frame's planes as they

@@ -607,7 +607,8 @@ ResultCode present_locked(AndroidOverlayRecord *rec, const YuvFrame *frame, Sour
     // on screen; the host's frame stays valid until present returns.
     if (source == Source::Host && __atomic_load_n(&rec->redraw_wanted, __ATOMIC_RELAXED))
         orv_device_keep_frame(&rec->kept, frame,
-                              yv12 ? settings.step : orv_device_blit_last_step(rec->blitter));
+                              yv12 ? settings.step : orv_device_blit_last_step(rec->blitter),
+                              yv12 ? settings.samples : orv_device_blit_last_samples(rec->blitter));
     return r;
 }
 
@@ -747,11 +748,13 @@ ResultCode orv_device_overlay_redraw(AndroidOverlay *self)
         rec->redraw_pending = 0;
         return ORV_WOUNLD_BLOCK;
     }
-    // Converted with the chroma layout it was copied in, whatever the
+    // Converted with the chroma layout and samples it was copied in, whatever the
     // setting says now.
     orv_device_blit_force_step(rec->blitter, rec->kept.step);
+    orv_device_blit_force_samples(rec->blitter, rec->kept.samples);
     const ResultCode r = present_locked(rec, &rec->kept.frame, Source::Kept);
     orv_device_blit_force_step(rec->blitter, 0);
+    orv_device_blit_force_samples(rec->blitter, -1);
     if (r == ORV_WOUNLD_BLOCK)
         return r;
     rec->redraw_pending = 0;

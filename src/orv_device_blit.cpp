@@ -15,6 +15,7 @@
 #include "orv/orv_log.h"
 #include "orv/orv_mem.h"
 #include "kernels/kernels.h"
+#include "kernels/ten_bit.h"
 #include "orv_device_record.h"
 
 namespace {
@@ -50,27 +51,32 @@ struct DeviceBlit {
     // Matrix, range and chroma step, packed (see Settings); zero is the
     // default. Written by host threads, read once per blit.
     uint32_t settings;
-    DeviceRowKernels kernels;   // picked for this CPU at creation
-    DeviceTurnKernels turn;     // the same tier's turn stores
-    DeviceMirrorKernels mirror; // and its mirrored row pairs (may be null)
+    DeviceRowKernels kernels;      // picked for this CPU at creation
+    DeviceRowKernels kernels10[2]; // the same tier's, for DEVICE_SAMPLES_10_LOW and _HIGH
+    DeviceTurnKernels turn;        // its turn stores
+    DeviceMirrorKernels mirror;    // and its mirrored row pairs (may be null)
     // Render thread only (the overlay's mutex): the step the last blit drew
     // with, and one that overrides the setting (0: none) for a kept copy
     // laid out under an earlier setting.
     int32_t last_step;
     int32_t forced_step;
+    // The same for the sample format; forced_samples holds it plus one.
+    int32_t last_samples;
+    int32_t forced_samples;
 };
 
 // The settings word: one byte each, so one load gives a consistent set.
 struct Settings {
-    int matrix, range, step, transform;
+    int matrix, range, step, transform, samples;
 
     static Settings unpack(uint32_t w)
     {
-        return {int(w & 0xFF), int(w >> 8 & 0xFF), int(w >> 16 & 0xFF) + 1, int(w >> 24 & 0xFF)};
+        return {int(w & 0xFF), int(w >> 8 & 0xFF), int(w >> 16 & 0xF) + 1, int(w >> 20 & 0xF), int(w >> 24)};
     }
     uint32_t pack() const
     {
-        return uint32_t(matrix) | uint32_t(range) << 8 | uint32_t(step - 1) << 16 | uint32_t(transform) << 24;
+        return uint32_t(matrix) | uint32_t(range) << 8 | uint32_t(step - 1) << 16 |
+               uint32_t(transform) << 20 | uint32_t(samples) << 24;
     }
 };
 
@@ -113,54 +119,122 @@ DeviceBlit *object_of(DeviceBlitOps *ops)
     return orv_device::record_of<DeviceBlit>(ops);
 }
 
-// Where column x's three carries live for a frame of the given width.
+// Where column x's three carries live for a frame of the given width: the
+// 8-bit kernels' vector columns as bytes, the 10-bit kernels' as words of
+// carry << 4 (kernels/ten_bit.h), every other column as three plain int16.
 struct CarrySlot {
+    enum Kind { bytes, words, plain } kind;
     uint8_t *at;
-    bool vector; // bytes at +0, +16, +32; else three int16 at +0, +2, +4
 };
 
-CarrySlot carry_slot(uint8_t *buffer, int width, int x)
+// Bytes of a group of 16 vector columns.
+constexpr size_t group_bytes(bool ten)
 {
-    const int width16 = width & ~15;
-    if (x < width16)
-        return {buffer + (x / 16) * 48 + x % 16, true};
-    return {buffer + size_t(width16) * ORV_DITHER_BYTES_PER_COLUMN + size_t(x - width16) * 6, false};
+    return ten ? 96 : 48;
 }
 
+CarrySlot carry_slot(uint8_t *buffer, int width, int x, bool ten)
+{
+    const int width16 = width & ~15;
+    if (x < width16 && ten)
+        return {CarrySlot::words, buffer + orv_ten_bit::carry_word(x)};
+    if (x < width16)
+        return {CarrySlot::bytes, buffer + size_t(x / 16) * 48 + size_t(x % 16)};
+    return {CarrySlot::plain,
+            buffer + size_t(width16) * ORV_DITHER_BYTES_PER_COLUMN + size_t(x - width16) * 6};
+}
+
+// Plain carries, whatever the slot holds.
 void read_carry(CarrySlot s, int16_t e[3])
 {
-    if (s.vector) {
-        e[0] = s.at[0], e[1] = s.at[16], e[2] = s.at[32];
-    } else {
+    for (int c = 0; c < 3; ++c)
+        if (s.kind == CarrySlot::bytes)
+            e[c] = s.at[16 * c];
+        else if (s.kind == CarrySlot::words)
+            e[c] = int16_t((s.at[32 * c] | s.at[32 * c + 1] << 8) >> 4);
+    if (s.kind == CarrySlot::plain)
         std::memcpy(e, s.at, 6);
-    }
 }
 
 void write_carry(CarrySlot s, const int16_t e[3])
 {
-    if (s.vector) {
-        s.at[0] = uint8_t(e[0]), s.at[16] = uint8_t(e[1]), s.at[32] = uint8_t(e[2]);
-    } else {
+    for (int c = 0; c < 3; ++c)
+        if (s.kind == CarrySlot::bytes) {
+            s.at[16 * c] = uint8_t(e[c]);
+        } else if (s.kind == CarrySlot::words) {
+            const unsigned w = unsigned(e[c]) << 4;
+            s.at[32 * c] = uint8_t(w), s.at[32 * c + 1] = uint8_t(w >> 8);
+        }
+    if (s.kind == CarrySlot::plain)
         std::memcpy(s.at, e, 6);
+}
+
+// The carry's last byte, which no layout uses, says whose carries the
+// buffer holds: 10-bit carries are 16 times finer. It travels with the bytes
+// a redraw saves and puts back.
+constexpr uint8_t kCarry8 = 0, kCarry10 = 1;
+
+uint8_t &carry_tag(uint8_t *buffer, int width)
+{
+    return buffer[size_t(width) * ORV_DITHER_BYTES_PER_COLUMN - 1];
+}
+
+// Converts every column's carries to the scale of the frame about to use
+// them, so switching sample formats neither loses the carry nor adds a
+// stale one 16 times too large.
+void match_carry(uint8_t *buffer, int width, uint8_t wanted)
+{
+    uint8_t &tag = carry_tag(buffer, width);
+    if (tag == wanted)
+        return;
+    const bool ten = wanted == kCarry10;
+    auto scale = [ten](int16_t e[3]) {
+        for (int c = 0; c < 3; ++c)
+            e[c] = int16_t(ten ? e[c] << 4 : e[c] >> 4);
+    };
+    // A group takes 96 bytes at 10 bits, 48 at 8, and its columns change
+    // places: each group is read whole before it is written, widening from
+    // the last group down and narrowing from the first up, so no group is
+    // overwritten before it is read.
+    const int groups = width / 16;
+    for (int n = 0; n < groups; ++n) {
+        const int x0 = 16 * (ten ? groups - 1 - n : n);
+        int16_t e[16][3];
+        for (int i = 0; i < 16; ++i)
+            read_carry(carry_slot(buffer, width, x0 + i, !ten), e[i]);
+        for (int i = 0; i < 16; ++i) {
+            scale(e[i]);
+            write_carry(carry_slot(buffer, width, x0 + i, ten), e[i]);
+        }
     }
+    const int width16 = groups * 16;
+    for (int x = width16; x < width; ++x) {
+        const CarrySlot slot = carry_slot(buffer, width, x, ten);
+        int16_t e[3];
+        read_carry(slot, e);
+        scale(e);
+        write_carry(slot, e);
+    }
+    tag = wanted;
 }
 
 // Moves the carries from the layout of width `from` to that of width `to`
 // in place. Columns below both widths' vector parts sit at the same place in
 // either layout; of the shared columns only the at most 15 past that change
 // slot. Every other column of the new layout starts at zero.
-void relayout_carry(uint8_t *buffer, int from, int to)
+void relayout_carry(uint8_t *buffer, int from, int to, bool ten)
 {
     const int kept = from < to ? from : to;
     const int same = (from & ~15) < (to & ~15) ? from & ~15 : to & ~15;
     int16_t moved[15][3];
     const int n = kept - same;
     for (int i = 0; i < n; ++i)
-        read_carry(carry_slot(buffer, from, same + i), moved[i]);
-    // Vector blocks of 48 bytes per 16 columns: columns below `same` end at same * 3.
-    std::memset(buffer + size_t(same) * 3, 0, size_t(to) * ORV_DITHER_BYTES_PER_COLUMN - size_t(same) * 3);
+        read_carry(carry_slot(buffer, from, same + i, ten), moved[i]);
+    // Columns below `same` end at same / 16 groups.
+    const size_t kept_bytes = size_t(same / 16) * group_bytes(ten);
+    std::memset(buffer + kept_bytes, 0, size_t(to) * ORV_DITHER_BYTES_PER_COLUMN - kept_bytes);
     for (int i = 0; i < n; ++i)
-        write_carry(carry_slot(buffer, to, same + i), moved[i]);
+        write_carry(carry_slot(buffer, to, same + i, ten), moved[i]);
 }
 
 // Lays the carry out for frames of the given width. Carries of the columns
@@ -187,7 +261,9 @@ ResultCode ensure_dither(DeviceBlit *blit, int width, const char *who)
         blit->dither_buffer = grown;
         blit->dither_columns = width;
     }
-    relayout_carry(blit->dither_buffer, blit->carry_width, width);
+    const uint8_t tag = blit->carry_width > 0 ? carry_tag(blit->dither_buffer, blit->carry_width) : kCarry8;
+    relayout_carry(blit->dither_buffer, blit->carry_width, width, tag == kCarry10);
+    carry_tag(blit->dither_buffer, width) = tag;
     blit->carry_width = width;
     return ORV_OK;
 }
@@ -229,7 +305,7 @@ void tail_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t
     for (int x = from; x < to; ++x) {
         const int c_at = x / 2 * t.step;
         const Q13 c = tail_pixel(y[x], u[c_at], v[c_at], *t.weights);
-        const CarrySlot slot = carry_slot(carry, width, x);
+        const CarrySlot slot = carry_slot(carry, width, x, false);
         int16_t e[3];
         read_carry(slot, e);
         const int r = clip(clip(c.r) + e[0]), g = clip(clip(c.g) + e[1]), b = clip(clip(c.b) + e[2]);
@@ -241,6 +317,48 @@ void tail_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t
     }
 }
 
+// The 10-bit tail: the model itself, so a frame's bytes do not depend on
+// where its last group of 16 ends.
+struct TailSetup10 {
+    const YuvCoefficients *block;
+    int step, samples;
+
+    orv_ten_bit::Fixed pixel(const uint8_t *y, const uint8_t *u, const uint8_t *v, int x) const
+    {
+        using namespace orv_ten_bit;
+        const size_t c_at = size_t(x / 2 * step) * 2;
+        return orv_ten_bit::pixel(sample_of(word_at(y + size_t(x) * 2), samples),
+                                  sample_of(word_at(u + c_at), samples),
+                                  sample_of(word_at(v + c_at), samples), *block);
+    }
+};
+
+void tail10_rgb32(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, int from, int to,
+                  const TailSetup10 &t)
+{
+    for (int x = from; x < to; ++x) {
+        const orv_ten_bit::Fixed c = t.pixel(y, u, v, x);
+        uint8_t *p = dst + size_t(x - from) * 4;
+        p[0] = orv_ten_bit::to_byte(c.r), p[1] = orv_ten_bit::to_byte(c.g), p[2] = orv_ten_bit::to_byte(c.b);
+        p[3] = 0xFF;
+    }
+}
+
+void tail10_rgb565(uint8_t *dst, const uint8_t *y, const uint8_t *u, const uint8_t *v, uint8_t *carry,
+                   int width, int from, int to, const TailSetup10 &t)
+{
+    for (int x = from; x < to; ++x) {
+        const CarrySlot slot = carry_slot(carry, width, x, true);
+        int16_t e[3];
+        read_carry(slot, e);
+        uint8_t bytes[3] = {uint8_t(e[0]), uint8_t(e[1]), uint8_t(e[2])};
+        const uint16_t p = orv_ten_bit::pack565(t.pixel(y, u, v, x), bytes);
+        const int16_t next[3] = {bytes[0], bytes[1], bytes[2]};
+        write_carry(slot, next);
+        dst[size_t(x - from) * 2] = uint8_t(p), dst[size_t(x - from) * 2 + 1] = uint8_t(p >> 8);
+    }
+}
+
 // One frame's conversion, fixed once per blit: the kernels for its output
 // and chroma layout, its weights and its carry.
 struct Conversion {
@@ -249,6 +367,8 @@ struct Conversion {
     DeviceRowPairKernel pair; // may be null
     const YuvCoefficients *coefficients;
     TailSetup tail;
+    TailSetup10 tail10; // for 10-bit samples (ten)
+    bool ten;
     uint8_t *carry;
     bool rgb565;
     int bytes_per_pixel;
@@ -268,20 +388,27 @@ void convert_block(const Conversion &c, int row0, int rows, int x0, int cols, ui
     const int n16 = vector_end > x0 ? vector_end - x0 : 0;
     const int tail_from = x0 > width16 ? x0 : width16;
     const ptrdiff_t y_stride = f->y_stride;
-    const size_t chroma_x = size_t(x0 / 2) * size_t(c.tail.step);
-    const uint8_t *y = f->y + row0 * y_stride + x0;
+    const int sample_bytes = c.ten ? 2 : 1;
+    const size_t chroma_x = size_t(x0 / 2) * size_t(c.tail.step) * size_t(sample_bytes);
+    const uint8_t *y = f->y + row0 * y_stride + ptrdiff_t(x0) * sample_bytes;
     const uint8_t *u = f->u + ptrdiff_t(row0 / 2) * f->u_stride;
     const uint8_t *v = f->v + ptrdiff_t(row0 / 2) * f->v_stride;
-    uint8_t *carry = c.carry ? c.carry + size_t(x0) * 3 : nullptr; // 48 bytes per 16 columns
+    // 48 bytes per 16 columns, 96 at 10 bits.
+    uint8_t *carry = c.carry ? c.carry + size_t(x0 / 16) * group_bytes(c.ten) : nullptr;
     uint8_t *tail_dst_at = dst + ptrdiff_t(tail_from - x0) * c.bytes_per_pixel;
     auto tail_row = [&](ptrdiff_t row_off, const uint8_t *l) {
         if (tail_from >= end)
             return;
-        if (c.rgb565) {
-            tail_rgb565(tail_dst_at + row_off, l - x0, u, v, c.carry, width, tail_from, end, c.tail);
-        } else {
-            tail_rgb32(tail_dst_at + row_off, l - x0, u, v, tail_from, end, c.tail);
-        }
+        // The tails index the whole row from its start.
+        const uint8_t *row = l - ptrdiff_t(x0) * sample_bytes;
+        if (c.ten && c.rgb565)
+            tail10_rgb565(tail_dst_at + row_off, row, u, v, c.carry, width, tail_from, end, c.tail10);
+        else if (c.ten)
+            tail10_rgb32(tail_dst_at + row_off, row, u, v, tail_from, end, c.tail10);
+        else if (c.rgb565)
+            tail_rgb565(tail_dst_at + row_off, row, u, v, c.carry, width, tail_from, end, c.tail);
+        else
+            tail_rgb32(tail_dst_at + row_off, row, u, v, tail_from, end, c.tail);
     };
     int row = row0;
     const int last = row0 + rows;
@@ -476,9 +603,16 @@ ResultCode draw(DeviceBlit *blit, const YuvFrame *frame, uint8_t *dst, int dst_s
     Settings settings = Settings::unpack(settings_word(blit).load(std::memory_order_acquire));
     if (blit->forced_step != 0)
         settings.step = blit->forced_step;
+    if (blit->forced_samples != 0)
+        settings.samples = blit->forced_samples - 1;
     blit->last_step = settings.step;
+    blit->last_samples = settings.samples;
     const bool semi = settings.step == 2;
-    if (semi && frame->v != frame->u + 1 && frame->u != frame->v + 1) {
+    const bool ten = settings.samples != DEVICE_SAMPLES_8;
+    if (ten) {
+        if (!orv_device_words_fit(frame, settings.step))
+            return ORV_ERR_INVALID_PARAM;
+    } else if (semi && frame->v != frame->u + 1 && frame->u != frame->v + 1) {
         orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: blit chroma step 2 needs u and v one byte apart");
         return ORV_ERR_INVALID_PARAM;
     }
@@ -487,16 +621,21 @@ ResultCode draw(DeviceBlit *blit, const YuvFrame *frame, uint8_t *dst, int dst_s
         // A frame wider than the buffer was sized for must not run past it.
         if (ResultCode rc = ensure_dither(blit, width, "blit"); ORV_FAILED(rc))
             return rc;
+        match_carry(blit->dither_buffer, width, ten ? kCarry10 : kCarry8);
     }
     const YuvColourCoefficients *colour = orv_yuv_colour_coefficients(settings.matrix, settings.range);
-    const DeviceRowKernels &k = blit->kernels;
+    const YuvCoefficients *coefficients =
+        ten ? orv_yuv_coefficients10(settings.matrix, settings.range) : &colour->lanes;
+    const DeviceRowKernels &k = ten ? blit->kernels10[settings.samples - 1] : blit->kernels;
     Conversion c{};
     c.frame = frame;
     c.kernel = rgb565 ? (semi ? k.filter565_semi : k.filter565) : (semi ? k.rgb32_semi : k.rgb32);
     c.pair = rgb565 ? (semi ? k.filter565_semi_pair : k.filter565_pair)
                     : (semi ? k.rgb32_semi_pair : k.rgb32_pair);
-    c.coefficients = &colour->lanes;
+    c.coefficients = coefficients;
     c.tail = {&colour->tail, settings.step};
+    c.tail10 = {coefficients, settings.step, settings.samples};
+    c.ten = ten;
     c.carry = blit->dither_buffer;
     c.rgb565 = rgb565;
     c.bytes_per_pixel = rgb565 ? 2 : 4;
@@ -505,9 +644,10 @@ ResultCode draw(DeviceBlit *blit, const YuvFrame *frame, uint8_t *dst, int dst_s
     } else if (transform == DEVICE_TRANSFORM_MIRROR_V) {
         convert_block(c, 0, height, 0, width, dst + ptrdiff_t(height - 1) * dst_stride,
                       -ptrdiff_t(dst_stride));
-    } else if (DeviceRowPairKernel mirror = mirror_pair(blit->mirror, rgb565, semi);
+    } else if (DeviceRowPairKernel mirror = ten ? nullptr : mirror_pair(blit->mirror, rgb565, semi);
                mirror && width >= 16 && (transform & DEVICE_TRANSFORM_ROTATE_90) == 0 &&
                !orv_yuv_has_bias(c.coefficients)) {
+        // 8-bit only: the mirrored pairs reverse the 8-bit carry's lanes.
         convert_mirrored(c, mirror, blit->turn, transform, dst, dst_stride);
     } else {
         convert_turned(c, blit->turn, transform, dst, dst_stride);
@@ -552,6 +692,8 @@ extern "C" DeviceBlitOps *orv_device_blit_create(void)
     blit->kernels = orv_device_pick_kernels();
     blit->turn = orv_device_pick_turn_kernels();
     blit->mirror = orv_device_pick_mirror_kernels();
+    blit->kernels10[0] = orv_device_pick_kernels10(DEVICE_SAMPLES_10_LOW);
+    blit->kernels10[1] = orv_device_pick_kernels10(DEVICE_SAMPLES_10_HIGH);
     return &blit->ops;
 }
 
@@ -588,11 +730,24 @@ extern "C" ResultCode orv_device_blit_set_transform(DeviceBlitOps *ops, int tran
     return ORV_OK;
 }
 
+extern "C" ResultCode orv_device_blit_set_samples(DeviceBlitOps *ops, int samples)
+{
+    DeviceBlit *blit = object_of(ops);
+    if (!blit || (samples != DEVICE_SAMPLES_8 && samples != DEVICE_SAMPLES_10_LOW &&
+                  samples != DEVICE_SAMPLES_10_HIGH)) {
+        orv_log(3, ORV_ERR_INVALID_PARAM, "VRE: deviceblit: no sample format %d", samples);
+        return ORV_ERR_INVALID_PARAM;
+    }
+    update_settings(blit, [&](Settings &s) { s.samples = samples; });
+    return ORV_OK;
+}
+
 extern "C" DeviceBlitSettings orv_device_blit_settings(DeviceBlitOps *ops)
 {
     DeviceBlit *blit = object_of(ops);
     const Settings s = Settings::unpack(blit ? settings_word(blit).load(std::memory_order_acquire) : 0);
-    return {s.matrix, s.range, blit && blit->forced_step != 0 ? blit->forced_step : s.step, s.transform};
+    return {s.matrix, s.range, blit && blit->forced_step != 0 ? blit->forced_step : s.step, s.transform,
+            blit && blit->forced_samples != 0 ? blit->forced_samples - 1 : s.samples};
 }
 
 extern "C" ResultCode orv_device_blit_draw(DeviceBlitOps *ops, const YuvFrame *frame, uint8_t *dst,
@@ -603,6 +758,19 @@ extern "C" ResultCode orv_device_blit_draw(DeviceBlitOps *ops, const YuvFrame *f
         return ORV_ERR_INVALID_PARAM;
     }
     return draw(object_of(ops), frame, dst, dst_stride, bits_per_pixel, transform);
+}
+
+extern "C" int orv_device_blit_last_samples(DeviceBlitOps *ops)
+{
+    DeviceBlit *blit = object_of(ops);
+    return blit ? blit->last_samples : DEVICE_SAMPLES_8;
+}
+
+extern "C" void orv_device_blit_force_samples(DeviceBlitOps *ops, int samples)
+{
+    if (DeviceBlit *blit = object_of(ops))
+        blit->forced_samples =
+            samples >= DEVICE_SAMPLES_8 && samples <= DEVICE_SAMPLES_10_HIGH ? samples + 1 : 0;
 }
 
 extern "C" int orv_device_blit_last_step(DeviceBlitOps *ops)
@@ -624,4 +792,28 @@ extern "C" uint8_t *orv_device_blit_carry(DeviceBlitOps *ops, int32_t *width, ui
     *width = has ? blit->carry_width : 0;
     *bytes = has ? uint32_t(blit->carry_width) * ORV_DITHER_BYTES_PER_COLUMN : 0;
     return has ? blit->dither_buffer : nullptr;
+}
+
+// Whether a 10-bit frame's strides cover their rows in words (the render
+// path checked them in bytes only) and its semi-planar pointers lie one word
+// apart; logged when not.
+extern "C" int orv_device_words_fit(const YuvFrame *f, int step)
+{
+    auto covers = [](int32_t stride, int64_t bytes) {
+        return (stride < 0 ? -int64_t{stride} : int64_t{stride}) >= bytes;
+    };
+    const int64_t chroma = int64_t(f->width + 1) / 2 * 2 * step;
+    if (step == 2 && f->v != f->u + 2 && f->u != f->v + 2) {
+        orv_log(3, ORV_ERR_INVALID_PARAM,
+                "VRE: deviceblit: blit 10-bit chroma step 2 needs u and v one word apart");
+        return 0;
+    }
+    if (!covers(f->y_stride, 2 * int64_t(f->width)) || !covers(f->u_stride, chroma) ||
+        !covers(f->v_stride, chroma)) {
+        orv_log(3, ORV_ERR_INVALID_PARAM,
+                "VRE: deviceblit: blit 10-bit frame %dx%d strides %d/%d/%d short of its words", f->width,
+                f->height, f->y_stride, f->u_stride, f->v_stride);
+        return 0;
+    }
+    return 1;
 }

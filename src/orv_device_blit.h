@@ -11,7 +11,8 @@ ORV_EXTERN_C_BEGIN
  * address sits in the word just before them. */
 typedef struct DeviceBlitOps DeviceBlitOps;
 struct DeviceBlitOps {
-    /* Sizes the error carry for frame->width (8 bytes per column). */
+    /* Sizes the error carry for frame->width (8 bytes per column, whatever the
+ * sample format). */
     ResultCode (*update_buffer)(DeviceBlitOps *self, const YuvFrame *frame);
     /* bits_per_pixel 16: RGB565 with error carry; 32: bytes R, G, B, 0xFF;
      * anything else draws nothing. */
@@ -35,6 +36,10 @@ DeviceBlitOps *orv_device_blit_create(void);
  * ORV_ERR_INVALID_PARAM for any other value; nothing changes then. */
 ResultCode orv_device_blit_set_colour(DeviceBlitOps *blit, int matrix, int range);
 ResultCode orv_device_blit_set_chroma_step(DeviceBlitOps *blit, int step);
+/* DEVICE_SAMPLES_*: with 10-bit samples a frame's widths count samples, its
+ * strides bytes, and one whose strides do not cover its rows in words is
+ * refused (ORV_ERR_INVALID_PARAM, nothing drawn). */
+ResultCode orv_device_blit_set_samples(DeviceBlitOps *blit, int samples);
 
 /* The settings as one consistent set, for a path that draws without the
  * blitter (the YV12 copy) and must still follow them per frame; the step is
@@ -44,6 +49,7 @@ typedef struct DeviceBlitSettings {
     int range;
     int step;
     int transform; /* DEVICE_TRANSFORM_* */
+    int samples;   /* DEVICE_SAMPLES_* */
 } DeviceBlitSettings;
 DeviceBlitSettings orv_device_blit_settings(DeviceBlitOps *blit);
 /* The turn and flips of the picture drawn (DEVICE_TRANSFORM_*, 0-7), kept in
@@ -65,12 +71,21 @@ ResultCode orv_device_blit_draw(DeviceBlitOps *blit, const YuvFrame *frame, uint
  * a kept copy is converted with the layout it was copied in. */
 int orv_device_blit_last_step(DeviceBlitOps *blit);
 void orv_device_blit_force_step(DeviceBlitOps *blit, int step);
+/* The same for the sample format (DEVICE_SAMPLES_8 before any blit); a
+ * negative value clears the forced one. */
+int orv_device_blit_last_samples(DeviceBlitOps *blit);
+void orv_device_blit_force_samples(DeviceBlitOps *blit, int samples);
 
 /* Render thread only. The RGB565 error carry as it stands: *width is the
  * frame width its layout follows (0 before any), *bytes its size; null when
  * there is none. A redraw puts back the carry its frame started from, so it
  * dithers exactly as the first time. */
 uint8_t *orv_device_blit_carry(DeviceBlitOps *blit, int32_t *width, uint32_t *bytes);
+
+/* Whether a frame of 10-bit samples has strides that cover its rows in
+ * 16-bit words and, semi-planar (step 2), chroma pointers one word apart;
+ * 0 (and a log line) when not. Any path that reads such a frame checks it. */
+int orv_device_words_fit(const YuvFrame *frame, int step);
 
 ORV_EXTERN_C_END
 

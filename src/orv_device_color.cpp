@@ -1,5 +1,6 @@
 /* The exported colour settings of a render module: matrix, range, chroma
- * step, and the transform (turn and flips) of the picture. They travel down the module's chain to its blitter, which keeps them
+ * step, sample format, and the transform (turn and flips) of the picture. They
+ * travel down the module's chain to its blitter, which keeps them
  * in one atomic word and reads it once per frame, so the host thread changes
  * them without a lock while the render thread draws. */
 #include "orv_device_blit.h"
@@ -37,4 +38,12 @@ extern "C" ORV_API ResultCode DeviceRendModuleSetTransform(RenderModule *module,
     if (blit == nullptr)
         return orv_device_no_module("DeviceRendModuleSetTransform");
     return orv_device_blit_set_transform(blit, transform);
+}
+
+extern "C" ORV_API ResultCode DeviceRendModuleSetSampleFormat(RenderModule *module, int32_t samples)
+{
+    DeviceBlitOps *blit = blitter_of(module);
+    if (blit == nullptr)
+        return orv_device_no_module("DeviceRendModuleSetSampleFormat");
+    return orv_device_blit_set_samples(blit, samples);
 }

@@ -36,16 +36,18 @@ Chroma chroma_of(const YuvFrame *f)
 
 } // namespace
 
-uint64_t orv_device_keep_bytes(const YuvFrame *f)
+uint64_t orv_device_keep_bytes(const YuvFrame *f, int sample_bytes)
 {
     const Chroma c = chroma_of(f);
-    return uint64_t(f->width) * uint64_t(f->height) + 2 * uint64_t(c.width) * uint64_t(c.height);
+    return (uint64_t(f->width) * uint64_t(f->height) + 2 * uint64_t(c.width) * uint64_t(c.height)) *
+           uint64_t(sample_bytes);
 }
 
-ResultCode orv_device_keep_frame(DeviceKeptFrame *keep, const YuvFrame *f, int step)
+ResultCode orv_device_keep_frame(DeviceKeptFrame *keep, const YuvFrame *f, int step, int samples)
 {
     keep->valid = 0;
-    const uint64_t bytes = orv_device_keep_bytes(f);
+    const int sb = samples == DEVICE_SAMPLES_8 ? 1 : 2;
+    const uint64_t bytes = orv_device_keep_bytes(f, sb);
     if (bytes > keep->capacity) {
         orv_device_keep_release(keep);
         void *block =
@@ -68,25 +70,26 @@ ResultCode orv_device_keep_frame(DeviceKeptFrame *keep, const YuvFrame *f, int s
     k.width = f->width;
     k.height = f->height;
     k.y = keep->block;
-    k.y_stride = f->width;
-    uint8_t *at = copy_plane(keep->block, f->y, f->y_stride, size_t(f->width), f->height);
+    k.y_stride = f->width * sb;
+    uint8_t *at = copy_plane(keep->block, f->y, f->y_stride, size_t(f->width) * sb, f->height);
     if (step == 2) {
         // One plane of pairs from the lower of the two pointers, in the
         // order the host had them (NV12 or NV21).
         const bool u_first = f->u < f->v;
         const uint8_t *pairs = u_first ? f->u : f->v;
-        k.u = at + (u_first ? 0 : 1);
-        k.v = at + (u_first ? 1 : 0);
-        k.u_stride = k.v_stride = 2 * c.width;
-        copy_plane(at, pairs, u_first ? f->u_stride : f->v_stride, 2 * size_t(c.width), c.height);
+        k.u = at + (u_first ? 0 : sb);
+        k.v = at + (u_first ? sb : 0);
+        k.u_stride = k.v_stride = 2 * c.width * sb;
+        copy_plane(at, pairs, u_first ? f->u_stride : f->v_stride, 2 * size_t(c.width) * sb, c.height);
     } else {
         k.u = at;
-        at = copy_plane(at, f->u, f->u_stride, size_t(c.width), c.height);
+        at = copy_plane(at, f->u, f->u_stride, size_t(c.width) * sb, c.height);
         k.v = at;
-        copy_plane(at, f->v, f->v_stride, size_t(c.width), c.height);
-        k.u_stride = k.v_stride = c.width;
+        copy_plane(at, f->v, f->v_stride, size_t(c.width) * sb, c.height);
+        k.u_stride = k.v_stride = c.width * sb;
     }
     keep->step = step == 2 ? 2 : 1;
+    keep->samples = samples;
     keep->valid = 1;
     return ORV_OK;
 }

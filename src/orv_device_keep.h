@@ -17,6 +17,7 @@ typedef struct DeviceKeptFrame {
     uint32_t capacity;
     int32_t valid;        /* frame describes a complete copy */
     int32_t step;         /* chroma step the copy is laid out for (1 or 2) */
+    int32_t samples;      /* DEVICE_SAMPLES_* of the copy */
     int32_t failure_told; /* an allocation failure was logged; cleared by the next copy */
     YuvFrame frame;       /* planes inside block, rows packed */
     /* The RGB565 carry the kept frame was converted from, when it was. */
@@ -26,14 +27,15 @@ typedef struct DeviceKeptFrame {
     int32_t carry_width;
 } DeviceKeptFrame;
 
-/* Bytes a copy of the frame takes (its planes, rows packed). */
-uint64_t orv_device_keep_bytes(const YuvFrame *frame);
+/* Bytes a copy of the frame takes (its planes, rows packed), with samples of
+ * sample_bytes (1 or 2) bytes. */
+uint64_t orv_device_keep_bytes(const YuvFrame *frame, int sample_bytes);
 /* Copies the planes of a frame that passed orv_device_frame_check, laid out
- * for chroma step 1 (three planes) or 2 (u and v one byte apart in a plane of
- * pairs). The block is reused while the frame fits, else replaced. ORV_FAIL
+ * for chroma step 1 (three planes) or 2 (u and v one sample apart in a plane
+ * of pairs), with samples as DEVICE_SAMPLES_* says (10-bit: 16-bit words). The block is reused while the frame fits, else replaced. ORV_FAIL
  * when no block could be had: the copy is then empty, the first failure of a
  * run logged. */
-ResultCode orv_device_keep_frame(DeviceKeptFrame *keep, const YuvFrame *frame, int step);
+ResultCode orv_device_keep_frame(DeviceKeptFrame *keep, const YuvFrame *frame, int step, int samples);
 /* Takes (before a frame is converted into RGB565) or forgets (bytes 0) the
  * carry that the next kept frame starts from. Without a block for it the
  * redraw dithers on from the carry as it then stands. */

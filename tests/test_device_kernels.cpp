@@ -17,6 +17,7 @@
 #include "kernels/kernels.h"
 #include "checked_call.h"
 #include "kernel_list.h"
+#include "kernel_list10.h"
 #include "kernels/arm/arm.h"
 #include "yuv_model.h"
 
@@ -663,3 +664,94 @@ TEST(DeviceKernels, RegisterFileRoundTrip)
 }
 
 } // namespace
+
+// 10-bit blocks of every matrix and range.
+std::vector<YuvCoefficients> library_blocks10()
+{
+    std::vector<YuvCoefficients> blocks;
+    for (int matrix : {DEVICE_MATRIX_BT601, DEVICE_MATRIX_BT709, DEVICE_MATRIX_BT2020})
+        for (int range : {DEVICE_RANGE_LIMITED, DEVICE_RANGE_FULL})
+            blocks.push_back(*orv_yuv_coefficients10(matrix, range));
+    return blocks;
+}
+
+// The 10-bit sets of every tier against their model: both sample layouts,
+// garbage in the unused bits, unaligned words, library blocks and random ones
+// (offsets whole 10-bit levels below 32768, as the 10-bit lanes take them).
+TEST(DeviceKernels, EveryTenBitSlotOfEveryTierMatchesTheModel)
+{
+    const std::vector<int> tiers = kernel_list::tiers_under_test();
+    SKIP_WITHOUT_TIERS(tiers);
+    std::mt19937 rng(1010);
+    const std::vector<YuvCoefficients> blocks = library_blocks10();
+    for (int tier : tiers) {
+        const char *name = orv_kernel_tier_name(tier);
+        for (int samples : kernel_list10::kLayouts) {
+            const DeviceRowKernels set = orv_device_row_kernels10(tier, samples);
+            for (const kernel_list::Slot &slot : kernel_list::kSlots)
+                ASSERT_TRUE(kernel_list::has(slot, set)) << name << " " << slot.name;
+            for (int round = 0; round < 120; ++round) {
+                YuvCoefficients k = round < 48 ? blocks[round % blocks.size()] : random_block(rng, round);
+                k.luma_offset &= 0x7FE0, k.chroma_offset &= 0x7FE0;
+                if ((tier == ORV_KERNELS_SSE41 || tier == ORV_KERNELS_AVX2) && k.cr_red == INT16_MIN)
+                    continue;
+                const kernel_list10::Rows in = kernel_list10::random_rows(
+                    rng, 16 * (1 + round % 9) + round % 16, samples, round % 2 == 1, round % 3 == 2);
+                for (const kernel_list::Slot &slot : kernel_list::kSlots) {
+                    kernel_list::Result want = kernel_list10::blank_result(slot, in);
+                    kernel_list10::model(slot, in, k, want);
+                    for (int layout = slot.semi ? 1 : 0; layout <= (slot.semi ? 2 : 0); ++layout) {
+                        kernel_list::Result got = kernel_list10::blank_result(slot, in);
+                        std::vector<uint8_t> swapped;
+                        kernel_list10::call(slot, set, in, layout, k, got, swapped);
+                        long at = first_difference(got.pixels, want.pixels);
+                        ASSERT_EQ(at, -1) << name << " samples " << samples << " " << slot.name << " layout "
+                                          << layout << " count " << in.count << " round " << round
+                                          << ": byte " << at << " (row " << at / got.dst_stride << ") got "
+                                          << int(got.pixels[at]) << " want " << int(want.pixels[at]);
+                        at = first_difference(got.errors, want.errors);
+                        ASSERT_EQ(at, -1) << name << " samples " << samples << " " << slot.name << " layout "
+                                          << layout << ": error byte " << at;
+                    }
+                }
+            }
+        }
+        EXPECT_FALSE(orv_device_row_kernels10(tier, DEVICE_SAMPLES_8).rgb32) << name;
+        EXPECT_FALSE(orv_device_row_kernels10(tier, 3).filter565_pair) << name;
+    }
+}
+
+// Semi-planar 10-bit pointers must lie one word apart: one byte apart (the
+// 8-bit rule) draws nothing; short counts write nothing either.
+TEST(DeviceKernels, TenBitSemiPointersAndShortCounts)
+{
+    const std::vector<int> tiers = kernel_list::tiers_under_test();
+    SKIP_WITHOUT_TIERS(tiers);
+    std::mt19937 rng(5);
+    for (int tier : tiers)
+        for (int samples : kernel_list10::kLayouts) {
+            const DeviceRowKernels set = orv_device_row_kernels10(tier, samples);
+            const kernel_list10::Rows in = kernel_list10::random_rows(rng, 32, samples, false);
+            const YuvCoefficients &k = *orv_yuv_coefficients10(DEVICE_MATRIX_BT709, DEVICE_RANGE_LIMITED);
+            for (const kernel_list::Slot &slot : kernel_list::kSlots) {
+                kernel_list::Result got = kernel_list10::blank_result(slot, in);
+                const kernel_list::Result before = got;
+                const uint8_t *u = in.pairs.data(), *v = u + 1;
+                if (slot.semi) {
+                    if (kernel_list::is_pair(slot))
+                        (set.*slot.row_pair)(got.pixels.data(), got.dst_stride, in.luma.data(), in.y_stride,
+                                             u, v, got.errors.data(), &k, 32);
+                    else
+                        (set.*slot.row)(got.pixels.data(), in.luma.data(), u, v, got.errors.data(), &k, 32);
+                    EXPECT_EQ(got.pixels, before.pixels) << slot.name;
+                    EXPECT_EQ(got.errors, before.errors) << slot.name;
+                }
+                kernel_list10::Rows short_in = in;
+                short_in.count = 15;
+                std::vector<uint8_t> swapped;
+                kernel_list10::call(slot, set, short_in, slot.semi ? 1 : 0, k, got, swapped);
+                EXPECT_EQ(got.pixels, before.pixels) << slot.name << " count 15";
+                EXPECT_EQ(got.errors, before.errors) << slot.name << " count 15";
+            }
+        }
+}

@@ -161,6 +161,49 @@ TEST_F(DevicePlayer, RedrawInRgb565PostsTheSameBytes)
     EXPECT_EQ(picture(b.window), last);
 }
 
+// 10-bit frames (I010 words, any bits above the 10 set): the kept copy holds
+// the words, the redraw converts them as 10-bit samples although the setting
+// has gone back to 8 bits, and dithers from the finer carry its frame
+// started from.
+HostFrame gradient10(int32_t w, int32_t h, uint8_t seed)
+{
+    HostFrame f = gradient(2 * w, h, seed, 6);
+    f.width = w;
+    f.c_stride = 2 * HostFrame::chroma_width(w) + 4;
+    f.u.resize(size_t(f.c_stride) * HostFrame::chroma_height(h));
+    f.v.resize(f.u.size());
+    for (auto *plane : {&f.y, &f.u, &f.v})
+        for (size_t i = 0; i < plane->size(); ++i)
+            (*plane)[i] = uint8_t(i % 2 ? ((*plane)[i] | 0xF0) : (*plane)[i] * 3 + seed);
+    return f;
+}
+
+TEST_F(DevicePlayer, RedrawOfTenBitFramesInRgb565PostsTheSameBytes)
+{
+    StandinDisplay a(37, 22, WINDOW_FORMAT_RGB_565), b(37, 22, WINDOW_FORMAT_RGB_565);
+    for (uint8_t seed : {9, 70})
+        host.add_frame(gradient10(37, 22, seed));
+    for (size_t i = 0; i < 2; ++i)
+        host.push({ORV_OK, 1, i});
+    ASSERT_EQ(DeviceRendModuleSetSampleFormat(module, DEVICE_SAMPLES_10_LOW), ORV_OK);
+    ASSERT_EQ(DeviceRendModuleSetRedrawOnAttach(module, 1), ORV_OK);
+    attach(a);
+    ASSERT_EQ(module->start(module), ORV_OK);
+    ASSERT_TRUE(host.wait_count(Call::Release, 2)) << host.trace();
+    idle_passes(2);
+    const std::vector<uint8_t> last = picture(a.window);
+    ASSERT_FALSE(last.empty());
+
+    ASSERT_EQ(DeviceRendModuleSetSampleFormat(module, DEVICE_SAMPLES_8), ORV_OK);
+    detach();
+    attach(b);
+    ASSERT_TRUE(eventually([&] { return b.stats().posted >= 1; }));
+    idle_passes(2);
+    EXPECT_EQ(b.stats().posted, 1u);
+    EXPECT_EQ(picture(b.window), last);
+    EXPECT_EQ(stats().frames_redrawn, 1u);
+}
+
 TEST_F(DevicePlayer, NoRedrawWhenOffOrWhenAFrameIsDue)
 {
     StandinDisplay a(32, 16, WINDOW_FORMAT_RGBA_8888), b(32, 16, WINDOW_FORMAT_RGBA_8888);
@@ -259,8 +302,8 @@ TEST(DeviceKeep, CopiesPlanesPackedAndReusesItsBlock)
     YuvFrame view = f.view();
     view.y = f.y.data() + size_t(f.y_stride) * 10;
     view.y_stride = -f.y_stride;
-    ASSERT_EQ(orv_device_keep_frame(&keep, &view, 1), ORV_OK);
-    EXPECT_EQ(orv_device_keep_bytes(&view), 21u * 11 + 2 * 11 * 6);
+    ASSERT_EQ(orv_device_keep_frame(&keep, &view, 1, DEVICE_SAMPLES_8), ORV_OK);
+    EXPECT_EQ(orv_device_keep_bytes(&view, 1), 21u * 11 + 2 * 11 * 6);
     ASSERT_EQ(keep.valid, 1);
     for (int32_t y = 0; y < 11; ++y)
         ASSERT_EQ(0, std::memcmp(keep.frame.y + y * keep.frame.y_stride, view.y + y * view.y_stride, 21))
@@ -274,13 +317,13 @@ TEST(DeviceKeep, CopiesPlanesPackedAndReusesItsBlock)
     const uint8_t *block = keep.block;
     HostFrame smaller = gradient(16, 8, 9);
     YuvFrame sv = smaller.view();
-    ASSERT_EQ(orv_device_keep_frame(&keep, &sv, 1), ORV_OK);
+    ASSERT_EQ(orv_device_keep_frame(&keep, &sv, 1, DEVICE_SAMPLES_8), ORV_OK);
     EXPECT_EQ(keep.block, block) << "a frame that fits reuses the block";
     EXPECT_EQ(orv_mem_live_count(), live + 1);
     HostFrame larger = gradient(64, 40, 9);
     YuvFrame lv = larger.view();
-    ASSERT_EQ(orv_device_keep_frame(&keep, &lv, 1), ORV_OK);
-    EXPECT_GE(keep.capacity, orv_device_keep_bytes(&lv));
+    ASSERT_EQ(orv_device_keep_frame(&keep, &lv, 1, DEVICE_SAMPLES_8), ORV_OK);
+    EXPECT_GE(keep.capacity, orv_device_keep_bytes(&lv, 1));
     EXPECT_EQ(orv_mem_live_count(), live + 1) << "the smaller block was let go";
     EXPECT_EQ(0, std::memcmp(keep.frame.v, larger.v.data(), 32));
 
@@ -293,7 +336,7 @@ TEST(DeviceKeep, CopiesPlanesPackedAndReusesItsBlock)
     nv.u = pairs.data();
     nv.v = pairs.data() + 1;
     nv.u_stride = nv.v_stride = 24;
-    ASSERT_EQ(orv_device_keep_frame(&keep, &nv, 2), ORV_OK);
+    ASSERT_EQ(orv_device_keep_frame(&keep, &nv, 2, DEVICE_SAMPLES_8), ORV_OK);
     EXPECT_EQ(keep.step, 2);
     EXPECT_EQ(keep.frame.v, keep.frame.u + 1);
     for (int32_t y = 0; y < 4; ++y)

@@ -93,6 +93,32 @@ TEST(Y4mReader, RejectsWhatItCannotPlay)
     EXPECT_NE(error.find("no FRAME marker"), std::string::npos) << error;
 }
 
+// 10-bit clips keep their words: widths in samples, strides in bytes.
+TEST(Y4mReader, TenBitClipsKeepTheirWords)
+{
+    std::string clip = "YUV4MPEG2 W3 H2 F24:1 C420p10\n", frame;
+    for (int i = 0; i < 6; ++i)
+        frame += char(0x10 + i), frame += char(0x03); // luma words 0x310.. (within 10 bits)
+    frame += std::string("\x00\x02\x01\x02", 4) + std::string("\xFF\x03\x00\x00", 4);
+    clip += "FRAME\n" + frame + "FRAME\n" + frame.substr(0, 13);
+    std::string error;
+    Y4mReader r;
+    ASSERT_TRUE(r.open(write_temp("ten.y4m", clip).c_str(), &error)) << error;
+    EXPECT_EQ(r.sample_bytes(), 2);
+    HostFrame f;
+    ASSERT_EQ(r.read(&f, &error), 1) << error;
+    EXPECT_EQ(f.width, 3);
+    EXPECT_EQ(f.y_stride, 6);
+    EXPECT_EQ(f.c_stride, 4);
+    EXPECT_EQ(f.y[10] | f.y[11] << 8, 0x315);
+    EXPECT_EQ(f.u[2] | f.u[3] << 8, 0x201);
+    EXPECT_EQ(f.v[0] | f.v[1] << 8, 0x3FF);
+    EXPECT_EQ(r.read(&f, &error), -1);
+    EXPECT_NE(error.find("frame 1 ends early (13 of 20 bytes)"), std::string::npos) << error;
+    Y4mReader twelve;
+    EXPECT_FALSE(twelve.open(write_temp("twelve.y4m", "YUV4MPEG2 W4 H4 C420p12\n").c_str(), &error));
+}
+
 TEST(Y4mReader, Samples)
 {
     if (!have_samples())

@@ -59,7 +59,7 @@ struct Host {
 int usage()
 {
     std::fprintf(stderr, "usage: orv_frame_insns rgba|rgb565|yv12 FRAMES [WxH] [bt601|bt709] "
-                         "[planar|nv12|nv21] [TRANSFORM 0-7]\n");
+                         "[planar|nv12|nv21|i010|p010] [TRANSFORM 0-7]\n");
     return 2;
 }
 
@@ -91,7 +91,28 @@ int main(int argc, char **argv)
     Host host;
     host.frame = planes.view();
     host.limit = frames;
-    if (layout != "planar") {
+    // 10-bit: the same bytes times 4 plus their low bits, as I010 planes or
+    // P010 (luma plane and a plane of Cb, Cr pairs, values in the high bits).
+    const bool ten = layout == "i010" || layout == "p010", high = layout == "p010";
+    std::vector<uint8_t> y10, u10, v10;
+    if (ten) {
+        auto put = [high](std::vector<uint8_t> &out, size_t at, uint8_t b) {
+            const uint16_t w = uint16_t((b << 2 | b >> 6) << (high ? 6 : 0));
+            out[2 * at] = uint8_t(w), out[2 * at + 1] = uint8_t(w >> 8);
+        };
+        y10.resize(planes.y.size() * 2);
+        for (size_t i = 0; i < planes.y.size(); ++i)
+            put(y10, i, planes.y[i]);
+        u10.resize(planes.u.size() * (high ? 4 : 2));
+        v10.resize(high ? 0 : planes.v.size() * 2);
+        for (size_t i = 0; i < planes.u.size(); ++i) {
+            put(u10, high ? 2 * i : i, planes.u[i]);
+            put(high ? u10 : v10, high ? 2 * i + 1 : i, planes.v[i]);
+        }
+        host.frame.y = y10.data(), host.frame.y_stride = 2 * planes.y_stride;
+        host.frame.u = u10.data(), host.frame.v = high ? u10.data() + 2 : v10.data();
+        host.frame.u_stride = host.frame.v_stride = (high ? 4 : 2) * planes.c_stride;
+    } else if (layout != "planar") {
         const bool nv12 = layout == "nv12";
         for (size_t i = 0; i < planes.u.size(); ++i) {
             pairs[2 * i + (nv12 ? 0 : 1)] = planes.u[i];
@@ -113,7 +134,10 @@ int main(int argc, char **argv)
     RenderModule *m = CreateDeviceRendModule(0);
     int status = 0;
     if (m == nullptr || DeviceRendModuleSetColor(m, matrix, DEVICE_RANGE_LIMITED) != ORV_OK ||
-        DeviceRendModuleSetChromaStep(m, layout == "planar" ? 1 : 2) != ORV_OK ||
+        DeviceRendModuleSetChromaStep(m, layout == "planar" || layout == "i010" ? 1 : 2) != ORV_OK ||
+        DeviceRendModuleSetSampleFormat(m, !ten   ? DEVICE_SAMPLES_8
+                                           : high ? DEVICE_SAMPLES_10_HIGH
+                                                  : DEVICE_SAMPLES_10_LOW) != ORV_OK ||
         DeviceRendModuleSetTransform(m, transform) != ORV_OK ||
         // yv12: the window is asked for YV12 buffers and gets the planes.
         DeviceRendModuleSetWindowFormat(m, format == "yv12" ? DEVICE_WINDOW_YV12 : DEVICE_WINDOW_AUTO) !=

@@ -41,6 +41,7 @@ struct Options {
     int matrix = DEVICE_MATRIX_BT601;
     int range = -1; // -1: the clip's XCOLORRANGE tag, else limited
     int semi = 0;   // 0 planar; 12 NV12, 21 NV21: chroma repacked into one plane of pairs
+    bool p010 = false; // a 10-bit clip repacked into P010 (values in the high bits, chroma pairs)
     int32_t window_format = DEVICE_WINDOW_AUTO; // what the module asks the window for
     int rotate = DEVICE_TRANSFORM_NONE;         // --rotate, as transform bits
     int mirror = DEVICE_TRANSFORM_NONE;         // --mirror, as transform bits
@@ -64,6 +65,7 @@ void usage(std::FILE *to)
                  "  --matrix bt601|bt709|bt2020   colour matrix (bt601)\n"
                  "  --range limited|full          colour range (the clip's XCOLORRANGE tag, else limited)\n"
                  "  --nv12, --nv21    repack each frame's chroma into one plane of pairs (semi-planar)\n"
+                 "  --p010            repack a 10-bit clip (C420p10) into P010 (high bits, chroma pairs)\n"
                  "  --window yv12|rgba|rgbx|rgb565|auto   buffer format the module asks the window for\n"
                  "                    (auto: the window's own); yv12 copies planes, the window composes\n"
                  "  --rotate 0|90|180|270   turn the picture clockwise (in the conversion)\n"
@@ -241,6 +243,8 @@ int parse_options(int argc, char **argv, Options *o)
                 std::fprintf(stderr, "orv_player: unknown range '%s' (limited, full)\n", v);
                 return 2;
             }
+        } else if (a == "--p010") {
+            o->p010 = true;
         } else if (a == "--nv12" || a == "--nv21") {
             o->semi = a == "--nv12" ? 12 : 21;
         } else if (a == "--stats") {
@@ -305,7 +309,8 @@ struct Player {
     Clock::duration frame_period{};
 
     HostFrame frame;            // the one handed out; the library reads it until release
-    std::vector<uint8_t> pairs; // its chroma as one plane of pairs, with --nv12/--nv21
+    std::vector<uint8_t> pairs; // its chroma as one plane of pairs, with --nv12/--nv21 or --p010
+    std::vector<uint8_t> luma_p010; // its luma words shifted up, with --p010
     int handed = 0;             // frames handed out
     Clock::time_point start_time{};
     Clock::time_point handed_at{};
@@ -356,7 +361,9 @@ struct Player {
             }
         }
         *out = frame.view();
-        if (opt.semi != 0)
+        if (ten_bit() && opt.p010)
+            repack_p010(out);
+        else if (opt.semi != 0)
             repack(out);
         *release = 1;
         ++handed;
@@ -384,6 +391,34 @@ struct Player {
         out->u = pairs.data() + (nv12 ? 0 : 1);
         out->v = pairs.data() + (nv12 ? 1 : 0);
         out->u_stride = out->v_stride = 2 * cw;
+    }
+
+    bool ten_bit() const { return !builtin && reader.sample_bytes() == 2; }
+
+    // What an Android decoder hands out for 10-bit: P010, each value in the
+    // high 10 bits of its word, Cb and Cr words paired in one plane.
+    void repack_p010(YuvFrame *out)
+    {
+        const int32_t cw = HostFrame::chroma_width(frame.width), ch = HostFrame::chroma_height(frame.height);
+        auto word = [](const uint8_t *p) { return uint16_t((p[0] | p[1] << 8) << 6); };
+        auto put = [](uint8_t *p, uint16_t w) { p[0] = uint8_t(w), p[1] = uint8_t(w >> 8); };
+        luma_p010.resize(frame.y.size());
+        for (size_t i = 0; i + 1 < frame.y.size(); i += 2)
+            put(&luma_p010[i], word(&frame.y[i]));
+        pairs.resize(size_t(4 * cw) * ch);
+        for (int32_t r = 0; r < ch; ++r) {
+            uint8_t *row = pairs.data() + size_t(r) * 4 * cw;
+            const uint8_t *u = frame.u.data() + size_t(r) * frame.c_stride;
+            const uint8_t *v = frame.v.data() + size_t(r) * frame.c_stride;
+            for (int32_t i = 0; i < cw; ++i) {
+                put(row + 4 * i, word(u + 2 * i));
+                put(row + 4 * i + 2, word(v + 2 * i));
+            }
+        }
+        out->y = luma_p010.data();
+        out->u = pairs.data();
+        out->v = pairs.data() + 2;
+        out->u_stride = out->v_stride = 4 * cw;
     }
 
     void released(ResultCode result)
@@ -519,6 +554,7 @@ int main(int argc, char **argv)
     RenderModule *(*create)(int) = nullptr;
     ResultCode (*set_color)(RenderModule *, int, int) = nullptr;
     ResultCode (*set_chroma_step)(RenderModule *, int) = nullptr;
+    ResultCode (*set_sample_format)(RenderModule *, int32_t) = nullptr;
     ResultCode (*set_window_format)(RenderModule *, int32_t) = nullptr;
     ResultCode (*set_transform)(RenderModule *, int32_t) = nullptr;
     int32_t (*get_window_format)(RenderModule *) = nullptr;
@@ -529,6 +565,7 @@ int main(int argc, char **argv)
         !resolve(lib, "CreateDeviceRendModule", &create) ||
         !resolve(lib, "DeviceRendModuleSetColor", &set_color) ||
         !resolve(lib, "DeviceRendModuleSetChromaStep", &set_chroma_step) ||
+        !resolve(lib, "DeviceRendModuleSetSampleFormat", &set_sample_format) ||
         !resolve(lib, "DeviceRendModuleSetWindowFormat", &set_window_format) ||
         !resolve(lib, "DeviceRendModuleSetTransform", &set_transform) ||
         !resolve(lib, "DeviceRendModuleGetWindowFormat", &get_window_format) ||
@@ -559,7 +596,10 @@ int main(int argc, char **argv)
                                                                   : DEVICE_RANGE_LIMITED;
     RenderModule *module = create(0);
     if (module == nullptr || set_color(module, o.matrix, range) != ORV_OK ||
-        set_chroma_step(module, o.semi != 0 ? 2 : 1) != ORV_OK ||
+        set_chroma_step(module, (p.ten_bit() ? o.p010 : o.semi != 0) ? 2 : 1) != ORV_OK ||
+        set_sample_format(module, !p.ten_bit() ? DEVICE_SAMPLES_8
+                                  : o.p010     ? DEVICE_SAMPLES_10_HIGH
+                                               : DEVICE_SAMPLES_10_LOW) != ORV_OK ||
         set_window_format(module, o.window_format) != ORV_OK ||
         // Flips compose by their bits (flips first, then the turn).
         set_transform(module, o.rotate ^ o.mirror) != ORV_OK ||

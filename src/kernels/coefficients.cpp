@@ -66,6 +66,34 @@ constexpr YuvColourCoefficients legacy_bt601()
     return c;
 }
 
+// 10-bit blocks: samples enter the lanes at << 5, so the offsets 64 << 5 and
+// 512 << 5 are the 8-bit ones and a weight is 4080 * 1024 / D times the
+// standard's factor, D the span of the range: 876 (luma) and 896 (chroma)
+// limited, 1023 full. Limited weights thus equal the computed 8-bit ones.
+constexpr YuvCoefficients colour10_of(Standard s, bool full)
+{
+    const double kg = 1 - s.kr - s.kb;
+    const double scale = 4080.0 * 1024.0;
+    const double ys = scale / (full ? 1023.0 : 876.0), cs = scale / (full ? 1023.0 : 896.0);
+    YuvCoefficients c{};
+    c.luma_offset = uint16_t(full ? 0 : 64 << 5);
+    c.chroma_offset = 512 << 5;
+    c.luma_gain = int16_t(fixed(ys, 1));
+    c.cr_green = int16_t(fixed(2 * (1 - s.kr) * s.kr / kg * cs, 1));
+    c.cb_green = int16_t(fixed(2 * (1 - s.kb) * s.kb / kg * cs, 1));
+    c.cr_red = int16_t(fixed(2 * (1 - s.kr) * cs, 1));
+    c.cb_blue = int16_t(fixed(2 * (1 - s.kb) * cs, 1));
+    return c;
+}
+
+constexpr YuvCoefficients kColours10[3][2] = {
+    {colour10_of(kStandards[0], false), colour10_of(kStandards[0], true)},
+    {colour10_of(kStandards[1], false), colour10_of(kStandards[1], true)},
+    {colour10_of(kStandards[2], false), colour10_of(kStandards[2], true)},
+};
+static_assert(kColours10[1][0].cr_red == 7343 && kColours10[0][1].luma_gain == 4084,
+              "10-bit weights follow the 8-bit scale");
+
 // [matrix][range]
 constexpr YuvColourCoefficients kColours[3][2] = {
     {legacy_bt601(), colour_of(kStandards[0], true)},
@@ -94,4 +122,11 @@ extern "C" const YuvColourCoefficients *orv_yuv_colour_coefficients(int matrix, 
     if (range != DEVICE_RANGE_LIMITED && range != DEVICE_RANGE_FULL)
         return nullptr;
     return &kColours[matrix][range];
+}
+
+extern "C" const YuvCoefficients *orv_yuv_coefficients10(int matrix, int range)
+{
+    if (!orv_yuv_colour_coefficients(matrix, range))
+        return nullptr;
+    return &kColours10[matrix][range];
 }

@@ -211,6 +211,20 @@ typedef struct DeviceCopyKernels {
 DeviceCopyKernels orv_device_copy_kernels(int tier);
 /* The copies of orv_device_kernel_tier(). */
 DeviceCopyKernels orv_device_pick_copy_kernels(void);
+/* 10-bit samples (DEVICE_SAMPLES_10_LOW or _HIGH): blocks and kernels of
+ * the same shape. Pointers stay byte pointers, strides bytes, counts pixels;
+ * semi-planar pointers lie one word apart (v = u + 2 or u = v + 2). The
+ * carry is the 8-bit layout holding the finer carries of kernels/ten_bit.h,
+ * the one model every tier follows. */
+/* The block of a matrix and range for 10-bit samples, computed from the
+ * standards for every pair (BT.601 limited too); null for other values. */
+const YuvCoefficients *orv_yuv_coefficients10(int matrix, int range);
+/* A tier's 10-bit set for one sample layout; all null when the tier is not
+ * runnable or the layout is no 10-bit one. The assembly tiers answer with
+ * the NEON intrinsics. */
+DeviceRowKernels orv_device_row_kernels10(int tier, int samples);
+/* The set of orv_device_kernel_tier() for the layout. */
+DeviceRowKernels orv_device_pick_kernels10(int samples);
 
 ORV_EXTERN_C_END
 

@@ -209,6 +209,28 @@ DeviceMirrorKernels orv_device_pick_mirror_kernels(void)
     return orv_device_mirror_kernels(orv_device_kernel_tier());
 }
 
+DeviceRowKernels orv_device_row_kernels10(int tier, int samples)
+{
+    if (!orv_device_kernels_runnable(tier) ||
+        (samples != DEVICE_SAMPLES_10_LOW && samples != DEVICE_SAMPLES_10_HIGH))
+        return {};
+    switch (tier) {
+#ifdef ORV_KERNELS_HAVE_X86
+    case ORV_KERNELS_SSE41:
+        return orv_kernels_sse41_10(samples);
+    case ORV_KERNELS_AVX2:
+        return orv_kernels_avx2_10(samples);
+#endif
+    default:
+        return orv_kernels_neon10(samples);
+    }
+}
+
+DeviceRowKernels orv_device_pick_kernels10(int samples)
+{
+    return orv_device_row_kernels10(orv_device_kernel_tier(), samples);
+}
+
 ResultCode orv_device_kernels_force(int tier)
 {
     if (tier != ORV_KERNELS_AUTO && !orv_device_kernels_runnable(tier)) {

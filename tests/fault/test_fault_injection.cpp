@@ -26,6 +26,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "device_render.h"
@@ -1675,14 +1676,21 @@ TEST(FaultInjection, TwoPlayersInOneProcess)
 // host has nothing due: the window gets the kept frame, unless its copy found
 // no memory, in which case nothing was redrawn, a line said so, and the next
 // frame is rendered as ever.
+// Sample format of the redraw scenario's frames (DEVICE_SAMPLES_*).
+int32_t g_redraw_samples = DEVICE_SAMPLES_8;
+
 Outcome redraw_path()
 {
     Outcome o;
     RenderModule *m = CreateDeviceRendModule(0);
     if (!m)
         return o.stop("create", ORV_FAIL);
-    const char *step = "set_host";
-    ResultCode rc = m->set_host(m, g_host, &kCallbacks);
+    const char *step = "sample format";
+    ResultCode rc = DeviceRendModuleSetSampleFormat(m, g_redraw_samples);
+    if (rc == ORV_OK) {
+        step = "set_host";
+        rc = m->set_host(m, g_host, &kCallbacks);
+    }
     if (rc == ORV_OK) {
         step = "redraw on";
         rc = DeviceRendModuleSetRedrawOnAttach(m, 1);
@@ -1743,8 +1751,26 @@ Outcome redraw_path()
     return o.done();
 }
 
-// RGBA, and RGB565, whose redraw also keeps the error carry in a block of its own.
-class RedrawFaults : public ::testing::TestWithParam<int32_t> {};
+// RGBA, and RGB565, whose redraw also keeps the error carry in a block of its
+// own; 8-bit frames, and 10-bit ones (I010) whose kept copy holds words.
+class RedrawFaults : public ::testing::TestWithParam<std::pair<int32_t, int32_t>> {};
+
+// A solid 10-bit frame: the 8-bit colour's levels times 4, as I010 words.
+HostFrame solid_i010(int32_t width, int32_t height, uint8_t y, uint8_t u, uint8_t v)
+{
+    HostFrame f = HostFrame::make(2 * width, height, 16);
+    f.width = width;
+    f.c_stride = 2 * HostFrame::chroma_width(width) + 8;
+    f.u.assign(size_t(f.c_stride) * HostFrame::chroma_height(height), 0);
+    f.v = f.u;
+    auto fill = [](std::vector<uint8_t> &plane, uint8_t level) {
+        const uint16_t w = uint16_t(level * 4);
+        for (size_t i = 0; i + 1 < plane.size(); i += 2)
+            plane[i] = uint8_t(w), plane[i + 1] = uint8_t(w >> 8);
+    };
+    fill(f.y, y), fill(f.u, u), fill(f.v, v);
+    return f;
+}
 
 // Dithering may move a solid RGB565 colour by one step of a channel.
 bool near_colour(uint32_t a, uint32_t b, int slack)
@@ -1760,9 +1786,14 @@ bool near_colour(uint32_t a, uint32_t b, int slack)
 TEST_P(RedrawFaults, RedrawOfTheKeptFrame)
 {
     static int32_t format;
-    format = GetParam();
-    g_frame = HostFrame::make(64, 48, 8);
-    g_frame.fill(60, 200, 40);
+    format = GetParam().first;
+    g_redraw_samples = GetParam().second;
+    if (g_redraw_samples == DEVICE_SAMPLES_8) {
+        g_frame = HostFrame::make(64, 48, 8);
+        g_frame.fill(60, 200, 40);
+    } else {
+        g_frame = solid_i010(64, 48, 60, 200, 40);
+    }
     auto setup = [] {
         g_host = new Host;
         g_host->limit = 1;
@@ -1792,7 +1823,10 @@ TEST_P(RedrawFaults, RedrawOfTheKeptFrame)
 }
 
 INSTANTIATE_TEST_SUITE_P(FaultInjection, RedrawFaults,
-                         ::testing::Values(WINDOW_FORMAT_RGBA_8888, WINDOW_FORMAT_RGB_565));
+                         ::testing::Values(std::pair{WINDOW_FORMAT_RGBA_8888, DEVICE_SAMPLES_8},
+                                           std::pair{WINDOW_FORMAT_RGB_565, DEVICE_SAMPLES_8},
+                                           std::pair{WINDOW_FORMAT_RGBA_8888, DEVICE_SAMPLES_10_LOW},
+                                           std::pair{WINDOW_FORMAT_RGB_565, DEVICE_SAMPLES_10_LOW}));
 
 // ---- tracked memory: a thread that gets no list of its own ------------------
 

@@ -142,8 +142,10 @@ bool Y4mReader::parse_header(const std::string &line, std::string *error)
                  " is too large";
         return false;
     }
-    if (chroma != "420" && chroma != "420jpeg" && chroma != "420mpeg2" && chroma != "420paldv") {
-        *error = path_ + ": unsupported chroma format C" + chroma + " (only 4:2:0 is supported)";
+    if (chroma == "420p10") {
+        sample_bytes_ = 2;
+    } else if (chroma != "420" && chroma != "420jpeg" && chroma != "420mpeg2" && chroma != "420paldv") {
+        *error = path_ + ": unsupported chroma format C" + chroma + " (only 4:2:0, 8 or 10 bits, is supported)";
         return false;
     }
     return true;
@@ -168,8 +170,14 @@ int Y4mReader::read(HostFrame *frame, std::string *error)
         *error = path_ + ": frame " + std::to_string(frames_read_) + " has no FRAME marker";
         return -1;
     }
-    if (frame->width != width_ || frame->height != height_ || frame->y_stride != width_)
-        *frame = HostFrame::make(width_, height_);
+    if (frame->width != width_ || frame->height != height_ || frame->y_stride != width_ * sample_bytes_) {
+        *frame = HostFrame::make(width_ * sample_bytes_, height_);
+        // Widths count samples; the planes hold sample_bytes_ per sample.
+        frame->width = width_;
+        frame->c_stride = HostFrame::chroma_width(width_) * sample_bytes_;
+        frame->u.assign(size_t(frame->c_stride) * HostFrame::chroma_height(height_), 0);
+        frame->v.assign(frame->u.size(), 0);
+    }
     const size_t y_size = frame->y.size();
     const size_t c_size = frame->u.size();
     const size_t want = y_size + 2 * c_size;

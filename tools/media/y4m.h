@@ -1,5 +1,7 @@
 // YUV4MPEG2 reader for 4:2:0 clips: the header's size, rate and chroma tag,
-// then one frame at a time. Every malformed input ends in a message.
+// then one frame at a time. 8-bit clips, and 10-bit ones (C420p10: 16-bit
+// little-endian words, value in bits 0-9) whose frames keep their words, the
+// strides counting bytes. Every malformed input ends in a message.
 #ifndef ORV_TOOLS_Y4M_H
 #define ORV_TOOLS_Y4M_H
 
@@ -28,6 +30,8 @@ public:
     int32_t frames_read() const { return frames_read_; }
     // From the XCOLORRANGE tag: 0 limited, 1 full, -1 when the header has none.
     int color_range() const { return color_range_; }
+    // Bytes per sample: 1, or 2 for a 10-bit clip.
+    int sample_bytes() const { return sample_bytes_; }
 
     // Largest side accepted; bigger sizes are taken for corrupt headers.
     static constexpr int32_t kMaxSide = 16384;
@@ -43,6 +47,7 @@ private:
     int32_t rate_den_ = 1;
     int32_t frames_read_ = 0;
     int color_range_ = -1;
+    int sample_bytes_ = 1;
 };
 
 #endif

@@ -13,6 +13,8 @@ DeviceRowKernels orv_kernels_neon(void);
 DeviceTurnKernels orv_turn_kernels_neon(void);
 /* arm/copy.cpp: the plane copies in intrinsics. */
 DeviceCopyKernels orv_copy_kernels_neon(void);
+/* The 10-bit set of one sample layout (DEVICE_SAMPLES_10_*); all null else. */
+DeviceRowKernels orv_kernels_neon10(int samples);
 
 #if defined(__arm__) && !defined(__aarch64__)
 #define ORV_KERNELS_HAVE_A32 1

@@ -17,6 +17,9 @@ DeviceTurnKernels orv_turn_kernels_sse(void);
 DeviceCopyKernels orv_copy_kernels_sse41(void);
 DeviceCopyKernels orv_copy_kernels_avx2(void);
 DeviceTurnKernels orv_turn_kernels_avx2(void);
+/* The 10-bit sets of one sample layout (DEVICE_SAMPLES_10_*); all null else. */
+DeviceRowKernels orv_kernels_sse41_10(int samples);
+DeviceRowKernels orv_kernels_avx2_10(int samples);
 #endif
 
 ORV_EXTERN_C_END
