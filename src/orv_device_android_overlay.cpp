@@ -462,15 +462,18 @@ ResultCode post_undrawn_yv12(AndroidOverlayRecord *rec, const char *fault)
 
 // The planes go as they are where the window turns them (or nothing is to
 // be turned), else turned on the way.
-ResultCode copy_planes(AndroidOverlayRecord *rec, const YuvFrame *frame, int step, int transform)
+// 10-bit samples are rounded to 8 bits on the way.
+ResultCode copy_planes(AndroidOverlayRecord *rec, const YuvFrame *frame, const DeviceBlitSettings &s)
 {
+    static_assert(ORV_SAMPLES_10_LOW == DEVICE_SAMPLES_10_LOW &&
+                  ORV_SAMPLES_10_HIGH == DEVICE_SAMPLES_10_HIGH);
     const OrvYv12Planes planes = orv_yv12_planes(rec->locked.bits, rec->locked.stride, rec->locked.height);
-    if (rec->yv12_copy_turns && transform != 0) {
-        orv_yv12_copy_turned(&planes, frame, step, ORV_SAMPLES_8, transform);
+    if (rec->yv12_copy_turns && s.transform != 0) {
+        orv_yv12_copy_turned(&planes, frame, s.step, s.samples, s.transform);
         return ORV_OK;
     }
     const DeviceCopyKernels kernels = orv_device_pick_copy_kernels();
-    orv_yv12_copy_frame(&planes, frame, step, ORV_SAMPLES_8, &kernels);
+    orv_yv12_copy_frame(&planes, frame, s.step, s.samples, &kernels);
     return ORV_OK;
 }
 
@@ -516,10 +519,16 @@ ResultCode present_locked(AndroidOverlayRecord *rec, const YuvFrame *frame, Sour
         rec->format_target = 0;
     }
     const int32_t frame_fmt = frame_format(rec, frame, settings);
-    if (frame_fmt == kYv12 && settings.step == 2 && !chroma_adjacent(frame)) {
-        orv_log(kLogFlags, ORV_ERR_INVALID_PARAM,
-                "VRE: deviceoverlay: chroma step 2 needs u and v one byte apart");
-        return ORV_ERR_INVALID_PARAM;
+    // The copy reads the frame as the blitter would: the same checks.
+    if (frame_fmt == kYv12) {
+        if (settings.samples != DEVICE_SAMPLES_8) {
+            if (!orv_device_words_fit(frame, settings.step))
+                return ORV_ERR_INVALID_PARAM;
+        } else if (settings.step == 2 && !chroma_adjacent(frame)) {
+            orv_log(kLogFlags, ORV_ERR_INVALID_PARAM,
+                    "VRE: deviceoverlay: chroma step 2 needs u and v one byte apart");
+            return ORV_ERR_INVALID_PARAM;
+        }
     }
     // A transform change that turns RGB buffers sets the geometry before
     // locking, so no buffer of the old shape is posted undrawn.
@@ -582,7 +591,7 @@ ResultCode present_locked(AndroidOverlayRecord *rec, const YuvFrame *frame, Sour
     if (info.bits_per_pixel == 16 && !yv12)
         exact_dither(rec, frame, source);
     const uint64_t blit_start = orv_clock_us();
-    const ResultCode r = yv12 ? copy_planes(rec, frame, settings.step, settings.transform)
+    const ResultCode r = yv12 ? copy_planes(rec, frame, settings)
                               : orv_device_blit_draw(rec->blitter, frame, static_cast<uint8_t *>(buf.bits),
                                                      buf.stride * info.bytes_per_pixel, info.bits_per_pixel,
                                                      settings.transform);

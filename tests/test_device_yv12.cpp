@@ -643,6 +643,87 @@ TEST_F(Yv12Overlay, TransformsTurnedByTheWindowOrByTheCopy)
             }
 }
 
+// A source frame's samples as 10-bit words (8-bit value shifted up by 2,
+// garbage in the unused bits): I010 planes, or P010 pairs in the frame's
+// chroma order.
+struct WordFrame {
+    std::vector<uint8_t> y, u, v;
+    YuvFrame view{};
+
+    WordFrame(const SourceFrame &src, int samples)
+    {
+        std::mt19937 garbage{uint32_t(samples)};
+        auto widen = [&](const uint8_t *from, size_t n) {
+            std::vector<uint8_t> words(2 * n);
+            for (size_t i = 0; i < n; ++i) {
+                const unsigned g = unsigned(garbage());
+                const unsigned w = samples == DEVICE_SAMPLES_10_LOW ? (unsigned(from[i]) << 2 | (g & 0xFC00))
+                                                                    : (unsigned(from[i]) << 8 | (g & 0x3F));
+                words[2 * i] = uint8_t(w), words[2 * i + 1] = uint8_t(w >> 8);
+            }
+            return words;
+        };
+        const YuvFrame &f = src.view;
+        view = f;
+        y = widen(f.y, size_t(f.y_stride) * size_t(f.height));
+        view.y = y.data(), view.y_stride *= 2;
+        const size_t c_bytes = size_t(f.u_stride) * size_t(f.height / 2) + 2;
+        if (src.step == 1) {
+            u = widen(f.u, c_bytes), v = widen(f.v, c_bytes);
+            view.u = u.data(), view.v = v.data();
+        } else {
+            const uint8_t *first = std::min(f.u, f.v);
+            u = widen(first, c_bytes);
+            view.u = u.data() + (f.u == first ? 0 : 2), view.v = u.data() + (f.v == first ? 0 : 2);
+        }
+        view.u_stride *= 2, view.v_stride *= 2;
+    }
+};
+
+// 10-bit frames reach a YV12 window rounded to 8 bits, planar or P010, also
+// turned by the copy; strides short of the words are refused, nothing posted.
+TEST_F(Yv12Overlay, TenBitSamplesRoundedIntoThePlanes)
+{
+    for (int samples : {DEVICE_SAMPLES_10_LOW, DEVICE_SAMPLES_10_HIGH})
+        for (int layout = 0; layout < 3; ++layout)
+            for (int32_t transform : {0, 5}) {
+                SourceFrame src(34, 12, layout, uint32_t(samples * 10 + layout));
+                const WordFrame words(src, samples);
+                StandinDisplay eight(34, 12, WINDOW_FORMAT_RGBA_8888), ten(34, 12, WINDOW_FORMAT_RGBA_8888);
+                std::vector<uint32_t> shown[2];
+                for (int run = 0; run < 2; ++run) {
+                    StandinDisplay &d = run ? ten : eight;
+                    orv_standin_window_fail_transform(d.window, -ENOSYS); // turned in the copy
+                    Render r;
+                    ASSERT_EQ(orv_device_blit_set_chroma_step(r.blitter(), src.step), ORV_OK);
+                    ASSERT_EQ(orv_device_blit_set_transform(r.blitter(), transform), ORV_OK);
+                    if (run)
+                        ASSERT_EQ(orv_device_blit_set_samples(r.blitter(), samples), ORV_OK);
+                    ASSERT_EQ(r.want(kYv12), ORV_OK);
+                    ASSERT_EQ(r.render->set_surface(r.render, d.vm, d.surface), ORV_OK);
+                    ASSERT_EQ(r.present(run ? words.view : src.view), ORV_OK);
+                    const OrvStandinBuffer b = last_posted(d);
+                    ASSERT_EQ(b.format, kYv12);
+                    for (int y = 0; y < b.shown_height; ++y)
+                        for (int x = 0; x < b.shown_width; ++x)
+                            shown[run].push_back(orv_standin_buffer_argb(&b, x, y));
+                    if (run && transform == 0) {
+                        // Not turned: the planes are the 8-bit source's, byte for byte.
+                        EXPECT_EQ(planes_match(b.bits, b.stride, b.height, src.planes), "")
+                            << samples << " layout " << layout;
+                        // A luma stride that covers the row in bytes, not in words.
+                        YuvFrame short_rows = words.view;
+                        short_rows.y_stride = short_rows.width + 4;
+                        const uint64_t posted = d.stats().posted;
+                        EXPECT_EQ(r.present(short_rows), ORV_ERR_INVALID_PARAM);
+                        EXPECT_EQ(d.stats().posted, posted);
+                    }
+                }
+                EXPECT_EQ(shown[1], shown[0])
+                    << "samples " << samples << " layout " << layout << " transform " << transform;
+            }
+}
+
 TEST_F(Yv12Overlay, RefusesUnknownFormats)
 {
     RenderModule *m = CreateDeviceRendModule(0);
