@@ -435,12 +435,12 @@ struct Player {
     void posted(const OrvStandinBuffer *b)
     {
         // The buffer posted undrawn when the frame size changed is not a
-        // frame. A quarter turn posts height x width; a YV12 buffer is never
-        // turned by the conversion.
-        const bool turned = (opt.rotate & DEVICE_TRANSFORM_ROTATE_90) != 0 && b->format != DEVICE_WINDOW_YV12;
+        // frame. A quarter turn shows height x width, whether the conversion,
+        // the YV12 copy or the window turned it.
+        const bool turned = (opt.rotate & DEVICE_TRANSFORM_ROTATE_90) != 0;
         const int32_t want_w = turned ? frame.height : frame.width,
                       want_h = turned ? frame.width : frame.height;
-        if (b->width != want_w || b->height != want_h) {
+        if (b->shown_width != want_w || b->shown_height != want_h) {
             ++undrawn;
             return;
         }
