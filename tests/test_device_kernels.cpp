@@ -216,8 +216,9 @@ TEST(DeviceKernels, MirroredPairsMatchTheModel)
                 continue;
             for (int count = 16; count <= 16 * 20 + 15; count += 7) {
                 const kernel_list::Rows in = kernel_list::random_rows(rng, count);
-                for (int layout :
-                     slot.semi ? std::initializer_list<int>{1, 2} : std::initializer_list<int>{0}) {
+                // A vector: a conditional between two initializer lists would
+                // leave the loop reading an array whose life has ended.
+                for (int layout : slot.semi ? std::vector<int>{1, 2} : std::vector<int>{0}) {
                     kernel_list::Result got = kernel_list::blank_result(*slot.plain, in), want = got;
                     std::vector<uint8_t> swapped;
                     kernel_list::call_mirror(slot, set, in, layout, orv_yuv_coefficients, got, swapped);
