@@ -39,8 +39,8 @@ struct Options {
     int32_t width = 640, height = 360;    // built-in clip, first half
     int32_t width2 = 1280, height2 = 720; // built-in clip, second half
     int matrix = DEVICE_MATRIX_BT601;
-    int range = -1; // -1: the clip's XCOLORRANGE tag, else limited
-    int semi = 0;   // 0 planar; 12 NV12, 21 NV21: chroma repacked into one plane of pairs
+    int range = -1;    // -1: the clip's XCOLORRANGE tag, else limited
+    int semi = 0;      // 0 planar; 12 NV12, 21 NV21: chroma repacked into one plane of pairs
     bool p010 = false; // a 10-bit clip repacked into P010 (values in the high bits, chroma pairs)
     int32_t window_format = DEVICE_WINDOW_AUTO; // what the module asks the window for
     int rotate = DEVICE_TRANSFORM_NONE;         // --rotate, as transform bits
@@ -308,10 +308,10 @@ struct Player {
     int limit = 60;
     Clock::duration frame_period{};
 
-    HostFrame frame;            // the one handed out; the library reads it until release
-    std::vector<uint8_t> pairs; // its chroma as one plane of pairs, with --nv12/--nv21 or --p010
+    HostFrame frame;                // the one handed out; the library reads it until release
+    std::vector<uint8_t> pairs;     // its chroma as one plane of pairs, with --nv12/--nv21 or --p010
     std::vector<uint8_t> luma_p010; // its luma words shifted up, with --p010
-    int handed = 0;             // frames handed out
+    int handed = 0;                 // frames handed out
     Clock::time_point start_time{};
     Clock::time_point handed_at{};
     Clock::duration hook_time{}; // PNG writing inside the current present

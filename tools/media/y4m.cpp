@@ -145,7 +145,8 @@ bool Y4mReader::parse_header(const std::string &line, std::string *error)
     if (chroma == "420p10") {
         sample_bytes_ = 2;
     } else if (chroma != "420" && chroma != "420jpeg" && chroma != "420mpeg2" && chroma != "420paldv") {
-        *error = path_ + ": unsupported chroma format C" + chroma + " (only 4:2:0, 8 or 10 bits, is supported)";
+        *error =
+            path_ + ": unsupported chroma format C" + chroma + " (only 4:2:0, 8 or 10 bits, is supported)";
         return false;
     }
     return true;
