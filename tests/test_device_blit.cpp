@@ -306,8 +306,9 @@ TEST_F(DeviceBlitTest, EveryTransformIsThePlainOutputTurned)
             const uint8_t *pc = orv_device_blit_carry(plain.ops, &pw, &pb);
             const uint8_t *tc = orv_device_blit_carry(turner.ops, &tw, &tb);
             ASSERT_EQ(pb, tb);
-            if (bpp == 16)
+            if (bpp == 16) {
                 EXPECT_EQ(std::memcmp(pc, tc, pb), 0) << "carry after transform " << transform;
+            }
         }
     }
 }

@@ -667,7 +667,7 @@ struct WordFrame {
         view = f;
         y = widen(f.y, size_t(f.y_stride) * size_t(f.height));
         view.y = y.data(), view.y_stride *= 2;
-        const size_t c_bytes = size_t(f.u_stride) * size_t(f.height / 2) + 2;
+        const size_t c_bytes = size_t(f.u_stride) * size_t(f.height / 2);
         if (src.step == 1) {
             u = widen(f.u, c_bytes), v = widen(f.v, c_bytes);
             view.u = u.data(), view.v = v.data();
@@ -697,8 +697,9 @@ TEST_F(Yv12Overlay, TenBitSamplesRoundedIntoThePlanes)
                     Render r;
                     ASSERT_EQ(orv_device_blit_set_chroma_step(r.blitter(), src.step), ORV_OK);
                     ASSERT_EQ(orv_device_blit_set_transform(r.blitter(), transform), ORV_OK);
-                    if (run)
+                    if (run) {
                         ASSERT_EQ(orv_device_blit_set_samples(r.blitter(), samples), ORV_OK);
+                    }
                     ASSERT_EQ(r.want(kYv12), ORV_OK);
                     ASSERT_EQ(r.render->set_surface(r.render, d.vm, d.surface), ORV_OK);
                     ASSERT_EQ(r.present(run ? words.view : src.view), ORV_OK);
