@@ -5,11 +5,10 @@
 // are blocks of exactly the bytes the frame covers, so a read or write past
 // them trips AddressSanitizer; the output is compared with the pixel models
 // and the destination's row padding must stay untouched.
-#include <array>
-#include <memory>
 #include <random>
 #include <vector>
 
+#include "fuzz_frame.h"
 #include "fuzz_util.h"
 #include "orv/orv_mem.h"
 #include "orv_device_blit.h"
@@ -22,42 +21,6 @@ using namespace yuv_model;
 
 constexpr uint8_t kPad = 0xA5;
 
-// One plane of rows of `width` bytes, `pad` bytes apart, without padding after
-// the last row; walked top-down or bottom-up.
-struct Plane {
-    std::unique_ptr<uint8_t[]> bytes;
-    const uint8_t *first = nullptr; // row 0
-    int32_t stride = 0;
-
-    Plane(int width, int rows, int pad, bool bottom_up, std::mt19937 &rng)
-    {
-        const size_t span = size_t(width + pad), size = rows ? span * size_t(rows - 1) + size_t(width) : 0;
-        bytes.reset(new uint8_t[size ? size : 1]);
-        for (size_t i = 0; i < size; ++i)
-            bytes[i] = uint8_t(rng());
-        first = bottom_up && rows ? bytes.get() + span * size_t(rows - 1) : bytes.get();
-        stride = bottom_up ? -int32_t(span) : int32_t(span);
-    }
-    uint8_t at(int x, int row) const { return first[ptrdiff_t(row) * stride + x]; }
-};
-
-// The carry per column, as the blitter keeps it across frames and widths.
-struct CarryModel {
-    std::vector<std::array<uint8_t, 3>> carry;
-    int width = 0;
-
-    void set_width(int w)
-    {
-        if (w == width)
-            return;
-        if (carry.size() < size_t(w))
-            carry.resize(size_t(w), {0, 0, 0});
-        for (size_t x = size_t(std::min(w, width)); x < carry.size(); ++x)
-            carry[x] = {0, 0, 0};
-        width = w;
-    }
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size)
@@ -67,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size)
     DeviceBlitOps *blit = orv_device_blit_create();
     if (!blit)
         fuzz_fail("no blitter");
-    CarryModel model;
+    FuzzCarryModel model;
     static constexpr int kFormats[] = {16, 32, 16, 32, 24, 0, 16, 32};
     for (int frame_no = 0; frame_no < 6 && in.size; ++frame_no) {
         const uint32_t shape = in.byte();
@@ -79,9 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size)
         std::mt19937 rng(in.u32());
 
         const int chroma_width = (width + 1) / 2, chroma_rows = (height + 1) / 2;
-        Plane y(width, height, y_pad, bottom_up, rng);
-        Plane u(chroma_width, chroma_rows, c_pad, bottom_up, rng);
-        Plane v(chroma_width, chroma_rows, c_pad + (shape >> 6), bottom_up, rng);
+        FuzzPlane y(width, height, width + y_pad, bottom_up, rng);
+        FuzzPlane u(chroma_width, chroma_rows, chroma_width + c_pad, bottom_up, rng);
+        FuzzPlane v(chroma_width, chroma_rows, chroma_width + c_pad + int(shape >> 6), bottom_up, rng);
         YuvFrame frame{y.first, u.first, v.first, y.stride, u.stride, v.stride, width, height};
 
         const int pixel_bytes = bpp == 16 ? 2 : 4;
@@ -110,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size)
         for (int r = 0; r < height; ++r) {
             uint8_t *p = want.data() + size_t(r) * size_t(dst_stride);
             for (int x = 0; x < width; ++x) {
-                const uint8_t Y = y.at(x, r), U = u.at(x / 2, r / 2), V = v.at(x / 2, r / 2);
+                const uint8_t Y = *y.at(size_t(x), r), U = *u.at(size_t(x / 2), r / 2),
+                              V = *v.at(size_t(x / 2), r / 2);
                 const Rgb c = x < width16 ? lane_pixel(Y, U, V, orv_yuv_coefficients) : tail_pixel(Y, U, V);
                 if (bpp == 32) {
                     p[4 * x] = c.r, p[4 * x + 1] = c.g, p[4 * x + 2] = c.b, p[4 * x + 3] = 0xFF;

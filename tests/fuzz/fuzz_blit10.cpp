@@ -6,11 +6,10 @@
 // of exactly the bytes the frame covers, so a read or write past them trips
 // AddressSanitizer; the output is compared with the model of
 // kernels/ten_bit.h, the RGB565 carry followed across frames.
-#include <array>
-#include <memory>
 #include <random>
 #include <vector>
 
+#include "fuzz_frame.h"
 #include "fuzz_util.h"
 #include "kernels/kernels.h"
 #include "kernels/ten_bit.h"
@@ -21,44 +20,11 @@ namespace {
 
 constexpr uint8_t kPad = 0xA5;
 
-// Rows of `row_bytes`, `stride` apart (at least the row in bytes), no bytes
-// after the last row; random content.
-struct Plane {
-    std::unique_ptr<uint8_t[]> bytes;
-    const uint8_t *first = nullptr;
-    int32_t stride = 0;
-
-    Plane(int row_bytes, int rows, int span, bool bottom_up, std::mt19937 &rng)
-    {
-        const size_t size = rows ? size_t(span) * size_t(rows - 1) + size_t(row_bytes) : 0;
-        bytes.reset(new uint8_t[size ? size : 1]);
-        for (size_t i = 0; i < size; ++i)
-            bytes[i] = uint8_t(rng());
-        first = bottom_up && rows ? bytes.get() + size_t(span) * size_t(rows - 1) : bytes.get();
-        stride = bottom_up ? -span : span;
-    }
-    int sample(size_t byte_in_row, int row, int samples) const
-    {
-        return orv_ten_bit::sample_of(
-            orv_ten_bit::word_at(first + ptrdiff_t(row) * stride + ptrdiff_t(byte_in_row)), samples);
-    }
-};
-
-struct CarryModel {
-    std::vector<std::array<uint8_t, 3>> carry;
-    int width = 0;
-
-    void set_width(int w)
-    {
-        if (w == width)
-            return;
-        if (carry.size() < size_t(w))
-            carry.resize(size_t(w), {0, 0, 0});
-        for (size_t x = size_t(std::min(w, width)); x < carry.size(); ++x)
-            carry[x] = {0, 0, 0};
-        width = w;
-    }
-};
+// A sample of a plane of 16-bit words, by the model's reading of a word.
+int sample(const FuzzPlane &p, size_t byte_in_row, int row, int samples)
+{
+    return orv_ten_bit::sample_of(orv_ten_bit::word_at(p.at(byte_in_row, row)), samples);
+}
 
 } // namespace
 
@@ -69,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size)
     DeviceBlitOps *blit = orv_device_blit_create();
     if (!blit)
         fuzz_fail("no blitter");
-    CarryModel model;
+    FuzzCarryModel model;
     for (int frame_no = 0; frame_no < 6 && in.size; ++frame_no) {
         const uint32_t shape = in.byte(), setting = in.byte();
         const int width = shape & 1 ? int(in.below(300)) : int(in.below(64));
@@ -86,10 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size)
         const int cw = (width + 1) / 2, c_rows = (height + 1) / 2;
         const int y_row = 2 * width, c_row = semi ? 4 * cw : 2 * cw;
         auto span = [&](int row, int pad, bool cut) { return cut && row > 1 ? row - 1 : row + pad; };
-        Plane y(y_row, height, span(y_row, y_pad, short_plane == 1), bottom_up, rng);
-        Plane u(c_row, c_rows, span(c_row, c_pad, short_plane == 2), bottom_up, rng);
-        Plane v(semi ? 0 : c_row, semi ? 0 : c_rows, span(c_row, c_pad + 1, short_plane == 3), bottom_up,
-                rng);
+        FuzzPlane y(y_row, height, span(y_row, y_pad, short_plane == 1), bottom_up, rng);
+        FuzzPlane u(c_row, c_rows, span(c_row, c_pad, short_plane == 2), bottom_up, rng);
+        FuzzPlane v(semi ? 0 : c_row, semi ? 0 : c_rows, span(c_row, c_pad + 1, short_plane == 3), bottom_up,
+                    rng);
         YuvFrame frame{y.first, u.first, v.first, y.stride, u.stride, v.stride, width, height};
         if (semi) {
             frame.u = u.first + (cr_first ? 2 : 0), frame.v = u.first + (cr_first ? 0 : 2);
@@ -128,10 +94,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size)
             for (int x = 0; x < width; ++x) {
                 const size_t cb_at = semi ? size_t(x / 2) * 4 + (cr_first ? 2 : 0) : size_t(x / 2) * 2;
                 const size_t cr_at = semi ? size_t(x / 2) * 4 + (cr_first ? 0 : 2) : size_t(x / 2) * 2;
-                const Plane &crp = semi ? u : v;
+                const FuzzPlane &crp = semi ? u : v;
                 const orv_ten_bit::Fixed c =
-                    orv_ten_bit::pixel(y.sample(size_t(x) * 2, r, samples), u.sample(cb_at, r / 2, samples),
-                                       crp.sample(cr_at, r / 2, samples), k);
+                    orv_ten_bit::pixel(sample(y, size_t(x) * 2, r, samples), sample(u, cb_at, r / 2, samples),
+                                       sample(crp, cr_at, r / 2, samples), k);
                 if (bpp == 32) {
                     p[4 * x] = orv_ten_bit::to_byte(c.r), p[4 * x + 1] = orv_ten_bit::to_byte(c.g);
                     p[4 * x + 2] = orv_ten_bit::to_byte(c.b), p[4 * x + 3] = 0xFF;
