@@ -1502,17 +1502,23 @@ std::string render_check(const Outcome &o)
     return problem;
 }
 
+// Before each render run: a host handing out g_frame and a 64x48 window of
+// the given format behind a Surface.
+template <int32_t WindowFormat>
+void render_setup()
+{
+    g_host = new Host;
+    g_host->frame = g_frame.view();
+    g_display.vm = orv_standin_vm_create();
+    g_display.window = orv_standin_window_create(64, 48, WindowFormat);
+    g_display.surface = orv_standin_surface_create(g_display.window);
+}
+
 TEST(FaultInjection, RenderLibraryLifecycle)
 {
     g_frame = HostFrame::make(64, 48, 8);
     g_frame.fill(81, 90, 240);
-    auto setup = [] {
-        g_host = new Host;
-        g_host->frame = g_frame.view();
-        g_display.vm = orv_standin_vm_create();
-        g_display.window = orv_standin_window_create(64, 48, 4);
-        g_display.surface = orv_standin_surface_create(g_display.window);
-    };
+    auto setup = render_setup<4>;
     // The library starts its own runtime here; the leak report goes to a sink
     // it chose, so the live count before uninit is what the body checks.
     run_all({"render", false, setup, render_path, render_check, {{fault::kPthreadCreate}, {fault::kNew}}},
@@ -1527,13 +1533,7 @@ TEST(FaultInjection, RenderLibraryYv12Window)
     g_frame.fill(81, 90, 240);
     g_render_pixel = 0;
     g_window_format = DEVICE_WINDOW_YV12;
-    auto setup = [] {
-        g_host = new Host;
-        g_host->frame = g_frame.view();
-        g_display.vm = orv_standin_vm_create();
-        g_display.window = orv_standin_window_create(64, 48, 1);
-        g_display.surface = orv_standin_surface_create(g_display.window);
-    };
+    auto setup = render_setup<1>;
     run_all(
         {"render yv12", false, setup, render_path, render_check, {{fault::kPthreadCreate}, {fault::kNew}}},
         kMemory);
@@ -1553,13 +1553,7 @@ TEST(FaultInjection, RenderLibraryTurnedWindow)
             g_frame.y[size_t(r) * g_frame.y_stride + x] = uint8_t(16 + 3 * x + r);
     g_render_pixel = 0;
     g_transform = 5;
-    auto setup = [] {
-        g_host = new Host;
-        g_host->frame = g_frame.view();
-        g_display.vm = orv_standin_vm_create();
-        g_display.window = orv_standin_window_create(64, 48, 4);
-        g_display.surface = orv_standin_surface_create(g_display.window);
-    };
+    auto setup = render_setup<4>;
     run_all(
         {"render turned", false, setup, render_path, render_check, {{fault::kPthreadCreate}, {fault::kNew}}},
         kMemory);
