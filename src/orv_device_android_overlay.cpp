@@ -465,8 +465,6 @@ ResultCode post_undrawn_yv12(AndroidOverlayRecord *rec, const char *fault)
 // 10-bit samples are rounded to 8 bits on the way.
 ResultCode copy_planes(AndroidOverlayRecord *rec, const YuvFrame *frame, const DeviceBlitSettings &s)
 {
-    static_assert(ORV_SAMPLES_10_LOW == DEVICE_SAMPLES_10_LOW &&
-                  ORV_SAMPLES_10_HIGH == DEVICE_SAMPLES_10_HIGH);
     const OrvYv12Planes planes = orv_yv12_planes(rec->locked.bits, rec->locked.stride, rec->locked.height);
     if (rec->yv12_copy_turns && s.transform != 0) {
         orv_yv12_copy_turned(&planes, frame, s.step, s.samples, s.transform);

@@ -28,10 +28,10 @@ void copy_plane(DeviceCopyRow copy, uint8_t *dst, int32_t dst_stride, const uint
 template <int Samples>
 inline uint8_t sample_at(const uint8_t *p)
 {
-    if constexpr (Samples == ORV_SAMPLES_8)
+    if constexpr (Samples == DEVICE_SAMPLES_8)
         return *p;
     else
-        return orv_narrow10(p, Samples == ORV_SAMPLES_10_HIGH);
+        return orv_narrow10(p, Samples == DEVICE_SAMPLES_10_HIGH);
 }
 
 // One source plane, w x h samples, seen through a transform: shown pixel
@@ -44,7 +44,9 @@ struct TurnedPlane {
 
 TurnedPlane turned_plane(const uint8_t *base, ptrdiff_t stride, ptrdiff_t step, int w, int h, int transform)
 {
-    const bool quarter = (transform & 4) != 0, flip_h = (transform & 1) != 0, flip_v = (transform & 2) != 0;
+    const bool quarter = (transform & DEVICE_TRANSFORM_ROTATE_90) != 0,
+               flip_h = (transform & DEVICE_TRANSFORM_MIRROR_H) != 0,
+               flip_v = (transform & DEVICE_TRANSFORM_MIRROR_V) != 0;
     // Source column and row of shown pixel (c, r) = x0 + c * xc + r * xr,
     // y0 + c * yc + r * yr: the quarter turn undone first, then the flips.
     int x0 = 0, xc = 1, xr = 0, y0 = 0, yc = 0, yr = 1;
@@ -91,7 +93,7 @@ void copy_turned_plane(uint8_t *dst, int32_t dst_stride, int padded, const Turne
 template <int Samples>
 void copy_turned(const OrvYv12Planes *dst, const YuvFrame *frame, int chroma_step, int transform)
 {
-    const ptrdiff_t bytes = Samples == ORV_SAMPLES_8 ? 1 : 2;
+    const ptrdiff_t bytes = Samples == DEVICE_SAMPLES_8 ? 1 : 2;
     const int w = frame->width, h = frame->height;
     const TurnedPlane y = turned_plane(frame->y, frame->y_stride, bytes, w, h, transform);
     copy_turned_plane<Samples>(dst->y, dst->y_stride, y.shown_w, y);
@@ -108,14 +110,14 @@ extern "C" void orv_yv12_copy_turned(const OrvYv12Planes *dst, const YuvFrame *f
                                      int samples, int transform)
 {
     switch (samples) {
-    case ORV_SAMPLES_10_LOW:
-        copy_turned<ORV_SAMPLES_10_LOW>(dst, frame, chroma_step, transform);
+    case DEVICE_SAMPLES_10_LOW:
+        copy_turned<DEVICE_SAMPLES_10_LOW>(dst, frame, chroma_step, transform);
         break;
-    case ORV_SAMPLES_10_HIGH:
-        copy_turned<ORV_SAMPLES_10_HIGH>(dst, frame, chroma_step, transform);
+    case DEVICE_SAMPLES_10_HIGH:
+        copy_turned<DEVICE_SAMPLES_10_HIGH>(dst, frame, chroma_step, transform);
         break;
     default:
-        copy_turned<ORV_SAMPLES_8>(dst, frame, chroma_step, transform);
+        copy_turned<DEVICE_SAMPLES_8>(dst, frame, chroma_step, transform);
         break;
     }
 }
@@ -140,7 +142,7 @@ extern "C" size_t orv_yv12_size(int32_t stride, int32_t height)
 extern "C" void orv_yv12_copy_frame(const OrvYv12Planes *dst, const YuvFrame *frame, int chroma_step,
                                     int samples, const DeviceCopyKernels *kernels)
 {
-    const bool low = samples == ORV_SAMPLES_10_LOW, high = samples == ORV_SAMPLES_10_HIGH;
+    const bool low = samples == DEVICE_SAMPLES_10_LOW, high = samples == DEVICE_SAMPLES_10_HIGH;
     const DeviceCopyRow copy = low ? kernels->narrow_low : high ? kernels->narrow_high : kernels->copy;
     const DeviceSplitRow split = low ? kernels->split_low : high ? kernels->split_high : kernels->split;
     const int bytes = low || high ? 2 : 1;

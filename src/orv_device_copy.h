@@ -35,19 +35,14 @@ size_t orv_yv12_size(int32_t stride, int32_t height);
 
 /* Copies the frame's rows into the planes. chroma_step 1: u and v are
  * planes; 2: one row of pairs, u and v one sample apart (NV12: v after u,
- * NV21: u after v). samples: ORV_SAMPLES_* below; 10-bit samples are rounded
+ * NV21: u after v). samples: DEVICE_SAMPLES_* (widths count samples, strides bytes); 10-bit samples are rounded
  * to 8 bits on the way. Each chroma row's padding up to c_stride gets
  * ORV_YV12_CHROMA_PAD. Width and height must be even (the caller checks). */
 void orv_yv12_copy_frame(const OrvYv12Planes *dst, const YuvFrame *frame, int chroma_step, int samples,
                          const DeviceCopyKernels *kernels);
 
-/* Sample layouts of a frame (DEVICE_SAMPLES_* of device_render.h): one byte
- * per sample, or 16-bit little-endian words holding 10 bits low (bits 0-9)
- * or high (bits 6-15). Widths count samples, strides bytes. */
-enum { ORV_SAMPLES_8 = 0, ORV_SAMPLES_10_LOW = 1, ORV_SAMPLES_10_HIGH = 2 };
-
 /* Copies the frame into planes laid out for the picture turned by transform
- * (ANATIVEWINDOW_TRANSFORM_* bits: flips first, then a clockwise quarter
+ * (DEVICE_TRANSFORM_* bits: flips first, then a clockwise quarter
  * turn; with a quarter turn the planes are height x width), rounding 10-bit
  * samples to 8 bits (bits outside the 10 ignored). For windows that cannot
  * turn buffers themselves, and for 10-bit input. Chroma padding as above;

@@ -121,7 +121,7 @@ TEST(Yv12Copy, PlanesInAndroidsLayout)
                         for (int tier : kernel_list::tiers_under_test()) {
                             const DeviceCopyKernels k = orv_device_copy_kernels(tier);
                             std::fill(buffer.begin(), buffer.end(), 0xCD);
-                            orv_yv12_copy_frame(&p, &src.view, src.step, ORV_SAMPLES_8, &k);
+                            orv_yv12_copy_frame(&p, &src.view, src.step, DEVICE_SAMPLES_8, &k);
                             const std::string what = std::string(layouts[layout]) + " " + std::to_string(w) +
                                                      "x" + std::to_string(h) + " pad " + std::to_string(pad) +
                                                      " stride " + std::to_string(stride) + " tier " +
@@ -169,14 +169,14 @@ TEST(Yv12Copy, TurnedCopyShowsWhatTheWindowWouldTurn)
                 const int32_t plain_stride = (w + 15) / 16 * 16;
                 std::vector<uint8_t> plain(orv_yv12_size(plain_stride, h), 0xCD);
                 OrvYv12Planes p = orv_yv12_planes(plain.data(), plain_stride, h);
-                orv_yv12_copy_frame(&p, &src.view, src.step, ORV_SAMPLES_8, &k);
+                orv_yv12_copy_frame(&p, &src.view, src.step, DEVICE_SAMPLES_8, &k);
                 const bool quarter = (transform & 4) != 0;
                 const int tw = quarter ? h : w, th = quarter ? w : h;
                 const int32_t stride = (tw + 31) / 32 * 32;
                 const size_t size = orv_yv12_size(stride, th);
                 std::vector<uint8_t> turned(size + 32, 0xCD);
                 p = orv_yv12_planes(turned.data(), stride, th);
-                orv_yv12_copy_turned(&p, &src.view, src.step, ORV_SAMPLES_8, transform);
+                orv_yv12_copy_turned(&p, &src.view, src.step, DEVICE_SAMPLES_8, transform);
                 EXPECT_EQ(shown(turned, tw, th, stride, 0), shown(plain, w, h, plain_stride, transform))
                     << what;
                 for (int r = 0; r < th / 2; ++r)
@@ -194,7 +194,7 @@ TEST(Yv12Copy, TurnedCopyShowsWhatTheWindowWouldTurn)
 // 8) with garbage around them copy as the 8-bit frame does, in any layout.
 TEST(Yv12Copy, TenBitSamplesRoundToEightBits)
 {
-    for (int samples : {ORV_SAMPLES_10_LOW, ORV_SAMPLES_10_HIGH})
+    for (int samples : {DEVICE_SAMPLES_10_LOW, DEVICE_SAMPLES_10_HIGH})
         for (int layout = 0; layout < 3; ++layout) {
             const int w = 38, h = 6;
             SourceFrame src(w, h, layout, uint32_t(layout + 9));
@@ -204,8 +204,9 @@ TEST(Yv12Copy, TenBitSamplesRoundToEightBits)
                 std::vector<uint8_t> words(2 * n);
                 for (size_t i = 0; i < n; ++i) {
                     const unsigned garbage = unsigned(garbage_bits());
-                    const unsigned word = samples == ORV_SAMPLES_10_LOW ? (from[i] << 2 | (garbage & 0xFC00))
-                                                                        : (from[i] << 8 | (garbage & 0x3F));
+                    const unsigned word = samples == DEVICE_SAMPLES_10_LOW
+                                              ? (from[i] << 2 | (garbage & 0xFC00))
+                                              : (from[i] << 8 | (garbage & 0x3F));
                     words[2 * i] = uint8_t(word), words[2 * i + 1] = uint8_t(word >> 8);
                 }
                 return words;
@@ -231,7 +232,7 @@ TEST(Yv12Copy, TenBitSamplesRoundToEightBits)
                 const int32_t stride = (tw + 15) / 16 * 16;
                 std::vector<uint8_t> want(orv_yv12_size(stride, th), 0xCD), got = want;
                 OrvYv12Planes p = orv_yv12_planes(want.data(), stride, th);
-                orv_yv12_copy_turned(&p, &src.view, src.step, ORV_SAMPLES_8, transform);
+                orv_yv12_copy_turned(&p, &src.view, src.step, DEVICE_SAMPLES_8, transform);
                 p = orv_yv12_planes(got.data(), stride, th);
                 orv_yv12_copy_turned(&p, &f, src.step, samples, transform);
                 EXPECT_EQ(got, want) << "samples " << samples << " layout " << layout << " transform "
@@ -250,10 +251,10 @@ TEST(Yv12Copy, TenBitSamplesRoundToEightBits)
     // Rounding itself: 0, 1 -> 0; 2 -> 1 (half up); 1021 -> 255; 1022, 1023 -> 255, never 256.
     const uint16_t values[] = {0, 1, 2, 5, 6, 1021, 1022, 1023};
     const uint8_t rounded[] = {0, 0, 1, 1, 2, 255, 255, 255};
-    for (int samples : {ORV_SAMPLES_10_LOW, ORV_SAMPLES_10_HIGH}) {
+    for (int samples : {DEVICE_SAMPLES_10_LOW, DEVICE_SAMPLES_10_HIGH}) {
         std::vector<uint8_t> y(2 * 8 * 2), c(2 * 4);
         for (int i = 0; i < 16; ++i) {
-            const unsigned v = values[i % 8], word = samples == ORV_SAMPLES_10_LOW ? v : v << 6;
+            const unsigned v = values[i % 8], word = samples == DEVICE_SAMPLES_10_LOW ? v : v << 6;
             y[2 * i] = uint8_t(word), y[2 * i + 1] = uint8_t(word >> 8);
         }
         const YuvFrame f{y.data(), c.data(), c.data(), 16, 8, 8, 8, 2};
