@@ -413,17 +413,25 @@ void convert_block(const Conversion &c, int row0, int rows, int x0, int cols, ui
     int row = row0;
     const int last = row0 + rows;
     ptrdiff_t off = 0;
-    if (c.pair && n16 > 0) {
+    if (c.pair && n16 > 0 && !(row & 1)) {
         // Rows 2k and 2k + 1 share chroma row k: both through one kernel
         // call, the tails after it (their carries are columns of their own).
-        for (; row + 1 < last && !(row & 1); row += 2) {
-            c.pair(dst + off, dst_stride, y, y_stride, u + chroma_x, v + chroma_x, carry, c.coefficients,
-                   n16);
-            tail_row(off, y);
-            tail_row(off + dst_stride, y + y_stride);
+        // Locals, so the loop keeps them in registers across the calls.
+        const DeviceRowPairKernel pair = c.pair;
+        const YuvCoefficients *coefficients = c.coefficients;
+        const ptrdiff_t u_stride = f->u_stride, v_stride = f->v_stride;
+        const bool tails = tail_from < end;
+        const uint8_t *uc = u + chroma_x, *vc = v + chroma_x;
+        for (const int pairs_end = row + (last - row) / 2 * 2; row < pairs_end; row += 2) {
+            pair(dst + off, dst_stride, y, y_stride, uc, vc, carry, coefficients, n16);
+            if (tails) {
+                tail_row(off, y);
+                tail_row(off + dst_stride, y + y_stride);
+            }
             y += 2 * y_stride;
             off += 2 * dst_stride;
-            u += f->u_stride, v += f->v_stride;
+            u += u_stride, v += v_stride;
+            uc += u_stride, vc += v_stride;
         }
     }
     for (; row < last; ++row) {
@@ -446,6 +454,50 @@ constexpr int kTurnBlockBytes = 16384;
 // are filled top to bottom before the next run (below).
 constexpr int kTurnRunBytes = 64;
 
+// The split band for a quarter turn of this conversion, or null: 8-bit RGBA
+// without bias on a tier that has one.
+DeviceSplitBandKernel split_band(const Conversion &c, const DeviceTurnKernels &turn, int transform)
+{
+    if (!(transform & DEVICE_TRANSFORM_ROTATE_90) || c.rgb565 || c.ten || !turn.transpose32_split ||
+        orv_yuv_has_bias(c.coefficients))
+        return nullptr;
+    return c.tail.step == 2 ? turn.rgb32_semi_split_band : turn.rgb32_split_band;
+}
+
+// Source rows [row0, row0 + rows) of the vector columns [x0, x0 + count)
+// into block, split as DeviceTurnKernels describes; row0 even. An odd last
+// row goes through the row kernel and is split after.
+void convert_block_split(const Conversion &c, DeviceSplitBandKernel band, int row0, int rows, int x0,
+                         int count, uint8_t *block, ptrdiff_t block_stride)
+{
+    const YuvFrame *f = c.frame;
+    const int pair_rows = rows & ~1;
+    if (pair_rows > 0) {
+        const size_t chroma_x = size_t(x0 / 2) * size_t(c.tail.step);
+        const DeviceRowBand b{f->y + row0 * f->y_stride + x0,
+                              f->u + (row0 / 2) * f->u_stride + chroma_x,
+                              f->v + (row0 / 2) * f->v_stride + chroma_x,
+                              f->y_stride,
+                              f->u_stride,
+                              f->v_stride,
+                              pair_rows,
+                              count};
+        band(block, block_stride, &b, c.coefficients);
+    }
+    if (pair_rows < rows) {
+        uint8_t *row = block + pair_rows * block_stride;
+        convert_block(c, row0 + pair_rows, 1, x0, count, row, block_stride);
+        for (int g = 0; g < count; g += 16) {
+            uint32_t group[16];
+            std::memcpy(group, row + g * 4, sizeof group);
+            for (int i = 0; i < 8; ++i) {
+                std::memcpy(row + (g + i) * 4, &group[2 * i], 4);
+                std::memcpy(row + (g + 8 + i) * 4, &group[2 * i + 1], 4);
+            }
+        }
+    }
+}
+
 // A transform that is not a plain walk (mirror V alone is one, bottom-up):
 // the frame goes through the block in bands of source rows and runs of
 // columns; each block is stored reversed (mirror H) or transposed (a
@@ -465,10 +517,18 @@ void convert_turned(const Conversion &c, const DeviceTurnKernels &turn, int tran
     const ptrdiff_t block_stride = ptrdiff_t(run) * bpp;
     const DeviceTurnKernel store = quarter ? (bpp == 4 ? turn.transpose32 : turn.transpose16)
                                            : (bpp == 4 ? turn.reverse32 : turn.reverse16);
+    const DeviceSplitBandKernel split = first_row & 1 ? nullptr : split_band(c, turn, transform);
+    const int width16 = width & ~15;
     auto one_block = [&](int row0, int x0) {
         const int rows = height - row0 < band ? height - row0 : band;
         const int cols = width - x0 < run ? width - x0 : run;
-        convert_block(c, row0, rows, x0, cols, block, block_stride);
+        // Split: the vector columns, then the rest as usual.
+        const int split_cols = split ? std::clamp(width16 - x0, 0, cols) : 0;
+        if (split_cols > 0)
+            convert_block_split(c, split, row0, rows, x0, split_cols, block, block_stride);
+        if (split_cols < cols)
+            convert_block(c, row0, rows, x0 + split_cols, cols - split_cols, block + split_cols * bpp,
+                          block_stride);
         if (!quarter) {
             // Source (x, y) lands at (W - 1 - x, y), or H - 1 - y with mirror V.
             const int window_row = mirror_v ? height - 1 - row0 : row0;
@@ -481,9 +541,14 @@ void convert_turned(const Conversion &c, const DeviceTurnKernels &turn, int tran
         const int first_window_row = mirror_h ? width - 1 - x0 : x0;
         const uint8_t *from = mirror_v ? block : block + (rows - 1) * block_stride;
         const int window_col = mirror_v ? row0 : height - row0 - rows;
-        store(from, mirror_v ? block_stride : -block_stride,
-              dst + first_window_row * dst_stride + ptrdiff_t(window_col) * bpp,
-              mirror_h ? -dst_stride : dst_stride, rows, cols);
+        const ptrdiff_t from_stride = mirror_v ? block_stride : -block_stride;
+        const ptrdiff_t row_step = mirror_h ? -dst_stride : dst_stride;
+        uint8_t *at = dst + first_window_row * dst_stride + ptrdiff_t(window_col) * bpp;
+        if (split_cols > 0)
+            turn.transpose32_split(from, from_stride, at, row_step, rows, split_cols);
+        if (split_cols < cols)
+            store(from + split_cols * bpp, from_stride, at + split_cols * row_step, row_step, rows,
+                  cols - split_cols);
     };
     if (quarter) {
         // A run of source columns is a band of window rows: all source rows

@@ -260,54 +260,64 @@ std::vector<uint8_t> turned(const std::vector<uint8_t> &plain, int stride, int w
 // frame, so the RGB565 carry must also run on as without a transform. Sizes
 // cross the turn block's bands and runs, the group of 16, single rows and
 // columns; the window rows are padded (the padding must stay untouched).
+// Planar, NV12 and NV21 (the quarter turns' split bands differ by layout).
 TEST_F(DeviceBlitTest, EveryTransformIsThePlainOutputTurned)
 {
-    std::mt19937 rng(25);
-    std::vector<std::array<int, 2>> sizes = {{1, 1},    {1, 37},   {37, 1},  {16, 16},  {17, 33},  {2, 2},
-                                             {300, 70}, {129, 65}, {64, 48}, {2100, 3}, {15, 130}, {1, 2}};
-    std::uniform_int_distribution<int> side(1, 200), pad_of(0, 9);
-    for (int i = 0; i < 6; ++i)
-        sizes.push_back({side(rng), side(rng)});
-    for (int bpp : {16, 32}) {
-        for (int transform = 0; transform < 8; ++transform) {
-            Blitter plain, turner;
-            ASSERT_EQ(orv_device_blit_set_transform(turner.ops, transform), ORV_OK);
-            for (auto [w, h] : sizes) {
-                for (int frame = 0; frame < 2; ++frame) {
-                    TestFrame f = random_frame(rng, w, h, pad_of(rng));
-                    const bool quarter = transform & DEVICE_TRANSFORM_ROTATE_90;
-                    const int stride = w * bpp / 8 + pad_of(rng) * 2;
-                    const int out_w = quarter ? h : w, out_h = quarter ? w : h;
-                    const int out_stride = out_w * bpp / 8 + pad_of(rng) * 2;
-                    std::vector<uint8_t> want(size_t(stride) * h, 0xA5),
-                        got(size_t(out_stride) * out_h, 0xA5);
-                    ASSERT_EQ(plain.blit(f, want, stride, bpp), ORV_OK);
-                    // The slot follows the setting; draw takes the transform given.
-                    const YuvFrame v = f.view();
-                    if (frame == 0) {
-                        ASSERT_EQ(turner.blit(f, got, out_stride, bpp), ORV_OK);
-                    } else {
-                        ASSERT_EQ(
-                            orv_device_blit_draw(turner.ops, &v, got.data(), out_stride, bpp, transform),
-                            ORV_OK);
-                    }
-                    const std::vector<uint8_t> expect =
-                        turned(want, stride, w, h, bpp, transform, out_stride);
-                    auto m = std::mismatch(got.begin(), got.end(), expect.begin());
-                    ASSERT_TRUE(m.first == got.end())
-                        << bpp << " bpp transform " << transform << " " << w << "x" << h << " frame " << frame
-                        << ": byte " << (m.first - got.begin()) << " (row "
-                        << (m.first - got.begin()) / out_stride << ") got " << int(*m.first) << " want "
-                        << int(*m.second);
+    for (int layout = 0; layout < 3; ++layout) {
+        SCOPED_TRACE(layout == 0 ? "planar" : layout == 1 ? "nv12" : "nv21");
+        std::mt19937 rng(25);
+        std::vector<std::array<int, 2>> sizes = {{1, 1},   {1, 37},   {37, 1},   {16, 16},
+                                                 {17, 33}, {2, 2},    {300, 70}, {129, 65},
+                                                 {64, 48}, {2100, 3}, {15, 130}, {1, 2}};
+        std::uniform_int_distribution<int> side(1, 200), pad_of(0, 9);
+        for (int i = 0; i < 6; ++i)
+            sizes.push_back({side(rng), side(rng)});
+        for (int bpp : {16, 32}) {
+            for (int transform = 0; transform < 8; ++transform) {
+                Blitter plain, turner;
+                ASSERT_EQ(orv_device_blit_set_transform(turner.ops, transform), ORV_OK);
+                if (layout > 0) {
+                    ASSERT_EQ(orv_device_blit_set_chroma_step(plain.ops, 2), ORV_OK);
+                    ASSERT_EQ(orv_device_blit_set_chroma_step(turner.ops, 2), ORV_OK);
                 }
-            }
-            int32_t pw = 0, tw = 0;
-            uint32_t pb = 0, tb = 0;
-            const uint8_t *pc = orv_device_blit_carry(plain.ops, &pw, &pb);
-            const uint8_t *tc = orv_device_blit_carry(turner.ops, &tw, &tb);
-            ASSERT_EQ(pb, tb);
-            if (bpp == 16) {
-                EXPECT_EQ(std::memcmp(pc, tc, pb), 0) << "carry after transform " << transform;
+                for (auto [w, h] : sizes) {
+                    for (int frame = 0; frame < 2; ++frame) {
+                        const TestFrame planes = random_frame(rng, w, h, pad_of(rng));
+                        const SemiPlanar semi(planes, layout == 1, pad_of(rng));
+                        const YuvFrame v = layout == 0 ? planes.view() : semi.view();
+                        const bool quarter = transform & DEVICE_TRANSFORM_ROTATE_90;
+                        const int stride = w * bpp / 8 + pad_of(rng) * 2;
+                        const int out_w = quarter ? h : w, out_h = quarter ? w : h;
+                        const int out_stride = out_w * bpp / 8 + pad_of(rng) * 2;
+                        std::vector<uint8_t> want(size_t(stride) * h, 0xA5),
+                            got(size_t(out_stride) * out_h, 0xA5);
+                        ASSERT_EQ(plain.blit(v, want, stride, bpp), ORV_OK);
+                        // The slot follows the setting; draw takes the transform given.
+                        if (frame == 0) {
+                            ASSERT_EQ(turner.blit(v, got, out_stride, bpp), ORV_OK);
+                        } else {
+                            ASSERT_EQ(
+                                orv_device_blit_draw(turner.ops, &v, got.data(), out_stride, bpp, transform),
+                                ORV_OK);
+                        }
+                        const std::vector<uint8_t> expect =
+                            turned(want, stride, w, h, bpp, transform, out_stride);
+                        auto m = std::mismatch(got.begin(), got.end(), expect.begin());
+                        ASSERT_TRUE(m.first == got.end())
+                            << bpp << " bpp transform " << transform << " " << w << "x" << h << " frame "
+                            << frame << ": byte " << (m.first - got.begin()) << " (row "
+                            << (m.first - got.begin()) / out_stride << ") got " << int(*m.first) << " want "
+                            << int(*m.second);
+                    }
+                }
+                int32_t pw = 0, tw = 0;
+                uint32_t pb = 0, tb = 0;
+                const uint8_t *pc = orv_device_blit_carry(plain.ops, &pw, &pb);
+                const uint8_t *tc = orv_device_blit_carry(turner.ops, &tw, &tb);
+                ASSERT_EQ(pb, tb);
+                if (bpp == 16) {
+                    EXPECT_EQ(std::memcmp(pc, tc, pb), 0) << "carry after transform " << transform;
+                }
             }
         }
     }

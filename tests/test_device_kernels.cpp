@@ -179,8 +179,11 @@ TEST(DeviceKernels, TurnStoresMatchTheModel)
     for (int tier : kernel_list::tiers_under_test()) {
         const DeviceTurnKernels set = orv_device_turn_kernels(tier);
         for (const kernel_list::TurnSlot &slot : kernel_list::kTurnSlots) {
+            if (set.*slot.kernel == nullptr)
+                continue;
             for (int round = 0; round < 300; ++round) {
-                const int rows = 1 + round % 37, cols = 1 + (round * 7) % 141;
+                const int rows = 1 + round % 37;
+                const int cols = slot.split ? 16 * (1 + round % 9) : 1 + (round * 7) % 141;
                 const ptrdiff_t src_stride = ptrdiff_t(cols + pad(rng)) * slot.size;
                 const int out_rows = slot.transpose ? cols : rows, out_cols = slot.transpose ? rows : cols;
                 const ptrdiff_t dst_stride = ptrdiff_t(out_cols + pad(rng)) * slot.size;
@@ -199,6 +202,57 @@ TEST(DeviceKernels, TurnStoresMatchTheModel)
                 const long at = first_difference(got, want);
                 ASSERT_EQ(at, -1) << orv_kernel_tier_name(tier) << " " << slot.name << " " << rows << "x"
                                   << cols << " strides " << ss << "/" << ds << ": byte " << at;
+            }
+        }
+    }
+}
+
+// The split bands of the tiers that have them: bands of 2 to 8 rows in
+// every chroma layout, padded planes, against the model's rows split in
+// groups of 16 (what the split transpose expects); nothing past count.
+TEST(DeviceKernels, SplitBandsAreTheModelRowsSplit)
+{
+    std::mt19937 rng(26);
+    std::uniform_int_distribution<int> byte(0, 255);
+    const YuvCoefficients &k = orv_yuv_coefficients;
+    for (int tier : kernel_list::tiers_under_test()) {
+        const DeviceTurnKernels set = orv_device_turn_kernels(tier);
+        if (!set.rgb32_split_band)
+            continue;
+        for (int count = 16; count <= 16 * 9; count += 16) {
+            const int rows = 2 + count / 16 % 4 * 2, cw = count / 2;
+            const ptrdiff_t ys = count + 5, cs = cw + 3, ps = count + 6, ds = count * 4 + 12;
+            std::vector<uint8_t> luma(size_t(ys) * rows), cb(size_t(cs) * rows / 2), cr(cb.size()),
+                pairs(size_t(ps) * rows / 2);
+            for (auto *plane : {&luma, &cb, &cr})
+                for (auto &b : *plane)
+                    b = uint8_t(byte(rng));
+            std::vector<uint8_t> want(size_t(ds) * rows, 0xA5), row(size_t(count) * 4);
+            for (int r = 0; r < rows; ++r) {
+                kernel_list::model_row(kernel_list::Output::rgb32, row.data(), &luma[r * ys], &cb[r / 2 * cs],
+                                       &cr[r / 2 * cs], nullptr, k, count);
+                for (int i = 0; i < count; ++i)
+                    std::copy_n(&row[kernel_list::split_column(i) * 4], 4, &want[r * ds + i * 4]);
+            }
+            for (int layout = 0; layout < 3; ++layout) {
+                DeviceRowBand band{luma.data(), cb.data(), cr.data(), ys, cs, cs, rows, count};
+                if (layout > 0) {
+                    // NV12: Cb first; NV21: Cr first.
+                    const int first = layout == 1 ? 0 : 1;
+                    for (int r = 0; r < rows / 2; ++r)
+                        for (int i = 0; i < cw; ++i) {
+                            pairs[r * ps + 2 * i + first] = cb[r * cs + i];
+                            pairs[r * ps + 2 * i + 1 - first] = cr[r * cs + i];
+                        }
+                    band.u = pairs.data() + first;
+                    band.v = pairs.data() + 1 - first;
+                    band.u_stride = band.v_stride = ps;
+                }
+                std::vector<uint8_t> got(want.size(), 0xA5);
+                (layout ? set.rgb32_semi_split_band : set.rgb32_split_band)(got.data(), ds, &band, &k);
+                const long at = first_difference(got, want);
+                ASSERT_EQ(at, -1) << orv_kernel_tier_name(tier) << " layout " << layout << " count " << count
+                                  << " rows " << rows << ": byte " << at;
             }
         }
     }
@@ -624,6 +678,26 @@ TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
                in.count);
         EXPECT_EQ(got.pixels, want.pixels) << e.name;
         EXPECT_EQ(got.errors, want.errors) << e.name;
+    }
+    // The split band (a planar pair) and the split transpose, both paths.
+#if defined(__aarch64__)
+    const auto band_split = orv_a64_rgba_band_split_planar;
+    const auto transpose_split = orv_a64_transpose32_split_blocks;
+#else
+    const auto band_split = orv_a32_rgba_band_split_planar;
+    const auto transpose_split = orv_a32_transpose32_split_blocks;
+#endif
+    {
+        const DeviceRowBand band{in.luma.data(), in.cb.data(), in.cr.data(), in.y_stride, 0, 0, 2, 48};
+        std::vector<uint8_t> pixels(2 * 48 * 4);
+        expect_saved(reinterpret_cast<void (*)(void)>(band_split),
+                     {uintptr_t(pixels.data()), 48 * 4, uintptr_t(&band), uintptr_t(&k)}, rng, "split band");
+        std::vector<uint8_t> block(24 * 16 * 4), window(16 * 24 * 4);
+        for (int rows : {16, 24})
+            expect_saved(reinterpret_cast<void (*)(void)>(transpose_split),
+                         {uintptr_t(block.data()), 16 * 4, uintptr_t(window.data()), uintptr_t(rows * 4),
+                          uintptr_t(rows), 16},
+                         rng, "split transpose");
     }
     // The plane-copy loops, three blocks each.
 #if defined(__aarch64__)

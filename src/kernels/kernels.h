@@ -111,11 +111,35 @@ typedef struct DeviceRowKernels {
 typedef void (*DeviceTurnKernel)(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride,
                                  int rows, int cols);
 
+/* A band of rows for a kernel that converts many row pairs in one call:
+ * rows (even, above 0) rows of count pixels (a multiple of 16, above 0),
+ * chroma row k serving rows 2k and 2k + 1. */
+typedef struct DeviceRowBand {
+    const uint8_t *y, *u, *v;
+    ptrdiff_t y_stride, u_stride, v_stride;
+    int rows, count;
+} DeviceRowBand;
+
+/* RGBA of a band at dst (rows dst_stride bytes apart), each group of 16
+ * pixels stored split: its 8 even pixels, then its 8 odd ones, the order
+ * the vector arithmetic leaves them in. Blocks without bias only (with bias
+ * nothing is drawn). The semi-planar one takes u and v one byte apart, in
+ * either order. */
+typedef void (*DeviceSplitBandKernel)(uint8_t *dst, ptrdiff_t dst_stride, const DeviceRowBand *band,
+                                      const YuvCoefficients *coefficients);
+
 typedef struct DeviceTurnKernels {
     DeviceTurnKernel transpose32;
     DeviceTurnKernel transpose16;
     DeviceTurnKernel reverse32;
     DeviceTurnKernel reverse16;
+    /* Quarter turns of RGBA without a permute, on tiers that have them
+     * (else null): the split bands, and the transpose of a block stored so,
+     * cols a multiple of 16 (element i of a group of 16 is its pixel 2i, or
+     * 2(i - 8) + 1 from i = 8). */
+    DeviceSplitBandKernel rgb32_split_band;
+    DeviceSplitBandKernel rgb32_semi_split_band;
+    DeviceTurnKernel transpose32_split;
 } DeviceTurnKernels;
 
 /* Row pairs that write right to left, for a mirrored picture without a
@@ -156,8 +180,8 @@ int orv_device_kernels_runnable(int tier);
 /* The set of a tier; all null when it is not runnable here. */
 DeviceRowKernels orv_device_row_kernels(int tier);
 
-/* The turn stores of a tier (any tier has all four); all null when it is
- * not runnable here. */
+/* The turn stores of a tier (any tier has the first four); all null when
+ * it is not runnable here. */
 DeviceTurnKernels orv_device_turn_kernels(int tier);
 DeviceMirrorKernels orv_device_mirror_kernels(int tier);
 

@@ -186,8 +186,9 @@ inline void model(const Slot &s, const Rows &in, const YuvCoefficients &k, Resul
 struct TurnSlot {
     const char *name;
     DeviceTurnKernel DeviceTurnKernels::*kernel;
-    int size;       // bytes per element
-    bool transpose; // else reverse
+    int size;           // bytes per element
+    bool transpose;     // else reverse
+    bool split = false; // columns split in groups of 16 (optional slot)
 };
 
 inline constexpr TurnSlot kTurnSlots[] = {
@@ -195,7 +196,16 @@ inline constexpr TurnSlot kTurnSlots[] = {
     {"transpose16", &DeviceTurnKernels::transpose16, 2, true},
     {"reverse32", &DeviceTurnKernels::reverse32, 4, false},
     {"reverse16", &DeviceTurnKernels::reverse16, 2, false},
+    {"transpose32_split", &DeviceTurnKernels::transpose32_split, 4, true, true},
 };
+
+// The pixel a split group of 16 holds at element i: its 8 even pixels, then
+// its 8 odd ones.
+inline int split_column(int i)
+{
+    const int k = i % 16;
+    return i - k + (k < 8 ? 2 * k : 2 * (k - 8) + 1);
+}
 
 inline void turn_model(const TurnSlot &s, const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst,
                        ptrdiff_t dst_stride, int rows, int cols)
@@ -203,7 +213,7 @@ inline void turn_model(const TurnSlot &s, const uint8_t *src, ptrdiff_t src_stri
     for (int j = 0; j < rows; ++j)
         for (int i = 0; i < cols; ++i) {
             const uint8_t *from = src + j * src_stride + i * s.size;
-            uint8_t *to = s.transpose ? dst + i * dst_stride + j * s.size
+            uint8_t *to = s.transpose ? dst + (s.split ? split_column(i) : i) * dst_stride + j * s.size
                                       : dst + j * dst_stride + (cols - 1 - i) * s.size;
             std::copy(from, from + s.size, to);
         }

@@ -56,6 +56,17 @@ void orv_a32_transpose32_blocks(const uint8_t *src, ptrdiff_t src_stride, uint8_
                                 int rows, int cols);
 void orv_a32_transpose16_blocks(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride,
                                 int rows, int cols);
+/* Columns in groups of 16 split as the split bands store them; cols a
+ * multiple of 16, rows of 8. */
+void orv_a32_transpose32_split_blocks(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst,
+                                      ptrdiff_t dst_stride, int rows, int cols);
+/* arm/32/yuv_pair.S: DeviceSplitBandKernel for blocks without bias. */
+void orv_a32_rgba_band_split_planar(uint8_t *dst, ptrdiff_t dst_stride, const DeviceRowBand *band,
+                                    const YuvCoefficients *coefficients);
+void orv_a32_rgba_band_split_uv(uint8_t *dst, ptrdiff_t dst_stride, const DeviceRowBand *band,
+                                const YuvCoefficients *coefficients);
+void orv_a32_rgba_band_split_vu(uint8_t *dst, ptrdiff_t dst_stride, const DeviceRowBand *band,
+                                const YuvCoefficients *coefficients);
 DeviceTurnKernels orv_turn_kernels_a32(void);
 #endif
 
@@ -94,6 +105,14 @@ void orv_a64_transpose32_blocks(const uint8_t *src, ptrdiff_t src_stride, uint8_
                                 int rows, int cols);
 void orv_a64_transpose16_blocks(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride,
                                 int rows, int cols);
+void orv_a64_transpose32_split_blocks(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst,
+                                      ptrdiff_t dst_stride, int rows, int cols);
+void orv_a64_rgba_band_split_planar(uint8_t *dst, ptrdiff_t dst_stride, const DeviceRowBand *band,
+                                    const YuvCoefficients *coefficients);
+void orv_a64_rgba_band_split_uv(uint8_t *dst, ptrdiff_t dst_stride, const DeviceRowBand *band,
+                                const YuvCoefficients *coefficients);
+void orv_a64_rgba_band_split_vu(uint8_t *dst, ptrdiff_t dst_stride, const DeviceRowBand *band,
+                                const YuvCoefficients *coefficients);
 DeviceTurnKernels orv_turn_kernels_a64(void);
 #endif
 

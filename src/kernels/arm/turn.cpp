@@ -135,20 +135,69 @@ template <void (*Blocks)(const uint8_t *, ptrdiff_t, uint8_t *, ptrdiff_t, int, 
               cols - whole_cols);
 }
 
+// The column a split block holds at element i (see DeviceTurnKernels).
+constexpr int split_column(int i)
+{
+    const int k = i & 15;
+    return (i & ~15) + (k < 8 ? 2 * k : 2 * (k - 8) + 1);
+}
+
+// The assembly on whole blocks of 8 rows, the rows past them one element
+// at a time.
+template <void (*Blocks)(const uint8_t *, ptrdiff_t, uint8_t *, ptrdiff_t, int, int)>
+[[maybe_unused]] void transpose32_split_with(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst,
+                                             ptrdiff_t dst_stride, int rows, int cols)
+{
+    const int whole_rows = rows & ~7;
+    if (whole_rows > 0 && cols > 0)
+        Blocks(src, src_stride, dst, dst_stride, whole_rows, cols);
+    if (whole_rows == rows)
+        return;
+    for (int i = 0; i < cols; ++i)
+        for (int j = whole_rows; j < rows; ++j)
+            std::memcpy(dst + split_column(i) * dst_stride + j * ptrdiff_t(4), src + j * src_stride + i * 4,
+                        4);
+}
+
+// The band kernels' checks, once per band.
+template <DeviceSplitBandKernel Assembly>
+[[maybe_unused]] void band_entry(uint8_t *dst, ptrdiff_t dst_stride, const DeviceRowBand *band,
+                                 const YuvCoefficients *coefficients)
+{
+    if (band->rows >= 2 && !(band->rows & 1) && band->count >= 16 && !(band->count & 15) &&
+        !orv_yuv_has_bias(coefficients))
+        Assembly(dst, dst_stride, band, coefficients);
+}
+
+template <DeviceSplitBandKernel Uv, DeviceSplitBandKernel Vu>
+[[maybe_unused]] void semi_band_entry(uint8_t *dst, ptrdiff_t dst_stride, const DeviceRowBand *band,
+                                      const YuvCoefficients *coefficients)
+{
+    if (band->v == band->u + 1)
+        band_entry<Uv>(dst, dst_stride, band, coefficients);
+    else if (band->u == band->v + 1)
+        band_entry<Vu>(dst, dst_stride, band, coefficients);
+}
+
 } // namespace
 
 extern "C" {
 
 DeviceTurnKernels orv_turn_kernels_neon(void)
 {
-    return {transpose32, transpose16, reverse32, reverse16};
+    return {transpose32, transpose16, reverse32, reverse16, nullptr, nullptr, nullptr};
 }
 
 #ifdef ORV_KERNELS_HAVE_A32
 DeviceTurnKernels orv_turn_kernels_a32(void)
 {
     return {transpose_with<orv_a32_transpose32_blocks, 8, 4, transpose32>,
-            transpose_with<orv_a32_transpose16_blocks, 16, 2, transpose16>, reverse32, reverse16};
+            transpose_with<orv_a32_transpose16_blocks, 16, 2, transpose16>,
+            reverse32,
+            reverse16,
+            band_entry<orv_a32_rgba_band_split_planar>,
+            semi_band_entry<orv_a32_rgba_band_split_uv, orv_a32_rgba_band_split_vu>,
+            transpose32_split_with<orv_a32_transpose32_split_blocks>};
 }
 #endif
 
@@ -156,7 +205,12 @@ DeviceTurnKernels orv_turn_kernels_a32(void)
 DeviceTurnKernels orv_turn_kernels_a64(void)
 {
     return {transpose_with<orv_a64_transpose32_blocks, 8, 4, transpose32>,
-            transpose_with<orv_a64_transpose16_blocks, 16, 2, transpose16>, reverse32, reverse16};
+            transpose_with<orv_a64_transpose16_blocks, 16, 2, transpose16>,
+            reverse32,
+            reverse16,
+            band_entry<orv_a64_rgba_band_split_planar>,
+            semi_band_entry<orv_a64_rgba_band_split_uv, orv_a64_rgba_band_split_vu>,
+            transpose32_split_with<orv_a64_transpose32_split_blocks>};
 }
 #endif
 

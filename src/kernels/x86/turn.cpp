@@ -170,12 +170,12 @@ __attribute__((target("avx2"))) void transpose32_avx2(const uint8_t *src, ptrdif
 
 extern "C" DeviceTurnKernels orv_turn_kernels_sse(void)
 {
-    return {transpose32, transpose16, reverse32, reverse16};
+    return {transpose32, transpose16, reverse32, reverse16, nullptr, nullptr, nullptr};
 }
 
 extern "C" DeviceTurnKernels orv_turn_kernels_avx2(void)
 {
-    return {transpose32_avx2, transpose16, reverse32, reverse16};
+    return {transpose32_avx2, transpose16, reverse32, reverse16, nullptr, nullptr, nullptr};
 }
 
 #endif

@@ -61,8 +61,9 @@
         .endm
 
 /* 16 pixels of the luma row at \y: red, green, blue narrowed into the d
- * pairs given (even pixels, odd pixels), then zipped into pixel order. */
-        .macro  row y, re, ro, ge, go, be, bo, mirror=0
+ * pairs given (even pixels, odd pixels), then zipped into pixel order
+ * unless \zip is 0. */
+        .macro  row y, re, ro, ge, go, be, bo, mirror=0, zip=1
         vld2.8        {d16, d17}, [\y]!
         .if     \mirror
         @ Right to left: each half reversed, and the odd pixels lead.
@@ -89,13 +90,15 @@
         vadd.i16      q15, q10, q7
         vqrshrun.s16  \be, q8,  #4
         vqrshrun.s16  \bo, q15, #4
+        .if     \zip
         vzip.8        \re, \ro
         vzip.8        \ge, \go
         vzip.8        \be, \bo
+        .endif
         .endm
 
-        .macro  rgba_row y, dst, mirror=0
-        row           \y,  d22, d23, d24, d25, d26, d27, \mirror
+        .macro  rgba_row y, dst, mirror=0, zip=1
+        row           \y,  d22, d23, d24, d25, d26, d27, \mirror, \zip
         vst4.8        {d22, d24, d26, d28}, [\dst]!
         .if     \mirror
         vst4.8        {d23, d25, d27, d29}, [\dst], r12
@@ -228,6 +231,79 @@ function orv_a32_rgb565_pair_mirror_\layout
         pair_leave
 endfunc
         .endm
+
+/* Split bands for quarter turns: rows pairs of a band in one call, each
+ * group of 16 pixels stored as its 8 even pixels, then its 8 odd ones: the
+ * order the arithmetic leaves them in, so the zips go, and the transpose
+ * that reads the block puts each pixel where it belongs.
+ *
+ * void orv_a32_rgba_band_split_<planar|uv|vu>(dst, dst_stride, band,
+ *     coefficients): band a DeviceRowBand (y, u, v, y_stride, u_stride,
+ *     v_stride, rows, count; rows even and count a multiple of 16, both
+ *     above 0).
+ *
+ * r6 groups per row, r9 luma step to the next pair (2 y_stride - count),
+ * r10 u step, r11 v step, r12 pairs left, lr dst step (2 dst_stride - 4
+ * count); the rest as in the pairs.
+ */
+        .macro  rgba_band_split layout
+function orv_a32_rgba_band_split_\layout
+        push          {r4-r11, lr}
+        vpush         {d8-d15}
+        mov           r7,  r3
+        mov           r12, r2
+        ldm           r12, {r2, r4, r5}           @ y, u, v
+        ldr           r3,  [r12, #12]             @ y_stride
+        ldr           r10, [r12, #16]             @ u_stride
+        ldr           r11, [r12, #20]             @ v_stride
+        ldr           r6,  [r12, #28]             @ count
+        ldr           r12, [r12, #24]             @ rows
+        lsl           lr,  r1,  #1
+        sub           lr,  lr,  r6,  lsl #2
+        add           r1,  r0,  r1
+        lsl           r9,  r3,  #1
+        sub           r9,  r9,  r6
+        add           r3,  r2,  r3
+        .ifc    \layout, planar
+        sub           r10, r10, r6,  lsr #1
+        sub           r11, r11, r6,  lsr #1
+        .endif
+        .ifc    \layout, uv
+        sub           r10, r10, r6
+        .endif
+        .ifc    \layout, vu
+        sub           r11, r11, r6
+        .endif
+        asr           r6,  r6,  #4
+        asr           r12, r12, #1
+        vld1.16       {d0, d1}, [r7]
+        vdup.16       q1,  d0[0]
+        vdup.16       q2,  d0[1]
+        vmov.i8       q14, #255
+1:
+        mov           r8,  r6
+2:
+        chroma        \layout
+        rgba_row      r2,  r0,  0,  0
+        rgba_row      r3,  r1,  0,  0
+        subs          r8,  r8,  #1
+        bne           2b
+        add           r0,  r0,  lr
+        add           r1,  r1,  lr
+        add           r2,  r2,  r9
+        add           r3,  r3,  r9
+        add           r4,  r4,  r10
+        add           r5,  r5,  r11
+        subs          r12, r12, #1
+        bne           1b
+        vpop          {d8-d15}
+        pop           {r4-r11, pc}
+endfunc
+        .endm
+
+        rgba_band_split planar
+        rgba_band_split uv
+        rgba_band_split vu
 
         rgba_pair_mirror   planar
         rgba_pair_mirror   uv

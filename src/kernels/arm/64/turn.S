@@ -56,4 +56,108 @@ endfunc
 
         transpose_blocks orv_a64_transpose32_blocks, s, 4s, 4, 4
         transpose_blocks orv_a64_transpose16_blocks, h, 8h, 8, 2
+
+/* A block whose columns come in groups of 16 split as the split bands leave
+ * them (8 even pixels, then 8 odd ones): the group's quads of columns go to
+ * its window rows 0, 8, 1 and 9 on, every other row.
+ *
+ * void orv_a64_transpose32_split_blocks(src, src_stride, dst, dst_stride,
+ *     rows, cols): rows a multiple of 8, cols of 16, both above 0.
+ *
+ * Sixteen rows at a time into v0-v7 and v16-v23 (column c is v(c), v(4+c),
+ * v(16+c), v(20+c)), so a window row takes four stores of four pixels; then
+ * 8 rows if left. x11 8 dst_stride, x12 9 dst_stride, x13 2 dst_stride less
+ * 48, x14 2 dst_stride less 16.
+ */
+
+/* Sixteen rows of one quad of columns, from x6 to x9. */
+        .macro  split_rows16
+        lanes         "v0.s, v1.s, v2.s, v3.s", 4
+        lanes         "v4.s, v5.s, v6.s, v7.s", 4
+        lanes         "v16.s, v17.s, v18.s, v19.s", 4
+        lanes         "v20.s, v21.s, v22.s, v23.s", 4
+        st1           {v0.4s}, [x9], #16
+        st1           {v4.4s}, [x9], #16
+        st1           {v16.4s}, [x9], #16
+        st1           {v20.4s}, [x9], x13
+        st1           {v1.4s}, [x9], #16
+        st1           {v5.4s}, [x9], #16
+        st1           {v17.4s}, [x9], #16
+        st1           {v21.4s}, [x9], x13
+        st1           {v2.4s}, [x9], #16
+        st1           {v6.4s}, [x9], #16
+        st1           {v18.4s}, [x9], #16
+        st1           {v22.4s}, [x9], x13
+        st1           {v3.4s}, [x9], #16
+        st1           {v7.4s}, [x9], #16
+        st1           {v19.4s}, [x9], #16
+        st1           {v23.4s}, [x9]
+        .endm
+
+        .macro  split_quad src_off, dst_off
+        add           x6,  x0,  #\src_off
+        add           x7,  x2,  \dst_off
+        mov           w8,  w4
+        b             2f
+1:
+        mov           x9,  x7
+        split_rows16
+        add           x7,  x7,  #64
+2:
+        subs          w8,  w8,  #16
+        b.ge          1b
+        adds          w8,  w8,  #16
+        b.eq          3f
+        lanes         "v0.s, v1.s, v2.s, v3.s", 4
+        lanes         "v4.s, v5.s, v6.s, v7.s", 4
+        mov           x9,  x7
+        st1           {v0.4s}, [x9], #16
+        st1           {v4.4s}, [x9], x14
+        st1           {v1.4s}, [x9], #16
+        st1           {v5.4s}, [x9], x14
+        st1           {v2.4s}, [x9], #16
+        st1           {v6.4s}, [x9], x14
+        st1           {v3.4s}, [x9], #16
+        st1           {v7.4s}, [x9], x14
+3:
+        .endm
+
+function orv_a64_transpose32_split_blocks
+        lsl           x11, x3,  #3
+        add           x12, x11, x3
+        lsl           x13, x3,  #1
+        sub           x14, x13, #16
+        sub           x13, x13, #48
+        cmp           w4,  #16
+        b.ne          4f
+        // Bands of 16 rows (the usual case): each quad in one go.
+5:
+        mov           x6,  x0
+        mov           x9,  x2
+        split_rows16
+        add           x6,  x0,  #16
+        add           x9,  x2,  x11
+        split_rows16
+        add           x6,  x0,  #32
+        add           x9,  x2,  x3
+        split_rows16
+        add           x6,  x0,  #48
+        add           x9,  x2,  x12
+        split_rows16
+        add           x0,  x0,  #64
+        add           x2,  x2,  x3,  lsl #4
+        subs          w5,  w5,  #16
+        b.gt          5b
+        ret
+4:
+        split_quad    0,  xzr
+        split_quad    16, x11
+        split_quad    32, x3
+        split_quad    48, x12
+        add           x0,  x0,  #64
+        add           x2,  x2,  x3,  lsl #4
+        subs          w5,  w5,  #16
+        b.gt          4b
+        ret
+endfunc
 #endif

@@ -23,12 +23,21 @@
 
 #if defined(__aarch64__)
 
-/* Chroma terms of 8 samples: cb in \cb, cr in \cr. */
-        .macro  terms cb, cr
+/* Chroma terms of 8 samples: cb in \cb, cr in \cr. Split: each term once
+ * (red v24, green v26, blue v28), for the even and the odd pixels alike. */
+        .macro  terms cb, cr, split=0
         ushll         \cb\().8h, \cb\().8b, #7
         ushll         \cr\().8h, \cr\().8b, #7
         sub           \cb\().8h, \cb\().8h, v2.8h
         sub           \cr\().8h, \cr\().8h, v2.8h
+        .if     \split
+        sqrdmulh      v28.8h, \cb\().8h, v0.h[6]   // cb * cb_blue
+        sqrdmulh      v26.8h, \cb\().8h, v0.h[4]   // cb * cb_green
+        sqrdmulh      v30.8h, \cr\().8h, v0.h[3]   // cr * cr_green
+        sqrdmulh      v24.8h, \cr\().8h, v0.h[5]   // cr * cr_red
+        add           v26.8h, v26.8h, v30.8h
+        .exitm
+        .endif
         sqrdmulh      v6.8h,  \cb\().8h, v0.h[6]   // cb * cb_blue
         sqrdmulh      v7.8h,  \cb\().8h, v0.h[4]   // cb * cb_green
         sqrdmulh      v30.8h, \cr\().8h, v0.h[3]   // cr * cr_green
@@ -44,7 +53,7 @@
 
 /* Planar: Cb from u, Cr from v. uv (NV12): pairs from u, Cb first. vu
  * (NV21): pairs from v, Cr first. */
-        .macro  chroma layout, mirror=0
+        .macro  chroma layout, mirror=0, split=0
         .ifc    \layout, planar
         ld1           {v4.8b}, [x4], #8
         ld1           {v5.8b}, [x5], #8
@@ -60,17 +69,24 @@
         rev64         v5.8b,  v5.8b
         .endif
         .ifc    \layout, vu
-        terms         v5, v4
+        terms         v5, v4, \split
         .else
-        terms         v4, v5
+        terms         v4, v5, \split
         .endif
         .endm
 
 /* 16 pixels of the luma row at \y: red, green, blue narrowed into \r, \g,
- * \b, in pixel order. */
-        .macro  row y, r, g, b, mirror=0
+ * \b, in pixel order; split: the 8 even pixels, then the 8 odd ones. */
+        .macro  row y, r, g, b, mirror=0, split=0, h_red=25, h_green=27, h_blue=29
+        .if     \split
+        ld2           {v4.8b, v5.8b}, [\y], #16
+        ushll         v31.8h, v4.8b,  #7
+        ushll         v30.8h, v5.8b,  #7
+        .else
         ld1           {v30.16b}, [\y], #16
-        .if     \mirror
+        .endif
+        .if     \split
+        .elseif \mirror
         // Right to left: each half reversed, and the high half leads.
         rev64         v30.16b, v30.16b
         ushll2        v31.8h, v30.16b, #7
@@ -84,21 +100,25 @@
         sqrdmulh      v31.8h, v31.8h, v0.h[2]      // luma gain
         sqrdmulh      v30.8h, v30.8h, v0.h[2]
         add           v4.8h,  v31.8h, v24.8h
-        add           v5.8h,  v30.8h, v25.8h
+        add           v5.8h,  v30.8h, v\h_red\().8h
         sqrshrun      \r\().8b,  v4.8h, #4
         sqrshrun2     \r\().16b, v5.8h, #4
         sub           v4.8h,  v31.8h, v26.8h
-        sub           v5.8h,  v30.8h, v27.8h
+        sub           v5.8h,  v30.8h, v\h_green\().8h
         sqrshrun      \g\().8b,  v4.8h, #4
         sqrshrun2     \g\().16b, v5.8h, #4
         add           v4.8h,  v31.8h, v28.8h
-        add           v5.8h,  v30.8h, v29.8h
+        add           v5.8h,  v30.8h, v\h_blue\().8h
         sqrshrun      \b\().8b,  v4.8h, #4
         sqrshrun2     \b\().16b, v5.8h, #4
         .endm
 
-        .macro  rgba_row y, dst, mirror=0
+        .macro  rgba_row y, dst, mirror=0, split=0
+        .if     \split
+        row           \y, v16, v17, v18, 0, 1, 24, 26, 28
+        .else
         row           \y, v16, v17, v18, \mirror
+        .endif
         .if     \mirror
         st4           {v16.16b, v17.16b, v18.16b, v19.16b}, [\dst], x9
         .else
@@ -215,6 +235,75 @@ function orv_a64_rgb565_pair_mirror_\layout
         ret
 endfunc
         .endm
+
+/* Split bands for quarter turns: the row pairs of a band in one call, each
+ * group of 16 pixels stored as its 8 even pixels, then its 8 odd ones: the
+ * order the arithmetic leaves them in, so the chroma terms need no zips,
+ * and the transpose that reads the block puts each pixel where it belongs.
+ *
+ * void orv_a64_rgba_band_split_<planar|uv|vu>(dst, dst_stride, band,
+ *     coefficients): band a DeviceRowBand (y, u, v, y_stride, u_stride,
+ *     v_stride, rows, count; rows even and count a multiple of 16, both
+ *     above 0).
+ *
+ * x9 dst step to the next pair (2 dst_stride - 4 count), x10 luma step
+ * (2 y_stride - count), x11 u step, x12 v step, w13 groups per row, w14
+ * pairs left; the rest as in the pairs.
+ */
+        .macro  rgba_band_split layout
+function orv_a64_rgba_band_split_\layout
+        mov           x7,  x3
+        ldp           x4,  x5,  [x2, #8]           // u, v
+        ldp           x10, x11, [x2, #24]          // y_stride, u_stride
+        ldr           x12, [x2, #40]               // v_stride
+        ldp           w14, w13, [x2, #48]          // rows, count
+        ldr           x2,  [x2]                    // y
+        sxtw          x13, w13
+        lsl           x9,  x1,  #1
+        sub           x9,  x9,  x13, lsl #2
+        add           x1,  x0,  x1
+        add           x3,  x2,  x10
+        lsl           x10, x10, #1
+        sub           x10, x10, x13
+        .ifc    \layout, planar
+        sub           x11, x11, x13, lsr #1
+        sub           x12, x12, x13, lsr #1
+        .endif
+        .ifc    \layout, uv
+        sub           x11, x11, x13
+        .endif
+        .ifc    \layout, vu
+        sub           x12, x12, x13
+        .endif
+        lsr           w13, w13, #4
+        lsr           w14, w14, #1
+        ld1           {v0.8h}, [x7]
+        dup           v1.8h, v0.h[0]
+        dup           v2.8h, v0.h[1]
+        movi          v19.16b, #255
+1:
+        mov           w8,  w13
+2:
+        chroma        \layout, 0, 1
+        rgba_row      x2,  x0,  0, 1
+        rgba_row      x3,  x1,  0, 1
+        subs          w8,  w8,  #1
+        b.ne          2b
+        add           x0,  x0,  x9
+        add           x1,  x1,  x9
+        add           x2,  x2,  x10
+        add           x3,  x3,  x10
+        add           x4,  x4,  x11
+        add           x5,  x5,  x12
+        subs          w14, w14, #1
+        b.ne          1b
+        ret
+endfunc
+        .endm
+
+        rgba_band_split planar
+        rgba_band_split uv
+        rgba_band_split vu
 
         rgba_pair_mirror   planar
         rgba_pair_mirror   uv
