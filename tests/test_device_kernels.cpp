@@ -659,7 +659,6 @@ TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
         {"rgb565 NV12", ORV_ASM(rgb565_pair_uv), device_filter_yuv_rgb565_semi_pair_neon, 1, 7},
         {"rgb565 NV21", ORV_ASM(rgb565_pair_vu), device_filter_yuv_rgb565_semi_pair_neon, 2, 7},
     };
-#undef ORV_ASM
     std::mt19937 rng(8);
     const kernel_list::Rows in = kernel_list::random_rows(rng, 48);
     const YuvCoefficients &k = orv_yuv_coefficients;
@@ -678,6 +677,18 @@ TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
                in.count);
         EXPECT_EQ(got.pixels, want.pixels) << e.name;
         EXPECT_EQ(got.errors, want.errors) << e.name;
+    }
+    // The mirrored pairs, which keep some of their indices in d8.
+    for (auto [name, mirrored] :
+         {std::pair<const char *, DeviceRowPairKernel>{"rgba mirrored", ORV_ASM(rgba_pair_mirror_planar)},
+          std::pair<const char *, DeviceRowPairKernel>{"rgb565 mirrored",
+                                                       ORV_ASM(rgb565_pair_mirror_planar)}}) {
+        kernel_list::Result out = kernel_list::blank_result(kernel_list::kSlots[4], in);
+        expect_saved(reinterpret_cast<void (*)(void)>(mirrored),
+                     {uintptr_t(out.pixels.data()), uintptr_t(out.dst_stride), uintptr_t(in.luma.data()),
+                      uintptr_t(in.y_stride), uintptr_t(in.cb.data()), uintptr_t(in.cr.data()),
+                      uintptr_t(out.errors.data()), uintptr_t(&k), uintptr_t(in.count)},
+                     rng, name);
     }
     // The split band (a planar pair) and the split transpose, both paths.
 #if defined(__aarch64__)
@@ -699,6 +710,7 @@ TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
                           uintptr_t(rows), 16},
                          rng, "split transpose");
     }
+#undef ORV_ASM
     // The plane-copy loops, three blocks each.
 #if defined(__aarch64__)
     const auto copy_blocks = orv_a64_copy_blocks;

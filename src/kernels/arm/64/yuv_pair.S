@@ -9,10 +9,11 @@
  *
  * Core registers: x0 dst row 0, x1 dst row 1, x2 luma row 0, x3 luma row 1,
  * x4 u, x5 v, x6 errors (RGB565), x7 coefficients, w8 steps left.
- * NEON registers (v8-v15 untouched, so nothing is saved):
+ * NEON registers (v8-v15 untouched but d8 in the mirrored pairs):
  *   v0       the block's first 8 halves: luma offset, chroma offset, luma
  *            gain, cr_green, cb_green, cr_red, cb_blue
  *   v1       luma offset, v2 chroma offset, in every lane
+ *   v3, v8   the mirrored pairs' chroma term indices
  *   v4-v7    chroma samples and terms, then row scratch
  *   v24-v29  chroma terms in pixel order: red 0-7, 8-15, green, blue
  *   v30-v31  luma terms of pixels 8-15 and 0-7
@@ -24,8 +25,10 @@
 #if defined(__aarch64__)
 
 /* Chroma terms of 8 samples: cb in \cb, cr in \cr. Split: each term once
- * (red v24, green v26, blue v28), for the even and the odd pixels alike. */
-        .macro  terms cb, cr, split=0
+ * (red v24, green v26, blue v28), for the even and the odd pixels alike.
+ * Mirror: each term twice, right to left, by table lookups (v3 and v8 hold
+ * the indices), which cost what the zips do; the samples stay as loaded. */
+        .macro  terms cb, cr, split=0, mirror=0
         ushll         \cb\().8h, \cb\().8b, #7
         ushll         \cr\().8h, \cr\().8b, #7
         sub           \cb\().8h, \cb\().8h, v2.8h
@@ -43,6 +46,15 @@
         sqrdmulh      v30.8h, \cr\().8h, v0.h[3]   // cr * cr_green
         sqrdmulh      v31.8h, \cr\().8h, v0.h[5]   // cr * cr_red
         add           v7.8h,  v7.8h,  v30.8h
+        .if     \mirror
+        tbl           v24.16b, {v31.16b}, v3.16b
+        tbl           v25.16b, {v31.16b}, v8.16b
+        tbl           v26.16b, {v7.16b},  v3.16b
+        tbl           v27.16b, {v7.16b},  v8.16b
+        tbl           v28.16b, {v6.16b},  v3.16b
+        tbl           v29.16b, {v6.16b},  v8.16b
+        .exitm
+        .endif
         zip1          v24.8h, v31.8h, v31.8h
         zip2          v25.8h, v31.8h, v31.8h
         zip1          v26.8h, v7.8h,  v7.8h
@@ -64,14 +76,10 @@
         .ifc    \layout, vu
         ld2           {v4.8b, v5.8b}, [x5], #16
         .endif
-        .if     \mirror
-        rev64         v4.8b,  v4.8b
-        rev64         v5.8b,  v5.8b
-        .endif
         .ifc    \layout, vu
-        terms         v5, v4, \split
+        terms         v5, v4, \split, \mirror
         .else
-        terms         v4, v5, \split
+        terms         v4, v5, \split, \mirror
         .endif
         .endm
 
@@ -191,13 +199,27 @@ endfunc
         .endm
 
 /* Mirrored: source pixel x of the span lands at pixel count - 1 - x of the
- * destination, so each step converts its 16 pixels right to left (inputs
- * reversed, no extra permute on the outputs) and stores them one group
- * further left (x9, negative). The RGB565 carry of each group is
- * lane-reversed (lane k holds column 15 - k of the group), so it still runs
- * down source columns. */
+ * destination, so each step converts its 16 pixels right to left (luma
+ * reversed, chroma terms looked up right to left, no extra permute on the
+ * outputs) and stores them one group further left (x9, negative). The
+ * RGB565 carry of each group is lane-reversed (lane k holds column 15 - k
+ * of the group), so it still runs down source columns. d8 is saved for the
+ * second index vector. */
+        .section .rodata
+        .p2align 4
+.Lmirror_terms:
+        // Halves 7, 7, 6, 6, 5, 5, 4, 4; then 3, 3, 2, 2, 1, 1, 0, 0.
+        .byte   14, 15, 14, 15, 12, 13, 12, 13, 10, 11, 10, 11, 8, 9, 8, 9
+        .byte   6, 7, 6, 7, 4, 5, 4, 5, 2, 3, 2, 3, 0, 1, 0, 1
+        .text
+
         .macro  mirror_enter shift
         pair_enter
+        str           d8,  [sp, #-16]!
+        adrp          x10, .Lmirror_terms
+        add           x10, x10, :lo12:.Lmirror_terms
+        ld1           {v3.16b}, [x10], #16
+        ld1           {v8.16b}, [x10]
         sub           x9,  x8,  #1
         lsl           x9,  x9,  #\shift
         add           x0,  x0,  x9
@@ -215,6 +237,7 @@ function orv_a64_rgba_pair_mirror_\layout
         rgba_row      x3,  x1,  1
         subs          w8,  w8,  #1
         b.ne          1b
+        ldr           d8,  [sp], #16
         ret
 endfunc
         .endm
@@ -232,6 +255,7 @@ function orv_a64_rgb565_pair_mirror_\layout
         st1           {v20.16b, v21.16b, v22.16b}, [x6], #48
         subs          w8,  w8,  #1
         b.ne          1b
+        ldr           d8,  [sp], #16
         ret
 endfunc
         .endm
