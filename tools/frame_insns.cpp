@@ -20,7 +20,7 @@ namespace {
 struct Host {
     YuvFrame frame{};
     int limit = 0, handed = 0, released = 0;
-    bool failed = false;
+    bool failed = false, stopping = false;
     std::mutex lock;
     std::condition_variable done;
 
@@ -37,8 +37,14 @@ struct Host {
     static ResultCode get_frame(void *ctx, YuvFrame *f, int *release)
     {
         auto *h = static_cast<Host *>(ctx);
-        if (h->handed >= h->limit)
+        if (h->handed >= h->limit) {
+            // Held here until the stop: a render thread that kept asking
+            // would add idle passes, as many as the machine's load allows,
+            // to the count.
+            std::unique_lock<std::mutex> g(h->lock);
+            h->done.wait(g, [h] { return h->stopping || h->failed || h->released < h->limit; });
             return ORV_WOUNLD_BLOCK;
+        }
         ++h->handed;
         *f = h->frame;
         *release = 1;
@@ -154,6 +160,11 @@ int main(int argc, char **argv)
     // A fallback would count the RGB path under the YV12 name.
     if (status == 0 && format == "yv12" && DeviceRendModuleGetWindowFormat(m) != DEVICE_WINDOW_YV12)
         status = 1;
+    {
+        std::lock_guard<std::mutex> g(host.lock);
+        host.stopping = true;
+        host.done.notify_all();
+    }
     if (m != nullptr) {
         m->stop(m);
         m->destroy(m);
