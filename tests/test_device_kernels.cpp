@@ -169,8 +169,8 @@ YuvCoefficients random_block(std::mt19937 &rng, int round)
 }
 
 // Each tier's turn stores against the model on random blocks: every size
-// around the vector blocks (4x4, 8x8 and 16 rows by 8 elements, up to three
-// of them down a block), strides of either sign
+// around the vector blocks (4x4, 8x8, 8 rows by 4 and 16 rows by 8
+// elements, up to three of them down a block), strides of either sign
 // (a store walks up the block or down the window), guard bytes that must
 // stay as they were.
 TEST(DeviceKernels, TurnStoresMatchTheModel)
