@@ -259,8 +259,9 @@ std::vector<uint8_t> turned(const std::vector<uint8_t> &plain, int stride, int w
 // Every transform against the plain output of a twin blitter, frame after
 // frame, so the RGB565 carry must also run on as without a transform. Sizes
 // cross the turn block's bands and runs, the group of 16, single rows and
-// columns; the window rows are padded (the padding must stay untouched).
-// Planar, NV12 and NV21 (the quarter turns' split bands differ by layout).
+// columns; the window rows are padded (the padding must stay untouched) and
+// start anywhere in a cache line, so a quarter turn's first band (cut to end
+// on a line) takes every height. Planar, NV12 and NV21 (the quarter turns' split bands differ by layout).
 TEST_F(DeviceBlitTest, EveryTransformIsThePlainOutputTurned)
 {
     for (int layout = 0; layout < 3; ++layout) {
@@ -269,7 +270,7 @@ TEST_F(DeviceBlitTest, EveryTransformIsThePlainOutputTurned)
         std::vector<std::array<int, 2>> sizes = {{1, 1},   {1, 37},   {37, 1},   {16, 16},
                                                  {17, 33}, {2, 2},    {300, 70}, {129, 65},
                                                  {64, 48}, {2100, 3}, {15, 130}, {1, 2}};
-        std::uniform_int_distribution<int> side(1, 200), pad_of(0, 9);
+        std::uniform_int_distribution<int> side(1, 200), pad_of(0, 9), lead_of(0, 31);
         for (int i = 0; i < 6; ++i)
             sizes.push_back({side(rng), side(rng)});
         for (int bpp : {16, 32}) {
@@ -289,24 +290,28 @@ TEST_F(DeviceBlitTest, EveryTransformIsThePlainOutputTurned)
                         const int stride = w * bpp / 8 + pad_of(rng) * 2;
                         const int out_w = quarter ? h : w, out_h = quarter ? w : h;
                         const int out_stride = out_w * bpp / 8 + pad_of(rng) * 2;
+                        const size_t lead = size_t(lead_of(rng)) * size_t(bpp / 8);
                         std::vector<uint8_t> want(size_t(stride) * h, 0xA5),
-                            got(size_t(out_stride) * out_h, 0xA5);
+                            window(lead + size_t(out_stride) * out_h, 0xA5);
+                        uint8_t *got = window.data() + lead;
                         ASSERT_EQ(plain.blit(v, want, stride, bpp), ORV_OK);
                         // The slot follows the setting; draw takes the transform given.
                         if (frame == 0) {
-                            ASSERT_EQ(turner.blit(v, got, out_stride, bpp), ORV_OK);
+                            ASSERT_EQ(turner.ops->blit(turner.ops, &v, got, out_stride, bpp), ORV_OK);
                         } else {
-                            ASSERT_EQ(
-                                orv_device_blit_draw(turner.ops, &v, got.data(), out_stride, bpp, transform),
-                                ORV_OK);
+                            ASSERT_EQ(orv_device_blit_draw(turner.ops, &v, got, out_stride, bpp, transform),
+                                      ORV_OK);
                         }
                         const std::vector<uint8_t> expect =
                             turned(want, stride, w, h, bpp, transform, out_stride);
-                        auto m = std::mismatch(got.begin(), got.end(), expect.begin());
-                        ASSERT_TRUE(m.first == got.end())
+                        ASSERT_TRUE(std::all_of(window.data(), got, [](uint8_t b) { return b == 0xA5; }))
+                            << "wrote before the window at lead " << lead;
+                        const uint8_t *end = window.data() + window.size();
+                        auto m = std::mismatch(static_cast<const uint8_t *>(got), end, expect.begin());
+                        ASSERT_TRUE(m.first == end)
                             << bpp << " bpp transform " << transform << " " << w << "x" << h << " frame "
-                            << frame << ": byte " << (m.first - got.begin()) << " (row "
-                            << (m.first - got.begin()) / out_stride << ") got " << int(*m.first) << " want "
+                            << frame << " lead " << lead << ": byte " << (m.first - got) << " (row "
+                            << (m.first - got) / out_stride << ") got " << int(*m.first) << " want "
                             << int(*m.second);
                     }
                 }

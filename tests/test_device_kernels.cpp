@@ -169,7 +169,8 @@ YuvCoefficients random_block(std::mt19937 &rng, int round)
 }
 
 // Each tier's turn stores against the model on random blocks: every size
-// around the vector blocks (4x4 and 8x8 elements), strides of either sign
+// around the vector blocks (4x4, 8x8, 8 rows by 4 and 16 rows by 8
+// elements, up to three of them down a block), strides of either sign
 // (a store walks up the block or down the window), guard bytes that must
 // stay as they were.
 TEST(DeviceKernels, TurnStoresMatchTheModel)
@@ -182,7 +183,7 @@ TEST(DeviceKernels, TurnStoresMatchTheModel)
             if (set.*slot.kernel == nullptr)
                 continue;
             for (int round = 0; round < 300; ++round) {
-                const int rows = 1 + round % 37;
+                const int rows = 1 + round % 53;
                 const int cols = slot.split ? 16 * (1 + round % 9) : 1 + (round * 7) % 141;
                 const ptrdiff_t src_stride = ptrdiff_t(cols + pad(rng)) * slot.size;
                 const int out_rows = slot.transpose ? cols : rows, out_cols = slot.transpose ? rows : cols;

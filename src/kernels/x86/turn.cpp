@@ -1,7 +1,8 @@
 // The x86 turn stores: 4x4 blocks of 32-bit pixels and 8x8 blocks of
 // 16-bit pixels transposed with the unpack ladder, rows reversed with
-// shuffles, in SSE2 for both tiers; the AVX2 tier transposes 32-bit pixels
-// in 8x8 blocks. The edges that fill no whole block go one element at a time.
+// shuffles, in SSE2 for both tiers; the AVX2 tier transposes 8 rows by 4
+// 32-bit pixels and 16 rows by 8 16-bit ones, two rows to a register. The
+// edges that fill no whole block go one element at a time.
 #include "kernels/x86/x86.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -115,55 +116,89 @@ void reverse16(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t
     }
 }
 
-__attribute__((target("avx2"))) inline __m256i load8(const uint8_t *p)
-{
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-}
-
 __attribute__((target("avx2"))) inline void store8(uint8_t *p, __m256i x)
 {
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), x);
 }
 
-// AVX2: 8x8 blocks of 32-bit pixels, the unpack ladder within each 128-bit
-// half and one cross-half permute per pair of columns; the edges by the
+// Two 128-bit rows as one register: lo in the low half, hi in the high.
+__attribute__((target("avx2"))) inline __m256i load_halves(const uint8_t *lo, const uint8_t *hi)
+{
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(load(lo)), load(hi), 1);
+}
+
+// AVX2: blocks of 8 rows by 4 32-bit pixels. Each register holds four
+// pixels of row k below the same four of row k + 4, so the SSE2 ladder run
+// on both halves at once leaves whole 8-pixel output rows: no cross-half
+// permute, which costs more than loading the halves apart. The edges by the
 // SSE2 code.
 __attribute__((target("avx2"))) void transpose32_avx2(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst,
                                                       ptrdiff_t dst_stride, int rows, int cols)
 {
-    const int rows8 = rows & ~7, cols8 = cols & ~7;
-    for (int i = 0; i < cols8; i += 8) {
+    const int rows8 = rows & ~7, cols4 = cols & ~3;
+    for (int i = 0; i < cols4; i += 4) {
         uint8_t *d = dst + i * dst_stride;
         for (int j = 0; j < rows8; j += 8) {
-            const uint8_t *s = src + j * src_stride + i * 4;
-            const __m256i r0 = load8(s), r1 = load8(s + src_stride), r2 = load8(s + 2 * src_stride),
-                          r3 = load8(s + 3 * src_stride), r4 = load8(s + 4 * src_stride),
-                          r5 = load8(s + 5 * src_stride), r6 = load8(s + 6 * src_stride),
-                          r7 = load8(s + 7 * src_stride);
+            const uint8_t *s = src + j * src_stride + i * 4, *s4 = s + 4 * src_stride;
+            const __m256i r0 = load_halves(s, s4), r1 = load_halves(s + src_stride, s4 + src_stride),
+                          r2 = load_halves(s + 2 * src_stride, s4 + 2 * src_stride),
+                          r3 = load_halves(s + 3 * src_stride, s4 + 3 * src_stride);
             const __m256i t0 = _mm256_unpacklo_epi32(r0, r1), t1 = _mm256_unpackhi_epi32(r0, r1);
             const __m256i t2 = _mm256_unpacklo_epi32(r2, r3), t3 = _mm256_unpackhi_epi32(r2, r3);
-            const __m256i t4 = _mm256_unpacklo_epi32(r4, r5), t5 = _mm256_unpackhi_epi32(r4, r5);
-            const __m256i t6 = _mm256_unpacklo_epi32(r6, r7), t7 = _mm256_unpackhi_epi32(r6, r7);
-            // Column c of rows 0-3 in the low half, c + 4 in the high half.
-            const __m256i u0 = _mm256_unpacklo_epi64(t0, t2), u1 = _mm256_unpackhi_epi64(t0, t2);
-            const __m256i u2 = _mm256_unpacklo_epi64(t1, t3), u3 = _mm256_unpackhi_epi64(t1, t3);
-            const __m256i u4 = _mm256_unpacklo_epi64(t4, t6), u5 = _mm256_unpackhi_epi64(t4, t6);
-            const __m256i u6 = _mm256_unpacklo_epi64(t5, t7), u7 = _mm256_unpackhi_epi64(t5, t7);
             uint8_t *o = d + j * 4;
-            store8(o, _mm256_permute2x128_si256(u0, u4, 0x20));
-            store8(o + dst_stride, _mm256_permute2x128_si256(u1, u5, 0x20));
-            store8(o + 2 * dst_stride, _mm256_permute2x128_si256(u2, u6, 0x20));
-            store8(o + 3 * dst_stride, _mm256_permute2x128_si256(u3, u7, 0x20));
-            store8(o + 4 * dst_stride, _mm256_permute2x128_si256(u0, u4, 0x31));
-            store8(o + 5 * dst_stride, _mm256_permute2x128_si256(u1, u5, 0x31));
-            store8(o + 6 * dst_stride, _mm256_permute2x128_si256(u2, u6, 0x31));
-            store8(o + 7 * dst_stride, _mm256_permute2x128_si256(u3, u7, 0x31));
+            store8(o, _mm256_unpacklo_epi64(t0, t2));
+            store8(o + dst_stride, _mm256_unpackhi_epi64(t0, t2));
+            store8(o + 2 * dst_stride, _mm256_unpacklo_epi64(t1, t3));
+            store8(o + 3 * dst_stride, _mm256_unpackhi_epi64(t1, t3));
         }
     }
-    if (rows8 < rows && cols8 > 0)
-        transpose32(src + rows8 * src_stride, src_stride, dst + rows8 * 4, dst_stride, rows - rows8, cols8);
+    if (rows8 < rows && cols4 > 0)
+        transpose32(src + rows8 * src_stride, src_stride, dst + rows8 * 4, dst_stride, rows - rows8, cols4);
+    if (cols4 < cols)
+        transpose32(src + cols4 * 4, src_stride, dst + cols4 * dst_stride, dst_stride, rows, cols - cols4);
+}
+
+// AVX2: blocks of 16 rows by 8 16-bit pixels, rows k and k + 8 in one
+// register as above; the edges by the SSE2 code.
+__attribute__((target("avx2"))) void transpose16_avx2(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst,
+                                                      ptrdiff_t dst_stride, int rows, int cols)
+{
+    const int rows16 = rows & ~15, cols8 = cols & ~7;
+    for (int i = 0; i < cols8; i += 8) {
+        uint8_t *d = dst + i * dst_stride;
+        for (int j = 0; j < rows16; j += 16) {
+            const uint8_t *s = src + j * src_stride + i * 2, *s8 = s + 8 * src_stride;
+            const __m256i r0 = load_halves(s, s8), r1 = load_halves(s + src_stride, s8 + src_stride),
+                          r2 = load_halves(s + 2 * src_stride, s8 + 2 * src_stride),
+                          r3 = load_halves(s + 3 * src_stride, s8 + 3 * src_stride),
+                          r4 = load_halves(s + 4 * src_stride, s8 + 4 * src_stride),
+                          r5 = load_halves(s + 5 * src_stride, s8 + 5 * src_stride),
+                          r6 = load_halves(s + 6 * src_stride, s8 + 6 * src_stride),
+                          r7 = load_halves(s + 7 * src_stride, s8 + 7 * src_stride);
+            const __m256i a0 = _mm256_unpacklo_epi16(r0, r1), a1 = _mm256_unpacklo_epi16(r2, r3);
+            const __m256i a2 = _mm256_unpacklo_epi16(r4, r5), a3 = _mm256_unpacklo_epi16(r6, r7);
+            const __m256i a4 = _mm256_unpackhi_epi16(r0, r1), a5 = _mm256_unpackhi_epi16(r2, r3);
+            const __m256i a6 = _mm256_unpackhi_epi16(r4, r5), a7 = _mm256_unpackhi_epi16(r6, r7);
+            const __m256i b0 = _mm256_unpacklo_epi32(a0, a1), b1 = _mm256_unpackhi_epi32(a0, a1);
+            const __m256i b2 = _mm256_unpacklo_epi32(a2, a3), b3 = _mm256_unpackhi_epi32(a2, a3);
+            const __m256i b4 = _mm256_unpacklo_epi32(a4, a5), b5 = _mm256_unpackhi_epi32(a4, a5);
+            const __m256i b6 = _mm256_unpacklo_epi32(a6, a7), b7 = _mm256_unpackhi_epi32(a6, a7);
+            uint8_t *o = d + j * 2;
+            store8(o, _mm256_unpacklo_epi64(b0, b2));
+            store8(o + dst_stride, _mm256_unpackhi_epi64(b0, b2));
+            store8(o + 2 * dst_stride, _mm256_unpacklo_epi64(b1, b3));
+            store8(o + 3 * dst_stride, _mm256_unpackhi_epi64(b1, b3));
+            store8(o + 4 * dst_stride, _mm256_unpacklo_epi64(b4, b6));
+            store8(o + 5 * dst_stride, _mm256_unpackhi_epi64(b4, b6));
+            store8(o + 6 * dst_stride, _mm256_unpacklo_epi64(b5, b7));
+            store8(o + 7 * dst_stride, _mm256_unpackhi_epi64(b5, b7));
+        }
+    }
+    if (rows16 < rows && cols8 > 0)
+        transpose16(src + rows16 * src_stride, src_stride, dst + rows16 * 2, dst_stride, rows - rows16,
+                    cols8);
     if (cols8 < cols)
-        transpose32(src + cols8 * 4, src_stride, dst + cols8 * dst_stride, dst_stride, rows, cols - cols8);
+        transpose16(src + cols8 * 2, src_stride, dst + cols8 * dst_stride, dst_stride, rows, cols - cols8);
 }
 
 } // namespace
@@ -175,7 +210,7 @@ extern "C" DeviceTurnKernels orv_turn_kernels_sse(void)
 
 extern "C" DeviceTurnKernels orv_turn_kernels_avx2(void)
 {
-    return {transpose32_avx2, transpose16, reverse32, reverse16, nullptr, nullptr, nullptr};
+    return {transpose32_avx2, transpose16_avx2, reverse32, reverse16, nullptr, nullptr, nullptr};
 }
 
 #endif
