@@ -26,7 +26,8 @@
  *   q3, q4  luma even, odd; q14, q15 even, odd pixels (and scratch)
  *   q5-q7   chroma terms as above
  *   q8-q13  carries: red even, odd, green even, odd, blue even, odd (their
- *           order in memory)
+ *           order in memory); loaded after the chroma terms, which take
+ *           q8-q10 and q14 as scratch
  */
 #include "../asm.S"
 
