@@ -733,6 +733,44 @@ TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
     EXPECT_EQ(a, want_a) << "copy loop, then split loop's even bytes";
     EXPECT_TRUE(std::equal(want_b.begin(), want_b.end(), b.begin())) << "split loop, odd bytes";
 }
+
+#if !defined(__aarch64__)
+// The ARMv7 10-bit pairs likewise, against the model: garbage in the unused
+// bits, words at odd addresses.
+TEST(DeviceKernels, TenBitAssemblyKeepsCalleeSavedRegisters)
+{
+    // [RGB565][high][layout]
+    const DeviceRowPairKernel pairs[2][2][3] = {
+        {{orv_a32_rgba_pair10_low_planar, orv_a32_rgba_pair10_low_uv, orv_a32_rgba_pair10_low_vu},
+         {orv_a32_rgba_pair10_high_planar, orv_a32_rgba_pair10_high_uv, orv_a32_rgba_pair10_high_vu}},
+        {{orv_a32_rgb565_pair10_low_planar, orv_a32_rgb565_pair10_low_uv, orv_a32_rgb565_pair10_low_vu},
+         {orv_a32_rgb565_pair10_high_planar, orv_a32_rgb565_pair10_high_uv, orv_a32_rgb565_pair10_high_vu}}};
+    std::mt19937 rng(10);
+    const YuvCoefficients &k = *orv_yuv_coefficients10(DEVICE_MATRIX_BT2020, DEVICE_RANGE_LIMITED);
+    for (int rgb565 : {0, 1})
+        for (int high : {0, 1})
+            for (int layout : {0, 1, 2}) {
+                const std::string name = std::string(rgb565 ? "rgb565" : "rgba") + (high ? " high" : " low") +
+                                         " layout " + std::to_string(layout);
+                const kernel_list10::Rows in = kernel_list10::random_rows(
+                    rng, 48, high ? DEVICE_SAMPLES_10_HIGH : DEVICE_SAMPLES_10_LOW, true, true);
+                const kernel_list::Slot &slot = kernel_list::kSlots[4 + rgb565 + (layout ? 2 : 0)];
+                kernel_list::Result got = kernel_list10::blank_result(slot, in), want = got;
+                kernel_list10::model(slot, in, k, want);
+                std::vector<uint8_t> swapped;
+                const uint8_t *u, *v;
+                kernel_list10::chroma_pointers(in, layout, swapped, u, v);
+                expect_saved(reinterpret_cast<void (*)(void)>(pairs[rgb565][high][layout]),
+                             {uintptr_t(got.pixels.data()), uintptr_t(got.dst_stride),
+                              uintptr_t(in.luma.data() + kernel_list10::skew(in)), uintptr_t(in.y_stride),
+                              uintptr_t(u), uintptr_t(v), uintptr_t(got.errors.data()), uintptr_t(&k),
+                              uintptr_t(in.count)},
+                             rng, name.c_str());
+                EXPECT_EQ(got.pixels, want.pixels) << name;
+                EXPECT_EQ(got.errors, want.errors) << name;
+            }
+}
+#endif
 #endif
 
 TEST(DeviceKernels, RegisterFileRoundTrip)

@@ -244,8 +244,8 @@ DeviceCopyKernels orv_device_pick_copy_kernels(void);
  * standards for every pair (BT.601 limited too); null for other values. */
 const YuvCoefficients *orv_yuv_coefficients10(int matrix, int range);
 /* A tier's 10-bit set for one sample layout; all null when the tier is not
- * runnable or the layout is no 10-bit one. The assembly tiers answer with
- * the NEON intrinsics. */
+ * runnable or the layout is no 10-bit one. A32 has assembly row pairs
+ * beside the NEON rows; A64 answers with the NEON intrinsics. */
 DeviceRowKernels orv_device_row_kernels10(int tier, int samples);
 /* The set of orv_device_kernel_tier() for the layout. */
 DeviceRowKernels orv_device_pick_kernels10(int samples);

@@ -221,6 +221,10 @@ DeviceRowKernels orv_device_row_kernels10(int tier, int samples)
     case ORV_KERNELS_AVX2:
         return orv_kernels_avx2_10(samples);
 #endif
+#ifdef ORV_KERNELS_HAVE_A32
+    case ORV_KERNELS_A32:
+        return orv_kernels_a32_10(samples);
+#endif
     default:
         return orv_kernels_neon10(samples);
     }

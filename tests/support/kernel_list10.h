@@ -96,11 +96,11 @@ inline size_t skew(const Rows &in)
 
 // Layouts: 0 planar; for semi slots 1 Cb first (v = u + 2), 2 Cr first
 // (u = v + 2, the pairs swapped into `swapped` so the samples stay the same).
-inline void call(const Slot &s, const DeviceRowKernels &set, const Rows &in, int layout,
-                 const YuvCoefficients &k, kernel_list::Result &out, std::vector<uint8_t> &swapped)
+inline void chroma_pointers(const Rows &in, int layout, std::vector<uint8_t> &swapped, const uint8_t *&u,
+                            const uint8_t *&v)
 {
     const size_t off = skew(in);
-    const uint8_t *u = in.cbw.data() + off, *v = in.crw.data() + off;
+    u = in.cbw.data() + off, v = in.crw.data() + off;
     if (layout == 1) {
         u = in.pairs.data() + off, v = u + 2;
     } else if (layout == 2) {
@@ -109,7 +109,14 @@ inline void call(const Slot &s, const DeviceRowKernels &set, const Rows &in, int
             std::swap(swapped[i], swapped[i + 2]), std::swap(swapped[i + 1], swapped[i + 3]);
         v = swapped.data() + off, u = v + 2;
     }
-    const uint8_t *y = in.luma.data() + off;
+}
+
+inline void call(const Slot &s, const DeviceRowKernels &set, const Rows &in, int layout,
+                 const YuvCoefficients &k, kernel_list::Result &out, std::vector<uint8_t> &swapped)
+{
+    const uint8_t *u, *v;
+    chroma_pointers(in, layout, swapped, u, v);
+    const uint8_t *y = in.luma.data() + skew(in);
     if (kernel_list::is_pair(s))
         (set.*s.row_pair)(out.pixels.data(), out.dst_stride, y, in.y_stride, u, v, out.errors.data(), &k,
                           in.count);

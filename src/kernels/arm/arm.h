@@ -21,6 +21,9 @@ DeviceRowKernels orv_kernels_neon10(int samples);
 /* NEON rows; row pairs in assembly for blocks without bias (every library
  * block), the NEON pairs for the rest. */
 DeviceRowKernels orv_kernels_a32(void);
+/* The NEON tier's 10-bit rows, row pairs in assembly; all null for a layout
+ * that is no 10-bit one. */
+DeviceRowKernels orv_kernels_a32_10(int samples);
 /* Plane copies whose inner loops are arm/32/copy.S. */
 DeviceCopyKernels orv_copy_kernels_a32(void);
 /* arm/32/copy.S: 64-byte blocks (blocks >= 1); 16 pairs per block. */
@@ -47,6 +50,20 @@ ORV_A32_PAIR(orv_a32_rgba_pair_mirror_vu);
 ORV_A32_PAIR(orv_a32_rgb565_pair_mirror_planar);
 ORV_A32_PAIR(orv_a32_rgb565_pair_mirror_uv);
 ORV_A32_PAIR(orv_a32_rgb565_pair_mirror_vu);
+/* arm/32/yuv10_pair.S: 10-bit words, bits 0-9 (low) or 6-15 (high); uv and
+ * vu pointers one word apart. Any block (the 10-bit model has no bias). */
+ORV_A32_PAIR(orv_a32_rgba_pair10_low_planar);
+ORV_A32_PAIR(orv_a32_rgba_pair10_low_uv);
+ORV_A32_PAIR(orv_a32_rgba_pair10_low_vu);
+ORV_A32_PAIR(orv_a32_rgba_pair10_high_planar);
+ORV_A32_PAIR(orv_a32_rgba_pair10_high_uv);
+ORV_A32_PAIR(orv_a32_rgba_pair10_high_vu);
+ORV_A32_PAIR(orv_a32_rgb565_pair10_low_planar);
+ORV_A32_PAIR(orv_a32_rgb565_pair10_low_uv);
+ORV_A32_PAIR(orv_a32_rgb565_pair10_low_vu);
+ORV_A32_PAIR(orv_a32_rgb565_pair10_high_planar);
+ORV_A32_PAIR(orv_a32_rgb565_pair10_high_uv);
+ORV_A32_PAIR(orv_a32_rgb565_pair10_high_vu);
 #undef ORV_A32_PAIR
 
 /* arm/32/turn.S: whole blocks only (rows a multiple of 8 for 32-bit

@@ -52,4 +52,25 @@ void semi_mirror_entry(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptr
         mirror_entry<Vu>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
 }
 
+// 10-bit: the model has no bias, so every block goes to the assembly; the
+// semi-planar pointers lie one word apart.
+template <DeviceRowPairKernel Assembly>
+void pair10_entry(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u,
+                  const uint8_t *v, uint8_t *errors, const YuvCoefficients *coefficients, int count)
+{
+    if (count >= 16)
+        Assembly(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
+}
+
+template <DeviceRowPairKernel Uv, DeviceRowPairKernel Vu>
+void semi_pair10_entry(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
+                       const uint8_t *u, const uint8_t *v, uint8_t *errors,
+                       const YuvCoefficients *coefficients, int count)
+{
+    if (v == u + 2)
+        pair10_entry<Uv>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
+    else if (u == v + 2)
+        pair10_entry<Vu>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
+}
+
 } // namespace orv_arm_pairs
