@@ -574,15 +574,19 @@ void convert_turned(const Conversion &c, const DeviceTurnKernels &turn, int tran
         // A run of source columns is a band of window rows: all source rows
         // of the run, top to bottom (each column's carry in order), fill
         // those window rows whole while their pages stay in the TLB.
-        // The first band ends where a window cache line starts, so every
-        // later block fills whole lines (when the window's stride keeps the
-        // lines of its rows in step); an even count keeps the row pairs.
+        // On x86 the first band ends where a window cache line starts, so
+        // every later block fills whole lines (when the window's stride
+        // keeps the lines of its rows in step); an even count keeps the row
+        // pairs. ARM keeps whole bands, which its turn stores take in whole
+        // blocks of rows.
         int first = band;
+#if defined(__x86_64__) || defined(__i386__)
         for (int n = 2; n < band && first_row + n < height; n += 2) {
             const int col = mirror_v ? first_row + n : height - first_row - n;
             if ((reinterpret_cast<uintptr_t>(dst) + uintptr_t(col) * bpp) % kTurnRunBytes == 0)
                 first = n;
         }
+#endif
         for (int x0 = 0; x0 < width; x0 += run)
             for (int row0 = first_row; row0 < height; row0 += row0 == first_row ? first : band)
                 one_block(row0, x0, row0 == first_row ? first : band);
