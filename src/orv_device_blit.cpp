@@ -667,8 +667,6 @@ void convert_mirrored(const Conversion &c, DeviceRowPairKernel mirror_pair, cons
     const uint8_t *y = f->y, *u = f->u, *v = f->v;
     uint8_t reversed[16 * 4];
     auto tail_row = [&](uint8_t *d, const uint8_t *l) {
-        if (tail == 0)
-            return;
         if (c.rgb565) {
             tail_rgb565(reversed, l, u, v, c.carry, width, width16, width, c.tail);
         } else {

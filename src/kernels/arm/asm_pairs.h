@@ -19,18 +19,6 @@ void pair_entry(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t 
         Assembly(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
 }
 
-// Pointers that are not one byte apart are no semi-planar row: nothing is drawn.
-template <DeviceRowPairKernel Uv, DeviceRowPairKernel Vu, DeviceRowPairKernel Neon>
-void semi_pair_entry(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
-                     const uint8_t *u, const uint8_t *v, uint8_t *errors, const YuvCoefficients *coefficients,
-                     int count)
-{
-    if (v == u + 1)
-        pair_entry<Uv, Neon>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
-    else if (u == v + 1)
-        pair_entry<Vu, Neon>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
-}
-
 // The mirrored pairs have no NEON twin: a block with bias draws nothing
 // here, and the blitter takes its turn block for it instead.
 template <DeviceRowPairKernel Assembly>
@@ -39,17 +27,6 @@ void mirror_entry(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_
 {
     if (count >= 16 && !orv_yuv_has_bias(coefficients))
         Assembly(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
-}
-
-template <DeviceRowPairKernel Uv, DeviceRowPairKernel Vu>
-void semi_mirror_entry(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
-                       const uint8_t *u, const uint8_t *v, uint8_t *errors,
-                       const YuvCoefficients *coefficients, int count)
-{
-    if (v == u + 1)
-        mirror_entry<Uv>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
-    else if (u == v + 1)
-        mirror_entry<Vu>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
 }
 
 // 10-bit: the model has no bias, so every block goes to the assembly; the
@@ -62,15 +39,25 @@ void pair10_entry(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_
         Assembly(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
 }
 
-template <DeviceRowPairKernel Uv, DeviceRowPairKernel Vu>
-void semi_pair10_entry(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride,
-                       const uint8_t *u, const uint8_t *v, uint8_t *errors,
-                       const YuvCoefficients *coefficients, int count)
+// A semi-planar row goes to the kernel of its chroma order, the pointers a
+// sample (Gap bytes) apart; pointers otherwise are no semi-planar row, and
+// nothing is drawn.
+template <ptrdiff_t Gap, DeviceRowPairKernel Uv, DeviceRowPairKernel Vu>
+void by_order(uint8_t *dst, ptrdiff_t dst_stride, const uint8_t *y, ptrdiff_t y_stride, const uint8_t *u,
+              const uint8_t *v, uint8_t *errors, const YuvCoefficients *coefficients, int count)
 {
-    if (v == u + 2)
-        pair10_entry<Uv>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
-    else if (u == v + 2)
-        pair10_entry<Vu>(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
+    if (v == u + Gap)
+        Uv(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
+    else if (u == v + Gap)
+        Vu(dst, dst_stride, y, y_stride, u, v, errors, coefficients, count);
 }
+
+template <DeviceRowPairKernel Uv, DeviceRowPairKernel Vu, DeviceRowPairKernel Neon>
+inline constexpr DeviceRowPairKernel semi_pair_entry =
+    by_order<1, pair_entry<Uv, Neon>, pair_entry<Vu, Neon>>;
+template <DeviceRowPairKernel Uv, DeviceRowPairKernel Vu>
+inline constexpr DeviceRowPairKernel semi_mirror_entry = by_order<1, mirror_entry<Uv>, mirror_entry<Vu>>;
+template <DeviceRowPairKernel Uv, DeviceRowPairKernel Vu>
+inline constexpr DeviceRowPairKernel semi_pair10_entry = by_order<2, pair10_entry<Uv>, pair10_entry<Vu>>;
 
 } // namespace orv_arm_pairs
