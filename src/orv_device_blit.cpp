@@ -666,11 +666,13 @@ void convert_mirrored(const Conversion &c, DeviceRowPairKernel mirror_pair, cons
     const ptrdiff_t y_stride = f->y_stride;
     const uint8_t *y = f->y, *u = f->u, *v = f->v;
     uint8_t reversed[16 * 4];
-    auto tail_row = [&](uint8_t *d, const uint8_t *l) {
+    // The chroma rows come as arguments: a reference to the loop's own
+    // would keep them in memory through every kernel call.
+    auto tail_row = [&](uint8_t *d, const uint8_t *l, const uint8_t *cb, const uint8_t *cr) {
         if (c.rgb565) {
-            tail_rgb565(reversed, l, u, v, c.carry, width, width16, width, c.tail);
+            tail_rgb565(reversed, l, cb, cr, c.carry, width, width16, width, c.tail);
         } else {
-            tail_rgb32(reversed, l, u, v, width16, width, c.tail);
+            tail_rgb32(reversed, l, cb, cr, width16, width, c.tail);
         }
         for (int i = 0; i < tail; ++i)
             std::memcpy(d + ptrdiff_t(tail - 1 - i) * bpp, reversed + i * bpp, size_t(bpp));
@@ -679,17 +681,29 @@ void convert_mirrored(const Conversion &c, DeviceRowPairKernel mirror_pair, cons
     const YuvCoefficients *coefficients = c.coefficients;
     uint8_t *carry = c.carry;
     const ptrdiff_t u_stride = f->u_stride, v_stride = f->v_stride;
-    int row = 0;
-    for (; row + 1 < height; row += 2) {
-        mirror_pair(row_at + ptrdiff_t(tail) * bpp, step, y, y_stride, u, v, carry, coefficients, width16);
-        if (tail) {
-            tail_row(row_at, y);
-            tail_row(row_at + step, y + y_stride);
+    const ptrdiff_t pair_step = 2 * step, y_pair_step = 2 * y_stride;
+    uint8_t *pair_at = row_at + ptrdiff_t(tail) * bpp;
+    const int pairs = height / 2;
+    if (tail == 0) {
+        // Whole groups only: nothing but the kernel calls in the loop.
+        for (int k = pairs; k > 0; --k) {
+            mirror_pair(pair_at, step, y, y_stride, u, v, carry, coefficients, width16);
+            pair_at += pair_step;
+            y += y_pair_step;
+            u += u_stride, v += v_stride;
         }
-        row_at += 2 * step;
-        y += 2 * y_stride;
-        u += u_stride, v += v_stride;
+    } else {
+        for (int k = pairs; k > 0; --k) {
+            mirror_pair(pair_at, step, y, y_stride, u, v, carry, coefficients, width16);
+            uint8_t *at = pair_at - ptrdiff_t(tail) * bpp;
+            tail_row(at, y, u, v);
+            tail_row(at + step, y + y_stride, u, v);
+            pair_at += pair_step;
+            y += y_pair_step;
+            u += u_stride, v += v_stride;
+        }
     }
+    const int row = 2 * pairs;
     if (carry_lanes)
         reverse_carry_lanes(c.carry, width16);
     if (row < height)

@@ -129,8 +129,10 @@
         .endif
         .endm
 
-/* Arguments into the register map; r4-r8 and d8-d15 saved (AAPCS). */
-        .macro  pair_enter
+/* Arguments into the register map; r4-r8 and d8-d15 saved (AAPCS). A
+ * mirrored pair (\mirror_shift: log2 of its output bytes per group) starts
+ * at its last group, before row 1 is placed from row 0. */
+        .macro  pair_enter mirror_shift=0
         push          {r4-r8, lr}
         add           r12, sp,  #24
         ldm           r12, {r4-r8}      @ u, v, errors, coefficients, count
@@ -138,9 +140,13 @@
         vld1.16       {d0, d1}, [r7]
         vdup.16       q1,  d0[0]
         vdup.16       q2,  d0[1]
+        asr           r8,  r8,  #4      @ whole groups
+        .if     \mirror_shift
+        add           r0,  r0,  r8, lsl #\mirror_shift
+        sub           r0,  r0,  #(1 << \mirror_shift)
+        .endif
         add           r1,  r0,  r1
         add           r3,  r2,  r3
-        asr           r8,  r8,  #4
         .endm
 
         .macro  pair_leave
@@ -190,11 +196,7 @@ endfunc
  * further left. The RGB565 carry of each group is lane-reversed (lane k
  * holds column 15 - k of the group), so it still runs down source columns. */
         .macro  mirror_enter shift, step
-        pair_enter
-        lsl           r12, r8,  #\shift
-        sub           r12, r12, #(1 << \shift)
-        add           r0,  r0,  r12
-        add           r1,  r1,  r12
+        pair_enter    \shift
         mov           r12, #\step
         .endm
 
