@@ -734,17 +734,18 @@ TEST(DeviceKernels, AssemblyKeepsCalleeSavedRegisters)
     EXPECT_TRUE(std::equal(want_b.begin(), want_b.end(), b.begin())) << "split loop, odd bytes";
 }
 
-#if !defined(__aarch64__)
-// The ARMv7 10-bit pairs likewise, against the model: garbage in the unused
-// bits, words at odd addresses.
+// The 10-bit pairs likewise, against the model: garbage in the unused bits,
+// words at odd addresses.
+#if defined(__aarch64__)
+#define ORV_PAIRS10(out, s) {orv_a64_##out##_pair10_##s##_planar, orv_a64_##out##_pair10_##s##_uv, orv_a64_##out##_pair10_##s##_vu}
+#else
+#define ORV_PAIRS10(out, s) {orv_a32_##out##_pair10_##s##_planar, orv_a32_##out##_pair10_##s##_uv, orv_a32_##out##_pair10_##s##_vu}
+#endif
 TEST(DeviceKernels, TenBitAssemblyKeepsCalleeSavedRegisters)
 {
     // [RGB565][high][layout]
-    const DeviceRowPairKernel pairs[2][2][3] = {
-        {{orv_a32_rgba_pair10_low_planar, orv_a32_rgba_pair10_low_uv, orv_a32_rgba_pair10_low_vu},
-         {orv_a32_rgba_pair10_high_planar, orv_a32_rgba_pair10_high_uv, orv_a32_rgba_pair10_high_vu}},
-        {{orv_a32_rgb565_pair10_low_planar, orv_a32_rgb565_pair10_low_uv, orv_a32_rgb565_pair10_low_vu},
-         {orv_a32_rgb565_pair10_high_planar, orv_a32_rgb565_pair10_high_uv, orv_a32_rgb565_pair10_high_vu}}};
+    const DeviceRowPairKernel pairs[2][2][3] = {{ORV_PAIRS10(rgba, low), ORV_PAIRS10(rgba, high)},
+                                                {ORV_PAIRS10(rgb565, low), ORV_PAIRS10(rgb565, high)}};
     std::mt19937 rng(10);
     const YuvCoefficients &k = *orv_yuv_coefficients10(DEVICE_MATRIX_BT2020, DEVICE_RANGE_LIMITED);
     for (int rgb565 : {0, 1})
@@ -770,7 +771,7 @@ TEST(DeviceKernels, TenBitAssemblyKeepsCalleeSavedRegisters)
                 EXPECT_EQ(got.errors, want.errors) << name;
             }
 }
-#endif
+#undef ORV_PAIRS10
 #endif
 
 TEST(DeviceKernels, RegisterFileRoundTrip)

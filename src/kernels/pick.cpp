@@ -225,6 +225,10 @@ DeviceRowKernels orv_device_row_kernels10(int tier, int samples)
     case ORV_KERNELS_A32:
         return orv_kernels_a32_10(samples);
 #endif
+#ifdef ORV_KERNELS_HAVE_A64
+    case ORV_KERNELS_A64:
+        return orv_kernels_a64_10(samples);
+#endif
     default:
         return orv_kernels_neon10(samples);
     }

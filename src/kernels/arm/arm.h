@@ -92,6 +92,9 @@ DeviceTurnKernels orv_turn_kernels_a32(void);
 /* NEON rows; row pairs in assembly for blocks without bias, the NEON pairs
  * for the rest. */
 DeviceRowKernels orv_kernels_a64(void);
+/* The NEON tier's 10-bit rows, row pairs in assembly; all null for a layout
+ * that is no 10-bit one. */
+DeviceRowKernels orv_kernels_a64_10(int samples);
 /* Plane copies whose inner loops are arm/64/copy.S. */
 DeviceCopyKernels orv_copy_kernels_a64(void);
 /* arm/64/copy.S, as the ARMv7 ones above. */
@@ -115,6 +118,19 @@ ORV_A64_PAIR(orv_a64_rgba_pair_mirror_vu);
 ORV_A64_PAIR(orv_a64_rgb565_pair_mirror_planar);
 ORV_A64_PAIR(orv_a64_rgb565_pair_mirror_uv);
 ORV_A64_PAIR(orv_a64_rgb565_pair_mirror_vu);
+/* arm/64/yuv10_pair.S: as the ARMv7 10-bit pairs. */
+ORV_A64_PAIR(orv_a64_rgba_pair10_low_planar);
+ORV_A64_PAIR(orv_a64_rgba_pair10_low_uv);
+ORV_A64_PAIR(orv_a64_rgba_pair10_low_vu);
+ORV_A64_PAIR(orv_a64_rgba_pair10_high_planar);
+ORV_A64_PAIR(orv_a64_rgba_pair10_high_uv);
+ORV_A64_PAIR(orv_a64_rgba_pair10_high_vu);
+ORV_A64_PAIR(orv_a64_rgb565_pair10_low_planar);
+ORV_A64_PAIR(orv_a64_rgb565_pair10_low_uv);
+ORV_A64_PAIR(orv_a64_rgb565_pair10_low_vu);
+ORV_A64_PAIR(orv_a64_rgb565_pair10_high_planar);
+ORV_A64_PAIR(orv_a64_rgb565_pair10_high_uv);
+ORV_A64_PAIR(orv_a64_rgb565_pair10_high_vu);
 #undef ORV_A64_PAIR
 
 /* arm/64/turn.S, with the contract of the ARMv7 ones above. */

@@ -1,8 +1,8 @@
 // The tables of the A32 and A64 tiers, built alike from their assembly: the
 // NEON rows, and row pairs that hand blocks without bias to the assembly in
 // yuv_pair.S (every block the library has), the rest to the NEON pairs; the
-// mirrored pairs, assembly only; on ARMv7 the 10-bit row pairs too
-// (yuv10_pair.S). The checks run once per row pair.
+// mirrored pairs, assembly only; and the 10-bit row pairs (yuv10_pair.S).
+// The checks run once per row pair.
 #include "kernels/arm/asm_pairs.h"
 
 // T: the tier (a32, a64), which names its tables and assembly symbols.
@@ -28,31 +28,33 @@
                 semi_mirror_entry<orv_##T##_rgb565_pair_mirror_uv, orv_##T##_rgb565_pair_mirror_vu>};        \
     }
 
+// 10-bit row pairs: the intrinsics spill on ARMv7 (GCC), and GCC moves
+// every AArch64 RGBA output into the st4 tuple.
+#define ORV_ASM_PAIRS10(T, S)                                                                                \
+    set.rgb32_pair = pair10_entry<orv_##T##_rgba_pair10_##S##_planar>;                                       \
+    set.filter565_pair = pair10_entry<orv_##T##_rgb565_pair10_##S##_planar>;                                 \
+    set.rgb32_semi_pair = semi_pair10_entry<orv_##T##_rgba_pair10_##S##_uv, orv_##T##_rgba_pair10_##S##_vu>; \
+    set.filter565_semi_pair =                                                                                \
+        semi_pair10_entry<orv_##T##_rgb565_pair10_##S##_uv, orv_##T##_rgb565_pair10_##S##_vu>
+
+#define ORV_ASM_TIER_TABLES10(T)                                                                             \
+    extern "C" DeviceRowKernels orv_kernels_##T##_10(int samples)                                            \
+    {                                                                                                        \
+        using namespace orv_arm_pairs;                                                                       \
+        DeviceRowKernels set = orv_kernels_neon10(samples);                                                  \
+        if (samples == DEVICE_SAMPLES_10_LOW) {                                                              \
+            ORV_ASM_PAIRS10(T, low);                                                                         \
+        } else if (samples == DEVICE_SAMPLES_10_HIGH) {                                                      \
+            ORV_ASM_PAIRS10(T, high);                                                                        \
+        }                                                                                                    \
+        return set;                                                                                          \
+    }
+
 #ifdef ORV_KERNELS_HAVE_A32
 ORV_ASM_TIER_TABLES(a32)
-
-// 10-bit on ARMv7 only: GCC spills the intrinsics' pairs there, AArch64's
-// 32 registers hold them.
-#define ORV_A32_PAIRS10(S)                                                                                   \
-    set.rgb32_pair = pair10_entry<orv_a32_rgba_pair10_##S##_planar>;                                         \
-    set.filter565_pair = pair10_entry<orv_a32_rgb565_pair10_##S##_planar>;                                   \
-    set.rgb32_semi_pair = semi_pair10_entry<orv_a32_rgba_pair10_##S##_uv, orv_a32_rgba_pair10_##S##_vu>;     \
-    set.filter565_semi_pair =                                                                                \
-        semi_pair10_entry<orv_a32_rgb565_pair10_##S##_uv, orv_a32_rgb565_pair10_##S##_vu>
-
-extern "C" DeviceRowKernels orv_kernels_a32_10(int samples)
-{
-    using namespace orv_arm_pairs;
-    DeviceRowKernels set = orv_kernels_neon10(samples);
-    if (samples == DEVICE_SAMPLES_10_LOW) {
-        ORV_A32_PAIRS10(low);
-    } else if (samples == DEVICE_SAMPLES_10_HIGH) {
-        ORV_A32_PAIRS10(high);
-    }
-    return set;
-}
-#undef ORV_A32_PAIRS10
+ORV_ASM_TIER_TABLES10(a32)
 #endif
 #ifdef ORV_KERNELS_HAVE_A64
 ORV_ASM_TIER_TABLES(a64)
+ORV_ASM_TIER_TABLES10(a64)
 #endif
