@@ -27,6 +27,7 @@
  *   even, odd; v18, v19, v29-v31 scratch
  */
 #include "../asm.S"
+#include "pair_enter.S"
 
 #if defined(__aarch64__)
 
@@ -74,19 +75,6 @@
         add           \g\().8h, \g\().8h, \cb\().8h
         .endm
 
-/* Arguments into the register map. */
-        .macro  pair10_enter
-        ldr           w8,  [sp]                    // count
-        ld1           {v0.8h}, [x7]
-        dup           v1.8h, v0.h[0]
-        dup           v2.8h, v0.h[1]
-        shl           v1.8h, v1.8h, #1
-        shl           v2.8h, v2.8h, #1
-        add           x1,  x0,  x1
-        add           x3,  x2,  x3
-        asr           w8,  w8,  #4
-        .endm
-
 /* 16 pixels of the luma row at \y into RGBA at \dst. */
         .macro  rgba10_row high, y, dst
         ld1           {v6.8h, v7.8h}, [\y], #32
@@ -111,7 +99,7 @@
 
         .macro  rgba_pair10 high, name, layout
 function orv_a64_rgba_pair10_\name\()_\layout
-        pair10_enter
+        pair_enter    1
         movi          v19.16b, #255
 1:
         chroma10      \high, \layout, v6, v30, v31
@@ -167,7 +155,7 @@ endfunc
  * and back to memory once. */
         .macro  rgb565_pair10 high, name, layout
 function orv_a64_rgb565_pair10_\name\()_\layout
-        pair10_enter
+        pair_enter    1
         movi          v3.8h,  #0x7F
         movi          v7.8h,  #0x3F
         shl           v3.8h,  v3.8h,  #4

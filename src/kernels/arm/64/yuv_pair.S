@@ -21,6 +21,7 @@
  *   v20-v22  red, green, blue carry; v23 7s (RGB565)
  */
 #include "../asm.S"
+#include "pair_enter.S"
 
 #if defined(__aarch64__)
 
@@ -152,17 +153,6 @@
         .else
         st2           {v16.16b, v17.16b}, [\dst], #32
         .endif
-        .endm
-
-/* Arguments into the register map. */
-        .macro  pair_enter
-        ldr           w8,  [sp]                    // count
-        ld1           {v0.8h}, [x7]
-        dup           v1.8h, v0.h[0]
-        dup           v2.8h, v0.h[1]
-        add           x1,  x0,  x1
-        add           x3,  x2,  x3
-        asr           w8,  w8,  #4
         .endm
 
         .macro  rgba_pair layout
